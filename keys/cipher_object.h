@@ -1,0 +1,35 @@
+// CipherObject: a length-preserving cipher keyed for one direction, as the
+// package store uses it to encipher and decipher item contents. The key
+// factory (keys/key_factory.h) hands out BlockCipherObjects.
+#ifndef MARROWGATE_KEYS_CIPHER_OBJECT_H_
+#define MARROWGATE_KEYS_CIPHER_OBJECT_H_
+
+#include <cstdint>
+
+namespace marrowgate {
+
+class CipherObject {
+ public:
+  CipherObject() = default;
+  CipherObject(const CipherObject&) = delete;
+  CipherObject& operator=(const CipherObject&) = delete;
+
+  virtual void Release() { delete this; }
+  // Restart the chain, then key for enciphering / deciphering.
+  // 1 on success, 0 when the key is refused.
+  virtual int SetEncryptKey(const void* key, int32_t length) = 0;
+  virtual int SetDecryptKey(const void* key, int32_t length) = 0;
+  // Back to the keyed start state.
+  virtual void ResetChain() = 0;
+  // Exactly `length` bytes out; source and destination may be the same.
+  // 0 on success, negative on failure.
+  virtual int Encrypt(const void* source, int32_t length, void* destination) = 0;
+  virtual int Decrypt(const void* source, int32_t length, void* destination) = 0;
+
+ protected:
+  virtual ~CipherObject() = default;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_KEYS_CIPHER_OBJECT_H_

@@ -1,0 +1,96 @@
+// Package: reader and writer of the block-file package format (see
+// package/layout.h for the bytes). A package holds a tree of folders and
+// files; each file is a sealed stream (package/sealed_file.h) stored in a
+// chain of blocks. The folder tree and the name pool live in memory while
+// the package is open and are written back when it closes.
+//
+// Usage:
+//   PackageParams params;            // mode, file, codecs, keys, name
+//   Package* package = new Package;
+//   if (package->Open(params) == 0) {
+//     Owned<VirtualFile> item(package->OpenItem("a/b.txt", kOpenCreate));
+//     ...
+//   }
+//   int rc = package->Close();       // first failure of saving, or 0
+//   package->Release();
+//
+// Items opened from a package must be released before the package closes.
+#ifndef MARROWGATE_PACKAGE_PACKAGE_H_
+#define MARROWGATE_PACKAGE_PACKAGE_H_
+
+#include <cstdint>
+
+#include "keys/cipher_object.h"
+#include "package/file_system.h"
+#include "package/virtual_file.h"
+#include "package/zlib_codec.h"
+
+namespace marrowgate {
+
+// The record a package is opened with; the package keeps a copy.
+struct PackageParams {
+  int mode = kOpenRead;           // OpenMode
+  VirtualFile* file = nullptr;    // the underlying file (DiskFile or TailFile)
+  ZlibCodec* compressor = nullptr;  // null: items are not compressed
+  CipherObject* cipherAEnc = nullptr;
+  CipherObject* cipherADec = nullptr;
+  CipherObject* cipherBEnc = nullptr;
+  CipherObject* cipherBDec = nullptr;
+  int blockSize = 1024;           // for a new package; a stored one wins
+  uint8_t keyA[128] = {};         // first password
+  int keyALen = 0;                // 0 = no key A
+  char name[260] = {};            // package path without extension
+  uint8_t ownFile = 0;            // release `file` when the package closes
+  uint8_t checkSize = 0;          // require length == blockCount * blockSize
+  uint8_t ignoreFreeErrors = 0;   // unreachable chains free as success
+  uint8_t keyB[129] = {};         // second password
+  int keyBLen = 0;                // 0 = no key B
+};
+
+// Checked setters for the fixed fields: false (field unchanged) when the
+// value does not fit.
+bool SetPackageKeyA(PackageParams* params, const void* key, int length);
+bool SetPackageKeyB(PackageParams* params, const void* key, int length);
+bool SetPackageName(PackageParams* params, const char* name);
+
+class PackageImpl;
+
+class Package {
+ public:
+  Package();
+  Package(const Package&) = delete;
+  Package& operator=(const Package&) = delete;
+
+  virtual void Release() { delete this; }
+
+  // Opens or creates per params.mode. 0 or a negative code.
+  int Open(const PackageParams& params);
+  // Saves when writable and releases everything. Returns 0, or the first
+  // failure of saving the tree, the names and the header, or of sealing
+  // an item since the package was opened.
+  int Close();
+  // A sealed stream over the item at `path`; null on failure. The item's
+  // first block is stored through `firstBlock` when given.
+  VirtualFile* OpenItem(const char* path, int mode, uint32_t* firstBlock = nullptr);
+  int Stat(const char* path, FileInfo* info);
+  int MakeFolder(const char* path);
+  // A file, or a folder with everything below it.
+  int Delete(const char* path);
+  // A live listing of a folder (must not outlive changes to it); null
+  // when the path is not a folder.
+  DirListing* List(const char* path);
+
+  bool IsOpen() const;
+  int Mode() const;
+  const PackageParams& Params() const;
+
+ protected:
+  virtual ~Package();
+
+ private:
+  PackageImpl* impl_;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_PACKAGE_PACKAGE_H_

@@ -1,0 +1,148 @@
+// The operating-system layer. Every call into the OS that the rest of the
+// tree needs (stdio streams, file status, folders, file times, the clock,
+// the C library's pseudo-random generator, character-set conversion, debug
+// output, the running program's path) goes through this header and nothing
+// else. Another platform replaces env_posix.cc; no other folder changes.
+//
+// Conventions: functions report failure with false, a negative value or a
+// null pointer; none of them throws.
+#ifndef MARROWGATE_PLATFORM_ENV_H_
+#define MARROWGATE_PLATFORM_ENV_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace marrowgate::platform {
+
+// ---------------------------------------------------------------- streams
+
+// A buffered file stream with 64-bit positions (stdio underneath).
+class FileStream {
+ public:
+  // Opens `path` with an fopen-style mode text ("rb", "wb+", "rb+").
+  // Returns null when the file cannot be opened.
+  static std::unique_ptr<FileStream> Open(const char* path, const char* mode);
+
+  ~FileStream();  // closes the stream
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+
+  size_t Read(void* buffer, size_t n);         // bytes read
+  size_t Write(const void* buffer, size_t n);  // bytes written
+  // origin: 0 start, 1 current, 2 end. Returns 0 or -1.
+  int Seek(int64_t offset, int origin);
+  int64_t Tell();  // -1 on failure
+  bool AtEnd();    // the end-of-file indicator
+  int Flush();     // 0 or -1
+  // Modification time of the open file in seconds since 1970, or 0.
+  int64_t ModificationTime();
+  // The underlying handle as an integer (for callers that want one).
+  intptr_t Handle();
+
+ private:
+  explicit FileStream(void* stream) : stream_(stream) {}
+  void* stream_;
+};
+
+// ---------------------------------------------------------- path status
+
+struct PathStatus {
+  bool isFolder = false;
+  bool writable = false;  // the owner may write
+  int64_t size = 0;
+  int64_t modificationTime = 0;  // seconds since 1970
+};
+
+// Status of `path` (following links). False when it cannot be read.
+bool StatPath(const char* path, PathStatus* status);
+// True when the path exists and can be reached.
+bool PathAccessible(const char* path);
+// Sets access and modification time (seconds since 1970).
+bool SetFileTimes(const char* path, int64_t accessTime, int64_t modificationTime);
+// Clears or restores the write permission bits of a file.
+bool SetWritable(const char* path, bool writable);
+// Gives `path` the permission bits of `model` (used to keep a copied
+// program runnable).
+bool CopyPermissions(const char* model, const char* path);
+
+bool MakeFolder(const char* path);    // one level
+bool RemoveFolder(const char* path);  // an empty folder
+bool RemoveFile(const char* path);
+// Replaces `to` by `from` (atomically where the OS allows it).
+bool RenamePath(const char* from, const char* to);
+
+// The working folder, with '/' separators; empty on failure.
+std::string CurrentFolder();
+bool SetCurrentFolder(const char* path);
+
+// ------------------------------------------------------- folder listing
+
+// Enumerates one folder's entries, "." and ".." included.
+class FolderEnumerator {
+ public:
+  // Null when the folder cannot be opened.
+  static std::unique_ptr<FolderEnumerator> Open(const char* path);
+  ~FolderEnumerator();
+  FolderEnumerator(const FolderEnumerator&) = delete;
+  FolderEnumerator& operator=(const FolderEnumerator&) = delete;
+
+  // The next entry; false at the end.
+  bool Next(std::string* name, bool* isFolder);
+
+ private:
+  FolderEnumerator(void* dir, std::string path) : dir_(dir), path_(std::move(path)) {}
+  void* dir_;
+  std::string path_;
+};
+
+// --------------------------------------------------------------- clock
+
+int64_t TimeNow();             // calendar time, seconds since 1970 UTC
+uint32_t TickMilliseconds();   // a millisecond tick (wraps)
+
+struct CalendarTime {
+  int year = 1970;  // e.g. 2017
+  int month = 1;    // 1..12
+  int day = 1;      // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+// Breaks `t` down into local calendar fields; false when it cannot.
+bool ToLocalCalendar(int64_t t, CalendarTime* out);
+// Local calendar fields to calendar time (daylight saving decided by the
+// system, fields normalised as mktime does); -1 when not representable.
+int64_t FromLocalCalendar(const CalendarTime& fields);
+
+// ---------------------------------------------------------- randomness
+
+int CRand();                 // the C library's rand()
+void CSeedRand(unsigned seed);
+// Fills `buffer` from the operating system's random source.
+bool SystemRandom(void* buffer, size_t n);
+
+// ----------------------------------------------------- character sets
+
+// Converts `n` bytes from code page `codePage` (65001 UTF-8, 949 the Korean
+// double-byte code page, any other number n as "CP<n>", 0 the locale's
+// character set) and returns how many characters they make, or -1 when the
+// bytes do not convert.
+int CountCharacters(int codePage, const char* bytes, size_t n);
+
+// ------------------------------------------------------------- process
+
+// Writes `text` to the debugger channel: stderr when the environment
+// variable MARROWGATE_DEBUG is set, otherwise nowhere.
+void DebugOutput(const char* text);
+// Full path of the running program; empty when unknown.
+std::string OwnExecutablePath();
+// Whether standard error is an interactive terminal.
+bool StderrIsTerminal();
+// The value of an environment variable, or null.
+const char* GetEnvironment(const char* name);
+
+}  // namespace marrowgate::platform
+
+#endif  // MARROWGATE_PLATFORM_ENV_H_

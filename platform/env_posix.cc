@@ -1,0 +1,258 @@
+// POSIX implementation of the platform layer (Linux first).
+#include "platform/env.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+namespace marrowgate::platform {
+
+namespace {
+FILE* AsFile(void* p) { return static_cast<FILE*>(p); }
+}  // namespace
+
+// ---------------------------------------------------------------- streams
+
+std::unique_ptr<FileStream> FileStream::Open(const char* path, const char* mode) {
+  if (path == nullptr || mode == nullptr) return nullptr;
+  FILE* f = std::fopen(path, mode);
+  if (f == nullptr) return nullptr;
+  // A folder opens for reading on Linux; files only.
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    return nullptr;
+  }
+  return std::unique_ptr<FileStream>(new FileStream(f));
+}
+
+FileStream::~FileStream() {
+  if (stream_ != nullptr) std::fclose(AsFile(stream_));
+}
+
+size_t FileStream::Read(void* buffer, size_t n) {
+  return std::fread(buffer, 1, n, AsFile(stream_));
+}
+
+size_t FileStream::Write(const void* buffer, size_t n) {
+  return std::fwrite(buffer, 1, n, AsFile(stream_));
+}
+
+int FileStream::Seek(int64_t offset, int origin) {
+  int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+  return fseeko(AsFile(stream_), static_cast<off_t>(offset), whence) == 0 ? 0 : -1;
+}
+
+int64_t FileStream::Tell() { return static_cast<int64_t>(ftello(AsFile(stream_))); }
+
+bool FileStream::AtEnd() { return std::feof(AsFile(stream_)) != 0; }
+
+int FileStream::Flush() { return std::fflush(AsFile(stream_)) == 0 ? 0 : -1; }
+
+int64_t FileStream::ModificationTime() {
+  struct stat st;
+  if (fstat(fileno(AsFile(stream_)), &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_mtime);
+}
+
+intptr_t FileStream::Handle() { return reinterpret_cast<intptr_t>(stream_); }
+
+// ---------------------------------------------------------- path status
+
+bool StatPath(const char* path, PathStatus* status) {
+  struct stat st;
+  if (path == nullptr || ::stat(path, &st) != 0) return false;
+  status->isFolder = S_ISDIR(st.st_mode);
+  status->writable = (st.st_mode & S_IWUSR) != 0;
+  status->size = static_cast<int64_t>(st.st_size);
+  status->modificationTime = static_cast<int64_t>(st.st_mtime);
+  return true;
+}
+
+bool PathAccessible(const char* path) {
+  return path != nullptr && ::access(path, F_OK) == 0;
+}
+
+bool SetFileTimes(const char* path, int64_t accessTime, int64_t modificationTime) {
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(accessTime);
+  times[0].tv_nsec = 0;
+  times[1].tv_sec = static_cast<time_t>(modificationTime);
+  times[1].tv_nsec = 0;
+  return ::utimensat(AT_FDCWD, path, times, 0) == 0;
+}
+
+bool SetWritable(const char* path, bool writable) {
+  struct stat st;
+  if (::stat(path, &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  mode = writable ? (mode | S_IWUSR) : (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH));
+  return ::chmod(path, mode) == 0;
+}
+
+bool CopyPermissions(const char* model, const char* path) {
+  struct stat st;
+  if (::stat(model, &st) != 0) return false;
+  return ::chmod(path, st.st_mode & 07777) == 0;
+}
+
+bool MakeFolder(const char* path) { return ::mkdir(path, 0777) == 0; }
+bool RemoveFolder(const char* path) { return ::rmdir(path) == 0; }
+bool RemoveFile(const char* path) { return ::unlink(path) == 0; }
+bool RenamePath(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+std::string CurrentFolder() {
+  std::string buffer(4096, '\0');
+  if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
+  buffer.resize(std::strlen(buffer.c_str()));
+  return buffer;
+}
+
+bool SetCurrentFolder(const char* path) { return ::chdir(path) == 0; }
+
+// ------------------------------------------------------- folder listing
+
+std::unique_ptr<FolderEnumerator> FolderEnumerator::Open(const char* path) {
+  if (path == nullptr) return nullptr;
+  DIR* dir = ::opendir(*path ? path : ".");
+  if (dir == nullptr) return nullptr;
+  return std::unique_ptr<FolderEnumerator>(new FolderEnumerator(dir, path));
+}
+
+FolderEnumerator::~FolderEnumerator() {
+  if (dir_ != nullptr) ::closedir(static_cast<DIR*>(dir_));
+}
+
+bool FolderEnumerator::Next(std::string* name, bool* isFolder) {
+  struct dirent* entry = ::readdir(static_cast<DIR*>(dir_));
+  if (entry == nullptr) return false;
+  *name = entry->d_name;
+  if (entry->d_type == DT_DIR) {
+    *isFolder = true;
+  } else if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+    std::string full = path_ + "/" + *name;
+    struct stat st;
+    *isFolder = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  } else {
+    *isFolder = false;
+  }
+  return true;
+}
+
+// --------------------------------------------------------------- clock
+
+int64_t TimeNow() { return static_cast<int64_t>(std::time(nullptr)); }
+
+uint32_t TickMilliseconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec / 1000000));
+}
+
+bool ToLocalCalendar(int64_t t, CalendarTime* out) {
+  time_t value = static_cast<time_t>(t);
+  struct tm fields;
+  if (::localtime_r(&value, &fields) == nullptr) return false;
+  out->year = fields.tm_year + 1900;
+  out->month = fields.tm_mon + 1;
+  out->day = fields.tm_mday;
+  out->hour = fields.tm_hour;
+  out->minute = fields.tm_min;
+  out->second = fields.tm_sec;
+  return true;
+}
+
+int64_t FromLocalCalendar(const CalendarTime& in) {
+  struct tm fields;
+  std::memset(&fields, 0, sizeof fields);
+  fields.tm_year = in.year - 1900;
+  fields.tm_mon = in.month - 1;
+  fields.tm_mday = in.day;
+  fields.tm_hour = in.hour;
+  fields.tm_min = in.minute;
+  fields.tm_sec = in.second;
+  fields.tm_isdst = -1;
+  time_t value = std::mktime(&fields);
+  return static_cast<int64_t>(value);
+}
+
+// ---------------------------------------------------------- randomness
+
+int CRand() { return std::rand(); }
+void CSeedRand(unsigned seed) { std::srand(seed); }
+
+bool SystemRandom(void* buffer, size_t n) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (n > 0) {
+    ssize_t got = ::getrandom(out, n, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    out += got;
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// ----------------------------------------------------- character sets
+
+int CountCharacters(int codePage, const char* bytes, size_t n) {
+  std::string from;
+  if (codePage == 65001) {
+    from = "UTF-8";
+  } else if (codePage == 949) {
+    from = "CP949";
+  } else if (codePage == 0) {
+    static std::once_flag once;
+    std::call_once(once, [] { std::setlocale(LC_CTYPE, ""); });
+    from = nl_langinfo(CODESET);
+  } else {
+    from = "CP" + std::to_string(codePage);
+  }
+  iconv_t cd = ::iconv_open("UTF-32LE", from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return -1;
+  char out[64];
+  char* in = const_cast<char*>(bytes);
+  size_t inLeft = n;
+  char* outPtr = out;
+  size_t outLeft = sizeof out;
+  size_t rc = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+  ::iconv_close(cd);
+  if (rc == static_cast<size_t>(-1) || inLeft != 0) return -1;
+  return static_cast<int>((sizeof out - outLeft) / 4);
+}
+
+// ------------------------------------------------------------- process
+
+void DebugOutput(const char* text) {
+  if (text == nullptr || std::getenv("MARROWGATE_DEBUG") == nullptr) return;
+  std::fputs(text, stderr);
+  std::fputc('\n', stderr);
+}
+
+std::string OwnExecutablePath() {
+  std::string buffer(4096, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return std::string();
+  buffer.resize(static_cast<size_t>(n));
+  return buffer;
+}
+
+bool StderrIsTerminal() { return ::isatty(2) != 0; }
+
+const char* GetEnvironment(const char* name) { return std::getenv(name); }
+
+}  // namespace marrowgate::platform

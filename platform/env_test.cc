@@ -1,0 +1,87 @@
+#include "platform/env.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace marrowgate::platform {
+namespace {
+
+std::string TempPath(const char* leaf) {
+  return ::testing::TempDir() + "mg_env_" + leaf;
+}
+
+TEST(FileStreamTest, WritesSeeksAndReadsBack) {
+  std::string path = TempPath("stream.bin");
+  {
+    auto stream = FileStream::Open(path.c_str(), "wb+");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->Write("hello world", 11), 11u);
+    EXPECT_EQ(stream->Seek(6, 0), 0);
+    char buffer[8] = {};
+    EXPECT_EQ(stream->Read(buffer, 5), 5u);
+    EXPECT_STREQ(buffer, "world");
+    EXPECT_EQ(stream->Tell(), 11);
+    EXPECT_EQ(stream->Read(buffer, 1), 0u);
+    EXPECT_TRUE(stream->AtEnd());
+  }
+  PathStatus status;
+  ASSERT_TRUE(StatPath(path.c_str(), &status));
+  EXPECT_FALSE(status.isFolder);
+  EXPECT_EQ(status.size, 11);
+  EXPECT_TRUE(RemoveFile(path.c_str()));
+  EXPECT_FALSE(PathAccessible(path.c_str()));
+}
+
+TEST(FileStreamTest, RefusesMissingFilesAndFolders) {
+  EXPECT_EQ(FileStream::Open(TempPath("missing").c_str(), "rb"), nullptr);
+  EXPECT_EQ(FileStream::Open(::testing::TempDir().c_str(), "rb"), nullptr);
+}
+
+TEST(PathTest, FileTimesAndFolders) {
+  std::string folder = TempPath("folder");
+  RemoveFolder(folder.c_str());
+  ASSERT_TRUE(MakeFolder(folder.c_str()));
+  std::string file = folder + "/f.txt";
+  { auto stream = FileStream::Open(file.c_str(), "wb"); ASSERT_NE(stream, nullptr); }
+  ASSERT_TRUE(SetFileTimes(file.c_str(), 1000000000, 1234567890));
+  PathStatus status;
+  ASSERT_TRUE(StatPath(file.c_str(), &status));
+  EXPECT_EQ(status.modificationTime, 1234567890);
+
+  auto listing = FolderEnumerator::Open(folder.c_str());
+  ASSERT_NE(listing, nullptr);
+  std::string name;
+  bool isFolder = false;
+  int files = 0, dots = 0;
+  while (listing->Next(&name, &isFolder)) {
+    if (name == "." || name == "..") { EXPECT_TRUE(isFolder); ++dots; }
+    if (name == "f.txt") { EXPECT_FALSE(isFolder); ++files; }
+  }
+  EXPECT_EQ(files, 1);
+  EXPECT_EQ(dots, 2);
+  EXPECT_FALSE(RemoveFolder(folder.c_str()));  // not empty
+  EXPECT_TRUE(RemoveFile(file.c_str()));
+  EXPECT_TRUE(RemoveFolder(folder.c_str()));
+}
+
+TEST(CharacterSetTest, CountsCharactersOfCodePages) {
+  const char hangul[] = "\xB0\xA1";  // one character in CP949
+  EXPECT_EQ(CountCharacters(949, hangul, 2), 1);
+  EXPECT_EQ(CountCharacters(949, "ab", 2), 2);
+  EXPECT_EQ(CountCharacters(65001, "\xC3\xA9", 2), 1);
+  EXPECT_EQ(CountCharacters(65001, "\xC3", 1), -1);
+}
+
+TEST(ClockTest, LocalCalendarRoundTrip) {
+  CalendarTime fields;
+  ASSERT_TRUE(ToLocalCalendar(1500000000, &fields));
+  EXPECT_EQ(FromLocalCalendar(fields), 1500000000);
+}
+
+TEST(ProcessTest, KnowsItsOwnPath) {
+  EXPECT_NE(OwnExecutablePath().find("platform_test"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace marrowgate::platform

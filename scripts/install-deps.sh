@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing Marrowgate needs on Debian 12.
+# Idempotent: installs only what is missing; safe to run again.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config ccache
+  libcrypto++-dev        # zlib codec and key exchangers
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev  # libFuzzer targets
+  zlib1g-dev             # independent inflate used by the tests
+  zip unzip openssl      # reference figures for the benchmarks
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds Marrowgate with its tests and benchmarks and runs every test.
+#   bash scripts/run-tests.sh            # build/ with the default flags
+#   BUILD_DIR=b SANITIZE=ON bash scripts/run-tests.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+build_dir=${BUILD_DIR:-build}
+sanitize=${SANITIZE:-OFF}
+jobs=${JOBS:-$(nproc)}
+
+cmake -S . -B "$build_dir" -DMARROWGATE_TESTS=ON -DMARROWGATE_BENCH=ON \
+  -DMARROWGATE_SANITIZE="$sanitize" >/dev/null
+cmake --build "$build_dir" -j "$jobs"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
