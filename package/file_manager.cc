@@ -153,6 +153,12 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
     if (mode == 0) return 0;
     return OpenNormalised(key, extension, mode) != nullptr ? 0 : -2;
   }
+  // Re-creating the package of a host program renews its window; the
+  // program itself is kept.
+  if (mode == kOpenCreate && disk->Exists(filePath.c_str()) &&
+      ProbePackageFile(disk, filePath.c_str()) == 2) {
+    return OpenNormalised(key, extension, mode) != nullptr ? 0 : -2;
+  }
   if (disk->MakeParentFolder(filePath.c_str()) != 0) return -11;
   VirtualFile* file = disk->Open(filePath.c_str(), kOpenCreate);
   if (file == nullptr) return -21;

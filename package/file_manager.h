@@ -113,7 +113,9 @@ class FileManager : public FileSystem {
   // Makes sure a package for `path` exists.
   //   0    already mounted; or (mode 0) path + extension is a package; or
   //        it was mounted; or (mode 2, or no such file) a new one was
-  //        created and mounted.
+  //        created and mounted. Mode 2 over a host that carries a package
+  //        re-creates the package in its window and keeps the host's own
+  //        content; over any other file it replaces the file.
   //   -1   path + extension exists but is not a package (left unchanged);
   //   -2   it is a package but could not be opened;
   //   -11  its folders could not be made; -21 the file could not be
