@@ -142,6 +142,9 @@ std::string OwnExecutablePath();
 bool StderrIsTerminal();
 // The value of an environment variable, or null.
 const char* GetEnvironment(const char* name);
+// Sets (value non-null) or removes (value null) an environment variable of
+// this process. False on failure.
+bool SetEnvironment(const char* name, const char* value);
 
 }  // namespace marrowgate::platform
 

@@ -255,4 +255,9 @@ bool StderrIsTerminal() { return ::isatty(2) != 0; }
 
 const char* GetEnvironment(const char* name) { return std::getenv(name); }
 
+bool SetEnvironment(const char* name, const char* value) {
+  if (name == nullptr) return false;
+  return (value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name)) == 0;
+}
+
 }  // namespace marrowgate::platform
