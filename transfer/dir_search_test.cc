@@ -195,7 +195,7 @@ TEST_F(DirSearchTest, SearchClearsTheStopText) {
 
 TEST(DirSearchLimitTest, OverlongFolderPathsAreRefusedWithMinus2) {
   MemoryFileSystem fs;
-  std::string root(kMaxPath - 4, 'r');  // "root/abc" would be 259 + 4
+  std::string root(kMaxPath - 3, 'r');  // root + "/abc" is 260 characters
   fs.AddFile(root + "/abc/f", "");
   RecordingWalker walker(&fs);
   EXPECT_EQ(walker.Search(root.c_str(), 1), -2);

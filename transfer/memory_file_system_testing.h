@@ -34,6 +34,8 @@ struct Node {
   bool deleteFails = false;
   int readFailsAtCall = -1;   // the n-th Read (0-based) returns -1
   int64_t writeLimit = -1;    // writes beyond this many bytes come up short
+  bool fakeSize = false;      // Stat and Size report `size` instead
+  int32_t size = 0;
   std::vector<std::string> children;  // names in insertion order
   std::vector<ListingEntry> rawEntries;
 };
@@ -99,7 +101,8 @@ class MemoryFileSystem : public FileSystem {
     if (node == nullptr || node->statFails) return -1;
     info->flags = (node->folder ? kFileInfoFolder : 0) | (node->readOnly ? kFileInfoReadOnly : 0);
     info->time = node->time;
-    if (!node->folder) info->size = static_cast<int32_t>(node->content.size());
+    if (!node->folder)
+      info->size = node->fakeSize ? node->size : static_cast<int32_t>(node->content.size());
     return 0;
   }
   int DeleteFile(const char* path) override {
@@ -149,7 +152,9 @@ class MemoryFileSystem : public FileSystem {
 class MemoryReadFile : public VirtualFile {
  public:
   explicit MemoryReadFile(Node* node) : node_(node) {}
-  int32_t Size() override { return static_cast<int32_t>(node_->content.size()); }
+  int32_t Size() override {
+    return node_->fakeSize ? node_->size : static_cast<int32_t>(node_->content.size());
+  }
   int32_t GetTime() override { return node_->time; }
   int32_t SetTime(int32_t) override { return -1; }
   int32_t Read(void* buffer, int32_t n) override {
