@@ -115,6 +115,9 @@ bool ToLocalCalendar(int64_t t, CalendarTime* out);
 // Local calendar fields to calendar time (daylight saving decided by the
 // system, fields normalised as mktime does); -1 when not representable.
 int64_t FromLocalCalendar(const CalendarTime& fields);
+// Sets the time zone used by the local-calendar conversions (a TZ text such
+// as "UTC0" or "KST-9"); null restores the system's default zone.
+bool SetTimeZone(const char* zone);
 
 // ---------------------------------------------------------- randomness
 

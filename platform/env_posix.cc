@@ -188,6 +188,12 @@ int64_t FromLocalCalendar(const CalendarTime& in) {
   return static_cast<int64_t>(value);
 }
 
+bool SetTimeZone(const char* zone) {
+  int rc = zone != nullptr ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
+  ::tzset();
+  return rc == 0;
+}
+
 // ---------------------------------------------------------- randomness
 
 int CRand() { return std::rand(); }
