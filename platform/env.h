@@ -145,6 +145,10 @@ std::string OwnExecutablePath();
 bool StderrIsTerminal();
 // The value of an environment variable, or null.
 const char* GetEnvironment(const char* name);
+// Writes `n` bytes to standard output / standard error (for command-line
+// tools); false when not everything was written.
+bool WriteStandardOutput(const void* data, size_t n);
+bool WriteStandardError(const void* data, size_t n);
 
 }  // namespace marrowgate::platform
 

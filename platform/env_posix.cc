@@ -261,4 +261,12 @@ bool StderrIsTerminal() { return ::isatty(2) != 0; }
 
 const char* GetEnvironment(const char* name) { return std::getenv(name); }
 
+bool WriteStandardOutput(const void* data, size_t n) {
+  return std::fwrite(data, 1, n, stdout) == n && std::fflush(stdout) == 0;
+}
+
+bool WriteStandardError(const void* data, size_t n) {
+  return std::fwrite(data, 1, n, stderr) == n;
+}
+
 }  // namespace marrowgate::platform
