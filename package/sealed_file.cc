@@ -1,0 +1,283 @@
+#include "package/sealed_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/env.h"
+#include "util/md5.h"
+
+namespace marrowgate {
+
+namespace {
+
+constexpr size_t kMaxContent = static_cast<size_t>(std::numeric_limits<int32_t>::max());
+
+uint32_t Now() { return static_cast<uint32_t>(platform::TimeNow()); }
+
+// Reads exactly n bytes (the underlying file may hand them out in pieces).
+bool ReadFully(VirtualFile* file, void* buffer, size_t n) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (n > 0) {
+    const int32_t chunk = static_cast<int32_t>(std::min<size_t>(n, 1u << 30));
+    const int32_t got = file->Read(out, chunk);
+    if (got <= 0) return false;
+    out += got;
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool WriteFully(VirtualFile* file, const void* buffer, size_t n) {
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  while (n > 0) {
+    const int32_t chunk = static_cast<int32_t>(std::min<size_t>(n, 1u << 30));
+    const int32_t put = file->Write(in, chunk);
+    if (put <= 0) return false;
+    in += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+}  // namespace
+
+int ReadSealHeader(VirtualFile* file, SealHeader* header) {
+  uint8_t bytes[kSealHeaderSize];
+  if (file->Seek(0, 0) < 0 || !ReadFully(file, bytes, sizeof(bytes))) return kSealShortHeader;
+  return DecodeSealHeader(bytes, header) ? 0 : kSealBadHeader;
+}
+
+SealedFile::~SealedFile() {
+  if (opened_ && dirty_) {
+    const int code = Seal();
+    if (code < 0 && params_.sealFailed) params_.sealFailed(code);
+  }
+  if (params_.ownFile && params_.file != nullptr) params_.file->Release();
+}
+
+CipherObject* SealedFile::CipherFor(uint8_t flags, bool enciphering) const {
+  if (flags & kSealCipherB) return enciphering ? params_.cipherBEnc : params_.cipherBDec;
+  return enciphering ? params_.cipherAEnc : params_.cipherADec;
+}
+
+int SealedFile::Open(const SealParams& params) {
+  params_ = params;
+  if (!IsValidOpenMode(params.mode) || params.file == nullptr) return kSealBadMode;
+  position_ = 0;
+  dirty_ = false;
+  content_.clear();
+  try {
+    switch (params.mode) {
+      case kOpenCreate: {
+        header_ = SealHeader();
+        if (params.compressor != nullptr) header_.flags |= kSealCompressed;
+        if (params.cipherAEnc != nullptr) header_.flags |= kSealEnciphered;
+        if (params.cipherBEnc != nullptr) header_.flags |= kSealCipherB;
+        sealFlags_ = header_.flags;
+        header_.time = Now();
+        if (params.reserve > 0) content_.reserve(static_cast<size_t>(params.reserve));
+        dirty_ = true;
+        break;
+      }
+      case kOpenRaw: {
+        header_ = SealHeader();
+        if (params.file->Seek(0, 0) < 0) return kSealShortHeader;
+        const int32_t size = params.file->Size();
+        if (size > 0) {
+          content_.resize(static_cast<size_t>(size));
+          if (!ReadFully(params.file, content_.data(), content_.size())) {
+            content_.clear();
+            return kSealShortContent;
+          }
+        }
+        break;
+      }
+      default: {
+        const int code = Unseal();
+        if (code < 0) {
+          content_.clear();
+          return code;
+        }
+        sealFlags_ = header_.flags;
+        if (params.compressor != nullptr) sealFlags_ |= kSealCompressed;
+        break;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    content_.clear();
+    return kSealShortContent;
+  }
+  opened_ = true;
+  return 0;
+}
+
+int SealedFile::Unseal() {
+  VirtualFile* file = params_.file;
+  const int headerCode = ReadSealHeader(file, &header_);
+  if (headerCode < 0) return headerCode;
+
+  // Everything below is checked against what the file can hold before any
+  // buffer is sized from the header.
+  const int64_t fileSize = file->Size();
+  if (fileSize < kSealHeaderSize ||
+      static_cast<uint64_t>(header_.storedSize) > static_cast<uint64_t>(fileSize - kSealHeaderSize))
+    return kSealShortContent;
+  const bool compressed = (header_.flags & kSealCompressed) != 0;
+  const bool enciphered = (header_.flags & kSealEnciphered) != 0;
+  if (compressed) {
+    if (static_cast<uint64_t>(header_.plainSize) > kMaxInflateRatio * header_.storedSize ||
+        header_.plainSize > kMaxContent)
+      return kSealWrongPlainSize;
+  } else if (header_.storedSize != header_.plainSize) {
+    return kSealStoredSizeMismatch;
+  }
+  CipherObject* cipher = enciphered ? CipherFor(header_.flags, false) : nullptr;
+  if (enciphered && cipher == nullptr) return kSealNoCipher;
+  if (compressed && params_.compressor == nullptr) return kSealNoCodec;
+
+  std::vector<uint8_t> stored(header_.storedSize);
+  if (!stored.empty() && !ReadFully(file, stored.data(), stored.size())) return kSealShortContent;
+  if (enciphered) {
+    cipher->ResetChain();
+    if (!stored.empty() &&
+        cipher->Decrypt(stored.data(), static_cast<int32_t>(stored.size()), stored.data()) < 0)
+      return kSealDecipherFailed;
+  }
+  if (!compressed) {
+    content_ = std::move(stored);
+    return 0;
+  }
+  // One byte of room more than expected tells a longer stream apart.
+  content_.resize(static_cast<size_t>(header_.plainSize) + 1);
+  int32_t produced = static_cast<int32_t>(content_.size());
+  const int code = params_.compressor->Decompress(
+      stored.data(), static_cast<int32_t>(stored.size()), content_.data(), &produced);
+  if (code < 0) return code + kSealInflateOffset;
+  if (static_cast<uint32_t>(produced) != header_.plainSize) return kSealWrongPlainSize;
+  content_.resize(header_.plainSize);
+  return 0;
+}
+
+int SealedFile::Seal() {
+  if (!opened_ || !dirty_) return 0;
+  VirtualFile* file = params_.file;
+  SealHeader header = header_;
+  header.flags = sealFlags_;
+  Md5Digest(content_.data(), content_.size(), header.digest);
+  header.plainSize = static_cast<uint32_t>(content_.size());
+
+  std::vector<uint8_t> stored;
+  bool useStored = false;  // false: the plain content is what gets stored
+  if ((header.flags & kSealCompressed) != 0 && params_.compressor == nullptr)
+    header.flags &= static_cast<uint8_t>(~kSealCompressed);
+  if (header.flags & kSealCompressed) {
+    try {
+      stored.resize(content_.size());
+    } catch (const std::bad_alloc&) {
+      return -100 - 1500;
+    }
+    // Output as large as the input is of no use: it would be stored plain.
+    int32_t produced = static_cast<int32_t>(stored.size());
+    const int code = params_.compressor->Compress(
+        content_.data(), static_cast<int32_t>(content_.size()), stored.data(), &produced);
+    if (code < 0) return code - 1500;
+    if (static_cast<size_t>(produced) < content_.size()) {
+      stored.resize(static_cast<size_t>(produced));
+      useStored = true;
+    } else {
+      header.flags &= static_cast<uint8_t>(~kSealCompressed);
+    }
+  }
+  if (header.flags & kSealEnciphered) {
+    CipherObject* cipher = CipherFor(header.flags, true);
+    if (cipher == nullptr) return -2;
+    if (!useStored) {
+      try {
+        stored.assign(content_.begin(), content_.end());
+      } catch (const std::bad_alloc&) {
+        return -1;
+      }
+      useStored = true;
+    }
+    cipher->ResetChain();
+    if (!stored.empty() &&
+        cipher->Encrypt(stored.data(), static_cast<int32_t>(stored.size()), stored.data()) < 0)
+      return -1;
+  }
+  const std::vector<uint8_t>& bytes = useStored ? stored : content_;
+  header.storedSize = static_cast<uint32_t>(bytes.size());
+
+  uint8_t headerBytes[kSealHeaderSize];
+  EncodeSealHeader(header, headerBytes);
+  if (file->Seek(0, 0) < 0) return -10;
+  if (!WriteFully(file, headerBytes, sizeof(headerBytes))) return -11;
+  if (!bytes.empty() && !WriteFully(file, bytes.data(), bytes.size())) return -12;
+  header_ = header;
+  dirty_ = false;
+  return 0;
+}
+
+int32_t SealedFile::SetTime(int32_t seconds) {
+  header_.time = seconds == 0 ? Now() : static_cast<uint32_t>(seconds);
+  return 0;
+}
+
+int32_t SealedFile::Read(void* buffer, int32_t n) {
+  if (n < 0 || (buffer == nullptr && n > 0)) return -1;
+  if (position_ >= content_.size()) return 0;
+  const size_t count = std::min(static_cast<size_t>(n), content_.size() - position_);
+  if (count > 0) std::memcpy(buffer, content_.data() + position_, count);
+  position_ += count;
+  return static_cast<int32_t>(count);
+}
+
+int32_t SealedFile::Seek(int64_t offset, int origin) {
+  int64_t base = 0;
+  if (origin == 1) base = static_cast<int64_t>(position_);
+  else if (origin == 2) base = static_cast<int64_t>(content_.size());
+  else if (origin != 0) return -1;
+  int64_t target = base + offset;
+  if (target < 0) target = 0;
+  if (static_cast<uint64_t>(target) > content_.size()) {
+    if (IsReadOnlyMode(params_.mode)) {
+      target = static_cast<int64_t>(content_.size());
+    } else {
+      if (static_cast<uint64_t>(target) > kMaxContent) return -1;
+      try {
+        content_.resize(static_cast<size_t>(target));
+      } catch (const std::bad_alloc&) {
+        return -1;
+      }
+      dirty_ = true;
+    }
+  }
+  position_ = static_cast<size_t>(target);
+  return 0;
+}
+
+int32_t SealedFile::Write(const void* buffer, int32_t n) {
+  if (!opened_ || IsReadOnlyMode(params_.mode)) return -1;
+  if (n < 0 || (buffer == nullptr && n > 0)) return -1;
+  if (n == 0) return 0;
+  const size_t end = position_ + static_cast<size_t>(n);
+  if (end > kMaxContent) return -1;
+  try {
+    if (end > content_.size()) content_.resize(end);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  std::memcpy(content_.data() + position_, buffer, static_cast<size_t>(n));
+  position_ = end;
+  dirty_ = true;
+  return n;
+}
+
+int32_t SealedFile::Digest(uint8_t digest[16]) {
+  if (dirty_) Md5Digest(content_.data(), content_.size(), digest);
+  else std::memcpy(digest, header_.digest, 16);
+  return 0;
+}
+
+}  // namespace marrowgate

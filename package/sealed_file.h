@@ -1,0 +1,118 @@
+// SealedFile: a VirtualFile over one sealed stream (a SealHeader and the
+// stored bytes, see package/layout.h) held in another VirtualFile, normally
+// a package item's EntryFile.
+//
+// Opening reads the whole stream, deciphers and decompresses it into
+// memory; reads, writes and seeks then act on the plain content. Releasing
+// a written stream seals it back: compress (kept only when smaller), then
+// encipher, then write header and stored bytes from position 0 of the
+// underlying file.
+//
+// Modes (OpenMode): 1 read (writes refused), 2 create (a new empty stream),
+// 3 update (unsealed, writable, sealed again when written), 4 raw (the
+// underlying bytes as they are, header included; read-only).
+#ifndef MARROWGATE_PACKAGE_SEALED_FILE_H_
+#define MARROWGATE_PACKAGE_SEALED_FILE_H_
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "keys/cipher_object.h"
+#include "package/layout.h"
+#include "package/open_mode.h"
+#include "package/virtual_file.h"
+#include "package/zlib_codec.h"
+
+namespace marrowgate {
+
+// The record a SealedFile is opened with. The codec and cipher objects are
+// borrowed; they must outlive the sealed file.
+struct SealParams {
+  int mode = kOpenRead;                 // OpenMode
+  VirtualFile* file = nullptr;          // holds the stream
+  ZlibCodec* compressor = nullptr;      // null: not compressed
+  CipherObject* cipherAEnc = nullptr;
+  CipherObject* cipherADec = nullptr;
+  CipherObject* cipherBEnc = nullptr;   // wins over A for enciphering
+  CipherObject* cipherBDec = nullptr;
+  int32_t reserve = 4096;               // bytes reserved for a new stream
+  bool ownFile = false;                 // release `file` on destruction
+  // Told the code of a seal that fails when the stream is released (a
+  // release cannot return it). May be empty.
+  std::function<void(int code)> sealFailed;
+};
+
+// Open codes.
+enum SealOpenCode : int {
+  kSealShortHeader = -11,
+  kSealBadHeader = -12,
+  kSealShortContent = -13,  // also: storedSize runs past the file
+  kSealNoCipher = -14,
+  kSealDecipherFailed = -15,
+  kSealNoCodec = -20,
+  kSealWrongPlainSize = -21,      // also: plainSize no stream could hold
+  kSealStoredSizeMismatch = -22,  // uncompressed, storedSize != plainSize
+  kSealInflateOffset = -2000,     // decompressor code c gives c - 2000
+  kSealBadMode = -100,
+};
+
+// Largest expansion of deflate (bytes out per byte in).
+inline constexpr uint64_t kMaxInflateRatio = 1032;
+
+// Reads and checks only the SealHeader at position 0 of `file`:
+// 0, kSealShortHeader or kSealBadHeader.
+int ReadSealHeader(VirtualFile* file, SealHeader* header);
+
+class SealedFile : public VirtualFile {
+ public:
+  SealedFile() = default;
+
+  // 0 or one of the SealOpenCodes. A failed open leaves the object to be
+  // released (it then writes nothing; an owned file is released).
+  int Open(const SealParams& params);
+
+  // Seals now when written since the last seal: 0, or a negative code:
+  // compressor error e gives e - 1500, -2 cipher missing, -1 cipher
+  // failure, -10 seek, -11 header write, -12 content write.
+  int Seal();
+
+  int32_t Size() override { return static_cast<int32_t>(content_.size()); }
+  int32_t GetTime() override { return static_cast<int32_t>(header_.time); }
+  // 0 means now. Sets the header time; does not mark the stream written.
+  int32_t SetTime(int32_t seconds) override;
+  int32_t Read(void* buffer, int32_t n) override;
+  // A negative target becomes 0. Past the end: mode 1 and 4 stop at the
+  // end, writable modes grow the content (with zeros) to the target.
+  int32_t Seek(int64_t offset, int origin) override;
+  bool AtEnd() override { return position_ >= content_.size(); }
+  int64_t Tell() override { return static_cast<int64_t>(position_); }
+  // Mode 1 and 4: -1. Otherwise copies at the position, growing the content.
+  int32_t Write(const void* buffer, int32_t n) override;
+  int32_t Flush() override { return -1; }
+  // The stored digest; while written and not yet sealed, the digest the
+  // seal will store.
+  int32_t Digest(uint8_t digest[16]) override;
+
+  const SealHeader& header() const { return header_; }
+  bool dirty() const { return dirty_; }
+
+ protected:
+  ~SealedFile() override;
+
+ private:
+  int Unseal();
+  CipherObject* CipherFor(uint8_t flags, bool enciphering) const;
+
+  SealParams params_;
+  bool opened_ = false;
+  SealHeader header_;
+  uint8_t sealFlags_ = 0;  // flags a seal starts from
+  std::vector<uint8_t> content_;
+  size_t position_ = 0;
+  bool dirty_ = false;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_PACKAGE_SEALED_FILE_H_
