@@ -115,6 +115,9 @@ bool ToLocalCalendar(int64_t t, CalendarTime* out);
 // Local calendar fields to calendar time (daylight saving decided by the
 // system, fields normalised as mktime does); -1 when not representable.
 int64_t FromLocalCalendar(const CalendarTime& fields);
+// Sets the time zone used by the local-calendar conversions (a TZ text such
+// as "UTC0" or "KST-9"); null restores the system's default zone.
+bool SetTimeZone(const char* zone);
 
 // ---------------------------------------------------------- randomness
 
@@ -142,6 +145,13 @@ std::string OwnExecutablePath();
 bool StderrIsTerminal();
 // The value of an environment variable, or null.
 const char* GetEnvironment(const char* name);
+// Sets (value non-null) or removes (value null) an environment variable of
+// this process. False on failure.
+bool SetEnvironment(const char* name, const char* value);
+// Writes `n` bytes to standard output / standard error (for command-line
+// tools); false when not everything was written.
+bool WriteStandardOutput(const void* data, size_t n);
+bool WriteStandardError(const void* data, size_t n);
 
 }  // namespace marrowgate::platform
 

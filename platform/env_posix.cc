@@ -188,6 +188,12 @@ int64_t FromLocalCalendar(const CalendarTime& in) {
   return static_cast<int64_t>(value);
 }
 
+bool SetTimeZone(const char* zone) {
+  int rc = zone != nullptr ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
+  ::tzset();
+  return rc == 0;
+}
+
 // ---------------------------------------------------------- randomness
 
 int CRand() { return std::rand(); }
@@ -254,5 +260,18 @@ std::string OwnExecutablePath() {
 bool StderrIsTerminal() { return ::isatty(2) != 0; }
 
 const char* GetEnvironment(const char* name) { return std::getenv(name); }
+
+bool SetEnvironment(const char* name, const char* value) {
+  if (name == nullptr) return false;
+  return (value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name)) == 0;
+}
+
+bool WriteStandardOutput(const void* data, size_t n) {
+  return std::fwrite(data, 1, n, stdout) == n && std::fflush(stdout) == 0;
+}
+
+bool WriteStandardError(const void* data, size_t n) {
+  return std::fwrite(data, 1, n, stderr) == n;
+}
 
 }  // namespace marrowgate::platform

@@ -79,6 +79,17 @@ TEST(ClockTest, LocalCalendarRoundTrip) {
   EXPECT_EQ(FromLocalCalendar(fields), 1500000000);
 }
 
+TEST(ClockTest, TimeZoneSettingChangesLocalCalendar) {
+  ASSERT_TRUE(SetTimeZone("UTC0"));
+  CalendarTime fields;
+  ASSERT_TRUE(ToLocalCalendar(0, &fields));
+  EXPECT_EQ(fields.hour, 0);
+  ASSERT_TRUE(SetTimeZone("KST-9"));
+  ASSERT_TRUE(ToLocalCalendar(0, &fields));
+  EXPECT_EQ(fields.hour, 9);
+  SetTimeZone(nullptr);
+}
+
 TEST(ProcessTest, KnowsItsOwnPath) {
   EXPECT_NE(OwnExecutablePath().find("platform_test"), std::string::npos);
 }

@@ -1,0 +1,67 @@
+// MyDirSearch: the copy walker of dircp (transfer/dir_copy.h). It walks the
+// source side and copies each file that passes the filters into the target
+// folder; codes and notifications are those listed in dir_copy.h.
+// DoIt builds one per run; it borrows the parameter record.
+#ifndef MARROWGATE_TRANSFER_MY_DIR_SEARCH_H_
+#define MARROWGATE_TRANSFER_MY_DIR_SEARCH_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "transfer/dir_copy.h"
+#include "transfer/dir_search.h"
+#include "util/releaser.h"
+
+namespace marrowgate {
+
+class MyDirSearch : public DirSearch {
+ public:
+  // Takes the source side, stop text, excluded names and suffixes of
+  // `params` and allocates the transfer buffer (std::bad_alloc when it
+  // cannot). `params` must be valid (see DirCopyParamsValid).
+  explicit MyDirSearch(const DIRCP_PARAM_T& params);
+
+  int32_t ActionOnFile(const char* name) override;
+  // Refuses (cb_ERROR -2 "Path too long: %s") a sub-folder whose path does
+  // not fit; the walk then ends with -2.
+  int32_t ActionOnDir(const char* name) override;
+  int32_t ActionOnEnterDir(const char* path) override;
+  int32_t ActionOnLeaveDir(const char* path) override;
+
+ protected:
+  // The checks done before a listed file is touched. Composes the source
+  // path S (in the entry-path buffer), the relative path R (from the root,
+  // with its leading "/", shortened by nCutTail) and the target path T.
+  // Returns true when the file may go on; otherwise `*code` is the file's
+  // result (0 skipped, or negative).
+  bool PrepareListedFile(const char* name, std::string* relative, std::string* target,
+                         int32_t* code);
+  // Steps from cb_FILEBEGIN to cb_FILEEND for an opened source.
+  int32_t CopyOpenedFile(Owned<VirtualFile> source, const std::string& source_path,
+                         const std::string& target_path);
+  // Sends cb_ERROR(code, text formatted with arg) and returns the answer.
+  int32_t SendError(int32_t code, const char* format, const std::string& arg);
+  // cb_ERROR for an unsafe relative path; -14 or 0.
+  int32_t RefuseUnsafe(const std::string& relative);
+  // cb_ERROR for a path that does not fit; -2 or 0.
+  int32_t RefuseTooLong(const std::string& path);
+
+  const DIRCP_PARAM_T& params_;
+
+ private:
+  std::vector<char> buffer_;
+};
+
+// True when `relative` (no leading separator) names something strictly
+// below a folder: non-empty components separated by "/" or "\\", none of
+// them "." or ".." or holding ':'.
+bool IsContainedRelativePath(const std::string& relative);
+
+// True when the record has both sides, both folders, a sink and a positive
+// buffer size.
+bool DirCopyParamsValid(const DIRCP_PARAM_T& params);
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_TRANSFER_MY_DIR_SEARCH_H_

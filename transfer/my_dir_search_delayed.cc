@@ -1,0 +1,76 @@
+#include "transfer/my_dir_search_delayed.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "platform/env.h"
+
+namespace marrowgate {
+namespace {
+
+constexpr char kOnFileName[] = "delayed_dircp::DoIt::MyDirSearchDelayed::ActionOnFile";
+constexpr char kOnFilesName[] = "delayed_dircp::DoIt::MyDirSearchDelayed::ActionOnDelayedFiles";
+
+void Debug(const char* format, const char* where, const char* what) {
+  char text[1024];
+  std::snprintf(text, sizeof text, format, where, what);
+  platform::DebugOutput(text);
+}
+
+}  // namespace
+
+MyDirSearchDelayed::MyDirSearchDelayed(const DIRCP_PARAM_T& params, DelayedNameList names)
+    : MyDirSearch(params), names_(names) {
+  if (names_ == nullptr) return;
+  for (DelayedNameList name = names_; *name != nullptr; ++name) delayed_set_.Insert(*name);
+}
+
+int32_t MyDirSearchDelayed::ActionOnFile(const char* name) {
+  std::string relative, target;
+  int32_t code = 0;
+  if (!PrepareListedFile(name, &relative, &target, &code)) return code;
+  std::string source_path = EntryPath();
+  FileInfo info;
+  if (params_.pSrcFM->Stat(source_path.c_str(), &info) < 0) return kFileStatFailed;
+  if ((params_.byFlags & kCopySkipReadOnly) && (info.flags & kFileInfoReadOnly)) {
+    params_.pNotify->cb_READONLY(source_path.c_str());
+    return 0;
+  }
+  if (delayed_set_.size() != 0 && delayed_set_.Contains(relative.substr(1))) {
+    Debug("in %s,filedelayed,ignore %s when process", kOnFileName, name);
+    held_back_ = true;
+    return 0;
+  }
+  Owned<VirtualFile> source(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
+  if (!source)
+    return SendError(kNotifyCanNotOpen, kTextCanNotOpen, source_path) != 0 ? kFileOpenStopped : 0;
+  Debug("in %s,filedelayed, process file %s", kOnFileName, relative.c_str());
+  return CopyOpenedFile(std::move(source), source_path, target);
+}
+
+int32_t MyDirSearchDelayed::ActionOnDelayedFile(const char* name) {
+  const char* suffix = params_.szDstSuffix != nullptr ? params_.szDstSuffix : "";
+  std::string below = std::string(name) + suffix;
+  if (!IsContainedRelativePath(below)) return RefuseUnsafe(below);
+  std::string source_path = std::string(params_.szSrcDir) + "/" + name;
+  if (source_path.size() > static_cast<size_t>(kMaxPath)) return RefuseTooLong(source_path);
+  std::string target_path = std::string(params_.szDstDir) + "/" + below;
+  if (target_path.size() > static_cast<size_t>(kMaxPath)) return RefuseTooLong(target_path);
+  Owned<VirtualFile> source(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
+  if (!source) return 0;  // a listed file the source lacks is passed over
+  return CopyOpenedFile(std::move(source), source_path, target_path);
+}
+
+int32_t MyDirSearchDelayed::ActionOnDelayedFiles() {
+  if (!held_back_ || names_ == nullptr) return 0;
+  for (DelayedNameList name = names_; *name != nullptr; ++name) {
+    Debug("in %s,filedelayed,process %s ", kOnFilesName, *name);
+    int32_t r = ActionOnDelayedFile(*name);
+    if (r != 0) return r < INT32_MIN + kDelayedOffset ? INT32_MIN : r - kDelayedOffset;
+  }
+  return 0;
+}
+
+}  // namespace marrowgate

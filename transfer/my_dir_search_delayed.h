@@ -1,0 +1,41 @@
+// MyDirSearchDelayed: the copy walker of delayed_dircp (transfer/
+// dir_copy.h). Files whose relative path is in the delayed-name set are held
+// back during the walk; ActionOnDelayedFiles copies every listed name after
+// the walk, provided at least one file was held back.
+#ifndef MARROWGATE_TRANSFER_MY_DIR_SEARCH_DELAYED_H_
+#define MARROWGATE_TRANSFER_MY_DIR_SEARCH_DELAYED_H_
+
+#include <cstdint>
+
+#include "transfer/dir_copy.h"
+#include "transfer/my_dir_search.h"
+#include "util/hash_table.h"
+
+namespace marrowgate {
+
+class MyDirSearchDelayed : public MyDirSearch {
+ public:
+  // Fills the delayed-name set from `names` (borrowed, null-ended; null is
+  // an empty list). std::bad_alloc when memory runs out.
+  MyDirSearchDelayed(const DIRCP_PARAM_T& params, DelayedNameList names);
+
+  int32_t ActionOnFile(const char* name) override;
+  // Copies one listed name N from szSrcDir/N to szDstDir/N (with the
+  // suffix; nCutTail does not apply). A source that cannot be opened is
+  // passed over with 0 and no notification.
+  virtual int32_t ActionOnDelayedFile(const char* name);
+  // 0 when no file was held back; otherwise copies every listed name in
+  // list order and returns the first non-zero code less 4000.
+  int32_t ActionOnDelayedFiles();
+
+  bool HeldBack() const { return held_back_; }
+
+ private:
+  StringHashSet delayed_set_;
+  bool held_back_ = false;
+  DelayedNameList names_;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_TRANSFER_MY_DIR_SEARCH_DELAYED_H_
