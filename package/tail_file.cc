@@ -12,12 +12,15 @@ TailFile::~TailFile() { Detach(); }
 int TailFile::Attach(VirtualFile* host, bool ownsHost, int mode) {
   if (host_ != nullptr) return -1;
   if (host == nullptr) return -2;
-  if (mode != kOpenRead && mode != kOpenCreate && mode != kOpenUpdate) return -3;
   mode_ = mode;
   ownsHost_ = ownsHost;
   host_ = host;
   dirty_ = false;
   record_ = TailRecord();
+  if (mode != kOpenRead && mode != kOpenCreate && mode != kOpenUpdate) {
+    mode_ = kOpenRead;  // nothing is ever written back
+    return -3;
+  }
 
   int32_t hostSize = host_->Size();
   if (hostSize >= kTailRecordSize) {

@@ -52,7 +52,9 @@ TEST_F(TailFileTest, AttachArgumentChecks) {
   std::string path = folder_.WriteFile("h", "host");
   Owned<TailFile> tail(new TailFile);
   EXPECT_EQ(tail->Attach(nullptr, false, kOpenUpdate), -2);
-  EXPECT_EQ(tail->Attach(OpenHost(path), true, kOpenRaw), -3);  // host not kept
+  EXPECT_EQ(tail->Attach(OpenHost(path), true, kOpenRaw), -3);
+  EXPECT_TRUE(tail->attached());  // released by Detach
+  EXPECT_EQ(tail->Detach(), 0);
   ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
   Owned<VirtualFile> second(OpenHost(path));
   EXPECT_EQ(tail->Attach(second.get(), false, kOpenUpdate), -1);
