@@ -6,8 +6,7 @@
 //
 //   DesSchedule schedule;
 //   DesSetKey(key, DesDirection::kEncrypt, &schedule);
-//   uint32_t block[2] = {LoadBe32(in), LoadBe32(in + 4)};
-//   DesCryptBlock(block, schedule);
+//   DesCryptBytes(plain, cipher, schedule);   // 8 bytes each
 #ifndef MARROWGATE_UTIL_DES_H_
 #define MARROWGATE_UTIL_DES_H_
 

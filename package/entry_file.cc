@@ -1,0 +1,243 @@
+#include "package/entry_file.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "util/clock.h"
+
+namespace marrowgate {
+
+namespace {
+
+constexpr uint64_t kMaxItemSize = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+
+uint32_t Now() { return static_cast<uint32_t>(LibClockNow()); }
+
+// Item bytes a chain of `blocks` blocks can hold.
+uint64_t ChainCapacity(uint64_t blocks, uint32_t blockSize) {
+  return blocks * BlockPayload(blockSize) - kEntryHeaderSize;
+}
+
+}  // namespace
+
+EntryFile::~EntryFile() {
+  if (opened_ && dirty_) {
+    const int code = Close();
+    if (code < 0) store_->ReportFailure(code);
+  }
+}
+
+bool EntryFile::LoadLink(uint32_t block, BlockLink* link) {
+  if (!ValidBlock(block)) return false;
+  uint8_t bytes[kBlockLinkSize];
+  if (!store_->ReadAt(BlockOffset(block), bytes, sizeof(bytes))) return false;
+  *link = DecodeBlockLink(bytes);
+  return true;
+}
+
+bool EntryFile::StoreLink(uint32_t block, const BlockLink& link) {
+  if (!ValidBlock(block)) return false;
+  uint8_t bytes[kBlockLinkSize];
+  EncodeBlockLink(link, bytes);
+  return store_->WriteAt(BlockOffset(block), bytes, sizeof(bytes));
+}
+
+int EntryFile::Open(int mode, uint32_t* firstBlock) {
+  if (!IsValidOpenMode(mode) || firstBlock == nullptr) return -100;
+  if (store_->ReadOnly() && !IsReadOnlyMode(mode)) return -1;
+  mode_ = mode;
+  position_ = 0;
+  dirty_ = false;
+  if (mode == kOpenCreate) {
+    const uint32_t block = store_->AllocateBlock();
+    if (block == 0 || !ValidBlock(block)) return -2;
+    *firstBlock = block;
+    first_ = block;
+    if (!StoreLink(block, BlockLink{0, 0})) return -3;
+    entry_ = EntryHeader{block, 0, Now()};
+    uint8_t bytes[kEntryHeaderSize];
+    EncodeEntryHeader(entry_, bytes);
+    if (!store_->WriteAt(BlockOffset(block) + kBlockLinkSize, bytes, sizeof(bytes))) return -4;
+    currentLink_ = BlockLink{0, 0};
+  } else {
+    first_ = *firstBlock;
+    if (!LoadLink(first_, &currentLink_)) return -11;
+    if (currentLink_.prev != 0) return -12;
+    uint8_t bytes[kEntryHeaderSize];
+    if (!store_->ReadAt(BlockOffset(first_) + kBlockLinkSize, bytes, sizeof(bytes))) return -13;
+    entry_ = DecodeEntryHeader(bytes);
+    // The size must fit in the blocks the package has, and the last block
+    // must be one of them.
+    if (!ValidBlock(entry_.lastBlock) || entry_.size > kMaxItemSize ||
+        ChainBlocksFor(entry_.size, store_->BlockSize()) > store_->BlockCount() - 1)
+      return -13;
+  }
+  currentBlock_ = first_;
+  currentIndex_ = 0;
+  opened_ = true;
+  return 0;
+}
+
+int EntryFile::Close() {
+  if (!opened_ || !dirty_) return 0;
+  if (IsReadOnlyMode(mode_)) return -1;
+  uint8_t bytes[kEntryHeaderSize];
+  EncodeEntryHeader(entry_, bytes);
+  if (!store_->WriteAt(BlockOffset(first_) + kBlockLinkSize, bytes, sizeof(bytes))) return -3;
+  dirty_ = false;
+  return 0;
+}
+
+bool EntryFile::GoTo(uint32_t index) {
+  if (currentIndex_ == index) return true;
+  // No chain has more blocks than the package.
+  if (index >= store_->BlockCount()) return false;
+  uint32_t block;
+  uint32_t at;
+  BlockLink link;
+  if (currentIndex_ != kNoBlock && index > currentIndex_) {
+    block = currentBlock_;
+    at = currentIndex_;
+    link = currentLink_;
+  } else {
+    block = first_;
+    at = 0;
+    if (!LoadLink(first_, &link)) return false;
+  }
+  while (at < index) {
+    const uint32_t next = link.next;
+    if (!LoadLink(next, &link) || link.prev != block) {
+      currentIndex_ = kNoBlock;
+      return false;
+    }
+    block = next;
+    ++at;
+  }
+  currentBlock_ = block;
+  currentIndex_ = index;
+  currentLink_ = link;
+  return true;
+}
+
+int32_t EntryFile::Read(void* buffer, int32_t n) {
+  if (!opened_ || n < 0 || (buffer == nullptr && n > 0)) return -1;
+  if (n == 0 || position_ >= entry_.size) return 0;
+  const uint32_t payload = BlockPayload(store_->BlockSize());
+  auto* out = static_cast<uint8_t*>(buffer);
+  uint32_t remaining = std::min<uint32_t>(static_cast<uint32_t>(n), entry_.size - position_);
+  int32_t copied = 0;
+  while (remaining > 0) {
+    const ChainPosition where = MapItemPosition(position_, entry_.size, store_->BlockSize());
+    if (!GoTo(where.index)) return copied > 0 ? copied : -2;
+    const uint32_t take = std::min(payload - where.offset, remaining);
+    if (!store_->ReadAt(BlockOffset(currentBlock_) + kBlockLinkSize + where.offset, out, take))
+      return copied > 0 ? copied : -10;
+    out += take;
+    position_ += take;
+    remaining -= take;
+    copied += static_cast<int32_t>(take);
+  }
+  return copied;
+}
+
+int32_t EntryFile::Write(const void* buffer, int32_t n) {
+  if (!opened_ || IsReadOnlyMode(mode_)) return -1;
+  if (n < 0 || (buffer == nullptr && n > 0)) return -1;
+  if (n == 0) return 0;
+  const uint64_t end = static_cast<uint64_t>(position_) + static_cast<uint64_t>(n);
+  if (end > entry_.size && Extend(static_cast<uint32_t>(end - entry_.size)) < 0) return -11;
+  const uint32_t payload = BlockPayload(store_->BlockSize());
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  uint32_t remaining = static_cast<uint32_t>(n);
+  while (remaining > 0) {
+    const ChainPosition where = MapItemPosition(position_, entry_.size, store_->BlockSize());
+    if (!GoTo(where.index)) return -12;
+    const uint32_t take = std::min(payload - where.offset, remaining);
+    if (!store_->WriteAt(BlockOffset(currentBlock_) + kBlockLinkSize + where.offset, in, take))
+      return -13;
+    in += take;
+    position_ += take;
+    remaining -= take;
+  }
+  entry_.time = Now();
+  dirty_ = true;
+  return n;
+}
+
+int EntryFile::Extend(uint32_t d) {
+  if (!opened_ || IsReadOnlyMode(mode_)) return -1;
+  const int code = GrowTo(static_cast<uint64_t>(entry_.size) + d);
+  return code < 0 ? code - 10 : 0;
+}
+
+int EntryFile::GrowTo(uint64_t newSize) {
+  if (newSize <= entry_.size) return 0;
+  if (newSize > kMaxItemSize) return -31;
+  const uint32_t blockSize = store_->BlockSize();
+  uint64_t blocks = ChainBlocksFor(entry_.size, blockSize);
+  const uint64_t needed = ChainBlocksFor(newSize, blockSize);
+  int code = 0;
+  if (needed > blocks) {
+    uint32_t last = entry_.lastBlock;
+    BlockLink lastLink;
+    if (!LoadLink(last, &lastLink) || lastLink.next != 0) return -21;
+    while (blocks < needed) {
+      const uint32_t block = store_->AllocateBlock();
+      if (block == 0 || !ValidBlock(block)) {
+        code = -31;
+        break;
+      }
+      if (!StoreLink(block, BlockLink{last, 0})) {
+        code = -32;
+        break;
+      }
+      lastLink.next = block;
+      if (!StoreLink(last, lastLink)) {
+        code = -33;
+        break;
+      }
+      lastLink = BlockLink{last, 0};
+      last = block;
+      entry_.lastBlock = block;
+      ++blocks;
+    }
+    // A link in the current block may have changed.
+    currentIndex_ = kNoBlock;
+  }
+  // On failure the item covers what the chain now holds.
+  entry_.size = static_cast<uint32_t>(std::min(newSize, ChainCapacity(blocks, blockSize)));
+  entry_.time = Now();
+  dirty_ = true;
+  return code;
+}
+
+int32_t EntryFile::Seek(int64_t offset, int origin) {
+  if (!opened_) return -1;
+  int64_t base = 0;
+  if (origin == 1) base = position_;
+  else if (origin == 2) base = entry_.size;
+  int64_t target = base + offset;
+  if (target < 0) target = 0;
+  if (target <= static_cast<int64_t>(entry_.size)) {
+    position_ = static_cast<uint32_t>(target);
+    return 0;
+  }
+  if (IsReadOnlyMode(mode_)) {
+    position_ = entry_.size;
+    return 0;
+  }
+  if (static_cast<uint64_t>(target) > kMaxItemSize) return -31;
+  const int code = GrowTo(static_cast<uint64_t>(target));
+  if (code < 0) return code;
+  position_ = static_cast<uint32_t>(target);
+  return 0;
+}
+
+int32_t EntryFile::SetTime(int32_t seconds) {
+  if (IsReadOnlyMode(mode_)) return mode_;
+  entry_.time = seconds == 0 ? Now() : static_cast<uint32_t>(seconds);
+  dirty_ = true;
+  return 0;
+}
+
+}  // namespace marrowgate

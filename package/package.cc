@@ -1,0 +1,710 @@
+#include "package/package.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "package/entry_file.h"
+#include "package/folder_tree.h"
+#include "package/layout.h"
+#include "package/sealed_file.h"
+#include "util/md5.h"
+#include "util/releaser.h"
+#include "util/scan_fields.h"
+
+namespace marrowgate {
+
+bool SetPackageKeyA(PackageParams* params, const void* key, int length) {
+  if (params == nullptr || length < 0 || length > static_cast<int>(sizeof(params->keyA)) ||
+      (key == nullptr && length > 0))
+    return false;
+  if (length > 0) std::memcpy(params->keyA, key, static_cast<size_t>(length));
+  params->keyALen = length;
+  return true;
+}
+
+bool SetPackageKeyB(PackageParams* params, const void* key, int length) {
+  if (params == nullptr || length < 0 || length > static_cast<int>(sizeof(params->keyB)) ||
+      (key == nullptr && length > 0))
+    return false;
+  if (length > 0) std::memcpy(params->keyB, key, static_cast<size_t>(length));
+  params->keyBLen = length;
+  return true;
+}
+
+bool SetPackageName(PackageParams* params, const char* name) {
+  if (params == nullptr || name == nullptr) return false;
+  const size_t length = std::strlen(name);
+  if (length >= sizeof(params->name)) return false;
+  std::memcpy(params->name, name, length + 1);
+  return true;
+}
+
+namespace {
+
+// The largest file offset a package reaches (file sizes are 32-bit).
+constexpr uint64_t kMaxPackageBytes = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+
+// Splits a path into its components at '/' and '\\' (each trimmed of
+// whitespace); empty components are skipped.
+bool SplitPath(const char* path, std::vector<std::string>* parts) {
+  parts->clear();
+  if (path == nullptr) return false;
+  const std::string_view text(path);
+  if (text.size() > static_cast<size_t>(kMaxPath)) return false;
+  size_t cursor = 0;
+  std::string part;
+  while (cursor < text.size()) {
+    const size_t before = cursor;
+    if (ScanFieldsAt(&cursor, "s", text, "\x01/\\", &part) != 1 || cursor <= before) break;
+    if (!part.empty()) parts->push_back(part);
+  }
+  return true;
+}
+
+// A live listing of one folder of an open package.
+class PackageListing : public DirListing {
+ public:
+  PackageListing(std::string basePath, const Folder* folder)
+      : basePath_(std::move(basePath)), folder_(folder) {}
+  const char* BasePath() override { return basePath_.c_str(); }
+  const ListingEntry* Next() override {
+    if (node_ != nullptr) node_ = node_->next;
+    while (node_ == nullptr && bucket_ < folder_->bucket_count()) node_ = folder_->bucket(bucket_++);
+    if (node_ == nullptr) return nullptr;
+    entry_ = ListingEntry();
+    entry_.isFolder = node_->isFolder ? 1 : 0;
+    SetListingName(&entry_, std::string(folder_->NameOf(*node_)).c_str());
+    entry_.value = node_->isFolder ? 0 : node_->firstBlock;
+    return &entry_;
+  }
+  void Rewind() override {
+    bucket_ = 0;
+    node_ = nullptr;
+  }
+
+ private:
+  std::string basePath_;
+  const Folder* folder_;
+  size_t bucket_ = 0;
+  const FolderNode* node_ = nullptr;
+  ListingEntry entry_;
+};
+
+}  // namespace
+
+class PackageImpl : public BlockStore {
+ public:
+  PackageImpl() : itemFailure_(std::make_shared<int>(0)) {}
+  ~PackageImpl() override { Close(); }
+
+  int Open(const PackageParams& params);
+  int Close();
+  VirtualFile* OpenItem(const char* path, int mode, uint32_t* firstBlock);
+  int Stat(const char* path, FileInfo* info);
+  int MakeFolder(const char* path);
+  int Delete(const char* path);
+  DirListing* List(const char* path);
+
+  bool IsOpen() const { return open_; }
+  const PackageParams& Params() const { return params_; }
+
+  // BlockStore
+  uint32_t BlockSize() const override { return header_.blockSize; }
+  uint32_t BlockCount() const override { return header_.blockCount; }
+  bool ReadOnly() const override { return IsReadOnlyMode(params_.mode); }
+  bool ReadAt(uint64_t offset, void* buffer, size_t n) override;
+  bool WriteAt(uint64_t offset, const void* buffer, size_t n) override;
+  uint32_t AllocateBlock() override;
+  void ReportFailure(int code) override {
+    if (*itemFailure_ == 0) *itemFailure_ = code;
+  }
+
+ private:
+  // The outcome of looking a path up.
+  struct Lookup {
+    enum Kind { kHit, kMiss, kError } kind = kError;
+    Folder* folder = nullptr;     // hit: the parent folder; miss: where it stops
+    FolderNode* node = nullptr;   // hit: the node (null for the root)
+    std::vector<std::string> parts;
+    size_t missing = 0;           // miss: index of the first missing part
+  };
+
+  Lookup Find(const char* path);
+  // Creates the missing parts of a miss; the last one a file when
+  // `leafIsFile`. Null on failure (an invalid name, a clash).
+  FolderNode* CreateRemainder(const Lookup& lookup, bool leafIsFile);
+  uint32_t AppendBlock();
+  int FreeChain(uint32_t firstBlock);
+  int DeleteContents(Folder* folder);
+  int CreateSystemItem(uint32_t* block);
+  int LoadSystemItem(uint32_t block, std::vector<uint8_t>* content);
+  int SaveSystemItem(uint32_t block, const std::vector<uint8_t>& content);
+  int Save();
+  SealParams ItemSealParams(int mode, EntryFile* entry);
+  void ReleaseFile();
+
+  PackageParams params_;
+  bool open_ = false;
+  bool used_ = false;
+  bool fileReleased_ = false;
+  PackageHeader header_;
+  bool headerDirty_ = false;
+  bool treeDirty_ = false;
+  bool namesDirty_ = false;
+  NamePool pool_;
+  std::unique_ptr<Folder> root_;
+  // First failure of sealing or closing an item since the open.
+  std::shared_ptr<int> itemFailure_;
+};
+
+// --------------------------------------------------------------- file I/O
+
+bool PackageImpl::ReadAt(uint64_t offset, void* buffer, size_t n) {
+  if (offset + n > kMaxPackageBytes) return false;
+  VirtualFile* file = params_.file;
+  if (file->Seek(static_cast<int64_t>(offset), 0) < 0) return false;
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (n > 0) {
+    const int32_t got = file->Read(out, static_cast<int32_t>(n));
+    if (got <= 0) return false;
+    out += got;
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool PackageImpl::WriteAt(uint64_t offset, const void* buffer, size_t n) {
+  if (ReadOnly() || offset + n > kMaxPackageBytes) return false;
+  VirtualFile* file = params_.file;
+  if (file->Seek(static_cast<int64_t>(offset), 0) < 0) return false;
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  while (n > 0) {
+    const int32_t put = file->Write(in, static_cast<int32_t>(n));
+    if (put <= 0) return false;
+    in += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+uint32_t PackageImpl::AppendBlock() {
+  const uint32_t block = header_.blockCount;
+  const uint64_t end = (static_cast<uint64_t>(block) + 1) * header_.blockSize;
+  if (block == std::numeric_limits<uint32_t>::max() || end > kMaxPackageBytes) return 0;
+  const uint8_t zero = 0;
+  if (!WriteAt(end - 1, &zero, 1)) return 0;
+  header_.blockCount = block + 1;
+  headerDirty_ = true;
+  return block;
+}
+
+uint32_t PackageImpl::AllocateBlock() {
+  if (ReadOnly()) return 0;
+  const uint32_t head = header_.freeHead;
+  if (head == 0) return AppendBlock();
+  if (head >= header_.blockCount) return 0;
+  uint8_t bytes[kBlockLinkSize];
+  if (!ReadAt(static_cast<uint64_t>(head) * header_.blockSize, bytes, sizeof(bytes))) return 0;
+  header_.freeHead = DecodeBlockLink(bytes).next;
+  headerDirty_ = true;
+  return head;
+}
+
+void PackageImpl::ReleaseFile() {
+  if (params_.ownFile && params_.file != nullptr && !fileReleased_) params_.file->Release();
+  fileReleased_ = true;
+}
+
+// ---------------------------------------------------------- system items
+
+SealParams PackageImpl::ItemSealParams(int mode, EntryFile* entry) {
+  SealParams seal;
+  seal.mode = mode;
+  seal.file = entry;
+  seal.compressor = params_.compressor;
+  seal.cipherAEnc = params_.cipherAEnc;
+  seal.cipherADec = params_.cipherADec;
+  seal.cipherBEnc = params_.cipherBEnc;
+  seal.cipherBDec = params_.cipherBDec;
+  seal.ownFile = true;
+  std::shared_ptr<int> failure = itemFailure_;
+  seal.sealFailed = [failure](int code) {
+    if (*failure == 0) *failure = code;
+  };
+  return seal;
+}
+
+int PackageImpl::CreateSystemItem(uint32_t* block) {
+  auto* entry = new (std::nothrow) EntryFile(this);
+  if (entry == nullptr) return -1;
+  Owned<EntryFile> owned(entry);
+  return entry->Open(kOpenCreate, block) < 0 ? -2 : 0;
+}
+
+// Reads the whole plain content of a system item: -1 no item object, -2
+// item open failed, -3 no sealed object, -4 unseal failed, -5 short read.
+int PackageImpl::LoadSystemItem(uint32_t block, std::vector<uint8_t>* content) {
+  auto* entry = new (std::nothrow) EntryFile(this);
+  if (entry == nullptr) return -1;
+  uint32_t first = block;
+  if (entry->Open(kOpenRead, &first) < 0) {
+    entry->Release();
+    return -2;
+  }
+  auto* sealed = new (std::nothrow) SealedFile;
+  if (sealed == nullptr) {
+    entry->Release();
+    return -3;
+  }
+  Owned<SealedFile> owner(sealed);
+  if (sealed->Open(ItemSealParams(kOpenRead, entry)) < 0) return -4;
+  content->assign(static_cast<size_t>(sealed->Size()), 0);
+  if (!content->empty() &&
+      sealed->Read(content->data(), static_cast<int32_t>(content->size())) != sealed->Size())
+    return -5;
+  return 0;
+}
+
+// Rewrites a system item with the compressor and key A only: -1 no item
+// object, -2 item unreadable, -3 no sealed object, -4 sealed open failed,
+// -5 short write, -6 seal failed, -7 entry header not written.
+int PackageImpl::SaveSystemItem(uint32_t block, const std::vector<uint8_t>& content) {
+  auto* entry = new (std::nothrow) EntryFile(this);
+  if (entry == nullptr) return -1;
+  Owned<EntryFile> entryOwner(entry);
+  uint32_t first = block;
+  if (entry->Open(kOpenUpdate, &first) < 0) return -2;
+  auto* sealed = new (std::nothrow) SealedFile;
+  if (sealed == nullptr) return -3;
+  Owned<SealedFile> sealedOwner(sealed);
+  SealParams seal = ItemSealParams(kOpenCreate, entry);
+  seal.cipherBEnc = nullptr;
+  seal.cipherBDec = nullptr;
+  seal.ownFile = false;
+  seal.sealFailed = nullptr;
+  if (sealed->Open(seal) < 0) return -4;
+  if (!content.empty() &&
+      sealed->Write(content.data(), static_cast<int32_t>(content.size())) !=
+          static_cast<int32_t>(content.size()))
+    return -5;
+  if (sealed->Seal() < 0) return -6;
+  sealedOwner.reset();
+  if (entry->Close() < 0) return -7;
+  return 0;
+}
+
+// -------------------------------------------------------------- opening
+
+int PackageImpl::Open(const PackageParams& params) {
+  if (open_ || used_) return -1;
+  used_ = true;
+  params_ = params;
+  if (params_.file == nullptr) return -3;
+  if (!IsValidOpenMode(params_.mode) || params_.keyALen < 0 ||
+      params_.keyALen > static_cast<int>(sizeof(params_.keyA)) || params_.keyBLen < 0 ||
+      params_.keyBLen > static_cast<int>(sizeof(params_.keyB))) {
+    ReleaseFile();
+    return -3;
+  }
+  params_.name[sizeof(params_.name) - 1] = '\0';
+  if (params_.file->Seek(0, 0) < 0) {
+    ReleaseFile();
+    return -2;
+  }
+  open_ = true;
+
+  uint8_t keyDigest[16];
+  Md5Digest(params_.keyA, static_cast<size_t>(std::max(params_.keyALen, 0)), keyDigest);
+  if (params_.keyALen < 1) {
+    params_.cipherAEnc = nullptr;
+    params_.cipherADec = nullptr;
+  } else {
+    if (params_.cipherAEnc) params_.cipherAEnc->SetEncryptKey(params_.keyA, params_.keyALen);
+    if (params_.cipherADec) params_.cipherADec->SetDecryptKey(params_.keyA, params_.keyALen);
+  }
+  if (params_.keyBLen < 1) {
+    params_.cipherBEnc = nullptr;
+    params_.cipherBDec = nullptr;
+  } else {
+    if (params_.cipherBEnc) params_.cipherBEnc->SetEncryptKey(params_.keyB, params_.keyBLen);
+    if (params_.cipherBDec) params_.cipherBDec->SetDecryptKey(params_.keyB, params_.keyBLen);
+  }
+
+  int code = 0;
+  if (params_.mode == kOpenCreate) {
+    if (params_.blockSize < static_cast<int>(kMinBlockSize) ||
+        params_.blockSize > static_cast<int>(kMaxBlockSize)) {
+      code = -11;
+    } else {
+      header_ = NewPackageHeader(static_cast<uint32_t>(params_.blockSize), keyDigest);
+      header_.blockCount = 1;
+      const uint8_t zero = 0;
+      root_ = std::make_unique<Folder>(&pool_);
+      pool_.Clear();
+      if (!WriteAt(header_.blockSize - 1, &zero, 1)) {
+        code = -11;
+      } else if (const int tree = CreateSystemItem(&header_.dirBlock); tree < 0) {
+        code = tree == -1 ? -12 : -13;
+      } else if (const int names = CreateSystemItem(&header_.namesBlock); names < 0) {
+        code = names == -1 ? -16 : -17;
+      } else {
+        headerDirty_ = treeDirty_ = namesDirty_ = true;
+      }
+    }
+  } else {
+    uint8_t bytes[kPackageHeaderSize];
+    if (!ReadAt(0, bytes, sizeof(bytes))) {
+      code = -21;
+    } else if (!DecodePackageHeader(bytes, &header_) || header_.blockSize < kMinBlockSize ||
+               header_.blockSize > kMaxBlockSize) {
+      code = -22;
+    } else if (std::memcmp(header_.keyDigest, keyDigest, 16) != 0) {
+      code = -23;
+    } else {
+      // The blocks the header counts must be in the file (checkSize asks
+      // for the exact length).
+      const int64_t length = params_.file->Size();
+      const uint64_t blocksInFile =
+          length <= 0 ? 0
+                      : (static_cast<uint64_t>(length) + header_.blockSize - 1) / header_.blockSize;
+      if (header_.blockCount > blocksInFile ||
+          (params_.checkSize &&
+           static_cast<uint64_t>(length) / header_.blockSize != header_.blockCount)) {
+        code = -24;
+      }
+    }
+    if (code == 0) {
+      std::vector<uint8_t> names;
+      if (const int c = LoadSystemItem(header_.namesBlock, &names); c < 0) {
+        code = -30 + c;  // -31 .. -35
+      } else {
+        pool_.Load(std::move(names));
+        std::vector<uint8_t> tree;
+        // One chain cannot hold both system items.
+        const int t = header_.dirBlock == header_.namesBlock ? -2 : LoadSystemItem(header_.dirBlock, &tree);
+        if (t < 0) {
+          code = -40 + t;  // -41 .. -45
+        } else {
+          root_ = std::make_unique<Folder>(&pool_);
+          const int parsed = ParseFolderTree(tree.data(), tree.size(), pool_, root_.get());
+          if (parsed == kTreeBadName) code = -47;
+          else if (parsed < 0) code = -46;
+        }
+      }
+    }
+  }
+  if (code < 0) {
+    // Unusable: nothing is saved when it is destroyed.
+    open_ = false;
+    root_.reset();
+    pool_.Clear();
+    ReleaseFile();
+  }
+  return code;
+}
+
+// -------------------------------------------------------------- closing
+
+int PackageImpl::Save() {
+  int first = 0;
+  if (namesDirty_) {
+    const int code = SaveSystemItem(header_.namesBlock, pool_.bytes());
+    if (code < 0 && first == 0) first = -10 + code;  // -11 .. -17
+    namesDirty_ = false;
+  }
+  if (treeDirty_) {
+    std::vector<uint8_t> records;
+    WriteFolderTree(*root_, &records);
+    const int code = SaveSystemItem(header_.dirBlock, records);
+    if (code < 0 && first == 0) first = -20 + code;  // -21 .. -27
+    treeDirty_ = false;
+  }
+  return first;
+}
+
+int PackageImpl::Close() {
+  if (!open_) {
+    ReleaseFile();
+    return 0;
+  }
+  int first = *itemFailure_;
+  if (!ReadOnly()) {
+    const int saved = Save();
+    if (first == 0) first = saved;
+    if (headerDirty_) {
+      uint8_t bytes[kPackageHeaderSize];
+      EncodePackageHeader(header_, bytes);
+      int code = 0;
+      if (params_.file->Seek(0, 0) < 0) code = -1;
+      else if (!WriteAt(0, bytes, sizeof(bytes))) code = -2;
+      if (code == 0) headerDirty_ = false;
+      if (first == 0) first = code;
+    }
+    params_.file->Flush();
+  }
+  root_.reset();
+  pool_.Clear();
+  ReleaseFile();
+  open_ = false;
+  return first;
+}
+
+// --------------------------------------------------------------- lookup
+
+PackageImpl::Lookup PackageImpl::Find(const char* path) {
+  Lookup result;
+  if (!SplitPath(path, &result.parts)) return result;
+  Folder* folder = root_.get();
+  for (size_t i = 0; i < result.parts.size(); ++i) {
+    FolderNode* node = folder->Find(result.parts[i]);
+    if (node == nullptr) {
+      result.kind = Lookup::kMiss;
+      result.folder = folder;
+      result.missing = i;
+      return result;
+    }
+    if (i + 1 == result.parts.size()) {
+      result.kind = Lookup::kHit;
+      result.folder = folder;
+      result.node = node;
+      return result;
+    }
+    if (!node->isFolder) return result;  // a file in the middle of the path
+    folder = node->children.get();
+  }
+  result.kind = Lookup::kHit;  // the root
+  result.folder = folder;
+  return result;
+}
+
+FolderNode* PackageImpl::CreateRemainder(const Lookup& lookup, bool leafIsFile) {
+  for (size_t i = lookup.missing; i < lookup.parts.size(); ++i)
+    if (!IsValidEntryName(lookup.parts[i])) return nullptr;
+  Folder* folder = lookup.folder;
+  FolderNode* node = nullptr;
+  for (size_t i = lookup.missing; i < lookup.parts.size(); ++i) {
+    bool added = false;
+    const uint32_t offset = pool_.Intern(lookup.parts[i], &added);
+    if (added) namesDirty_ = true;
+    const bool isFile = leafIsFile && i + 1 == lookup.parts.size();
+    node = folder->Insert(offset, !isFile);
+    if (node == nullptr) return nullptr;
+    treeDirty_ = true;
+    if (!isFile) folder = node->children.get();
+  }
+  return node;
+}
+
+// ----------------------------------------------------------- operations
+
+VirtualFile* PackageImpl::OpenItem(const char* path, int mode, uint32_t* firstBlock) {
+  if (!open_) return nullptr;
+  if (ReadOnly() && !IsReadOnlyMode(mode)) return nullptr;
+  Lookup lookup = Find(path);
+  if (lookup.kind == Lookup::kError || !IsValidOpenMode(mode)) return nullptr;
+  FolderNode* node = lookup.node;
+  Folder* parent = lookup.folder;
+  if (mode == kOpenCreate) {
+    if (lookup.kind == Lookup::kHit) {
+      if (node == nullptr || node->isFolder) return nullptr;
+      if (FreeChain(node->firstBlock) < 0) return nullptr;
+      node->firstBlock = 0;
+    } else {
+      node = CreateRemainder(lookup, true);
+      if (node == nullptr) return nullptr;
+      // The new leaf's parent: walk again (creation may have made folders).
+      Lookup again = Find(path);
+      parent = again.folder;
+    }
+    treeDirty_ = true;
+  } else if (lookup.kind != Lookup::kHit || node == nullptr || node->isFolder) {
+    return nullptr;
+  }
+
+  auto* entry = new (std::nothrow) EntryFile(this);
+  if (entry == nullptr) return nullptr;
+  uint32_t first = node->firstBlock;
+  if (entry->Open(mode, &first) < 0) {
+    entry->Release();
+    // A file whose new chain could not be made does not stay in the tree.
+    if (mode == kOpenCreate) parent->Remove(parent->NameOf(*node));
+    return nullptr;
+  }
+  if (mode == kOpenCreate) node->firstBlock = first;
+  auto* sealed = new (std::nothrow) SealedFile;
+  if (sealed == nullptr) {
+    entry->Release();
+    return nullptr;
+  }
+  if (sealed->Open(ItemSealParams(mode, entry)) < 0) {
+    sealed->Release();  // releases the entry
+    return nullptr;
+  }
+  if (firstBlock != nullptr) *firstBlock = first;
+  return sealed;
+}
+
+int PackageImpl::Stat(const char* path, FileInfo* info) {
+  if (info == nullptr) return -1;
+  info->flags = 0;
+  if (!open_) return -1;
+  Lookup lookup = Find(path);
+  if (lookup.kind != Lookup::kHit) return -1;
+  if (lookup.node == nullptr || lookup.node->isFolder) {
+    info->flags |= kFileInfoFolder;
+    info->time = 0;
+    return 0;
+  }
+  auto* entry = new (std::nothrow) EntryFile(this);
+  if (entry == nullptr) return -31;
+  Owned<EntryFile> owner(entry);
+  uint32_t first = lookup.node->firstBlock;
+  if (entry->Open(kOpenRead, &first) < 0) return -31;
+  SealHeader header;
+  if (ReadSealHeader(entry, &header) < 0) return -41;
+  info->time = static_cast<int32_t>(header.time);
+  info->size = static_cast<int32_t>(header.plainSize);
+  return 0;
+}
+
+int PackageImpl::MakeFolder(const char* path) {
+  if (!open_ || ReadOnly()) return -1;
+  Lookup lookup = Find(path);
+  switch (lookup.kind) {
+    case Lookup::kHit:
+      return lookup.node == nullptr || lookup.node->isFolder ? 0 : -2;
+    case Lookup::kMiss:
+      return CreateRemainder(lookup, false) == nullptr ? -11 : 0;
+    default:
+      return -100;
+  }
+}
+
+int PackageImpl::FreeChain(uint32_t firstBlock) {
+  const bool strict = params_.ignoreFreeErrors == 0;
+  if (ReadOnly()) return strict ? -1 : 0;
+  EntryHeader entryHeader;
+  {
+    auto* entry = new (std::nothrow) EntryFile(this);
+    if (entry == nullptr) return -102;
+    Owned<EntryFile> owner(entry);
+    uint32_t first = firstBlock;
+    const int code = entry->Open(kOpenUpdate, &first);
+    if (code < 0) return strict ? code : 0;
+    entryHeader = entry->entry_header();
+  }
+  // Walk to the last block (no further than the package has blocks) so
+  // that only this chain goes to the free list.
+  const uint32_t blockSize = header_.blockSize;
+  auto load = [&](uint32_t block, BlockLink* link) {
+    uint8_t bytes[kBlockLinkSize];
+    if (block < 1 || block >= header_.blockCount ||
+        !ReadAt(static_cast<uint64_t>(block) * blockSize, bytes, sizeof(bytes)))
+      return false;
+    *link = DecodeBlockLink(bytes);
+    return true;
+  };
+  auto store = [&](uint32_t block, const BlockLink& link) {
+    uint8_t bytes[kBlockLinkSize];
+    EncodeBlockLink(link, bytes);
+    return WriteAt(static_cast<uint64_t>(block) * blockSize, bytes, sizeof(bytes));
+  };
+  const uint32_t last = entryHeader.lastBlock;
+  if (last < 1 || last >= header_.blockCount) return -102;
+  uint32_t block = firstBlock;
+  BlockLink link;
+  if (!load(block, &link)) return -102;
+  for (uint32_t steps = 0; block != last; ++steps) {
+    if (steps >= header_.blockCount) return -102;
+    const uint32_t next = link.next;
+    if (!load(next, &link) || link.prev != block) return -102;
+    block = next;
+  }
+  if (link.next != 0) return -102;
+  const uint32_t oldHead = header_.freeHead;
+  link.next = oldHead;
+  if (!store(last, link)) return -102;
+  if (oldHead != 0) {
+    BlockLink headLink;
+    if (!load(oldHead, &headLink)) return -102;
+    headLink.prev = last;
+    if (!store(oldHead, headLink)) return -102;
+  }
+  header_.freeHead = firstBlock;
+  headerDirty_ = true;
+  return 0;
+}
+
+// Frees every chain below `folder` and removes its nodes.
+int PackageImpl::DeleteContents(Folder* folder) {
+  std::vector<std::string> names;
+  folder->ForEach([&](const FolderNode& node) { names.emplace_back(folder->NameOf(node)); });
+  for (const std::string& name : names) {
+    FolderNode* node = folder->Find(name);
+    if (node == nullptr) return -3;
+    if (node->isFolder) {
+      if (DeleteContents(node->children.get()) < 0) return -1;
+    } else if (FreeChain(node->firstBlock) < 0) {
+      return -2;
+    }
+    if (!folder->Remove(name)) return -3;
+  }
+  return 0;
+}
+
+int PackageImpl::Delete(const char* path) {
+  if (!open_ || ReadOnly()) return -1;
+  Lookup lookup = Find(path);
+  // The root is not an item that can be deleted.
+  if (lookup.kind != Lookup::kHit || lookup.node == nullptr) return -2;
+  FolderNode* node = lookup.node;
+  if (node->isFolder) {
+    const int code = DeleteContents(node->children.get());
+    treeDirty_ = true;
+    if (code < 0) return code - 100;
+  } else if (FreeChain(node->firstBlock) < 0) {
+    return -11;
+  }
+  treeDirty_ = true;
+  if (!lookup.folder->Remove(lookup.folder->NameOf(*node))) return -31;
+  return 0;
+}
+
+DirListing* PackageImpl::List(const char* path) {
+  if (!open_) return nullptr;
+  Lookup lookup = Find(path);
+  if (lookup.kind != Lookup::kHit) return nullptr;
+  const Folder* folder = lookup.node == nullptr ? root_.get() : nullptr;
+  if (lookup.node != nullptr) {
+    if (!lookup.node->isFolder) return nullptr;
+    folder = lookup.node->children.get();
+  }
+  std::string base = std::string(params_.name) + "/" + (path ? path : "");
+  return new (std::nothrow) PackageListing(std::move(base), folder);
+}
+
+// ------------------------------------------------------- public wrapper
+
+Package::Package() : impl_(new PackageImpl) {}
+Package::~Package() { delete impl_; }
+
+int Package::Open(const PackageParams& params) { return impl_->Open(params); }
+int Package::Close() { return impl_->Close(); }
+VirtualFile* Package::OpenItem(const char* path, int mode, uint32_t* firstBlock) {
+  return impl_->OpenItem(path, mode, firstBlock);
+}
+int Package::Stat(const char* path, FileInfo* info) { return impl_->Stat(path, info); }
+int Package::MakeFolder(const char* path) { return impl_->MakeFolder(path); }
+int Package::Delete(const char* path) { return impl_->Delete(path); }
+DirListing* Package::List(const char* path) { return impl_->List(path); }
+bool Package::IsOpen() const { return impl_->IsOpen(); }
+int Package::Mode() const { return impl_->Params().mode; }
+const PackageParams& Package::Params() const { return impl_->Params(); }
+
+}  // namespace marrowgate

@@ -1,0 +1,854 @@
+#include "package/package.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "keys/key_factory.h"
+#include "package/entry_file.h"
+#include "package/folder_tree.h"
+#include "package/layout.h"
+#include "package/memory_file.h"
+#include "package/package_test_util.h"
+#include "package/sealed_file.h"
+#include "package/test_cipher.h"
+#include "util/clock.h"
+#include "util/hash_table.h"
+#include "util/md5.h"
+#include "util/releaser.h"
+
+namespace marrowgate {
+namespace {
+
+constexpr uint32_t kBlock = 1024;
+const uint8_t kEmptyDigest[16] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04,
+                                  0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
+
+struct PackageDeleter {
+  void operator()(Package* package) const { package->Release(); }
+};
+using PackagePtr = std::unique_ptr<Package, PackageDeleter>;
+
+struct Options {
+  bool compress = true;
+  bool cipherA = true;
+  bool cipherB = false;
+  std::string keyA = "first password";
+  std::string keyB = "second";
+  uint8_t ignoreFreeErrors = 0;
+  uint8_t checkSize = 0;
+};
+
+class PackageTest : public ::testing::Test {
+ protected:
+  PackageTest() : codec_(CreateZlibCodec()) {}
+
+  PackageParams Params(int mode, const Options& options) {
+    PackageParams params;
+    params.mode = mode;
+    params.file = &file_;
+    params.compressor = options.compress ? codec_.get() : nullptr;
+    if (options.cipherA) {
+      params.cipherAEnc = &aEnc_;
+      params.cipherADec = &aDec_;
+    }
+    if (options.cipherB) {
+      params.cipherBEnc = &bEnc_;
+      params.cipherBDec = &bDec_;
+    }
+    EXPECT_TRUE(SetPackageKeyA(&params, options.keyA.data(), static_cast<int>(options.keyA.size())));
+    EXPECT_TRUE(SetPackageKeyB(&params, options.keyB.data(), static_cast<int>(options.keyB.size())));
+    EXPECT_TRUE(SetPackageName(&params, "/install/data"));
+    params.ignoreFreeErrors = options.ignoreFreeErrors;
+    params.checkSize = options.checkSize;
+    return params;
+  }
+
+  PackagePtr OpenPackage(int mode, const Options& options = Options(), int* code = nullptr) {
+    PackagePtr package(new Package);
+    const int rc = package->Open(Params(mode, options));
+    if (code != nullptr) *code = rc;
+    else EXPECT_EQ(0, rc);
+    return package;
+  }
+
+  static void Put(Package* package, const char* path, const std::vector<uint8_t>& content) {
+    Owned<VirtualFile> item(package->OpenItem(path, kOpenCreate));
+    ASSERT_NE(item, nullptr) << path;
+    ASSERT_EQ(static_cast<int32_t>(content.size()),
+              item->Write(content.data(), static_cast<int32_t>(content.size())));
+  }
+
+  static std::vector<uint8_t> Get(Package* package, const char* path) {
+    Owned<VirtualFile> item(package->OpenItem(path, kOpenRead));
+    EXPECT_NE(item, nullptr) << path;
+    if (item == nullptr) return {};
+    std::vector<uint8_t> content(static_cast<size_t>(item->Size()));
+    if (!content.empty()) {
+      EXPECT_EQ(item->Size(), item->Read(content.data(), item->Size()));
+    }
+    return content;
+  }
+
+  static std::vector<std::string> ListNames(Package* package, const char* path) {
+    std::vector<std::string> names;
+    Owned<DirListing> listing(package->List(path));
+    if (listing == nullptr) return names;
+    while (const ListingEntry* entry = listing->Next())
+      names.push_back(std::string(entry->isFolder ? "+" : "") + entry->name);
+    return names;
+  }
+
+  uint32_t HeaderWord(size_t offset) const { return LoadLittle32(file_.bytes().data() + offset); }
+
+  // The plain content of the system item at `block` (no compressor or
+  // cipher needed when the package was made without them).
+  std::vector<uint8_t> SystemItem(uint32_t block, bool compress, bool cipherA) {
+    std::vector<uint8_t> bytes = file_.bytes();
+    MemoryBlockStore store(&bytes);
+    auto* entry = new EntryFile(&store);
+    uint32_t first = block;
+    EXPECT_EQ(0, entry->Open(kOpenRead, &first));
+    SealParams params;
+    params.file = entry;
+    params.ownFile = true;
+    params.compressor = compress ? codec_.get() : nullptr;
+    params.cipherADec = cipherA ? &aDec_ : nullptr;
+    Owned<SealedFile> sealed(new SealedFile);
+    EXPECT_EQ(0, sealed->Open(params));
+    std::vector<uint8_t> content(static_cast<size_t>(sealed->Size()));
+    if (!content.empty()) sealed->Read(content.data(), sealed->Size());
+    return content;
+  }
+
+  // Replaces the content of a system item (written plain: no compressor,
+  // no cipher).
+  void RewriteSystemItem(uint32_t block, const std::vector<uint8_t>& content) {
+    std::vector<uint8_t>& bytes = file_.mutable_bytes();
+    MemoryBlockStore store(&bytes);
+    auto* entry = new EntryFile(&store);
+    uint32_t first = block;
+    ASSERT_EQ(0, entry->Open(kOpenUpdate, &first));
+    SealParams params;
+    params.mode = kOpenCreate;
+    params.file = entry;
+    params.ownFile = true;
+    Owned<SealedFile> sealed(new SealedFile);
+    ASSERT_EQ(0, sealed->Open(params));
+    if (!content.empty()) {
+      ASSERT_EQ(static_cast<int32_t>(content.size()),
+                sealed->Write(content.data(), static_cast<int32_t>(content.size())));
+    }
+    ASSERT_EQ(0, sealed->Seal());
+    // The store may have appended blocks: keep the header's count in step.
+    StoreLittle32(bytes.data() + 28, static_cast<uint32_t>(bytes.size() / kBlock));
+  }
+
+  uint32_t FreeListLength() const {
+    uint32_t count = 0;
+    for (uint32_t block = HeaderWord(24); block != 0 && count <= HeaderWord(28); ++count)
+      block = LoadLittle32(file_.bytes().data() + block * kBlock + 4);
+    return count;
+  }
+
+  MemoryFile file_;
+  Owned<ZlibCodec> codec_;
+  XorTestCipher aEnc_, aDec_, bEnc_, bDec_;
+};
+
+std::vector<uint8_t> Bytes(const char* text) {
+  return std::vector<uint8_t>(text, text + std::strlen(text));
+}
+
+TEST_F(PackageTest, EmptyPackageBytes) {
+  Options plain;
+  plain.compress = false;
+  plain.cipherA = false;
+  plain.keyA = "";
+  const uint32_t before = static_cast<uint32_t>(LibClockNow());
+  {
+    PackagePtr package = OpenPackage(kOpenCreate, plain);
+    EXPECT_EQ(0, package->Close());
+  }
+  const uint32_t after = static_cast<uint32_t>(LibClockNow());
+  const std::vector<uint8_t>& bytes = file_.bytes();
+  ASSERT_EQ(bytes.size(), 3u * kBlock);
+
+  uint8_t header[kPackageHeaderSize] = {};
+  std::memcpy(header, "zkpackage1.0", 12);
+  StoreLittle32(header + 16, 2);
+  StoreLittle32(header + 20, 1024);
+  StoreLittle32(header + 24, 0);
+  StoreLittle32(header + 28, 3);
+  std::memcpy(header + 32, kEmptyDigest, 16);
+  StoreLittle32(header + 132, 1);
+  StoreLittle32(header + 136, 2);
+  EXPECT_EQ(0, std::memcmp(bytes.data(), header, sizeof(header)));
+  EXPECT_TRUE(std::all_of(bytes.begin() + kPackageHeaderSize, bytes.begin() + kBlock,
+                          [](uint8_t b) { return b == 0; }));
+
+  for (uint32_t block : {1u, 2u}) {
+    SCOPED_TRACE(block);
+    const uint8_t* at = bytes.data() + block * kBlock;
+    EXPECT_EQ(LoadLittle32(at), 0u);       // prev
+    EXPECT_EQ(LoadLittle32(at + 4), 0u);   // next
+    EXPECT_EQ(LoadLittle32(at + 8), block);  // lastBlock
+    EXPECT_EQ(LoadLittle32(at + 12), 48u);   // size: the sealed header
+    const uint32_t entryTime = LoadLittle32(at + 16);
+    EXPECT_GE(entryTime, before);
+    EXPECT_LE(entryTime, after);
+    for (int i = 20; i < 32; ++i) EXPECT_EQ(at[i], 0) << i;
+    uint8_t seal[kSealHeaderSize] = {};
+    std::memcpy(seal, "zksc1.0", 7);
+    std::memcpy(seal + 16, kEmptyDigest, 16);
+    const uint32_t sealTime = LoadLittle32(at + 32 + 44);
+    StoreLittle32(seal + 44, sealTime);
+    EXPECT_EQ(0, std::memcmp(at + 32, seal, sizeof(seal)));
+    EXPECT_GE(sealTime, before);
+    EXPECT_LE(sealTime, after);
+    EXPECT_TRUE(std::all_of(at + 32 + kSealHeaderSize, at + kBlock, [](uint8_t b) { return b == 0; }));
+  }
+}
+
+TEST_F(PackageTest, SystemItemsUseKeyAOnly) {
+  Options both;
+  both.cipherB = true;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate, both);
+    Put(package.get(), "x.txt", TextBytes(3000));
+    EXPECT_EQ(0, package->Close());
+  }
+  // Names: compressed not smaller for a tiny pool, enciphered with A (bit 1
+  // only); the file item: compressed and enciphered with B.
+  SealHeader names;
+  ASSERT_TRUE(DecodeSealHeader(file_.bytes().data() + 2 * kBlock + 32, &names));
+  EXPECT_EQ(names.flags, kSealEnciphered);
+  const std::vector<uint8_t> pool = SystemItem(2, true, true);
+  EXPECT_EQ(std::string(pool.begin(), pool.end()), std::string("x.txt\0", 6));
+  uint32_t first = 0;
+  PackagePtr package = OpenPackage(kOpenRead, both);
+  Owned<VirtualFile> item(package->OpenItem("x.txt", kOpenRead, &first));
+  ASSERT_NE(item, nullptr);
+  SealHeader header;
+  ASSERT_TRUE(DecodeSealHeader(file_.bytes().data() + first * kBlock + 32, &header));
+  EXPECT_EQ(header.flags, kSealCompressed | kSealEnciphered | kSealCipherB);
+}
+
+TEST_F(PackageTest, ReopenSeesEverythingWritten) {
+  {
+    PackagePtr package = OpenPackage(kOpenCreate);
+    Put(package.get(), "cfg.txt", Bytes("UPDATE {}\n"));
+    Put(package.get(), "update/bin/game.exe", NoiseBytes(20000));
+    Put(package.get(), "update\\data\\big.dat", TextBytes(300000));
+    Put(package.get(), "empty", {});
+    EXPECT_EQ(0, package->MakeFolder("update/empty folder"));
+    EXPECT_EQ(0, package->Close());
+  }
+  EXPECT_EQ(file_.bytes().size() % kBlock, 0u);
+  EXPECT_EQ(file_.bytes().size() / kBlock, HeaderWord(28));
+  PackagePtr package = OpenPackage(kOpenRead);
+  EXPECT_EQ(Get(package.get(), "cfg.txt"), Bytes("UPDATE {}\n"));
+  EXPECT_EQ(Get(package.get(), "/update/bin/game.exe"), NoiseBytes(20000));
+  EXPECT_EQ(Get(package.get(), "UPDATE/DATA/BIG.DAT"), TextBytes(300000));
+  EXPECT_EQ(Get(package.get(), "update//bin\\ game.exe "), NoiseBytes(20000));
+  EXPECT_TRUE(Get(package.get(), "empty").empty());
+  std::vector<std::string> root = ListNames(package.get(), "");
+  std::sort(root.begin(), root.end());
+  EXPECT_EQ(root, (std::vector<std::string>{"+update", "cfg.txt", "empty"}));
+  std::vector<std::string> update = ListNames(package.get(), "update");
+  std::sort(update.begin(), update.end());
+  EXPECT_EQ(update, (std::vector<std::string>{"+bin", "+data", "+empty folder"}));
+  EXPECT_EQ(package->List("cfg.txt"), nullptr);
+  EXPECT_EQ(package->List("missing"), nullptr);
+  EXPECT_EQ(package->OpenItem("update", kOpenRead), nullptr);
+  EXPECT_EQ(package->OpenItem("cfg.txt/x", kOpenRead), nullptr);
+  EXPECT_EQ(package->OpenItem("cfg.txt", kOpenCreate), nullptr);  // read-only package
+  EXPECT_EQ(package->OpenItem("cfg.txt", 0), nullptr);
+}
+
+TEST_F(PackageTest, ListingFollowsBucketOrderAndCarriesFirstBlocks) {
+  PackagePtr package = OpenPackage(kOpenCreate);
+  std::vector<std::string> names;
+  for (int i = 0; i < 40; ++i) names.push_back("file" + std::to_string(i));
+  std::vector<uint32_t> firsts;
+  for (const std::string& name : names) {
+    uint32_t first = 0;
+    Owned<VirtualFile> item(package->OpenItem(name.c_str(), kOpenCreate, &first));
+    ASSERT_NE(item, nullptr);
+    firsts.push_back(first);
+  }
+  // A model of the table: 40 names grow it 17 -> 29 -> 53 buckets; each
+  // growth walks the old buckets in order and pushes every node to the
+  // front of its new bucket; a new node goes to the front.
+  std::vector<std::vector<int>> buckets(17);
+  for (int i = 0; i < 40; ++i) {
+    if (static_cast<uint32_t>(i + 1) > buckets.size()) {
+      std::vector<std::vector<int>> grown(PrimeAbove(static_cast<uint32_t>(i + 1)));
+      for (const std::vector<int>& chain : buckets)
+        for (int node : chain) {
+          auto& slot = grown[HashTextIgnoreCase(names[node]) % grown.size()];
+          slot.insert(slot.begin(), node);
+        }
+      buckets.swap(grown);
+    }
+    auto& slot = buckets[HashTextIgnoreCase(names[i]) % buckets.size()];
+    slot.insert(slot.begin(), i);
+  }
+  ASSERT_EQ(buckets.size(), 53u);
+  std::vector<int> order;
+  for (const std::vector<int>& chain : buckets) order.insert(order.end(), chain.begin(), chain.end());
+  Owned<DirListing> listing(package->List("/"));
+  ASSERT_NE(listing, nullptr);
+  EXPECT_STREQ(listing->BasePath(), "/install/data//");
+  for (int index : order) {
+    const ListingEntry* entry = listing->Next();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->name, names[index]);
+    EXPECT_EQ(entry->value, firsts[index]);
+    EXPECT_EQ(entry->isFolder, 0);
+  }
+  EXPECT_EQ(listing->Next(), nullptr);
+  listing->Rewind();
+  ASSERT_NE(listing->Next(), nullptr);
+}
+
+TEST_F(PackageTest, WrongPasswordAndEmptyKey) {
+  {
+    PackagePtr package = OpenPackage(kOpenCreate);
+    EXPECT_EQ(0, package->Close());
+  }
+  Options wrong;
+  wrong.keyA = "first passwore";
+  int code = 0;
+  PackagePtr refused = OpenPackage(kOpenRead, wrong, &code);
+  EXPECT_EQ(code, -23);
+  EXPECT_FALSE(refused->IsOpen());
+
+  // A package made without key A opens only without key A, and its items
+  // are not enciphered although cipher objects were given.
+  file_.mutable_bytes().clear();
+  Options noKey;
+  noKey.keyA = "";
+  {
+    PackagePtr package = OpenPackage(kOpenCreate, noKey);
+    Put(package.get(), "a", TextBytes(100));
+    EXPECT_EQ(0, package->Close());
+  }
+  EXPECT_EQ(0, std::memcmp(file_.bytes().data() + 32, kEmptyDigest, 16));
+  PackagePtr withKey = OpenPackage(kOpenRead, Options(), &code);
+  EXPECT_EQ(code, -23);
+  uint32_t first = 0;
+  PackagePtr package = OpenPackage(kOpenRead, noKey);
+  Owned<VirtualFile> item(package->OpenItem("a", kOpenRead, &first));
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(file_.bytes()[first * kBlock + 32 + 15] & kSealEnciphered, 0);
+}
+
+TEST_F(PackageTest, ReplacingAFileReusesFreedBlocks) {
+  Options plain;
+  plain.compress = false;
+  uint32_t oldFirst = 0;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate, plain);
+    Owned<VirtualFile> item(package->OpenItem("a.bin", kOpenCreate, &oldFirst));
+    const std::vector<uint8_t> data = NoiseBytes(5000);
+    ASSERT_EQ(5000, item->Write(data.data(), 5000));
+    item.reset();
+    EXPECT_EQ(0, package->Close());
+  }
+  const uint32_t blocks = HeaderWord(28);
+  EXPECT_EQ(blocks, 3u + 5u);  // 5048 stored bytes take 5 blocks
+  uint32_t newFirst = 0;
+  {
+    PackagePtr package = OpenPackage(kOpenUpdate, plain);
+    Owned<VirtualFile> item(package->OpenItem("a.bin", kOpenCreate, &newFirst));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(newFirst, oldFirst);  // the head of the free list
+    const std::vector<uint8_t> data = NoiseBytes(2000, 7);
+    ASSERT_EQ(2000, item->Write(data.data(), 2000));
+    item.reset();
+    EXPECT_EQ(0, package->Close());
+  }
+  EXPECT_EQ(HeaderWord(28), blocks);  // the file did not grow
+  EXPECT_EQ(FreeListLength(), 2u);    // 5 freed, 3 reused
+  PackagePtr package = OpenPackage(kOpenRead, plain);
+  EXPECT_EQ(Get(package.get(), "a.bin"), NoiseBytes(2000, 7));
+}
+
+TEST_F(PackageTest, NestedPathsReuseFoldersAndPooledNames) {
+  Options plain;
+  plain.compress = false;
+  plain.cipherA = false;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate, plain);
+    Put(package.get(), "a/b/c.txt", Bytes("one"));
+    EXPECT_EQ(0, package->Close());
+  }
+  std::vector<uint8_t> pool = SystemItem(2, false, false);
+  EXPECT_EQ(std::string(pool.begin(), pool.end()), std::string("a\0b\0c.txt\0", 10));
+  {
+    PackagePtr package = OpenPackage(kOpenUpdate, plain);
+    Put(package.get(), "A/B/x", Bytes("two"));
+    Put(package.get(), "A/C.TXT", Bytes("three"));  // "c.txt" is pooled already
+    EXPECT_EQ(0, package->Close());
+  }
+  pool = SystemItem(2, false, false);
+  EXPECT_EQ(std::string(pool.begin(), pool.end()), std::string("a\0b\0c.txt\0x\0", 12));
+  PackagePtr package = OpenPackage(kOpenRead, plain);
+  EXPECT_EQ(ListNames(package.get(), ""), std::vector<std::string>{"+a"});
+  std::vector<std::string> inB = ListNames(package.get(), "a/b");
+  std::sort(inB.begin(), inB.end());
+  EXPECT_EQ(inB, (std::vector<std::string>{"c.txt", "x"}));
+  EXPECT_EQ(Get(package.get(), "a/c.txt"), Bytes("three"));
+  // The tree stream: folder a (tag 2, offset 0), its records, its end tag;
+  // a { b { two files } c.txt }: 5 + 5 + 9 + 9 + 1 + 9 + 1 bytes, and no
+  // end tag for the root.
+  const std::vector<uint8_t> tree = SystemItem(1, false, false);
+  ASSERT_EQ(tree.size(), 39u);
+  EXPECT_EQ(tree[0], 2);
+  EXPECT_EQ(LoadLittle32(tree.data() + 1), 0u);
+  EXPECT_EQ(tree.back(), 3);
+}
+
+TEST_F(PackageTest, DeletingAFolderFreesEveryChainBelowIt) {
+  Options plain;
+  plain.compress = false;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate, plain);
+    Put(package.get(), "keep.txt", Bytes("keep"));
+    Put(package.get(), "d/x", NoiseBytes(3000));
+    Put(package.get(), "d/e/y", NoiseBytes(1500));
+    Put(package.get(), "d/e/f/z", NoiseBytes(10));
+    EXPECT_EQ(0, package->Close());
+  }
+  const std::vector<uint8_t> poolBefore = SystemItem(2, false, true);
+  {
+    PackagePtr package = OpenPackage(kOpenUpdate, plain);
+    EXPECT_EQ(-2, package->Delete("nothing"));
+    EXPECT_EQ(-2, package->Delete(""));  // the root stays
+    EXPECT_EQ(0, package->Delete("d"));
+    FileInfo info;
+    EXPECT_EQ(-1, package->Stat("d/x", &info));
+    EXPECT_EQ(0, package->Close());
+  }
+  EXPECT_EQ(FreeListLength(), 4u + 2u + 1u);  // 3048, 1548 and 58 stored bytes
+  EXPECT_EQ(SystemItem(2, false, true), poolBefore);  // names stay pooled
+  PackagePtr package = OpenPackage(kOpenUpdate, plain);
+  EXPECT_EQ(ListNames(package.get(), ""), std::vector<std::string>{"keep.txt"});
+  EXPECT_EQ(Get(package.get(), "keep.txt"), Bytes("keep"));
+  // New items take the freed blocks first.
+  const uint32_t blocks = HeaderWord(28);
+  Put(package.get(), "again", NoiseBytes(5000, 3));
+  EXPECT_EQ(0, package->Delete("keep.txt"));
+  EXPECT_EQ(0, package->Close());
+  EXPECT_EQ(HeaderWord(28), blocks);
+}
+
+TEST_F(PackageTest, ClosingReadOnlyWritesNothing) {
+  {
+    PackagePtr package = OpenPackage(kOpenCreate);
+    Put(package.get(), "a/b.txt", TextBytes(5000));
+    EXPECT_EQ(0, package->Close());
+  }
+  const std::vector<uint8_t> before = file_.bytes();
+  for (int mode : {kOpenRead, kOpenRaw}) {
+    PackagePtr package = OpenPackage(mode);
+    EXPECT_EQ(Get(package.get(), "a/b.txt").size(), mode == kOpenRaw ? 5000u : 5000u);
+    FileInfo info;
+    EXPECT_EQ(0, package->Stat("a/b.txt", &info));
+    EXPECT_EQ(-1, package->MakeFolder("new"));
+    EXPECT_EQ(-1, package->Delete("a"));
+    Owned<VirtualFile> raw(package->OpenItem("a/b.txt", kOpenRaw));
+    ASSERT_NE(raw, nullptr);
+    EXPECT_EQ(-1, raw->Write("x", 1));
+    raw.reset();
+    EXPECT_EQ(0, package->Close());
+    EXPECT_EQ(file_.bytes(), before);
+  }
+}
+
+TEST_F(PackageTest, StatOfFolderAndFile) {
+  uint32_t sealTime = 0;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate);
+    Owned<VirtualFile> item(package->OpenItem("dir/file.txt", kOpenCreate));
+    const std::vector<uint8_t> data = TextBytes(12345);
+    ASSERT_EQ(12345, item->Write(data.data(), 12345));
+    EXPECT_EQ(0, item->SetTime(1500000000));
+    sealTime = static_cast<uint32_t>(item->GetTime());
+    item.reset();
+    EXPECT_EQ(0, package->Close());
+  }
+  PackagePtr package = OpenPackage(kOpenRead);
+  FileInfo info;
+  info.flags = 0x10;
+  EXPECT_EQ(0, package->Stat("dir", &info));
+  EXPECT_EQ(info.flags, kFileInfoFolder);
+  EXPECT_EQ(info.time, 0);
+  EXPECT_EQ(0, package->Stat("", &info));
+  EXPECT_EQ(info.flags, kFileInfoFolder);
+  EXPECT_EQ(0, package->Stat("DIR/FILE.TXT", &info));
+  EXPECT_EQ(info.flags, 0);
+  EXPECT_EQ(info.time, 1500000000);
+  EXPECT_EQ(sealTime, 1500000000u);
+  EXPECT_EQ(info.size, 12345);
+  EXPECT_EQ(-1, package->Stat("dir/missing", &info));
+}
+
+TEST_F(PackageTest, StreamRewrittenShorterKeepsItemSize) {
+  Options plain;
+  plain.cipherA = false;
+  uint32_t first = 0;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate, plain);
+    Owned<VirtualFile> item(package->OpenItem("f", kOpenCreate, &first));
+    const std::vector<uint8_t> noise = NoiseBytes(5000);
+    ASSERT_EQ(5000, item->Write(noise.data(), 5000));
+    item.reset();
+    EXPECT_EQ(0, package->Close());
+  }
+  const uint32_t sizeBefore = LoadLittle32(file_.bytes().data() + first * kBlock + 12);
+  EXPECT_EQ(sizeBefore, 5048u);
+  const std::vector<uint8_t> zeros(5000, 0);
+  {
+    PackagePtr package = OpenPackage(kOpenUpdate, plain);
+    Owned<VirtualFile> item(package->OpenItem("f", kOpenUpdate));
+    ASSERT_NE(item, nullptr);
+    ASSERT_EQ(5000, item->Write(zeros.data(), 5000));
+    item.reset();
+    EXPECT_EQ(0, package->Close());
+  }
+  EXPECT_EQ(LoadLittle32(file_.bytes().data() + first * kBlock + 12), sizeBefore);
+  SealHeader header;
+  ASSERT_TRUE(DecodeSealHeader(file_.bytes().data() + first * kBlock + 32, &header));
+  EXPECT_LT(header.storedSize, 100u);
+  PackagePtr package = OpenPackage(kOpenRead, plain);
+  EXPECT_EQ(Get(package.get(), "f"), zeros);
+}
+
+TEST_F(PackageTest, MakeFolderCodesAndInvalidNames) {
+  PackagePtr package = OpenPackage(kOpenCreate);
+  EXPECT_EQ(0, package->MakeFolder("a/b"));
+  EXPECT_EQ(0, package->MakeFolder("A/B"));
+  Put(package.get(), "a/file", Bytes("x"));
+  EXPECT_EQ(-2, package->MakeFolder("a/file"));
+  EXPECT_EQ(-100, package->MakeFolder("a/file/sub"));
+  for (const char* bad : {"a/../x", "./x", "c:x", "a/b/..", "x:y/z"}) {
+    EXPECT_EQ(-11, package->MakeFolder(bad)) << bad;
+    EXPECT_EQ(package->OpenItem(bad, kOpenCreate), nullptr) << bad;
+  }
+  const std::string tooLong(300, 'n');
+  EXPECT_EQ(package->OpenItem(tooLong.c_str(), kOpenCreate), nullptr);
+  std::vector<std::string> names = ListNames(package.get(), "a");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"+b", "file"}));
+  EXPECT_EQ(ListNames(package.get(), ""), std::vector<std::string>{"+a"});
+  EXPECT_EQ(0, package->Close());
+}
+
+TEST_F(PackageTest, CloseReportsSaveAndSealFailures) {
+  {
+    PackagePtr package = OpenPackage(kOpenCreate);
+    Put(package.get(), "a", TextBytes(100));
+    EXPECT_EQ(0, package->Close());
+  }
+  // The file refuses to grow: sealing a larger item fails at its release,
+  // which only Close can report.
+  file_.set_capacity_limit(file_.bytes().size());
+  PackagePtr package = OpenPackage(kOpenUpdate);
+  {
+    Owned<VirtualFile> item(package->OpenItem("a", kOpenUpdate));
+    ASSERT_NE(item, nullptr);
+    const std::vector<uint8_t> noise = NoiseBytes(50000);
+    ASSERT_EQ(50000, item->Write(noise.data(), 50000));
+  }
+  EXPECT_LT(package->Close(), 0);
+  // A second Close has nothing left to report.
+  EXPECT_EQ(0, package->Close());
+}
+
+TEST_F(PackageTest, OpenCodes) {
+  int code = 0;
+  PackagePtr empty = OpenPackage(kOpenRead, Options(), &code);
+  EXPECT_EQ(code, -21);
+  EXPECT_EQ(-1, empty->Open(Params(kOpenRead, Options())));  // never reopened
+
+  file_.mutable_bytes() = std::vector<uint8_t>(4096, 0);
+  OpenPackage(kOpenRead, Options(), &code);
+  EXPECT_EQ(code, -22);
+
+  file_.mutable_bytes().clear();
+  {
+    PackagePtr package = OpenPackage(kOpenCreate);
+    Put(package.get(), "x", TextBytes(10));
+    EXPECT_EQ(0, package->Close());
+  }
+  const std::vector<uint8_t> good = file_.bytes();
+  // A longer file is accepted unless the size is checked.
+  file_.mutable_bytes().resize(good.size() + kBlock);
+  OpenPackage(kOpenRead, Options(), &code);
+  EXPECT_EQ(code, 0);
+  Options check;
+  check.checkSize = 1;
+  OpenPackage(kOpenRead, check, &code);
+  EXPECT_EQ(code, -24);
+  // A shorter file than the header counts is refused.
+  file_.mutable_bytes() = good;
+  file_.mutable_bytes().resize(good.size() - kBlock);
+  OpenPackage(kOpenRead, Options(), &code);
+  EXPECT_EQ(code, -24);
+
+  // Bad system items.
+  file_.mutable_bytes() = good;
+  StoreLittle32(file_.mutable_bytes().data() + 136, 77);
+  OpenPackage(kOpenRead, Options(), &code);
+  EXPECT_EQ(code, -32);
+  file_.mutable_bytes() = good;
+  StoreLittle32(file_.mutable_bytes().data() + 132, 2);
+  OpenPackage(kOpenRead, Options(), &code);
+  EXPECT_EQ(code, -42);
+  Options noCipher;
+  noCipher.cipherA = false;
+  file_.mutable_bytes() = good;
+  OpenPackage(kOpenRead, noCipher, &code);
+  EXPECT_EQ(code, -34);  // enciphered names, no cipher to read them
+}
+
+TEST_F(PackageTest, RoundTripWithTheRealBlockCipher) {
+  Owned<KeyFactory> factory(CreateKeyFactory());
+  ASSERT_NE(factory, nullptr);
+  Owned<CipherObject> aEnc(factory->CreateCipher(0)), aDec(factory->CreateCipher(0));
+  Owned<CipherObject> bEnc(factory->CreateCipher(1)), bDec(factory->CreateCipher(1));
+  auto params = [&](int mode) {
+    PackageParams p = Params(mode, Options());
+    p.cipherAEnc = aEnc.get();
+    p.cipherADec = aDec.get();
+    p.cipherBEnc = bEnc.get();
+    p.cipherBDec = bDec.get();
+    return p;
+  };
+  const std::vector<uint8_t> text = TextBytes(70001);
+  const std::vector<uint8_t> noise = NoiseBytes(3333);
+  {
+    PackagePtr package(new Package);
+    ASSERT_EQ(0, package->Open(params(kOpenCreate)));
+    Put(package.get(), "dir/text.txt", text);
+    Put(package.get(), "noise.bin", noise);
+    EXPECT_EQ(0, package->Close());
+  }
+  // Nothing of the plain text is visible in the file.
+  const std::string all(file_.bytes().begin(), file_.bytes().end());
+  EXPECT_EQ(all.find("text.txt"), std::string::npos);
+  EXPECT_EQ(all.find("the patch copies"), std::string::npos);
+  PackagePtr package(new Package);
+  ASSERT_EQ(0, package->Open(params(kOpenRead)));
+  EXPECT_EQ(Get(package.get(), "dir/text.txt"), text);
+  EXPECT_EQ(Get(package.get(), "noise.bin"), noise);
+  // Without key B the items (enciphered with B) cannot be read; the tree
+  // (key A only) still can.
+  PackageParams noB = params(kOpenRead);
+  noB.keyBLen = 0;
+  PackagePtr withoutB(new Package);
+  ASSERT_EQ(0, withoutB->Open(noB));
+  EXPECT_EQ(withoutB->OpenItem("noise.bin", kOpenRead), nullptr);
+  FileInfo info;
+  EXPECT_EQ(0, withoutB->Stat("noise.bin", &info));
+  EXPECT_EQ(info.size, 3333);
+}
+
+class HostilePackageTest : public PackageTest {
+ protected:
+  // A package without codecs: a/, a/f (3000 bytes), g.
+  void SetUp() override {
+    plain_.compress = false;
+    plain_.cipherA = false;
+    PackagePtr package = OpenPackage(kOpenCreate, plain_);
+    Put(package.get(), "a/f", NoiseBytes(3000));
+    Put(package.get(), "g", Bytes("gee"));
+    EXPECT_EQ(0, package->Close());
+    good_ = file_.bytes();
+  }
+  int OpenCode() {
+    int code = 0;
+    OpenPackage(kOpenRead, plain_, &code);
+    return code;
+  }
+  // Walks everything the package lists and reads every file; returns how
+  // many items failed to open or read.
+  int WalkAndReadAll() {
+    int code = 0;
+    PackagePtr package = OpenPackage(kOpenRead, plain_, &code);
+    if (code < 0) return -1;
+    int failures = 0;
+    std::vector<std::string> pending{""};
+    while (!pending.empty()) {
+      std::string folder = pending.back();
+      pending.pop_back();
+      Owned<DirListing> listing(package->List(folder.c_str()));
+      if (listing == nullptr) continue;
+      while (const ListingEntry* entry = listing->Next()) {
+        std::string path = folder.empty() ? entry->name : folder + "/" + entry->name;
+        if (entry->isFolder) {
+          pending.push_back(path);
+          continue;
+        }
+        Owned<VirtualFile> item(package->OpenItem(path.c_str(), kOpenRead));
+        if (item == nullptr) {
+          ++failures;
+          continue;
+        }
+        std::vector<uint8_t> content(static_cast<size_t>(item->Size()));
+        if (!content.empty() && item->Read(content.data(), item->Size()) != item->Size())
+          ++failures;
+      }
+    }
+    return failures;
+  }
+  uint32_t FirstBlockOf(const char* path) {
+    PackagePtr package = OpenPackage(kOpenRead, plain_);
+    uint32_t first = 0;
+    Owned<VirtualFile> item(package->OpenItem(path, kOpenRead, &first));
+    return first;
+  }
+
+  Options plain_;
+  std::vector<uint8_t> good_;
+};
+
+TEST_F(HostilePackageTest, ChainFaultsFailTheItemOnly) {
+  EXPECT_EQ(0, WalkAndReadAll());
+  const uint32_t first = FirstBlockOf("a/f");
+  uint8_t* bytes = file_.mutable_bytes().data();
+  const uint32_t second = LoadLittle32(bytes + first * kBlock + 4);
+  ASSERT_NE(second, 0u);
+  // A cycle: the second block leads back to the first.
+  StoreLittle32(bytes + second * kBlock + 4, first);
+  EXPECT_EQ(1, WalkAndReadAll());
+  // A block number past the block count.
+  file_.mutable_bytes() = good_;
+  bytes = file_.mutable_bytes().data();
+  StoreLittle32(bytes + first * kBlock + 4, 0x7FFFFFFF);
+  EXPECT_EQ(1, WalkAndReadAll());
+  // A file node whose first block is outside the package or not a start.
+  file_.mutable_bytes() = good_;
+  std::vector<uint8_t> tree = SystemItem(1, false, false);
+  for (size_t i = 0; i + 9 <= tree.size(); ++i) {
+    if (tree[i] == 1 && LoadLittle32(tree.data() + i + 5) == first) {
+      StoreLittle32(tree.data() + i + 5, 5000);
+    }
+  }
+  RewriteSystemItem(1, tree);
+  EXPECT_EQ(1, WalkAndReadAll());
+  // Freeing such an item fails unless told to ignore it.
+  {
+    PackagePtr package = OpenPackage(kOpenUpdate, plain_);
+    EXPECT_EQ(-11, package->Delete("a/f"));
+    EXPECT_EQ(0, package->Close());
+  }
+  Options lenient = plain_;
+  lenient.ignoreFreeErrors = 1;
+  PackagePtr package = OpenPackage(kOpenUpdate, lenient);
+  EXPECT_EQ(0, package->Delete("a/f"));
+  EXPECT_EQ(0, package->Close());
+}
+
+TEST_F(HostilePackageTest, TreeFaultsFailTheOpen) {
+  const std::vector<uint8_t> pool = SystemItem(2, false, false);
+  auto record = [](std::vector<uint8_t>* out, uint8_t tag, uint32_t offset, uint32_t block) {
+    out->push_back(tag);
+    if (tag == 1 || tag == 2) {
+      uint8_t word[4];
+      StoreLittle32(word, offset);
+      out->insert(out->end(), word, word + 4);
+    }
+    if (tag == 1) {
+      uint8_t word[4];
+      StoreLittle32(word, block);
+      out->insert(out->end(), word, word + 4);
+    }
+  };
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> poolBytes;
+    std::vector<uint8_t> tree;
+    int code;
+  };
+  std::vector<Case> cases;
+  {
+    std::vector<uint8_t> tree;
+    record(&tree, 1, static_cast<uint32_t>(pool.size()) + 10, 3);
+    cases.push_back({"name offset outside the pool", pool, tree, -46});
+  }
+  {
+    std::vector<uint8_t> p = Bytes("../x");
+    p.push_back(0);
+    std::vector<uint8_t> tree;
+    record(&tree, 1, 0, 3);
+    cases.push_back({"../x name", p, tree, -47});
+  }
+  for (const char* bad : {"..", ".", "a:b", "a\\b"}) {
+    std::vector<uint8_t> p = Bytes(bad);
+    p.push_back(0);
+    std::vector<uint8_t> tree;
+    record(&tree, 2, 0, 0);
+    record(&tree, 3, 0, 0);
+    cases.push_back({bad, p, tree, -47});
+  }
+  {
+    std::vector<uint8_t> p = Bytes("x");
+    p.push_back(0);
+    p.push_back(0);  // an empty name at offset 2
+    std::vector<uint8_t> tree;
+    record(&tree, 1, 2, 3);
+    cases.push_back({"empty name", p, tree, -47});
+  }
+  {
+    std::vector<uint8_t> tree;
+    record(&tree, 1, 0, 3);
+    record(&tree, 1, 0, 3);
+    cases.push_back({"duplicate", pool, tree, -46});
+  }
+  {
+    std::vector<uint8_t> tree{9};
+    cases.push_back({"unknown tag", pool, tree, -46});
+  }
+  {
+    std::vector<uint8_t> tree{1, 0, 0};
+    cases.push_back({"short record", pool, tree, -46});
+  }
+  {
+    std::vector<uint8_t> tree;
+    for (int i = 0; i < 10000; ++i) record(&tree, 2, 0, 0);
+    cases.push_back({"deep nesting", pool, tree, -46});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    file_.mutable_bytes() = good_;
+    RewriteSystemItem(2, c.poolBytes);
+    RewriteSystemItem(1, c.tree);
+    EXPECT_EQ(OpenCode(), c.code);
+  }
+  // Nesting within the limit is fine.
+  file_.mutable_bytes() = good_;
+  std::vector<uint8_t> tree;
+  for (int i = 0; i < 100; ++i) record(&tree, 2, 0, 0);
+  RewriteSystemItem(1, tree);
+  EXPECT_EQ(OpenCode(), 0);
+}
+
+TEST_F(HostilePackageTest, RandomDamageNeverCrashes) {
+  // Every byte of the header and system blocks flipped in turn.
+  for (size_t offset = 0; offset < 3 * kBlock; offset += 3) {
+    file_.mutable_bytes() = good_;
+    file_.mutable_bytes()[offset] ^= 0x5A;
+    WalkAndReadAll();
+  }
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace marrowgate
