@@ -82,7 +82,18 @@ std::string CleanInnerPath(const std::string& path) {
 }
 
 std::string Join(const std::string& folder, const std::string& inner) {
-  return inner.empty() ? folder : folder + "/" + inner;
+  if (inner.empty()) return folder;
+  if (folder.empty()) return inner;
+  return folder + "/" + inner;
+}
+
+// One line of `list`: kind, plain size, time, stored MD5, path.
+std::string ListLine(const char* kind, const std::string& size, const std::string& time,
+                     const std::string& digest, const std::string& path) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%-4s %12s  %-19s  %-32s  ", kind, size.c_str(), time.c_str(),
+                digest.c_str());
+  return text + path + "\n";
 }
 
 // The copy sink of the tool; besides reporting progress it makes each
@@ -357,8 +368,7 @@ class PackTool {
     bool ok = true;
     for (const Entry& e : entries) {
       if (e.isFolder) {
-        out_ << "dir  " << std::string(12, ' ') << "-  " << std::string(19, ' ') << "-  "
-             << std::string(32, ' ') << "-  " << e.path << "/\n";
+        out_ << ListLine("dir", "-", "-", "-", e.path + "/");
         continue;
       }
       std::string full = Join(package, e.path);
@@ -372,10 +382,8 @@ class PackTool {
         ok = Fail(e.path + ": the item's header cannot be read");
         continue;
       }
-      char size[24];
-      std::snprintf(size, sizeof size, "%12u", seal.plainSize);
-      out_ << "file " << size << "  " << FormatTime(static_cast<int32_t>(seal.time)) << "  "
-           << Hex(seal.digest, 16) << "  " << e.path << "\n";
+      out_ << ListLine("file", std::to_string(seal.plainSize),
+                       FormatTime(static_cast<int32_t>(seal.time)), Hex(seal.digest, 16), e.path);
     }
     return ok;
   }
