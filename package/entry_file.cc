@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/env.h"
+#include "util/clock.h"
 
 namespace marrowgate {
 
@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint64_t kMaxItemSize = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
 
-uint32_t Now() { return static_cast<uint32_t>(platform::TimeNow()); }
+uint32_t Now() { return static_cast<uint32_t>(LibClockNow()); }
 
 // Item bytes a chain of `blocks` blocks can hold.
 uint64_t ChainCapacity(uint64_t blocks, uint32_t blockSize) {

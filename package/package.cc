@@ -15,6 +15,7 @@
 #include "package/sealed_file.h"
 #include "util/md5.h"
 #include "util/releaser.h"
+#include "util/scan_fields.h"
 
 namespace marrowgate {
 
@@ -49,18 +50,19 @@ namespace {
 // The largest file offset a package reaches (file sizes are 32-bit).
 constexpr uint64_t kMaxPackageBytes = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
 
-// Splits a path at '/' and '\\'; empty components are skipped.
-bool SplitPath(const char* path, std::vector<std::string_view>* parts) {
+// Splits a path into its components at '/' and '\\' (each trimmed of
+// whitespace); empty components are skipped.
+bool SplitPath(const char* path, std::vector<std::string>* parts) {
   parts->clear();
   if (path == nullptr) return false;
   const std::string_view text(path);
   if (text.size() > static_cast<size_t>(kMaxPath)) return false;
-  size_t start = 0;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == '/' || text[i] == '\\') {
-      if (i > start) parts->push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
+  size_t cursor = 0;
+  std::string part;
+  while (cursor < text.size()) {
+    const size_t before = cursor;
+    if (ScanFieldsAt(&cursor, "s", text, "\x01/\\", &part) != 1 || cursor <= before) break;
+    if (!part.empty()) parts->push_back(part);
   }
   return true;
 }
@@ -129,7 +131,7 @@ class PackageImpl : public BlockStore {
     enum Kind { kHit, kMiss, kError } kind = kError;
     Folder* folder = nullptr;     // hit: the parent folder; miss: where it stops
     FolderNode* node = nullptr;   // hit: the node (null for the root)
-    std::vector<std::string_view> parts;
+    std::vector<std::string> parts;
     size_t missing = 0;           // miss: index of the first missing part
   };
 

@@ -8,14 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include "keys/key_factory.h"
 #include "package/entry_file.h"
 #include "package/folder_tree.h"
 #include "package/layout.h"
 #include "package/memory_file.h"
 #include "package/package_test_util.h"
 #include "package/sealed_file.h"
+#include "package/tail_file.h"
+#include "package/test_folder.h"
 #include "package/test_cipher.h"
-#include "platform/env.h"
+#include "util/clock.h"
 #include "util/hash_table.h"
 #include "util/md5.h"
 #include "util/releaser.h"
@@ -168,12 +171,12 @@ TEST_F(PackageTest, EmptyPackageBytes) {
   plain.compress = false;
   plain.cipherA = false;
   plain.keyA = "";
-  const uint32_t before = static_cast<uint32_t>(platform::TimeNow());
+  const uint32_t before = static_cast<uint32_t>(LibClockNow());
   {
     PackagePtr package = OpenPackage(kOpenCreate, plain);
     EXPECT_EQ(0, package->Close());
   }
-  const uint32_t after = static_cast<uint32_t>(platform::TimeNow());
+  const uint32_t after = static_cast<uint32_t>(LibClockNow());
   const std::vector<uint8_t>& bytes = file_.bytes();
   ASSERT_EQ(bytes.size(), 3u * kBlock);
 
@@ -253,6 +256,7 @@ TEST_F(PackageTest, ReopenSeesEverythingWritten) {
   EXPECT_EQ(Get(package.get(), "cfg.txt"), Bytes("UPDATE {}\n"));
   EXPECT_EQ(Get(package.get(), "/update/bin/game.exe"), NoiseBytes(20000));
   EXPECT_EQ(Get(package.get(), "UPDATE/DATA/BIG.DAT"), TextBytes(300000));
+  EXPECT_EQ(Get(package.get(), "update//bin\\ game.exe "), NoiseBytes(20000));
   EXPECT_TRUE(Get(package.get(), "empty").empty());
   std::vector<std::string> root = ListNames(package.get(), "");
   std::sort(root.begin(), root.end());
@@ -614,6 +618,98 @@ TEST_F(PackageTest, OpenCodes) {
   file_.mutable_bytes() = good;
   OpenPackage(kOpenRead, noCipher, &code);
   EXPECT_EQ(code, -34);  // enciphered names, no cipher to read them
+}
+
+TEST_F(PackageTest, RoundTripWithTheRealBlockCipher) {
+  Owned<KeyFactory> factory(CreateKeyFactory());
+  ASSERT_NE(factory, nullptr);
+  Owned<CipherObject> aEnc(factory->CreateCipher(0)), aDec(factory->CreateCipher(0));
+  Owned<CipherObject> bEnc(factory->CreateCipher(1)), bDec(factory->CreateCipher(1));
+  auto params = [&](int mode) {
+    PackageParams p = Params(mode, Options());
+    p.cipherAEnc = aEnc.get();
+    p.cipherADec = aDec.get();
+    p.cipherBEnc = bEnc.get();
+    p.cipherBDec = bDec.get();
+    return p;
+  };
+  const std::vector<uint8_t> text = TextBytes(70001);
+  const std::vector<uint8_t> noise = NoiseBytes(3333);
+  {
+    PackagePtr package(new Package);
+    ASSERT_EQ(0, package->Open(params(kOpenCreate)));
+    Put(package.get(), "dir/text.txt", text);
+    Put(package.get(), "noise.bin", noise);
+    EXPECT_EQ(0, package->Close());
+  }
+  // Nothing of the plain text is visible in the file.
+  const std::string all(file_.bytes().begin(), file_.bytes().end());
+  EXPECT_EQ(all.find("text.txt"), std::string::npos);
+  EXPECT_EQ(all.find("the patch copies"), std::string::npos);
+  PackagePtr package(new Package);
+  ASSERT_EQ(0, package->Open(params(kOpenRead)));
+  EXPECT_EQ(Get(package.get(), "dir/text.txt"), text);
+  EXPECT_EQ(Get(package.get(), "noise.bin"), noise);
+  // Without key B the items (enciphered with B) cannot be read; the tree
+  // (key A only) still can.
+  PackageParams noB = params(kOpenRead);
+  noB.keyBLen = 0;
+  PackagePtr withoutB(new Package);
+  ASSERT_EQ(0, withoutB->Open(noB));
+  EXPECT_EQ(withoutB->OpenItem("noise.bin", kOpenRead), nullptr);
+  FileInfo info;
+  EXPECT_EQ(0, withoutB->Stat("noise.bin", &info));
+  EXPECT_EQ(info.size, 3333);
+}
+
+TEST_F(PackageTest, DiskFileAndTailWindowRoundTrips) {
+  TestFolder folder;
+  Owned<FileSystem> disk(CreateFileSystem());
+  const std::string path = folder.Child("data.dpk");
+  const std::vector<uint8_t> content = TextBytes(40000);
+  {
+    PackageParams params = Params(kOpenCreate, Options());
+    params.file = disk->Open(path.c_str(), kOpenCreate);
+    ASSERT_NE(params.file, nullptr);
+    params.ownFile = 1;
+    PackagePtr package(new Package);
+    ASSERT_EQ(0, package->Open(params));
+    Put(package.get(), "x/y.txt", content);
+    EXPECT_EQ(0, package->Close());
+  }
+  {
+    Options check;
+    check.checkSize = 1;
+    PackageParams params = Params(kOpenRead, check);
+    params.file = disk->Open(path.c_str(), kOpenRead);
+    params.ownFile = 1;
+    PackagePtr package(new Package);
+    ASSERT_EQ(0, package->Open(params));
+    EXPECT_EQ(Get(package.get(), "x/y.txt"), content);
+  }
+  // The same package appended to a host through a tail window.
+  file_.Write("host image", 10);
+  {
+    auto* tail = new TailFile;
+    ASSERT_EQ(0, tail->Attach(&file_, false, kOpenCreate));
+    PackageParams params = Params(kOpenCreate, Options());
+    params.file = tail;
+    params.ownFile = 1;
+    PackagePtr package(new Package);
+    ASSERT_EQ(0, package->Open(params));
+    Put(package.get(), "x/y.txt", content);
+    EXPECT_EQ(0, package->Close());
+  }
+  auto* tail = new TailFile;
+  ASSERT_EQ(0, tail->Attach(&file_, false, kOpenRead));
+  EXPECT_EQ(tail->record().baseOffset, 10u);
+  PackageParams params = Params(kOpenRead, Options());
+  params.file = tail;
+  params.ownFile = 1;
+  params.checkSize = 1;
+  PackagePtr package(new Package);
+  ASSERT_EQ(0, package->Open(params));
+  EXPECT_EQ(Get(package.get(), "X/Y.TXT"), content);
 }
 
 class HostilePackageTest : public PackageTest {

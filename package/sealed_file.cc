@@ -5,7 +5,7 @@
 #include <limits>
 #include <new>
 
-#include "platform/env.h"
+#include "util/clock.h"
 #include "util/md5.h"
 
 namespace marrowgate {
@@ -14,7 +14,7 @@ namespace {
 
 constexpr size_t kMaxContent = static_cast<size_t>(std::numeric_limits<int32_t>::max());
 
-uint32_t Now() { return static_cast<uint32_t>(platform::TimeNow()); }
+uint32_t Now() { return static_cast<uint32_t>(LibClockNow()); }
 
 // Reads exactly n bytes (the underlying file may hand them out in pieces).
 bool ReadFully(VirtualFile* file, void* buffer, size_t n) {

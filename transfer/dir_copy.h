@@ -30,8 +30,10 @@
 // szDstSuffix; or a held-back name with szDstSuffix) must be a relative
 // path of non-empty components none of which is "." or ".." or holds ':'
 // ("/" and "\\" both separate components). Otherwise the file is refused
-// with cb_ERROR(kNotifyUnsafePath, "Unsafe path refused: %s") and, when the
-// sink answers non-zero, the file code -14; else it is skipped.
+// before anything is opened, with cb_ERROR(-6, "Unsafe path refused: %s")
+// formatted with that relative part, and, when the sink answers non-zero,
+// the file code -14 (-1014 from the walk, -4014 from the held-back pass);
+// else it is skipped.
 //
 // Paths are limited to kMaxPath characters and never truncated:
 //  - a file whose source or target path would be longer is refused with

@@ -1,5 +1,6 @@
 #include "transfer/dir_search.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -99,7 +100,7 @@ int32_t DirSearch::Walk(const std::string& folder, uint8_t recursive) {
     const ListingEntry* entry = listing->Next();
     if (entry == nullptr) break;
     // Copy the name: a hook may list folders through the same FileSystem.
-    std::string name(entry->name, strnlen(entry->name, sizeof entry->name));
+    std::string name(entry->name, std::find(entry->name, entry->name + sizeof entry->name, '\0'));
     if (entry->isFolder) {
       if (name == "." || name == "..") continue;
       int32_t r = ActionOnDir(name.c_str());

@@ -1,0 +1,206 @@
+#include "app/flex_update.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "package/file_manager.h"
+#include "package/layout.h"
+#include "package/memory_file.h"
+#include "package/test_folder.h"
+#include "platform/env.h"
+#include "transfer/make_sure_package.h"
+#include "transfer/recording_notify_testing.h"
+#include "util/releaser.h"
+
+namespace marrowgate {
+namespace {
+
+using Events = std::vector<std::string>;
+
+FileManager* NewFileManager() {
+  FileManagerOptions options;
+  options.searchMode = 3;
+  options.acceptHosts = 1;
+  options.defaultMode = kOpenUpdate;
+  std::memcpy(options.keyA, "morvelkatun", 11);
+  options.keyALen = 11;
+  return CreateFileManager(options);
+}
+
+MemoryFile* TextFile(const std::string& text) {
+  return new MemoryFile(std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+TEST(FlexUpdateRecordTest, TypeInfoAndDefaults) {
+  FlexUpdate update;
+  const CfgTypeInfo* info = update.GetTypeInfo();
+  ASSERT_EQ(info, &FlexUpdate::CFGINFO_T);
+  EXPECT_STREQ(info->name, "FlexUpdate::CFGINFO_T");
+  EXPECT_EQ(info->parent, nullptr);
+  const CfgFieldInfo* rows = info->rows;
+  EXPECT_STREQ(rows[0].name, "szUpdateDir");
+  EXPECT_EQ(rows[0].type, kCfgText);
+  EXPECT_EQ(rows[0].size, 260);
+  EXPECT_STREQ(rows[1].name, "szValidityStr");
+  EXPECT_EQ(rows[1].type, kCfgText);
+  EXPECT_EQ(rows[1].size, 16);
+  EXPECT_STREQ(rows[2].name, "PACKAGE");
+  EXPECT_EQ(rows[2].type, kCfgAction);
+  EXPECT_NE(rows[2].handler, nullptr);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rows[i].flags, 0u) << i;
+  EXPECT_EQ(rows[3].name, nullptr);
+
+  EXPECT_STREQ(update.szUpdateDir, "update");
+  EXPECT_STREQ(update.szValidityStr, "");
+  EXPECT_EQ(update.job(), nullptr);
+  EXPECT_EQ(update.file_manager(), nullptr);
+}
+
+// ParseCfg over in-memory texts, PACKAGE lines against a scratch install
+// folder.
+class FlexUpdateParseTest : public ::testing::Test {
+ protected:
+  FlexUpdateParseTest() {
+    install_ = folder_.Child("install");
+    platform::MakeFolder(install_.c_str());
+    job_.szInstallDir = install_.c_str();
+    job_.pNotify = &sink_;
+    update_.SetJob(&job_);
+    update_.SetFileManager(NewFileManager());
+  }
+
+  int Parse(const std::string& text) {
+    Owned<VirtualFile> file(TextFile(text));
+    return update_.ParseCfg(file.get());
+  }
+  bool OnDisk(const std::string& relative) {
+    return platform::PathAccessible((install_ + "/" + relative).c_str());
+  }
+
+  TestFolder folder_;
+  std::string install_;
+  RecordingNotify sink_;
+  PatchJob job_;
+  FlexUpdate update_;
+};
+
+TEST_F(FlexUpdateParseTest, BindsTheUpdateBlock) {
+  ASSERT_EQ(Parse("UPDATE\n{\nszUpdateDir = data\n}\n"), 0);
+  EXPECT_STREQ(update_.szUpdateDir, "data");
+  EXPECT_STREQ(update_.szValidityStr, "");
+  EXPECT_TRUE(sink_.events.empty());
+}
+
+TEST_F(FlexUpdateParseTest, MessagesAndOtherBlocksBindNothing) {
+  ASSERT_EQ(Parse("100 Patching ...\r\n"
+                  "203 Failed: %d\r\n"
+                  "OTHER\r\n{\r\nszUpdateDir = elsewhere\r\n}\r\n"
+                  "UPDATE\r\n{\r\n"
+                  "  szValidityStr = 1.2.0.0   // lowest client\r\n"
+                  "}\r\n"),
+            0);
+  EXPECT_STREQ(update_.szUpdateDir, "update");
+  EXPECT_STREQ(update_.szValidityStr, "1.2.0.0");
+}
+
+TEST_F(FlexUpdateParseTest, LongValuesAreCutToTheField) {
+  std::string longDir(300, 'd');
+  ASSERT_EQ(Parse("UPDATE\n{\nszUpdateDir = " + longDir +
+                  "\nszValidityStr = 1.2.3.4.5.6.7.8.9\n}\n"),
+            0);
+  EXPECT_EQ(std::string(update_.szUpdateDir), std::string(259, 'd'));
+  EXPECT_EQ(std::string(update_.szValidityStr), "1.2.3.4.5.6.7.8");  // 15 characters
+}
+
+TEST_F(FlexUpdateParseTest, ReaderErrorGivesMinusOneAndTheErrorText) {
+  EXPECT_EQ(Parse("UPDATE\n{\nszUpdateDir = data\n}\n}\n"), -1);
+  EXPECT_STREQ(update_.szUpdateDir, "data");  // bound before the error
+  EXPECT_EQ(sink_.events,
+            (Events{"ERROR -1000 Can not analyze cfgfile rst:-12 fileinclude:[] errcode:-11 "
+                    "line:5 content:}\n"}));
+}
+
+TEST_F(FlexUpdateParseTest, UnknownKeyFailsTheRead) {
+  EXPECT_EQ(Parse("UPDATE\n{\nszNoSuchKey = 1\n}\n"), -1);
+  ASSERT_EQ(sink_.events.size(), 1u);
+  EXPECT_EQ(sink_.events[0].rfind("ERROR -1000 Can not analyze cfgfile rst:-13 ", 0), 0u)
+      << sink_.events[0];
+  EXPECT_NE(sink_.events[0].find("content:szNoSuchKey = 1\n"), std::string::npos)
+      << sink_.events[0];
+}
+
+TEST_F(FlexUpdateParseTest, FailureWithoutAJobSendsNothing) {
+  FlexUpdate alone;
+  Owned<VirtualFile> file(TextFile("}\n"));
+  EXPECT_EQ(alone.ParseCfg(file.get()), -1);
+  EXPECT_EQ(alone.ParseCfg(nullptr), -1);
+}
+
+TEST_F(FlexUpdateParseTest, PackageLineCreatesTheNamedPackage) {
+  ASSERT_EQ(Parse("UPDATE\n{\nPACKAGE = res/sound\n}\n"), 0);
+  EXPECT_EQ(sink_.events, (Events{"INFO 0 Make sure package res/sound exist ..."}));
+  EXPECT_TRUE(OnDisk("res/sound.dpk"));
+
+  // A file written below that name through the run's file manager lands in
+  // the package.
+  std::string item = install_ + "/res/sound/a.wav";
+  {
+    Owned<VirtualFile> file(update_.file_manager()->Open(item.c_str(), kOpenCreate));
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(update_.file_manager()->ReachedPackage());
+    ASSERT_EQ(file->Write("wave", 4), 4);
+  }
+  update_.SetFileManager(nullptr);  // closes and saves the package
+  EXPECT_FALSE(OnDisk("res/sound"));
+  Owned<FileManager> again(NewFileManager());
+  Owned<VirtualFile> file(again->Open(item.c_str(), kOpenRead));
+  ASSERT_NE(file, nullptr);
+  char got[8] = {};
+  EXPECT_EQ(file->Read(got, sizeof got), 4);
+  EXPECT_STREQ(got, "wave");
+}
+
+TEST_F(FlexUpdateParseTest, SamePackageTwiceIsMountedOnce) {
+  ASSERT_EQ(Parse("UPDATE\n{\nPACKAGE = data\nPACKAGE = data\n}\n"), 0);
+  EXPECT_EQ(sink_.events, (Events{"INFO 0 Make sure package data exist ...",
+                                  "INFO 0 Make sure package data exist ..."}));
+  EXPECT_TRUE(OnDisk("data.dpk"));
+}
+
+TEST_F(FlexUpdateParseTest, NotAPackageFailsTheReadAndKeepsEarlierPackages) {
+  folder_.WriteFile("install/plain.dpk", "plain text");
+  EXPECT_EQ(Parse("UPDATE\n{\nPACKAGE = first\nPACKAGE = plain\nPACKAGE = third\n}\n"), -1);
+  ASSERT_EQ(sink_.events.size(), 4u);
+  EXPECT_EQ(sink_.events[0], "INFO 0 Make sure package first exist ...");
+  EXPECT_EQ(sink_.events[1], "INFO 0 Make sure package plain exist ...");
+  EXPECT_EQ(sink_.events[2], "ERROR -2 Create package plain err:-1");
+  EXPECT_EQ(sink_.events[3],
+            "ERROR -1000 Can not analyze cfgfile rst:-13 fileinclude:[] errcode:-11 line:4 "
+            "content:PACKAGE = plain\n");
+  update_.SetFileManager(nullptr);
+  EXPECT_TRUE(OnDisk("first.dpk"));
+  EXPECT_FALSE(OnDisk("third.dpk"));
+  EXPECT_EQ(TestFolder::ReadFile(install_ + "/plain.dpk"), "plain text");
+}
+
+TEST_F(FlexUpdateParseTest, PackageWithoutAFileManagerIsRefused) {
+  update_.SetFileManager(nullptr);
+  EXPECT_EQ(Parse("UPDATE\n{\nPACKAGE = data\n}\n"), -1);
+  ASSERT_EQ(sink_.events.size(), 2u);
+  EXPECT_EQ(sink_.events[0], "ERROR -2 Create package data err:" +
+                                 std::to_string(kPackageNameRefused));
+  EXPECT_FALSE(OnDisk("data.dpk"));
+}
+
+TEST_F(FlexUpdateParseTest, HandlerIsReachedThroughSetValue) {
+  EXPECT_EQ(update_.SetValue("PACKAGE", "direct", 0), 0);
+  EXPECT_EQ(update_.SetValue("szUpdateDir", "direct", 0), 0);
+  EXPECT_STREQ(update_.szUpdateDir, "direct");
+  EXPECT_TRUE(OnDisk("direct.dpk"));
+}
+
+}  // namespace
+}  // namespace marrowgate

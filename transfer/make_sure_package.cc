@@ -1,0 +1,76 @@
+#include "transfer/make_sure_package.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "package/open_mode.h"
+
+namespace marrowgate {
+namespace {
+
+using Buffer = char[kMakeSurePackageBufferSize];
+
+// Bytes of an overlong name shown in an error text before "...".
+constexpr size_t kShownNameBytes = 900;
+
+// snprintf into the buffer; false when the text does not fit whole.
+template <class... Args>
+bool Format(Buffer& buffer, const char* format, Args... args) {
+  int written = std::snprintf(buffer, sizeof(Buffer), format, args...);
+  return written >= 0 && static_cast<size_t>(written) < sizeof(Buffer);
+}
+
+void SendError(CPackNotify* notify, const char* name, int code) {
+  if (notify == nullptr) return;
+  Buffer text;
+  if (!Format(text, kTextCreatePackageError, name != nullptr ? name : "", code)) {
+    // Only an overlong name gets here: show its beginning.
+    std::string shown(name, kShownNameBytes);
+    shown += "...";
+    if (!Format(text, kTextCreatePackageError, shown.c_str(), code)) return;
+  }
+  notify->cb_ERROR(kNotifyCreatePackage, text);
+}
+
+}  // namespace
+
+bool IsPackageNameContained(const char* name) {
+  if (name == nullptr) return false;
+  std::string_view rest(name);
+  if (rest.empty()) return false;
+  for (;;) {
+    size_t end = rest.find_first_of("/\\");
+    std::string_view part = rest.substr(0, end);
+    if (part.empty() || part.find(':') != std::string_view::npos ||
+        part.find_first_not_of('.') == std::string_view::npos)
+      return false;
+    if (end == std::string_view::npos) return true;
+    rest.remove_prefix(end + 1);
+  }
+}
+
+int MakeSurePackage(FileManager* fileManager, const char* installDir, CPackNotify* notify,
+                    const char* name) {
+  if (fileManager == nullptr || installDir == nullptr || !IsPackageNameContained(name)) {
+    SendError(notify, name, kPackageNameRefused);
+    return kPackageNameRefused;
+  }
+  Buffer text;
+  if (!Format(text, kTextMakeSurePackage, name)) {
+    SendError(notify, name, kPackageNameTooLong);
+    return kPackageNameTooLong;
+  }
+  if (notify != nullptr) notify->cb_INFO(0, text);
+
+  if (!Format(text, "%s/%s", installDir, name)) {
+    SendError(notify, name, kPackageNameTooLong);
+    return kPackageNameTooLong;
+  }
+  int err = fileManager->EnsurePackage(text, kPackageExtension, kOpenUpdate);
+  if (err != 0) SendError(notify, name, err);
+  return err;
+}
+
+}  // namespace marrowgate
