@@ -140,6 +140,23 @@ TEST_F(FileManagerTest, MountedPackageKeepsItsFirstMode) {
   EXPECT_EQ(manager->OpenPackage(folder_.Child("none").c_str(), ".dpk", kOpenRead), nullptr);
 }
 
+TEST_F(FileManagerTest, OpenPackageToRecreateProbesBeforeEmptying) {
+  Owned<FileManager> manager(NewManager(3));
+  std::string junk = folder_.WriteFile("junk.dpk", "keep these bytes");
+  EXPECT_EQ(manager->OpenPackage(folder_.Child("junk").c_str(), ".dpk", kOpenCreate), nullptr);
+  EXPECT_EQ(TestFolder::ReadFile(junk), "keep these bytes");
+  EXPECT_EQ(manager->OpenPackage(folder_.Child("absent").c_str(), ".dpk", kOpenCreate), nullptr);
+  EXPECT_FALSE(platform::PathAccessible(folder_.Child("absent.dpk").c_str()));
+
+  std::string package = folder_.Child("full");
+  MakePackage(package, {{"old.txt", "old"}});
+  Package* recreated = manager->OpenPackage(package.c_str(), ".dpk", kOpenCreate);
+  ASSERT_NE(recreated, nullptr);
+  EXPECT_EQ(recreated->Mode(), kOpenCreate);
+  EXPECT_TRUE(manager->IsFolder(package.c_str()));  // the package root
+  EXPECT_FALSE(manager->Exists((package + "/old.txt").c_str()));
+}
+
 TEST_F(FileManagerTest, SetPackageModeDecidesLaterOpens) {
   std::string package = folder_.Child("ro");
   MakePackage(package, {{"x.txt", "x"}});
