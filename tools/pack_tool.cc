@@ -81,6 +81,8 @@ std::string CleanInnerPath(const std::string& path) {
   return ok ? clean : std::string();
 }
 
+std::string Files(int64_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); }
+
 std::string Join(const std::string& folder, const std::string& inner) {
   if (inner.empty()) return folder;
   if (folder.empty()) return inner;
@@ -311,7 +313,7 @@ class PackTool {
       disk_->DeleteFile(partial.c_str());
       return Fail(line_.operands[0] + ": not written");
     }
-    out_ << "created " << line_.operands[0] << ": " << filesCopied_ << " files\n";
+    out_ << "created " << line_.operands[0] << ": " << Files(filesCopied_) << "\n";
     return true;
   }
 
@@ -329,7 +331,7 @@ class PackTool {
     if (!fm || !MountExisting(fm.get(), package, kOpenUpdate)) return false;
     bool copied = CopyTree(disk_.get(), folder, fm.get(), Join(package, prefix));
     if (!Unmount(fm.get(), package) || !copied) return false;
-    out_ << "added " << filesCopied_ << " files to " << line_.operands[0] << "\n";
+    out_ << "added " << Files(filesCopied_) << " to " << line_.operands[0] << "\n";
     return true;
   }
 
@@ -352,7 +354,11 @@ class PackTool {
         continue;
       }
       int rc = fm->DeleteFile(full.c_str());
-      if (rc != 0) ok = Fail(named + ": cannot be removed (code " + std::to_string(rc) + ")");
+      if (rc != 0) {
+        ok = Fail(named + ": cannot be removed (code " + std::to_string(rc) + ")");
+      } else {
+        out_ << "removed " << inner << "\n";
+      }
     }
     if (!Unmount(fm.get(), package)) return false;
     return ok;
@@ -415,7 +421,7 @@ class PackTool {
         if (!copied) return false;
       }
     }
-    out_ << "extracted " << filesCopied_ << " files into " << line_.operands[1] << "\n";
+    out_ << "extracted " << Files(filesCopied_) << " into " << line_.operands[1] << "\n";
     return true;
   }
 
@@ -471,8 +477,8 @@ class PackTool {
     for (const std::string& problem : CheckPackageBlocks(window, items))
       ok = Fail(line_.operands[0] + ": " + problem);
     if (!ok) return false;
-    out_ << line_.operands[0] << ": ok, " << items.size() << " files in " << folders
-         << " folders\n";
+    out_ << line_.operands[0] << ": ok, " << Files(static_cast<int64_t>(items.size())) << " in "
+         << folders << (folders == 1 ? " folder\n" : " folders\n");
     return true;
   }
 
