@@ -90,6 +90,18 @@ Package* FileManager::NewPackage(VirtualFile* file, int mode, const std::string&
   return package;
 }
 
+int FileManager::ClosePackage(const char* path) {
+  std::string key;
+  if (!PackageKey(path, &key)) return -1;
+  Package** mounted = mounted_.Find(key);
+  if (mounted == nullptr) return -1;
+  Package* package = *mounted;
+  mounted_.Erase(key);
+  int result = package->Close();
+  package->Release();
+  return result;
+}
+
 bool FileManager::Mount(const std::string& path, Package* package) {
   return mounted_.Insert(path, package);
 }

@@ -123,6 +123,12 @@ class FileManager : public FileSystem {
   //        not be mounted.
   int EnsurePackage(const char* path, const char* extension, int mode);
 
+  // Unmounts the package mounted under `path` and closes it, so that a
+  // caller learns whether saving it succeeded (destruction closes packages
+  // too, but cannot report). Returns Close's result, or -1 when nothing is
+  // mounted there.
+  int ClosePackage(const char* path);
+
   // The package a path leads into, mounting it when it is found on disk;
   // null when none. `remainder` (optional) receives the rest of the path
   // inside the package. With `itemPath` the last component names an item,

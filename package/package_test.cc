@@ -15,6 +15,8 @@
 #include "package/memory_file.h"
 #include "package/package_test_util.h"
 #include "package/sealed_file.h"
+#include "package/tail_file.h"
+#include "package/test_folder.h"
 #include "package/test_cipher.h"
 #include "util/clock.h"
 #include "util/hash_table.h"
@@ -658,6 +660,56 @@ TEST_F(PackageTest, RoundTripWithTheRealBlockCipher) {
   FileInfo info;
   EXPECT_EQ(0, withoutB->Stat("noise.bin", &info));
   EXPECT_EQ(info.size, 3333);
+}
+
+TEST_F(PackageTest, DiskFileAndTailWindowRoundTrips) {
+  TestFolder folder;
+  Owned<FileSystem> disk(CreateFileSystem());
+  const std::string path = folder.Child("data.dpk");
+  const std::vector<uint8_t> content = TextBytes(40000);
+  {
+    PackageParams params = Params(kOpenCreate, Options());
+    params.file = disk->Open(path.c_str(), kOpenCreate);
+    ASSERT_NE(params.file, nullptr);
+    params.ownFile = 1;
+    PackagePtr package(new Package);
+    ASSERT_EQ(0, package->Open(params));
+    Put(package.get(), "x/y.txt", content);
+    EXPECT_EQ(0, package->Close());
+  }
+  {
+    Options check;
+    check.checkSize = 1;
+    PackageParams params = Params(kOpenRead, check);
+    params.file = disk->Open(path.c_str(), kOpenRead);
+    params.ownFile = 1;
+    PackagePtr package(new Package);
+    ASSERT_EQ(0, package->Open(params));
+    EXPECT_EQ(Get(package.get(), "x/y.txt"), content);
+  }
+  // The same package appended to a host through a tail window.
+  file_.Write("host image", 10);
+  {
+    auto* tail = new TailFile;
+    ASSERT_EQ(0, tail->Attach(&file_, false, kOpenCreate));
+    PackageParams params = Params(kOpenCreate, Options());
+    params.file = tail;
+    params.ownFile = 1;
+    PackagePtr package(new Package);
+    ASSERT_EQ(0, package->Open(params));
+    Put(package.get(), "x/y.txt", content);
+    EXPECT_EQ(0, package->Close());
+  }
+  auto* tail = new TailFile;
+  ASSERT_EQ(0, tail->Attach(&file_, false, kOpenRead));
+  EXPECT_EQ(tail->record().baseOffset, 10u);
+  PackageParams params = Params(kOpenRead, Options());
+  params.file = tail;
+  params.ownFile = 1;
+  params.checkSize = 1;
+  PackagePtr package(new Package);
+  ASSERT_EQ(0, package->Open(params));
+  EXPECT_EQ(Get(package.get(), "X/Y.TXT"), content);
 }
 
 class HostilePackageTest : public PackageTest {
