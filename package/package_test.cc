@@ -350,6 +350,28 @@ TEST_F(PackageTest, WrongPasswordAndEmptyKey) {
   EXPECT_EQ(file_.bytes()[first * kBlock + 32 + 15] & kSealEnciphered, 0);
 }
 
+TEST_F(PackageTest, ItemStoringExactly992BytesTakesOneBlock) {
+  Options plain;
+  plain.compress = false;
+  plain.cipherA = false;
+  uint32_t first = 0;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate, plain);
+    Owned<VirtualFile> item(package->OpenItem("exact", kOpenCreate, &first));
+    const std::vector<uint8_t> data = NoiseBytes(992 - kSealHeaderSize);
+    ASSERT_EQ(944, item->Write(data.data(), 944));
+    item.reset();
+    EXPECT_EQ(0, package->Close());
+  }
+  EXPECT_EQ(HeaderWord(28), 4u);
+  const uint8_t* block = file_.bytes().data() + first * kBlock;
+  EXPECT_EQ(LoadLittle32(block + 4), 0u);       // no next block
+  EXPECT_EQ(LoadLittle32(block + 8), first);    // lastBlock
+  EXPECT_EQ(LoadLittle32(block + 12), 992u);    // size
+  PackagePtr package = OpenPackage(kOpenRead, plain);
+  EXPECT_EQ(Get(package.get(), "exact"), NoiseBytes(944));
+}
+
 TEST_F(PackageTest, ReplacingAFileReusesFreedBlocks) {
   Options plain;
   plain.compress = false;
