@@ -16,6 +16,7 @@
 #include "transfer/dir_copy.h"
 #include "util/md5.h"
 #include "util/releaser.h"
+#include "util/safe_path.h"
 
 #ifndef MARROWGATE_VERSION
 #define MARROWGATE_VERSION "0"
@@ -52,33 +53,15 @@ std::string FormatTime(int32_t seconds) {
   return text;
 }
 
-// A path inside a package as the user names it: relative, made of
-// non-empty components, none "." or ".." or holding ':'. Returns it with
-// '/' separators and no trailing '/', or an empty text when unsafe.
-std::string CleanInnerPath(const std::string& path) {
-  std::string clean;
-  std::string component;
-  auto flush = [&](bool* ok) {
-    if (component.empty()) return;
-    if (component == "." || component == ".." || component.find(':') != std::string::npos) {
-      *ok = false;
-      return;
-    }
-    if (!clean.empty()) clean += '/';
-    clean += component;
-    component.clear();
-  };
-  if (path.empty() || path[0] == '/' || path[0] == '\\') return std::string();
-  bool ok = true;
-  for (char c : path) {
-    if (c == '/' || c == '\\') {
-      flush(&ok);
-    } else {
-      component += c;
-    }
-  }
-  flush(&ok);
-  return ok ? clean : std::string();
+// A path inside a package as the user names it, with a trailing separator
+// allowed: '/' separators and no trailing '/', or an empty text when it
+// could leave the package (see util/safe_path.h).
+std::string CleanInnerPath(std::string path) {
+  while (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+  if (!IsContainedRelativePath(path)) return std::string();
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
 }
 
 std::string Files(int64_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); }

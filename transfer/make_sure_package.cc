@@ -1,5 +1,7 @@
 #include "transfer/make_sure_package.h"
 
+#include "util/safe_path.h"
+
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -36,18 +38,7 @@ void SendError(CPackNotify* notify, const char* name, int code) {
 }  // namespace
 
 bool IsPackageNameContained(const char* name) {
-  if (name == nullptr) return false;
-  std::string_view rest(name);
-  if (rest.empty()) return false;
-  for (;;) {
-    size_t end = rest.find_first_of("/\\");
-    std::string_view part = rest.substr(0, end);
-    if (part.empty() || part.find(':') != std::string_view::npos ||
-        part.find_first_not_of('.') == std::string_view::npos)
-      return false;
-    if (end == std::string_view::npos) return true;
-    rest.remove_prefix(end + 1);
-  }
+  return name != nullptr && IsContainedRelativePath(name);
 }
 
 int MakeSurePackage(FileManager* fileManager, const char* installDir, CPackNotify* notify,

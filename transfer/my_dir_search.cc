@@ -1,25 +1,12 @@
 #include "transfer/my_dir_search.h"
 
+#include "util/safe_path.h"
+
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
 namespace marrowgate {
-
-bool IsContainedRelativePath(const std::string& relative) {
-  if (relative.empty()) return false;
-  size_t begin = 0;
-  for (;;) {
-    size_t end = relative.find_first_of("/\\", begin);
-    std::string_view part(relative.data() + begin,
-                          (end == std::string::npos ? relative.size() : end) - begin);
-    if (part.empty() || part == "." || part == ".." ||
-        part.find(':') != std::string_view::npos)
-      return false;
-    if (end == std::string::npos) return true;
-    begin = end + 1;
-  }
-}
 
 bool DirCopyParamsValid(const DIRCP_PARAM_T& params) {
   return params.pSrcFM != nullptr && params.pDstFM != nullptr && params.szSrcDir != nullptr &&

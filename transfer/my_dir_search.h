@@ -53,11 +53,6 @@ class MyDirSearch : public DirSearch {
   std::vector<char> buffer_;
 };
 
-// True when `relative` (no leading separator) names something strictly
-// below a folder: non-empty components separated by "/" or "\\", none of
-// them "." or ".." or holding ':'.
-bool IsContainedRelativePath(const std::string& relative);
-
 // True when the record has both sides, both folders, a sink and a positive
 // buffer size.
 bool DirCopyParamsValid(const DIRCP_PARAM_T& params);

@@ -1,5 +1,7 @@
 #include "transfer/my_dir_search_delayed.h"
 
+#include "util/safe_path.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
