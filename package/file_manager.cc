@@ -17,9 +17,6 @@ namespace {
 
 constexpr const char* kPackageExtensions[] = {".dpk", ".exe"};
 
-// The normalised form of `path`; false when it is unusable.
-bool Normalised(const char* path, std::string* out) { return NormalisePath(path, out); }
-
 // The mount-table key of a package path: normalised, without a trailing
 // separator.
 bool PackageKey(const char* path, std::string* out) {
@@ -186,7 +183,7 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
 
 Package* FileManager::FindPackage(const char* path, bool itemPath, std::string* remainder) {
   std::string key;
-  if (!Normalised(path, &key)) return nullptr;
+  if (!NormalisePath(path, &key)) return nullptr;
   size_t remainderAt = 0;
   Package* package = FindNormalised(key, itemPath, &remainderAt);
   if (package != nullptr && remainder != nullptr) remainder->assign(key, remainderAt);
@@ -235,7 +232,7 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
 
 VirtualFile* FileManager::Open(const char* path, int mode) {
   std::string key;
-  if (!Normalised(path, &key) || config_.fileSystem == nullptr) return nullptr;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
   int search = config_.searchMode;
   if (search > 3) return nullptr;
   reachedPackage_ = false;
@@ -246,11 +243,8 @@ VirtualFile* FileManager::Open(const char* path, int mode) {
   size_t remainderAt = 0;
   Package* package = FindNormalised(key, /*itemPath=*/true, &remainderAt);
   reachedPackage_ = package != nullptr;
-  if (package != nullptr) {
-    VirtualFile* item = package->OpenItem(key.c_str() + remainderAt, mode);
-    if (item != nullptr || search != 3) return item;
-    return nullptr;  // the path reached a package: the disk is not asked
-  }
+  // A path that reached a package is answered by the package alone.
+  if (package != nullptr) return package->OpenItem(key.c_str() + remainderAt, mode);
   if (search == 3) return config_.fileSystem->Open(key.c_str(), mode);
   return nullptr;
 }
@@ -271,7 +265,7 @@ DirListing* FileManager::PackageListing(const std::string& path) {
 
 DirListing* FileManager::OpenListing(const char* path) {
   std::string key;
-  if (!Normalised(path, &key) || config_.fileSystem == nullptr) return nullptr;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
   reachedPackage_ = false;
   switch (config_.searchMode) {
     case 0:
@@ -318,7 +312,7 @@ int FileManager::PackageMakeFolder(const std::string& path) {
 
 int FileManager::Stat(const char* path, FileInfo* info) {
   std::string key;
-  if (info == nullptr || !Normalised(path, &key) || config_.fileSystem == nullptr) return -1;
+  if (info == nullptr || !NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
   switch (config_.searchMode) {
     case 0: return config_.fileSystem->Stat(key.c_str(), info);
     case 1: return PackageStat(key, info);
@@ -336,7 +330,7 @@ int FileManager::Stat(const char* path, FileInfo* info) {
 
 int FileManager::DeleteFile(const char* path) {
   std::string key;
-  if (!Normalised(path, &key) || config_.fileSystem == nullptr) return -1;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
   switch (config_.searchMode) {
     case 0: return config_.fileSystem->DeleteFile(key.c_str());
     case 1: return PackageDelete(key);
@@ -354,7 +348,7 @@ int FileManager::DeleteFile(const char* path) {
 
 int FileManager::DeleteFolder(const char* path) {
   std::string key;
-  if (!Normalised(path, &key) || config_.fileSystem == nullptr) return -1;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
   switch (config_.searchMode) {
     case 0: return config_.fileSystem->DeleteFolder(key.c_str());
     case 1: return PackageDelete(key);
@@ -372,7 +366,7 @@ int FileManager::DeleteFolder(const char* path) {
 
 int FileManager::MakeFolder(const char* path) {
   std::string key;
-  if (!Normalised(path, &key) || config_.fileSystem == nullptr) return -1;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
   switch (config_.searchMode) {
     case 0:
     case 2:

@@ -86,6 +86,9 @@ class FileManager : public FileSystem {
   explicit FileManager(const FileManagerConfig& config);
 
   VirtualFile* Open(const char* path, int mode) override;
+  // Disk listings show package files as folders (package_aware_listing.h),
+  // and such a folder path lists the package's root. Mode 0 gives null
+  // for a path that is not a disk folder.
   DirListing* OpenListing(const char* path) override;
   int MakeFolder(const char* path) override;
   // Makes the folder part of `path`; 0 when the path has no separator.

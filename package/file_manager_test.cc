@@ -157,6 +157,18 @@ TEST_F(FileManagerTest, OpenPackageToRecreateProbesBeforeEmptying) {
   EXPECT_FALSE(manager->Exists((package + "/old.txt").c_str()));
 }
 
+TEST_F(FileManagerTest, ClosePackageSavesAndUnmounts) {
+  std::string package = folder_.Child("c");
+  Owned<FileManager> manager(NewManager(3));
+  EXPECT_EQ(manager->ClosePackage(package.c_str()), -1);  // nothing mounted
+  ASSERT_EQ(manager->EnsurePackage(package.c_str(), ".dpk", kOpenCreate), 0);
+  EXPECT_TRUE(WriteItem(manager.get(), package + "/f.txt", "saved"));
+  EXPECT_EQ(manager->ClosePackage((package + "/").c_str()), 0);
+  // Mounted again on demand, in the default mode, with the saved item.
+  EXPECT_EQ(ReadItem(manager.get(), package + "/f.txt"), "saved");
+  EXPECT_NE(manager->OpenPackage(package.c_str(), ".dpk", kOpenUpdate), nullptr);
+}
+
 TEST_F(FileManagerTest, SetPackageModeDecidesLaterOpens) {
   std::string package = folder_.Child("ro");
   MakePackage(package, {{"x.txt", "x"}});

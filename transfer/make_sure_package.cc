@@ -1,7 +1,6 @@
 #include "transfer/make_sure_package.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -27,7 +26,7 @@ void SendError(CPackNotify* notify, const char* name, int code) {
   Buffer text;
   if (!Format(text, kTextCreatePackageError, name != nullptr ? name : "", code)) {
     // Only an overlong name gets here: show its beginning.
-    std::string shown(name, kShownNameBytes);
+    std::string shown(std::string_view(name).substr(0, kShownNameBytes));
     shown += "...";
     if (!Format(text, kTextCreatePackageError, shown.c_str(), code)) return;
   }
