@@ -75,7 +75,8 @@ class PackageListing : public DirListing {
   const char* BasePath() override { return basePath_.c_str(); }
   const ListingEntry* Next() override {
     if (node_ != nullptr) node_ = node_->next;
-    while (node_ == nullptr && bucket_ < folder_->bucket_count()) node_ = folder_->bucket(bucket_++);
+    while (node_ == nullptr && bucket_ < folder_->bucket_count())
+      node_ = folder_->bucket(bucket_++);
     if (node_ == nullptr) return nullptr;
     entry_ = ListingEntry();
     entry_.isFolder = node_->isFolder ? 1 : 0;
@@ -387,7 +388,9 @@ int PackageImpl::Open(const PackageParams& params) {
         pool_.Load(std::move(names));
         std::vector<uint8_t> tree;
         // One chain cannot hold both system items.
-        const int t = header_.dirBlock == header_.namesBlock ? -2 : LoadSystemItem(header_.dirBlock, &tree);
+        const int t = header_.dirBlock == header_.namesBlock
+                          ? -2
+                          : LoadSystemItem(header_.dirBlock, &tree);
         if (t < 0) {
           code = -40 + t;  // -41 .. -45
         } else {

@@ -23,7 +23,8 @@ const uint8_t kEmptyDigest[16] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04
 std::vector<uint8_t> TextLike(size_t n) {
   static const char kWords[] = "patch package folder item block chain sealed stream ";
   std::vector<uint8_t> out(n);
-  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(kWords[(i * 7 + i / 53) % (sizeof(kWords) - 1)]);
+  for (size_t i = 0; i < n; ++i)
+    out[i] = static_cast<uint8_t>(kWords[(i * 7 + i / 53) % (sizeof(kWords) - 1)]);
   return out;
 }
 

@@ -6,6 +6,7 @@
 #   FUZZ_SECONDS=600 bash scripts/run-fuzz.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
 
 build_dir=${BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
