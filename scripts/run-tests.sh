@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds Marrowgate with its tests and benchmarks and runs every test.
 #   bash scripts/run-tests.sh            # build/ with the default flags
-#   BUILD_DIR=b SANITIZE=ON bash scripts/run-tests.sh
+#   BUILD_DIR=b SANITIZE=ON BENCH=OFF bash scripts/run-tests.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 build_dir=${BUILD_DIR:-build}
 sanitize=${SANITIZE:-OFF}
+bench=${BENCH:-ON}
 jobs=${JOBS:-$(nproc)}
 
-cmake -S . -B "$build_dir" -DMARROWGATE_TESTS=ON -DMARROWGATE_BENCH=ON \
+cmake -S . -B "$build_dir" -DMARROWGATE_TESTS=ON -DMARROWGATE_BENCH="$bench" \
   -DMARROWGATE_SANITIZE="$sanitize" >/dev/null
 cmake --build "$build_dir" -j "$jobs"
 
