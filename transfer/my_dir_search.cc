@@ -54,8 +54,8 @@ int32_t MyDirSearch::ActionOnLeaveDir(const char* path) {
   return params_.pNotify->cb_LEAVEDIR(path) != 0 ? -1 : 0;
 }
 
-bool MyDirSearch::PrepareListedFile(const char* name, std::string* relative,
-                                    std::string* target, int32_t* code) {
+bool MyDirSearch::PrepareListedFile(const char* name, std::string* source_path,
+                                    std::string* relative, std::string* target, int32_t* code) {
   const char* source = ComposeEntryPath(name);
   if (source == nullptr) {
     *code = RefuseTooLong(std::string(CurrentFolder()) + "/" + name);
@@ -76,22 +76,26 @@ bool MyDirSearch::PrepareListedFile(const char* name, std::string* relative,
     *code = RefuseTooLong(dst);
     return false;
   }
+  *source_path = source;
+  FileInfo info;
+  if (params_.pSrcFM->Stat(source, &info) < 0) {
+    *code = kFileStatFailed;
+    return false;
+  }
+  if ((params_.byFlags & kCopySkipReadOnly) && (info.flags & kFileInfoReadOnly)) {
+    params_.pNotify->cb_READONLY(source);
+    *code = 0;
+    return false;
+  }
   *relative = std::move(rel);
   *target = std::move(dst);
   return true;
 }
 
 int32_t MyDirSearch::ActionOnFile(const char* name) {
-  std::string relative, target;
+  std::string source_path, relative, target;
   int32_t code = 0;
-  if (!PrepareListedFile(name, &relative, &target, &code)) return code;
-  std::string source_path = EntryPath();
-  FileInfo info;
-  if (params_.pSrcFM->Stat(source_path.c_str(), &info) < 0) return kFileStatFailed;
-  if ((params_.byFlags & kCopySkipReadOnly) && (info.flags & kFileInfoReadOnly)) {
-    params_.pNotify->cb_READONLY(source_path.c_str());
-    return 0;
-  }
+  if (!PrepareListedFile(name, &source_path, &relative, &target, &code)) return code;
   Owned<VirtualFile> source(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
   if (!source)
     return SendError(kNotifyCanNotOpen, kTextCanNotOpen, source_path) != 0 ? kFileOpenStopped : 0;

@@ -32,11 +32,12 @@ class MyDirSearch : public DirSearch {
  protected:
   // The checks done before a listed file is touched. Composes the source
   // path S (in the entry-path buffer), the relative path R (from the root,
-  // with its leading "/", shortened by nCutTail) and the target path T.
-  // Returns true when the file may go on; otherwise `*code` is the file's
-  // result (0 skipped, or negative).
-  bool PrepareListedFile(const char* name, std::string* relative, std::string* target,
-                         int32_t* code);
+  // with its leading "/", shortened by nCutTail) and the target path T,
+  // then takes the source's information and leaves a read-only source out
+  // when asked to (cb_READONLY). Returns true when the file may go on;
+  // otherwise `*code` is the file's result (0 skipped, or negative).
+  bool PrepareListedFile(const char* name, std::string* source, std::string* relative,
+                         std::string* target, int32_t* code);
   // Steps from cb_FILEBEGIN to cb_FILEEND for an opened source.
   int32_t CopyOpenedFile(Owned<VirtualFile> source, const std::string& source_path,
                          const std::string& target_path);

@@ -30,16 +30,9 @@ MyDirSearchDelayed::MyDirSearchDelayed(const DIRCP_PARAM_T& params, DelayedNameL
 }
 
 int32_t MyDirSearchDelayed::ActionOnFile(const char* name) {
-  std::string relative, target;
+  std::string source_path, relative, target;
   int32_t code = 0;
-  if (!PrepareListedFile(name, &relative, &target, &code)) return code;
-  std::string source_path = EntryPath();
-  FileInfo info;
-  if (params_.pSrcFM->Stat(source_path.c_str(), &info) < 0) return kFileStatFailed;
-  if ((params_.byFlags & kCopySkipReadOnly) && (info.flags & kFileInfoReadOnly)) {
-    params_.pNotify->cb_READONLY(source_path.c_str());
-    return 0;
-  }
+  if (!PrepareListedFile(name, &source_path, &relative, &target, &code)) return code;
   if (delayed_set_.size() != 0 && delayed_set_.Contains(relative.substr(1))) {
     Debug("in %s,filedelayed,ignore %s when process", kOnFileName, name);
     held_back_ = true;
