@@ -5,15 +5,12 @@
 #include "package/file_system.h"
 #include "package/layout.h"
 #include "util/hash_table.h"
+#include "util/safe_path.h"
 
 namespace marrowgate {
 
 bool IsValidEntryName(std::string_view name) {
-  if (name.empty() || name.size() > static_cast<size_t>(kMaxPath)) return false;
-  if (name == "." || name == "..") return false;
-  for (char c : name)
-    if (c == '/' || c == '\\' || c == ':' || c == '\0') return false;
-  return true;
+  return name.size() <= static_cast<size_t>(kMaxPath) && IsSafePathComponent(name);
 }
 
 // ------------------------------------------------------------- name pool

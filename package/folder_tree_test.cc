@@ -11,9 +11,9 @@ namespace marrowgate {
 namespace {
 
 TEST(EntryNameTest, RefusesNamesThatEscapeOrSplit) {
-  for (const char* good : {"a", "file.txt", "...", "a b", ".hidden", "x.."})
+  for (const char* good : {"a", "file.txt", "a b", ".hidden", "x.."})
     EXPECT_TRUE(IsValidEntryName(good)) << good;
-  for (const char* bad : {"", ".", "..", "a/b", "a\\b", "c:", ":"})
+  for (const char* bad : {"", "...", ".", "..", "a/b", "a\\b", "c:", ":"})
     EXPECT_FALSE(IsValidEntryName(bad)) << bad;
   EXPECT_FALSE(IsValidEntryName(std::string_view("a\0b", 3)));
   EXPECT_TRUE(IsValidEntryName(std::string(259, 'n')));

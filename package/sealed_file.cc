@@ -74,7 +74,9 @@ int SealedFile::Open(const SealParams& params) {
         header_ = SealHeader();
         if (params.compressor != nullptr) header_.flags |= kSealCompressed;
         if (params.cipherAEnc != nullptr) header_.flags |= kSealEnciphered;
-        if (params.cipherBEnc != nullptr) header_.flags |= kSealCipherB;
+        // Cipher B alone still enciphers: bit 2 means nothing without bit 1,
+        // and the content must not be stored in the clear.
+        if (params.cipherBEnc != nullptr) header_.flags |= kSealEnciphered | kSealCipherB;
         sealFlags_ = header_.flags;
         header_.time = Now();
         if (params.reserve > 0) content_.reserve(static_cast<size_t>(params.reserve));
