@@ -18,11 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "keys/key_factory.h"
 #include "package/file_manager.h"
 #include "package/memory_file.h"
 #include "package/sealed_file.h"
-#include "package/zlib_codec.h"
 #include "platform/env.h"
 #include "transfer/delete_tree.h"
 #include "transfer/dir_copy.h"
@@ -40,13 +38,6 @@ struct Fixture {
   std::string root;
   std::vector<std::string> names;              // relative to the copied folder
   std::vector<std::vector<uint8_t>> stored;    // stored (sealed) item bytes
-  // The parts every file manager of the run is built from (as a patch run
-  // does: the rolling-DES cipher objects of a key factory and the codec).
-  Owned<FileSystem> disk;
-  Owned<ZlibCodec> codec;
-  Owned<KeyFactory> keys;
-  Owned<CipherObject> cipherEnc, cipherDec;
-  FileManagerConfig config;
 };
 
 Fixture& TheFixture() {
@@ -81,7 +72,15 @@ bool WriteDiskFile(const std::string& path, const std::string& content) {
   return stream && stream->Write(content.data(), content.size()) == content.size();
 }
 
-FileManager* NewFileManager(const Fixture& fixture) { return new FileManager(fixture.config); }
+// A file manager as a patch run makes one: packages first, then the disk.
+FileManager* NewFileManager() {
+  FileManagerOptions options;
+  options.searchMode = 3;
+  options.defaultMode = kOpenRead;
+  std::memcpy(options.keyA, kPassword, sizeof kPassword - 1);
+  options.keyALen = sizeof kPassword - 1;
+  return CreateFileManager(options);
+}
 
 int32_t RunEngine(FileManager* fm, const std::string& from, const std::string& to) {
   CPackNotify quiet;
@@ -136,25 +135,9 @@ bool Prepare(Fixture& fixture) {
     if (!WriteDiskFile(path, content)) return false;
   }
 
-  fixture.disk.reset(CreateFileSystem());
-  fixture.codec.reset(CreateZlibCodec());
-  fixture.keys.reset(CreateKeyFactory());
-  if (!fixture.keys) return false;
-  fixture.cipherEnc.reset(fixture.keys->CreateCipher(0));
-  fixture.cipherDec.reset(fixture.keys->CreateCipher(0));
-  if (!fixture.codec || !fixture.cipherEnc || !fixture.cipherDec) return false;
-  FileManagerConfig& config = fixture.config;
-  config.searchMode = 3;
-  config.fileSystem = fixture.disk.get();
-  config.compressor = fixture.codec.get();
-  config.cipherAEnc = fixture.cipherEnc.get();
-  config.cipherADec = fixture.cipherDec.get();
-  std::memcpy(config.keyA, kPassword, sizeof kPassword - 1);
-  config.keyALen = sizeof kPassword - 1;
-
   // The package, filled through the engine (disk -> package).
   {
-    Owned<FileManager> fm(NewFileManager(fixture));
+    Owned<FileManager> fm(NewFileManager());
     if (!fm || fm->EnsurePackage((fixture.root + "/pack").c_str(), ".dpk", kOpenCreate) != 0)
       return false;
     if (RunEngine(fm.get(), plain, fixture.root + "/pack/update") != 0) return false;
@@ -162,7 +145,7 @@ bool Prepare(Fixture& fixture) {
 
   // The stored bytes of every item, for the in-memory measurement.
   {
-    Owned<FileManager> fm(NewFileManager(fixture));
+    Owned<FileManager> fm(NewFileManager());
     if (!fm) return false;
     for (const std::string& name : fixture.names) {
       std::string path = fixture.root + "/pack/update/" + name;
@@ -195,7 +178,7 @@ void BM_EngineCopyFromPackage(benchmark::State& state) {
     DeleteTree(disk.get(), out.c_str());
     auto start = std::chrono::steady_clock::now();
     // A run mounts the package anew, as a patch run does.
-    Owned<FileManager> fm(NewFileManager(fixture));
+    Owned<FileManager> fm(NewFileManager());
     int32_t rc = RunEngine(fm.get(), fixture.root + "/pack/update", out);
     fm.reset();
     double seconds = Seconds(start);
@@ -211,8 +194,9 @@ void BM_EngineCopyFromPackage(benchmark::State& state) {
 
 void BM_UnsealInMemory(benchmark::State& state) {
   Fixture& fixture = TheFixture();
-  Owned<FileManager> fm(NewFileManager(fixture));
+  Owned<FileManager> fm(NewFileManager());
   const FileManagerConfig& config = fm->config();
+  config.cipherADec->SetDecryptKey(kPassword, sizeof kPassword - 1);
   std::vector<char> buffer(100000);
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();

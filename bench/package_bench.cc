@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "keys/key_factory.h"
 #include "package/layout.h"
 #include "package/memory_file.h"
 #include "package/package.h"
+#include "package/package_codecs.h"
 #include "package/sealed_file.h"
 #include "util/releaser.h"
 
@@ -79,34 +79,22 @@ int64_t PlainBytes() {
   return total;
 }
 
-// Codecs and keyed ciphers, as a file manager would hand them out.
-struct Codecs {
-  Codecs()
-      : factory(CreateKeyFactory()),
-        codec(CreateZlibCodec()),
-        aEnc(factory->CreateCipher(0)),
-        aDec(factory->CreateCipher(0)),
-        bEnc(factory->CreateCipher(1)),
-        bDec(factory->CreateCipher(1)) {}
+// Codecs and cipher objects, as a file manager would hand them out.
+struct Codecs : PackageCodecs {
+  Codecs() {
+    if (!Create(0, true)) std::abort();
+  }
 
   PackageParams Params(int mode, VirtualFile* file) {
     PackageParams params;
     params.mode = mode;
     params.file = file;
-    params.compressor = codec.get();
-    params.cipherAEnc = aEnc.get();
-    params.cipherADec = aDec.get();
-    params.cipherBEnc = bEnc.get();
-    params.cipherBDec = bDec.get();
+    ApplyTo(&params);
     SetPackageKeyA(&params, "bench key a", 11);
     SetPackageKeyB(&params, "bench key b", 11);
     SetPackageName(&params, "bench");
     return params;
   }
-
-  Owned<KeyFactory> factory;
-  Owned<ZlibCodec> codec;
-  Owned<CipherObject> aEnc, aDec, bEnc, bDec;
 };
 
 void WritePackage(Codecs& codecs, MemoryFile* file) {
@@ -196,20 +184,20 @@ const std::vector<StoredItem>& StoredItems() {
 // of the package around it.
 void BM_RawDecipherInflate(benchmark::State& state) {
   Codecs codecs;
-  codecs.aDec->SetDecryptKey("bench key a", 11);
-  codecs.bDec->SetDecryptKey("bench key b", 11);
+  codecs.cipherADec->SetDecryptKey("bench key a", 11);
+  codecs.cipherBDec->SetDecryptKey("bench key b", 11);
   const std::vector<StoredItem>& items = StoredItems();
   std::vector<uint8_t> work(9u << 20), plain(9u << 20);
   for (auto _ : state) {
     for (const StoredItem& item : items) {
       std::memcpy(work.data(), item.stored.data(), item.stored.size());
       CipherObject* cipher =
-          (item.header.flags & kSealCipherB) ? codecs.bDec.get() : codecs.aDec.get();
+          (item.header.flags & kSealCipherB) ? codecs.cipherBDec.get() : codecs.cipherADec.get();
       cipher->ResetChain();
       cipher->Decrypt(work.data(), static_cast<int32_t>(item.stored.size()), work.data());
       if (item.header.flags & kSealCompressed) {
         int32_t length = static_cast<int32_t>(item.header.plainSize) + 1;
-        codecs.codec->Decompress(work.data(), static_cast<int32_t>(item.stored.size()),
+        codecs.compressor->Decompress(work.data(), static_cast<int32_t>(item.stored.size()),
                                  plain.data(), &length);
       }
     }
@@ -220,14 +208,14 @@ void BM_RawDecipherInflate(benchmark::State& state) {
 
 void BM_RawDecipher(benchmark::State& state) {
   Codecs codecs;
-  codecs.bDec->SetDecryptKey("bench key b", 11);
+  codecs.cipherBDec->SetDecryptKey("bench key b", 11);
   const std::vector<StoredItem>& items = StoredItems();
   std::vector<uint8_t> work(9u << 20);
   int64_t bytes = 0;
   for (auto _ : state) {
     for (const StoredItem& item : items) {
-      codecs.bDec->ResetChain();
-      codecs.bDec->Decrypt(item.stored.data(), static_cast<int32_t>(item.stored.size()),
+      codecs.cipherBDec->ResetChain();
+      codecs.cipherBDec->Decrypt(item.stored.data(), static_cast<int32_t>(item.stored.size()),
                            work.data());
       bytes += static_cast<int64_t>(item.stored.size());
     }

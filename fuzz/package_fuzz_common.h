@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "keys/key_factory.h"
 #include "package/package.h"
+#include "package/package_codecs.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -23,24 +23,14 @@ enum FuzzControl : uint8_t {
   kFuzzTail = 0x04,
 };
 
-struct FuzzCodecs {
-  FuzzCodecs()
-      : factory(CreateKeyFactory()),
-        codec(CreateZlibCodec()),
-        aEnc(factory->CreateCipher(0)),
-        aDec(factory->CreateCipher(0)),
-        bEnc(factory->CreateCipher(1)),
-        bDec(factory->CreateCipher(1)) {}
+struct FuzzCodecs : PackageCodecs {
+  FuzzCodecs() { Create(0, true); }
 
   PackageParams Params(int mode, VirtualFile* file, bool keys) {
     PackageParams params;
     params.mode = mode;
     params.file = file;
-    params.compressor = codec.get();
-    params.cipherAEnc = aEnc.get();
-    params.cipherADec = aDec.get();
-    params.cipherBEnc = bEnc.get();
-    params.cipherBDec = bDec.get();
+    ApplyTo(&params);
     if (keys) {
       SetPackageKeyA(&params, "fuzz key a", 10);
       SetPackageKeyB(&params, "fuzz key b", 10);
@@ -48,10 +38,6 @@ struct FuzzCodecs {
     SetPackageName(&params, "fuzz");
     return params;
   }
-
-  Owned<KeyFactory> factory;
-  Owned<ZlibCodec> codec;
-  Owned<CipherObject> aEnc, aDec, bEnc, bDec;
 };
 
 }  // namespace marrowgate

@@ -1,11 +1,10 @@
-// CreateFileManager: a FileManager with its own disk file system, zlib
-// codec and cipher objects.
+// CreateFileManager: a FileManager with its own disk file system and
+// package codecs.
 #include <cstring>
 #include <memory>
 
-#include "keys/key_factory.h"
 #include "package/file_manager.h"
-#include "package/zlib_codec.h"
+#include "package/package_codecs.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -26,19 +25,10 @@ FileManager* CreateFileManager(const FileManagerOptions& options) {
       !KeyLengthFits(options.keyBLen, sizeof(config.keyB))) {
     return nullptr;
   }
-  Owned<KeyFactory> keyFactory(CreateKeyFactory());
   Owned<FileSystem> fileSystem(CreateFileSystem());
-  Owned<ZlibCodec> codec(CreateZlibCodec());
-  if (!keyFactory || !fileSystem || !codec) return nullptr;
-  Owned<CipherObject> aEnc(keyFactory->CreateCipher(options.cipherKind));
-  Owned<CipherObject> aDec(keyFactory->CreateCipher(options.cipherKind));
-  if (!aEnc || !aDec) return nullptr;
-  Owned<CipherObject> bEnc;
-  Owned<CipherObject> bDec;
+  auto codecs = std::make_shared<PackageCodecs>();
+  if (!fileSystem || !codecs->Create(options.cipherKind, options.keyBLen > 0)) return nullptr;
   if (options.keyBLen > 0) {
-    bEnc.reset(keyFactory->CreateCipher(options.cipherKind));
-    bDec.reset(keyFactory->CreateCipher(options.cipherKind));
-    if (!bEnc || !bDec) return nullptr;
     std::memcpy(config.keyB, options.keyB, static_cast<size_t>(options.keyBLen));
     config.keyBLen = options.keyBLen;
   }
@@ -50,23 +40,19 @@ FileManager* CreateFileManager(const FileManagerOptions& options) {
   config.reservedFlags[2] = 1;
   config.fileSystem = fileSystem.release();
   config.defaultMode = options.defaultMode;
-  config.compressor = codec.get();
-  config.cipherAEnc = aEnc.get();
-  config.cipherADec = aDec.get();
-  config.cipherBEnc = bEnc.get();
-  config.cipherBDec = bDec.get();
+  config.compressor = codecs->compressor.get();
+  config.cipherAEnc = codecs->cipherAEnc.get();
+  config.cipherADec = codecs->cipherADec.get();
+  config.cipherBEnc = codecs->cipherBEnc.get();
+  config.cipherBDec = codecs->cipherBDec.get();
   config.blockSize = 1024;
   std::memcpy(config.keyA, options.keyA, static_cast<size_t>(options.keyALen));
   config.keyALen = options.keyALen;
   config.mountList = nullptr;
 
   FileManager* manager = new FileManager(config);
-  // The parts outlive every package (the destructor closes those first).
-  auto parts = std::make_shared<std::tuple<Owned<ZlibCodec>, Owned<CipherObject>, Owned<CipherObject>,
-                                           Owned<CipherObject>, Owned<CipherObject>, Owned<KeyFactory>>>(
-      std::move(codec), std::move(aEnc), std::move(aDec), std::move(bEnc), std::move(bDec),
-      std::move(keyFactory));
-  manager->releaseParts_ = [parts]() mutable { parts.reset(); };
+  // The codecs outlive every package (the destructor closes those first).
+  manager->releaseParts_ = [codecs]() mutable { codecs.reset(); };
   return manager;
 }
 
