@@ -160,6 +160,15 @@ class PackTool {
     return true;
   }
 
+  // A package written while its own folder is read would be copied into
+  // itself.
+  bool RequireOutside(const std::string& file, const std::string& folder, const std::string& named) {
+    if (file.compare(0, folder.size(), folder) == 0 && file.size() > folder.size() &&
+        file[folder.size()] == '/')
+      return Fail(named + ": lies inside the folder to be packed; write it elsewhere");
+    return true;
+  }
+
   // Mounts the package held in `path` (a package file or a program
   // carrying one) under `path` itself.
   bool MountExisting(FileManager* fm, const std::string& path, int mode) {
@@ -289,7 +298,7 @@ class PackTool {
     std::string package, folder;
     if (!Absolute(line_.operands[0], &package) || !Absolute(line_.operands[1], &folder))
       return false;
-    if (!RequireFolder(folder)) return false;
+    if (!RequireFolder(folder) || !RequireOutside(package, folder, line_.operands[0])) return false;
     std::string partial = package + kPartialSuffix;
     disk_->DeleteFile(partial.c_str());
     if (!BuildPackage(folder, partial) || !platform::RenamePath(partial.c_str(), package.c_str())) {
@@ -309,7 +318,7 @@ class PackTool {
       prefix = CleanInnerPath(line_.operands[2]);
       if (prefix.empty()) return Fail(line_.operands[2] + ": not a path inside a package");
     }
-    if (!RequireFolder(folder)) return false;
+    if (!RequireFolder(folder) || !RequireOutside(package, folder, line_.operands[0])) return false;
     Owned<FileManager> fm = NewFileManager();
     if (!fm || !MountExisting(fm.get(), package, kOpenUpdate)) return false;
     bool copied = CopyTree(disk_.get(), folder, fm.get(), Join(package, prefix));
@@ -484,7 +493,7 @@ class PackTool {
     FileInfo info;
     if (disk_->Stat(host.c_str(), &info) != 0 || (info.flags & kFileInfoFolder))
       return Fail(line_.operands[0] + ": no such file");
-    if (!RequireFolder(folder)) return false;
+    if (!RequireFolder(folder) || !RequireOutside(output, folder, line_.operands[2])) return false;
     std::string partial = output + kPartialSuffix;
     std::string partialPackage = output + ".package" + kPartialSuffix;
     bool ok = BuildPackage(folder, partialPackage) && CopyFile(disk_.get(), host, disk_.get(), partial) &&

@@ -116,6 +116,11 @@ TEST_F(PackToolTest, MissingFilesGiveStatusOneAndNameTheFile) {
   EXPECT_NE(create.err.find("no-folder: no such folder"), std::string::npos) << create.err;
   EXPECT_FALSE(fs::exists(root_ / "p.dpk"));
 
+  ToolRun inside = RunTool({"create", (source_ / "self.dpk").string(), source_.string()});
+  EXPECT_EQ(inside.status, kPackExitFailure);
+  EXPECT_NE(inside.err.find("inside the folder"), std::string::npos) << inside.err;
+  EXPECT_FALSE(fs::exists(source_ / "self.dpk"));
+
   WriteFile(root_ / "plain.txt", "not a package at all, just some text");
   ToolRun notPackage = RunTool({"verify", (root_ / "plain.txt").string()});
   EXPECT_EQ(notPackage.status, kPackExitFailure);
