@@ -5,6 +5,7 @@
 
 #include "config/cfg_std_reader.h"
 #include "transfer/make_sure_package.h"
+#include "util/text.h"
 
 namespace marrowgate {
 
@@ -29,11 +30,7 @@ int FlexUpdate::ParseCfg(VirtualFile* file) {
   if (rst >= 0) return 0;
   if (job_ != nullptr && job_->pNotify != nullptr) {
     std::string errorText = reader.GetErrorText();
-    int length = std::snprintf(nullptr, 0, kTextCanNotAnalyzeCfg, rst, errorText.c_str(), "\n");
-    if (length < 0) return -1;
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    std::snprintf(text.data(), text.size(), kTextCanNotAnalyzeCfg, rst, errorText.c_str(), "\n");
-    text.resize(static_cast<size_t>(length));
+    std::string text = FormatText(kTextCanNotAnalyzeCfg, rst, errorText.c_str(), "\n");
     job_->pNotify->cb_ERROR(kNotifyCfgError, text.c_str());
   }
   return -1;

@@ -1,5 +1,8 @@
 #include "util/text.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include <cstring>
 
 #include "platform/env.h"
@@ -109,6 +112,23 @@ int SplitAlternatives(std::string_view text, std::vector<std::string_view>* piec
 void RandomBytes(void* buffer, size_t n) {
   auto* out = static_cast<unsigned char*>(buffer);
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(platform::CRand());
+}
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<size_t>(length) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+  }
+  va_end(args);
+  return text;
 }
 
 }  // namespace marrowgate

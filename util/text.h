@@ -5,6 +5,7 @@
 #define MARROWGATE_UTIL_TEXT_H_
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -55,6 +56,9 @@ int SplitAlternatives(std::string_view text, std::vector<std::string_view>* piec
 
 // Fills n bytes from the C library's pseudo-random generator.
 void RandomBytes(void* buffer, size_t n);
+
+// printf-style formatting into a string of whatever length it needs.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace marrowgate
 

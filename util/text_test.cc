@@ -95,3 +95,16 @@ TEST(RandomBytesTest, FollowsTheCGenerator) {
 
 }  // namespace
 }  // namespace marrowgate
+
+namespace marrowgate {
+namespace {
+
+TEST(FormatTextTest, FormatsTextsOfAnyLength) {
+  EXPECT_EQ(FormatText("rst:%d %s%s", -14, "x", "\n"), "rst:-14 x\n");
+  EXPECT_EQ(FormatText("%s", ""), "");
+  std::string longText(5000, 'q');
+  EXPECT_EQ(FormatText("<%s>", longText.c_str()), "<" + longText + ">");
+}
+
+}  // namespace
+}  // namespace marrowgate
