@@ -28,10 +28,15 @@ int CodePageFromName(const char* name) {
   if (name == nullptr) return 0;
   if (EqualIgnoreCase(name, "UTF8")) return 65001;
   if (EqualIgnoreCase(name, "euckr")) return 949;
-  // Leading decimal digits; anything that gives no positive number is the
-  // default code page.
+  // Read as a decimal number the way atoi reads it (leading white space and
+  // a sign allowed); anything that gives no positive number is the default
+  // code page.
+  const char* p = name;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  if (*p == '-') return 0;
+  if (*p == '+') ++p;
   long long value = 0;
-  for (const char* p = name; *p >= '0' && *p <= '9'; ++p) {
+  for (; *p >= '0' && *p <= '9'; ++p) {
     value = value * 10 + (*p - '0');
     if (value > 0x7fffffff) return 0;
   }

@@ -20,6 +20,10 @@ TEST_F(CharsetTest, CodePageNames) {
   EXPECT_EQ(CodePageFromName(""), 0);
   EXPECT_EQ(CodePageFromName("latin"), 0);
   EXPECT_EQ(CodePageFromName("-5"), 0);
+  // Numbers are read as atoi reads them.
+  EXPECT_EQ(CodePageFromName(" 1252"), 1252);
+  EXPECT_EQ(CodePageFromName("\t+949x"), 949);
+  EXPECT_EQ(CodePageFromName("- 5"), 0);
   EXPECT_EQ(CodePageFromName("99999999999999"), 0);
 }
 
