@@ -88,6 +88,12 @@ int EntryFile::Close() {
   return 0;
 }
 
+int EntryFile::Detach() {
+  const int code = Close();
+  opened_ = false;
+  return code;
+}
+
 bool EntryFile::GoTo(uint32_t index) {
   if (currentIndex_ == index) return true;
   // No chain has more blocks than the package.

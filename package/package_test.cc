@@ -607,6 +607,37 @@ TEST_F(PackageTest, CloseReportsSaveAndSealFailures) {
   EXPECT_EQ(0, package->Close());
 }
 
+TEST_F(PackageTest, ItemsAndListingsStillOpenWhenThePackageCloses) {
+  Owned<VirtualFile> written;
+  Owned<VirtualFile> read;
+  Owned<DirListing> listing;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate);
+    Put(package.get(), "kept", Bytes("kept"));
+    written.reset(package->OpenItem("dir/late", kOpenCreate));
+    ASSERT_NE(written, nullptr);
+    ASSERT_EQ(4, written->Write("late", 4));
+    read.reset(package->OpenItem("kept", kOpenRead));
+    ASSERT_NE(read, nullptr);
+    listing.reset(package->List(""));
+    ASSERT_NE(listing, nullptr);
+    // Closing seals the open item and saves the tree that names it.
+    EXPECT_EQ(0, package->Close());
+  }
+  // The package is gone: the items and the listing outlive it safely.
+  EXPECT_EQ(listing->Next(), nullptr);
+  char byte = 0;
+  EXPECT_EQ(1, read->Read(&byte, 1));  // the content is held in memory
+  EXPECT_EQ(4, written->Write("more", 4));
+  written.reset();
+  read.reset();
+  listing.reset();
+
+  PackagePtr package = OpenPackage(kOpenRead);
+  EXPECT_EQ(Get(package.get(), "dir/late"), Bytes("late"));
+  EXPECT_EQ(Get(package.get(), "kept"), Bytes("kept"));
+}
+
 TEST_F(PackageTest, OpenCodes) {
   int code = 0;
   PackagePtr empty = OpenPackage(kOpenRead, Options(), &code);
