@@ -481,6 +481,7 @@ int PackageImpl::Close() {
     if (!ReadOnly()) {
       if (const int code = item->Seal(); code < 0) ReportFailure(code);
     }
+    item->Detach();  // the codecs may go with the package
     if (const int code = item->entry()->Detach(); code < 0) ReportFailure(code);
   }
   int first = *itemFailure_;

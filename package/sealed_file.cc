@@ -221,6 +221,14 @@ int SealedFile::Seal() {
   return 0;
 }
 
+void SealedFile::Detach() {
+  dirty_ = false;
+  params_.mode = kOpenRead;
+  params_.compressor = nullptr;
+  params_.cipherAEnc = params_.cipherADec = params_.cipherBEnc = params_.cipherBDec = nullptr;
+  params_.sealFailed = nullptr;
+}
+
 int32_t SealedFile::SetTime(int32_t seconds) {
   header_.time = seconds == 0 ? Now() : static_cast<uint32_t>(seconds);
   return 0;
