@@ -52,8 +52,12 @@ def names_equal(a, b):
     return _ascii_upper(a) == _ascii_upper(b)
 
 
+_UPPER = bytes(c - 0x20 if 0x61 <= c <= 0x7A else c for c in range(256))
+
+
 def _ascii_upper(name):
-    return bytes(c - 0x20 if 0x61 <= c <= 0x7A else c for c in name)
+    """Upper-cases a..z only; other bytes are kept."""
+    return bytes(name).translate(_UPPER)
 
 
 def ascii_upper(name):
