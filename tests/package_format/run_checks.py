@@ -117,7 +117,8 @@ def make_tree(root, rng):
     for i in range(25):
         put("Medium/Entry_%02d.cfg" % i, b"value = %d\n" % i)
     for i in range(300):
-        name = ("Item%03d.txt" if i % 3 else "ITEM%03d.Txt") % i
+        name = ("Item%03d_%08x.txt" if i % 3 else "ITEM%03d_%08X.Txt") % (
+            i, rng.getrandbits(32))
         put("Many/" + name, (b"content of item %d\n" % i) * (i % 7 + 1))
 
 
@@ -195,9 +196,9 @@ def load_check(path, **kwargs):
         return check_package.PackageCheck(f.read(), **kwargs)
 
 
-def plain_package_checks(r, label, package, expected, grown=False):
+def plain_package_checks(r, label, package, expected, grown=False, exact_sizes=False):
     """The invariants, the plain (not enciphered) items, and the content."""
-    check = load_check(package, key_a=b"", grown_tables=grown)
+    check = load_check(package, key_a=b"", grown_tables=grown, exact_sizes=exact_sizes)
     r.check(label + ": format invariants", check.errors)
     if check.root is None:
         r.check(label + ": folder tree readable", "folder tree or name pool not readable")
@@ -268,7 +269,7 @@ def pack_writes_python_reads(r, rng, source, host_bytes, small):
     r.check("create with empty keys", err)
     if err:
         return
-    check = plain_package_checks(r, "created", package, expected)
+    check = plain_package_checks(r, "created", package, expected, exact_sizes=True)
     if check.root is not None:
         r.check("created: key digest is MD5 of the empty string",
                 "" if check.key_digest == fmt.EMPTY_MD5 else check.key_digest.hex())
@@ -313,7 +314,8 @@ def pack_writes_python_reads(r, rng, source, host_bytes, small):
                 "" if old_first in check.chains and old_first not in check.free_set else
                 "block %d of the old ReadMe.TXT not reused" % old_first)
 
-    removed = [b"Art", b"Many/Item010.txt", b"Many/ITEM000.Txt", b"data.BIN"]
+    many = sorted(p for p in expected if p.startswith(b"Many/"))
+    removed = [b"Art", many[10], many[0], b"data.BIN"]
     before = check
     _, err = r.pack("remove", package, *[os.fsdecode(p) for p in removed])
     r.check("remove with empty keys", err)
@@ -365,13 +367,34 @@ def pack_writes_python_reads(r, rng, source, host_bytes, small):
             data = f.read()
         r.check("attached: host bytes kept in front",
                 "" if data.startswith(host_bytes) else "host prefix changed")
-        check = plain_package_checks(r, "attached", attached, small_expected)
+        check = plain_package_checks(r, "attached", attached, small_expected,
+                                     exact_sizes=True)
         r.check("attached: tail record names the window after the host",
                 "" if check.tail and check.tail["baseOffset"] == len(host_bytes) and
                 check.tail["dataSize"] == check.block_count * check.block_size else
                 "tail %r" % check.tail)
         out, err = r.pack("probe", attached)
         r.check("attached: probe says host", err or ("" if out.strip() == "host" else out))
+
+        # a shorter package over a host that already carries a longer one
+        tiny = r.path("tiny")
+        os.makedirs(tiny)
+        with open(os.path.join(tiny, "Tiny.txt"), "wb") as f:
+            f.write(b"tiny\n")
+        reattached = r.path("reattached.exe")
+        _, err = r.pack("attach", attached, tiny, reattached)
+        r.check("re-attach a shorter package", err)
+        if not err:
+            check = plain_package_checks(r, "re-attached", reattached, read_tree(tiny))
+            with open(reattached, "rb") as f:
+                data = f.read()
+            tail = check.tail or {}
+            end = tail.get("baseOffset", 0) + tail.get("dataSize", 0)
+            r.check("re-attached: window kept its base; record after the new window "
+                    "and over the last 64 bytes",
+                    "" if tail.get("baseOffset") == len(host_bytes) and
+                    data[end:end + 64] == data[-64:] and data.startswith(host_bytes)
+                    else "tail %r" % tail)
 
     # ---- default keys: enciphered items, structure only
     enciphered = r.path("enciphered.dpk")
@@ -384,9 +407,11 @@ def pack_writes_python_reads(r, rng, source, host_bytes, small):
         r.check("enciphered: one chain per file plus the two system items",
                 "" if len(check.chains) == n_files + 2 else
                 "%d chains for %d files" % (len(check.chains), n_files))
-        r.check("enciphered: every item has the enciphered bit",
+        r.check("enciphered: file items flag cipher A and cipher B, system items cipher A",
                 ["block %d flags %d" % (b, i.header["flags"]) for b, i in check.items.items()
-                 if i.header and not i.header["flags"] & fmt.FLAG_ENCIPHERED])
+                 if i.header and i.header["flags"] & 6 != (
+                     fmt.FLAG_ENCIPHERED if b in (check.dir_block, check.names_block)
+                     else fmt.FLAG_ENCIPHERED | fmt.FLAG_CIPHER_B)])
         r.check("enciphered: key digest is not that of the empty key",
                 "" if check.key_digest != fmt.EMPTY_MD5 else "MD5 of the empty string")
 
