@@ -415,6 +415,19 @@ def pack_writes_python_reads(r, rng, source, host_bytes, small):
         r.check("enciphered: key digest is not that of the empty key",
                 "" if check.key_digest != fmt.EMPTY_MD5 else "MD5 of the empty string")
 
+    # key A empty, the default key B: system items stay readable (they never use
+    # key B), file items are enciphered with cipher B (flags bits 1 and 2)
+    only_b = r.path("only_b.dpk")
+    _, err = r.pack("--key-a", "", "create", only_b, source, keys=None)
+    r.check("create with key B only", err)
+    if not err:
+        check = load_check(only_b, key_a=b"")
+        r.check("key B only: invariants, readable folder tree",
+                check.errors + ([] if check.root is not None else ["tree not readable"]))
+        r.check("key B only: file items enciphered with cipher B",
+                ["%r flags %d" % (p, check.file_item(p).header["flags"]) for p in check.files
+                 if check.file_item(p).header["flags"] & 6 != 6])
+
 
 
 def python_writes_pack_reads(r, source, host_bytes, small):
