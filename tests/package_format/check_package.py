@@ -63,8 +63,10 @@ class PackageCheck:
     """Runs every check on construction; `errors` lists what failed."""
 
     def __init__(self, file_bytes, key_a=None, grown_tables=False,
-                 check_compression_choice=True, exact_sizes=False):
+                 check_compression_choice=True, exact_sizes=False,
+                 block_size=fmt.DEFAULT_BLOCK_SIZE):
         self.exact_sizes = exact_sizes
+        self.expected_block_size = block_size
         self.errors = []
         self.notes = []
         self.tail = None
@@ -156,8 +158,10 @@ class PackageCheck:
         self.names_block = fmt.u32(w, 136)
         if self.block_size < fmt.LINK_SIZE + fmt.ENTRY_HEADER_SIZE + fmt.SEAL_HEADER_SIZE:
             raise FormatError("header: blockSize %d too small" % self.block_size)
-        self.require(self.block_size == fmt.DEFAULT_BLOCK_SIZE,
-                     "header: blockSize %d, expected 1024" % self.block_size)
+        if self.expected_block_size is not None:
+            self.require(self.block_size == self.expected_block_size,
+                         "header: blockSize %d, expected %d"
+                         % (self.block_size, self.expected_block_size))
         self.require(w[48:132] == bytes(84), "header: reserved bytes 48..131 not zero")
         self.require(w[140:160] == bytes(20), "header: reserved bytes 140..159 not zero")
         self.require(w[160:self.block_size] == bytes(self.block_size - 160),

@@ -415,6 +415,18 @@ def pack_writes_python_reads(r, rng, source, host_bytes, small):
         r.check("enciphered: key digest is not that of the empty key",
                 "" if check.key_digest != fmt.EMPTY_MD5 else "MD5 of the empty string")
 
+    # a key A of our own and no key B: the digest is the key's MD5, every item
+    # (system items included) is enciphered with cipher A only
+    only_a = r.path("only_a.dpk")
+    _, err = r.pack("create", only_a, source, keys=("Key A text", ""))
+    r.check("create with key A only", err)
+    if not err:
+        check = load_check(only_a, key_a=b"Key A text")
+        r.check("key A only: invariants, key digest = MD5 of key A", check.errors)
+        r.check("key A only: every item enciphered with cipher A",
+                ["block %d flags %d" % (b, i.header["flags"]) for b, i in check.items.items()
+                 if i.header and i.header["flags"] & 6 != fmt.FLAG_ENCIPHERED])
+
     # key A empty, the default key B: system items stay readable (they never use
     # key B), file items are enciphered with cipher B (flags bits 1 and 2)
     only_b = r.path("only_b.dpk")
@@ -476,6 +488,95 @@ def python_writes_pack_reads(r, source, host_bytes, small):
         r.check(label + ": probe", err or ("" if out.strip() ==
                                            ("host" if pkg == written_host else "package")
                                            else out))
+
+    # other block sizes: a reader takes the size from the header
+    for block_size in (512, 4096):
+        label = "python package of %d-byte blocks" % block_size
+        pkg = r.path("python_%d.dpk" % block_size)
+        with open(pkg, "wb") as f:
+            f.write(write_package.package_from_folder(small, block_size=block_size))
+        check = load_check(pkg, key_a=b"", block_size=block_size)
+        r.check(label + ": own reader accepts it", check.errors)
+        extract_and_compare(r, label, pkg, small_expected)
+
+    # an empty folder, both ways
+    empty = r.path("empty_source")
+    os.makedirs(empty)
+    pkg = r.path("python_empty.dpk")
+    with open(pkg, "wb") as f:
+        f.write(write_package.package_from_folder(empty))
+    extract_and_compare(r, "python empty package", pkg, {})
+    pkg = r.path("pack_empty.dpk")
+    _, err = r.pack("create", pkg, empty)
+    r.check("marrowgate-pack empty package", err or load_check(pkg, key_a=b"").errors)
+
+    # marrowgate-pack updates a Python-written package
+    updated = r.path("python_updated.dpk")
+    shutil.copy(written, updated)
+    extra = r.path("extra")
+    os.makedirs(os.path.join(extra, "Many"))
+    with open(os.path.join(extra, "Many", "zz_added.txt"), "wb") as f:
+        f.write(b"added to a foreign package\n" * 40)
+    _, err = r.pack("add", updated, extra)
+    r.check("marrowgate-pack add on a Python package", err)
+    expected = dict(source_now)
+    expected.update(read_tree(extra))
+    if not err:
+        check = load_check(updated, key_a=b"")
+        r.check("python package after add: invariants", check.errors)
+        r.check("python package after add: content",
+                compare_trees(expected, tree_from_check(check), "after add"))
+    _, err = r.pack("remove", updated, "Art", "Many/zz_added.txt")
+    r.check("marrowgate-pack remove on a Python package", err)
+    if not err:
+        for key in list(expected):
+            if key.startswith(b"Art") or key == b"Many/zz_added.txt":
+                del expected[key]
+        check = load_check(updated, key_a=b"", grown_tables=True)
+        r.check("python package after remove: invariants", check.errors)
+        r.check("python package after remove: content",
+                compare_trees(expected, tree_from_check(check), "after remove"))
+
+    # a Python package with a free list: marrowgate-pack takes blocks from its head
+    writer = write_package.PackageWriter()
+    writer.add_file(writer.root, b"kept.txt", b"kept\n", 1_600_000_000)
+    chains = [writer.add_free_chain(2), writer.add_free_chain(3)]
+    with_free = r.path("python_free.dpk")
+    with open(with_free, "wb") as f:
+        f.write(writer.finish())
+    check = load_check(with_free, key_a=b"")
+    r.check("python package with a free list: own reader accepts it",
+            check.errors + ([] if check.free_blocks == chains[1] + chains[0] else
+                            ["free list %s" % check.free_blocks]))
+    out, err = r.pack("verify", with_free)
+    r.check("python package with a free list: marrowgate-pack verify", err)
+    reuse = r.path("reuse")
+    os.makedirs(reuse)
+    with open(os.path.join(reuse, "new.bin"), "wb") as f:
+        f.write(bytes(range(256)) * 4)
+    count_before, head_before = check.block_count, check.free_head
+    _, err = r.pack("add", with_free, reuse)
+    r.check("python package with a free list: marrowgate-pack add", err)
+    if not err:
+        check = load_check(with_free, key_a=b"")
+        r.check("python package with a free list: invariants after add", check.errors)
+        new_item = check.files.get(b"new.bin")
+        r.check("python package with a free list: new item starts at the old free head",
+                "" if new_item and new_item.first_block == head_before and
+                check.block_count == count_before else
+                "new.bin at %s (free head was %d), blockCount %d -> %d"
+                % (new_item and new_item.first_block, head_before, count_before,
+                   check.block_count))
+
+
+def extract_and_compare(r, label, pkg, tree):
+    _, err = r.pack("verify", pkg)
+    r.check(label + ": marrowgate-pack verify", err)
+    target = r.path(label.replace(" ", "_") + "_extract")
+    os.makedirs(target)
+    _, err = r.pack("extract", pkg, target)
+    r.check(label + ": marrowgate-pack extract", err or
+            compare_trees(tree, read_tree(target), "extract"))
 
 
 def mutation_checks(r, good):

@@ -30,8 +30,25 @@ class PackageWriter:
         self.pool = bytearray()
         self.pool_names = fmt.HashTable()          # upper-case-insensitive name -> offset
         self.root = fmt.HashTable()
+        self.free_head = 0
         self.dir_block = self._allocate()          # 1
         self.names_block = self._allocate()        # 2
+
+    def add_free_chain(self, block_count):
+        """Appends a chain of `block_count` blocks that is pushed onto the free
+        list, as if an item had been deleted: it keeps its own links, its last
+        block's next is the old head, the old head's prev is its last block."""
+        first = self._allocate()
+        filling = block_count * (self.block_size - fmt.LINK_SIZE) - fmt.ENTRY_HEADER_SIZE
+        self._write_chain(first, bytes(filling), self.now)
+        chain = list(range(first, first + block_count))
+        assert len(self.blocks) == first + block_count
+        last = chain[-1]
+        self.blocks[last][4:8] = struct.pack("<I", self.free_head)
+        if self.free_head:
+            self.blocks[self.free_head][0:4] = struct.pack("<I", last)
+        self.free_head = first
+        return chain
 
     def _allocate(self):
         self.blocks.append(bytearray(self.block_size))
@@ -111,15 +128,15 @@ class PackageWriter:
         self._write_chain(self.dir_block, self.seal(bytes(records), self.now), self.now)
         header = self.blocks[0]
         header[0:16] = fmt.PACKAGE_MAGIC.ljust(16, b"\0")
-        header[16:32] = struct.pack("<IIII", fmt.PACKAGE_VERSION, self.block_size, 0,
-                                    len(self.blocks))
+        header[16:32] = struct.pack("<IIII", fmt.PACKAGE_VERSION, self.block_size,
+                                    self.free_head, len(self.blocks))
         header[32:48] = fmt.EMPTY_MD5
         header[132:140] = struct.pack("<II", self.dir_block, self.names_block)
         return b"".join(bytes(b) for b in self.blocks)
 
 
-def package_from_folder(folder, now=None):
-    writer = PackageWriter(now=now)
+def package_from_folder(folder, now=None, block_size=fmt.DEFAULT_BLOCK_SIZE):
+    writer = PackageWriter(block_size=block_size, now=now)
     writer.add_tree(folder)
     return writer.finish()
 
