@@ -622,6 +622,26 @@ def mutation_checks(r, good):
             r.check("mutation %s: marrowgate-pack verify refuses it" % name, err)
 
 
+    # variants a reader must still accept: magics compare as zero-terminated
+    # strings, a tail record is recognised by its first 11 bytes and the
+    # reserved word at 16, and the header's reserved bytes are not looked at
+    host_package = write_package.append_to_host(b"host" * 100, good)
+    accepted = [
+        ("bytes after the package magic's terminator", at(good, 13, b"xyz")),
+        ("reserved header bytes not zero", at(good, 60, b"\x01\x02")),
+        ("bytes after a sealed magic's terminator",
+         at(good, plain_item * bs + 8 + 24 + 8, b"junk")),
+        ("bytes after the tail magic's terminator",
+         at(host_package, len(host_package) - 64 + 11, b"abcde")),
+    ]
+    for name, data in accepted:
+        damaged = r.path("variant.exe")
+        with open(damaged, "wb") as f:
+            f.write(data)
+        _, err = r.pack("verify", damaged)
+        r.check("variant %s: marrowgate-pack verify accepts it" % name, err)
+
+
 def load_check_bytes(data):
     return check_package.PackageCheck(data, key_a=b"")
 
