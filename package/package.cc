@@ -115,11 +115,12 @@ class PackageListing : public DirListing {
 // outlives the package, so an item may be released after it).
 class PackageItem final : public SealedFile {
  public:
-  PackageItem(std::shared_ptr<OpenItems> openItems, EntryFile* entry)
-      : openItems_(std::move(openItems)), entry_(entry) {
+  PackageItem(std::shared_ptr<OpenItems> openItems, EntryFile* entry, int mode)
+      : openItems_(std::move(openItems)), entry_(entry), mode_(mode) {
     openItems_->items.push_back(this);
   }
   EntryFile* entry() const { return entry_; }
+  bool writable() const { return !IsReadOnlyMode(mode_); }
 
  protected:
   ~PackageItem() override {
@@ -130,6 +131,7 @@ class PackageItem final : public SealedFile {
  private:
   std::shared_ptr<OpenItems> openItems_;
   EntryFile* entry_;
+  int mode_;
 };
 
 }  // namespace
@@ -591,7 +593,7 @@ VirtualFile* PackageImpl::OpenItem(const char* path, int mode, uint32_t* firstBl
   if (mode == kOpenCreate) node->firstBlock = first;
   PackageItem* sealed = nullptr;
   try {
-    sealed = new PackageItem(openItems_, entry);
+    sealed = new PackageItem(openItems_, entry, mode);
   } catch (const std::bad_alloc&) {
     entry->Release();
     return nullptr;
@@ -643,6 +645,12 @@ int PackageImpl::MakeFolder(const char* path) {
 int PackageImpl::FreeChain(uint32_t firstBlock) {
   const bool strict = params_.ignoreFreeErrors == 0;
   if (ReadOnly()) return strict ? -1 : 0;
+  // An item open for writing still seals into its chain when released:
+  // freeing it now would let that seal overwrite blocks given to others.
+  // (An item open for reading holds its content in memory and never
+  // writes.)
+  for (const PackageItem* item : openItems_->items)
+    if (item->writable() && item->entry()->first_block() == firstBlock) return -102;
   EntryHeader entryHeader;
   {
     auto* entry = new (std::nothrow) EntryFile(this);

@@ -638,6 +638,36 @@ TEST_F(PackageTest, ItemsAndListingsStillOpenWhenThePackageCloses) {
   EXPECT_EQ(Get(package.get(), "kept"), Bytes("kept"));
 }
 
+TEST_F(PackageTest, AnItemOpenForWritingIsNeitherReplacedNorDeleted) {
+  PackagePtr package = OpenPackage(kOpenCreate);
+  Put(package.get(), "dir/a", Bytes("first"));
+  Put(package.get(), "b", Bytes("other"));
+  {
+    Owned<VirtualFile> writer(package->OpenItem("dir/a", kOpenUpdate));
+    ASSERT_NE(writer, nullptr);
+    ASSERT_EQ(6, writer->Write("second", 6));
+    EXPECT_EQ(package->OpenItem("dir/a", kOpenCreate), nullptr);
+    EXPECT_EQ(-11, package->Delete("dir/a"));
+    EXPECT_EQ(-102, package->Delete("dir"));  // the file's failure less 100
+  }
+  EXPECT_EQ(Get(package.get(), "dir/a"), Bytes("second"));
+  EXPECT_EQ(Get(package.get(), "b"), Bytes("other"));
+  {
+    // An item open for reading may be replaced: its content is in memory.
+    Owned<VirtualFile> reader(package->OpenItem("dir/a", kOpenRead));
+    ASSERT_NE(reader, nullptr);
+    Put(package.get(), "dir/a", Bytes("third"));
+    char text[6] = {};
+    EXPECT_EQ(6, reader->Read(text, 6));
+    EXPECT_EQ(std::string(text, 6), "second");
+  }
+  EXPECT_EQ(0, package->Delete("dir"));
+  EXPECT_EQ(0, package->Close());
+  PackagePtr reopened = OpenPackage(kOpenRead);
+  EXPECT_EQ(Get(reopened.get(), "b"), Bytes("other"));
+  EXPECT_TRUE(ListNames(reopened.get(), "dir").empty());
+}
+
 TEST_F(PackageTest, OpenCodes) {
   int code = 0;
   PackagePtr empty = OpenPackage(kOpenRead, Options(), &code);
