@@ -88,6 +88,12 @@ int EntryFile::Close() {
   return 0;
 }
 
+int EntryFile::Detach() {
+  const int code = Close();
+  opened_ = false;
+  return code;
+}
+
 bool EntryFile::GoTo(uint32_t index) {
   if (currentIndex_ == index) return true;
   // No chain has more blocks than the package.
@@ -216,7 +222,8 @@ int32_t EntryFile::Seek(int64_t offset, int origin) {
   int64_t base = 0;
   if (origin == 1) base = position_;
   else if (origin == 2) base = entry_.size;
-  int64_t target = base + offset;
+  // base lies in 0 .. 2^32: only a huge positive offset can overflow.
+  int64_t target = offset > INT64_MAX - base ? INT64_MAX : base + offset;
   if (target < 0) target = 0;
   if (target <= static_cast<int64_t>(entry_.size)) {
     position_ = static_cast<uint32_t>(target);

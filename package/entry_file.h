@@ -55,6 +55,10 @@ class EntryFile : public VirtualFile {
   int Close();
   // Grows the item by d bytes (allocating blocks); position unchanged.
   int Extend(uint32_t d);
+  // Closes the entry (Close's result) and lets go of the store: every later
+  // transfer fails and destruction writes nothing. For a package that
+  // closes while the entry is still open.
+  int Detach();
 
   int32_t Size() override { return static_cast<int32_t>(entry_.size); }
   int32_t GetTime() override { return static_cast<int32_t>(entry_.time); }

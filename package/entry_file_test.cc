@@ -109,6 +109,18 @@ TEST_F(EntryFileTest, SeeksAcrossBlocksAndGrowsWhenWritable) {
   EXPECT_EQ(entry->Tell(), 7000);
 }
 
+TEST_F(EntryFileTest, HugeSeekOffsetsAreRefusedOrClamped) {
+  uint32_t first = 0;
+  Owned<EntryFile> entry = Create(&first);
+  ASSERT_EQ(10, entry->Write("0123456789", 10));
+  ASSERT_EQ(0, entry->Seek(5, 0));
+  EXPECT_LT(entry->Seek(INT64_MAX, 1), 0);
+  EXPECT_LT(entry->Seek(INT64_MAX, 2), 0);
+  EXPECT_EQ(entry->Size(), 10);
+  EXPECT_EQ(0, entry->Seek(INT64_MIN, 2));
+  EXPECT_EQ(entry->Tell(), 0);
+}
+
 TEST_F(EntryFileTest, RefusesBrokenChains) {
   uint32_t first = 0;
   {

@@ -62,6 +62,31 @@ class FileManagerTest : public ::testing::Test {
   TestFolder folder_;
 };
 
+TEST_F(FileManagerTest, ItemsMayOutliveAFactoryMadeManager) {
+  std::string package = folder_.Child("held");
+  FileManagerOptions options;
+  options.searchMode = 3;
+  options.defaultMode = kOpenUpdate;
+  std::memcpy(options.keyA, "key", 3);
+  options.keyALen = 3;
+  Owned<VirtualFile> item;
+  {
+    Owned<FileManager> manager(CreateFileManager(options));
+    ASSERT_NE(manager, nullptr);
+    ASSERT_EQ(manager->EnsurePackage(package.c_str(), ".dpk", kOpenCreate), 0);
+    item.reset(manager->Open((package + "/late.txt").c_str(), kOpenCreate));
+    ASSERT_NE(item, nullptr);
+    ASSERT_EQ(item->Write("written before", 14), 14);
+  }
+  // The manager, its packages, codec and ciphers are gone; the item is
+  // sealed already and touches none of them any more.
+  EXPECT_EQ(item->Write("after", 5), -1);
+  item.reset();
+  options.defaultMode = kOpenRead;
+  Owned<FileManager> reader(CreateFileManager(options));
+  EXPECT_EQ(ReadItem(reader.get(), package + "/late.txt"), "written before");
+}
+
 TEST_F(FileManagerTest, DestructionSavesMountedPackages) {
   std::string package = folder_.Child("store");
   {

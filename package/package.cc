@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "package/entry_file.h"
@@ -67,13 +68,24 @@ bool SplitPath(const char* path, std::vector<std::string>* parts) {
   return true;
 }
 
-// A live listing of one folder of an open package.
+// The items a package has handed out and that are not yet released, and
+// whether the package is still open; shared with its items and listings,
+// which may be released after the package.
+class PackageItem;
+struct OpenItems {
+  std::vector<PackageItem*> items;
+  bool packageOpen = true;
+};
+
+// A live listing of one folder of an open package; it ends when the
+// package closes (the tree is gone then).
 class PackageListing : public DirListing {
  public:
-  PackageListing(std::string basePath, const Folder* folder)
-      : basePath_(std::move(basePath)), folder_(folder) {}
+  PackageListing(std::string basePath, const Folder* folder, std::shared_ptr<const OpenItems> package)
+      : basePath_(std::move(basePath)), folder_(folder), package_(std::move(package)) {}
   const char* BasePath() override { return basePath_.c_str(); }
   const ListingEntry* Next() override {
+    if (!package_->packageOpen) return nullptr;
     if (node_ != nullptr) node_ = node_->next;
     while (node_ == nullptr && bucket_ < folder_->bucket_count())
       node_ = folder_->bucket(bucket_++);
@@ -92,9 +104,34 @@ class PackageListing : public DirListing {
  private:
   std::string basePath_;
   const Folder* folder_;
+  std::shared_ptr<const OpenItems> package_;
   size_t bucket_ = 0;
   const FolderNode* node_ = nullptr;
   ListingEntry entry_;
+};
+
+// An item handed out by OpenItem: a sealed stream over its entry that
+// leaves the package's list of open items when it is released (the list
+// outlives the package, so an item may be released after it).
+class PackageItem final : public SealedFile {
+ public:
+  PackageItem(std::shared_ptr<OpenItems> openItems, EntryFile* entry, int mode)
+      : openItems_(std::move(openItems)), entry_(entry), mode_(mode) {
+    openItems_->items.push_back(this);
+  }
+  EntryFile* entry() const { return entry_; }
+  bool writable() const { return !IsReadOnlyMode(mode_); }
+
+ protected:
+  ~PackageItem() override {
+    auto& items = openItems_->items;
+    items.erase(std::remove(items.begin(), items.end(), this), items.end());
+  }
+
+ private:
+  std::shared_ptr<OpenItems> openItems_;
+  EntryFile* entry_;
+  int mode_;
 };
 
 }  // namespace
@@ -162,6 +199,7 @@ class PackageImpl : public BlockStore {
   std::unique_ptr<Folder> root_;
   // First failure of sealing or closing an item since the open.
   std::shared_ptr<int> itemFailure_;
+  std::shared_ptr<OpenItems> openItems_ = std::make_shared<OpenItems>();
 };
 
 // --------------------------------------------------------------- file I/O
@@ -436,6 +474,18 @@ int PackageImpl::Close() {
     ReleaseFile();
     return 0;
   }
+  // Items still open are sealed now and let go of the package: their
+  // blocks must be in place before the tree and header are saved, and the
+  // package file is gone once the package closes.
+  std::vector<PackageItem*> stillOpen;
+  stillOpen.swap(openItems_->items);
+  for (PackageItem* item : stillOpen) {
+    if (!ReadOnly()) {
+      if (const int code = item->Seal(); code < 0) ReportFailure(code);
+    }
+    item->Detach();  // the codecs may go with the package
+    if (const int code = item->entry()->Detach(); code < 0) ReportFailure(code);
+  }
   int first = *itemFailure_;
   if (!ReadOnly()) {
     const int saved = Save();
@@ -451,6 +501,7 @@ int PackageImpl::Close() {
     }
     params_.file->Flush();
   }
+  openItems_->packageOpen = false;
   root_.reset();
   pool_.Clear();
   ReleaseFile();
@@ -540,8 +591,10 @@ VirtualFile* PackageImpl::OpenItem(const char* path, int mode, uint32_t* firstBl
     return nullptr;
   }
   if (mode == kOpenCreate) node->firstBlock = first;
-  auto* sealed = new (std::nothrow) SealedFile;
-  if (sealed == nullptr) {
+  PackageItem* sealed = nullptr;
+  try {
+    sealed = new PackageItem(openItems_, entry, mode);
+  } catch (const std::bad_alloc&) {
     entry->Release();
     return nullptr;
   }
@@ -592,6 +645,12 @@ int PackageImpl::MakeFolder(const char* path) {
 int PackageImpl::FreeChain(uint32_t firstBlock) {
   const bool strict = params_.ignoreFreeErrors == 0;
   if (ReadOnly()) return strict ? -1 : 0;
+  // An item open for writing still seals into its chain when released:
+  // freeing it now would let that seal overwrite blocks given to others.
+  // (An item open for reading holds its content in memory and never
+  // writes.)
+  for (const PackageItem* item : openItems_->items)
+    if (item->writable() && item->entry()->first_block() == firstBlock) return -102;
   EntryHeader entryHeader;
   {
     auto* entry = new (std::nothrow) EntryFile(this);
@@ -689,7 +748,7 @@ DirListing* PackageImpl::List(const char* path) {
     folder = lookup.node->children.get();
   }
   std::string base = std::string(params_.name) + "/" + (path ? path : "");
-  return new (std::nothrow) PackageListing(std::move(base), folder);
+  return new (std::nothrow) PackageListing(std::move(base), folder, openItems_);
 }
 
 // ------------------------------------------------------- public wrapper

@@ -14,7 +14,9 @@
 //   int rc = package->Close();       // first failure of saving, or 0
 //   package->Release();
 //
-// Items opened from a package must be released before the package closes.
+// Items should be released before the package closes; an item still open
+// then is sealed by Close and afterwards reaches nothing on disk (its writes
+// are lost), and a listing still open ends.
 #ifndef MARROWGATE_PACKAGE_PACKAGE_H_
 #define MARROWGATE_PACKAGE_PACKAGE_H_
 

@@ -20,9 +20,12 @@ class PackageAwareListing : public DirListing {
   // outlive the listing.
   PackageAwareListing(DirListing* diskListing, FileSystem* fileSystem, bool acceptHosts);
 
-  const char* BasePath() override { return listing_->BasePath(); }
+  // Without a disk listing (a file system that gave none) it lists nothing.
+  const char* BasePath() override { return listing_ ? listing_->BasePath() : ""; }
   const ListingEntry* Next() override;
-  void Rewind() override { listing_->Rewind(); }
+  void Rewind() override {
+    if (listing_) listing_->Rewind();
+  }
 
  private:
   Owned<DirListing> listing_;

@@ -73,5 +73,12 @@ TEST_F(PackageAwareListingTest, HostsAreLeftOutWhenNotAccepted) {
   EXPECT_EQ(entries["tool.exe"], 0);
 }
 
+TEST(PackageAwareListingWithoutDiskListing, ListsNothing) {
+  PackageAwareListing listing(nullptr, nullptr, true);
+  EXPECT_STREQ("", listing.BasePath());
+  listing.Rewind();
+  EXPECT_EQ(listing.Next(), nullptr);
+}
+
 }  // namespace
 }  // namespace marrowgate

@@ -607,6 +607,67 @@ TEST_F(PackageTest, CloseReportsSaveAndSealFailures) {
   EXPECT_EQ(0, package->Close());
 }
 
+TEST_F(PackageTest, ItemsAndListingsStillOpenWhenThePackageCloses) {
+  Owned<VirtualFile> written;
+  Owned<VirtualFile> read;
+  Owned<DirListing> listing;
+  {
+    PackagePtr package = OpenPackage(kOpenCreate);
+    Put(package.get(), "kept", Bytes("kept"));
+    written.reset(package->OpenItem("dir/late", kOpenCreate));
+    ASSERT_NE(written, nullptr);
+    ASSERT_EQ(4, written->Write("late", 4));
+    read.reset(package->OpenItem("kept", kOpenRead));
+    ASSERT_NE(read, nullptr);
+    listing.reset(package->List(""));
+    ASSERT_NE(listing, nullptr);
+    // Closing seals the open item and saves the tree that names it.
+    EXPECT_EQ(0, package->Close());
+  }
+  // The package is gone: the items and the listing outlive it safely.
+  EXPECT_EQ(listing->Next(), nullptr);
+  char byte = 0;
+  EXPECT_EQ(1, read->Read(&byte, 1));  // the content is held in memory
+  EXPECT_EQ(-1, written->Write("more", 4));  // nowhere to seal it
+  written.reset();
+  read.reset();
+  listing.reset();
+
+  PackagePtr package = OpenPackage(kOpenRead);
+  EXPECT_EQ(Get(package.get(), "dir/late"), Bytes("late"));
+  EXPECT_EQ(Get(package.get(), "kept"), Bytes("kept"));
+}
+
+TEST_F(PackageTest, AnItemOpenForWritingIsNeitherReplacedNorDeleted) {
+  PackagePtr package = OpenPackage(kOpenCreate);
+  Put(package.get(), "dir/a", Bytes("first"));
+  Put(package.get(), "b", Bytes("other"));
+  {
+    Owned<VirtualFile> writer(package->OpenItem("dir/a", kOpenUpdate));
+    ASSERT_NE(writer, nullptr);
+    ASSERT_EQ(6, writer->Write("second", 6));
+    EXPECT_EQ(package->OpenItem("dir/a", kOpenCreate), nullptr);
+    EXPECT_EQ(-11, package->Delete("dir/a"));
+    EXPECT_EQ(-102, package->Delete("dir"));  // the file's failure less 100
+  }
+  EXPECT_EQ(Get(package.get(), "dir/a"), Bytes("second"));
+  EXPECT_EQ(Get(package.get(), "b"), Bytes("other"));
+  {
+    // An item open for reading may be replaced: its content is in memory.
+    Owned<VirtualFile> reader(package->OpenItem("dir/a", kOpenRead));
+    ASSERT_NE(reader, nullptr);
+    Put(package.get(), "dir/a", Bytes("third"));
+    char text[6] = {};
+    EXPECT_EQ(6, reader->Read(text, 6));
+    EXPECT_EQ(std::string(text, 6), "second");
+  }
+  EXPECT_EQ(0, package->Delete("dir"));
+  EXPECT_EQ(0, package->Close());
+  PackagePtr reopened = OpenPackage(kOpenRead);
+  EXPECT_EQ(Get(reopened.get(), "b"), Bytes("other"));
+  EXPECT_TRUE(ListNames(reopened.get(), "dir").empty());
+}
+
 TEST_F(PackageTest, OpenCodes) {
   int code = 0;
   PackagePtr empty = OpenPackage(kOpenRead, Options(), &code);

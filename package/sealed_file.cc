@@ -221,6 +221,14 @@ int SealedFile::Seal() {
   return 0;
 }
 
+void SealedFile::Detach() {
+  dirty_ = false;
+  params_.mode = kOpenRead;
+  params_.compressor = nullptr;
+  params_.cipherAEnc = params_.cipherADec = params_.cipherBEnc = params_.cipherBDec = nullptr;
+  params_.sealFailed = nullptr;
+}
+
 int32_t SealedFile::SetTime(int32_t seconds) {
   header_.time = seconds == 0 ? Now() : static_cast<uint32_t>(seconds);
   return 0;
@@ -240,7 +248,8 @@ int32_t SealedFile::Seek(int64_t offset, int origin) {
   if (origin == 1) base = static_cast<int64_t>(position_);
   else if (origin == 2) base = static_cast<int64_t>(content_.size());
   else if (origin != 0) return -1;
-  int64_t target = base + offset;
+  // base lies in 0 .. 2^31: only a huge positive offset can overflow.
+  int64_t target = offset > INT64_MAX - base ? INT64_MAX : base + offset;
   if (target < 0) target = 0;
   if (static_cast<uint64_t>(target) > content_.size()) {
     if (IsReadOnlyMode(params_.mode)) {

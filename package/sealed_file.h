@@ -76,6 +76,11 @@ class SealedFile : public VirtualFile {
   // compressor error e gives e - 1500, -2 cipher missing, -1 cipher
   // failure, -10 seek, -11 header write, -12 content write.
   int Seal();
+  // Lets go of the codecs and of the underlying stream's content: later
+  // writes are refused, releasing seals nothing (what was written and not
+  // sealed is dropped). Reads go on from memory. For a stream whose
+  // package closes while it is open.
+  void Detach();
 
   int32_t Size() override { return static_cast<int32_t>(content_.size()); }
   int32_t GetTime() override { return static_cast<int32_t>(header_.time); }

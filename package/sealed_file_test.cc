@@ -254,6 +254,22 @@ TEST_F(SealedFileTest, SeekPastEndInUpdateModeGrowsContent) {
   EXPECT_EQ(HeaderOf(file).plainSize, 204u);
 }
 
+TEST_F(SealedFileTest, HugeSeekOffsetsAreRefusedOrClamped) {
+  MemoryFile file;
+  Write(Params(kOpenCreate, &file, false, false, false), TextLike(100));
+  {
+    Owned<SealedFile> sealed(new SealedFile);
+    ASSERT_EQ(0, sealed->Open(Params(kOpenRead, &file, false, false, false)));
+    ASSERT_EQ(0, sealed->Seek(5, 0));
+    EXPECT_EQ(0, sealed->Seek(INT64_MAX, 1));  // read-only: stops at the end
+    EXPECT_EQ(sealed->Tell(), 100);
+  }
+  Owned<SealedFile> sealed(new SealedFile);
+  ASSERT_EQ(0, sealed->Open(Params(kOpenUpdate, &file, false, false, false)));
+  EXPECT_EQ(-1, sealed->Seek(INT64_MAX, 2));
+  EXPECT_EQ(sealed->Size(), 100);
+}
+
 TEST_F(SealedFileTest, UpdateRecompressesAfterAnIncompressibleVersion) {
   MemoryFile file;
   Write(Params(kOpenCreate, &file, true, false, false), Noise(4000));

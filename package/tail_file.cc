@@ -98,7 +98,10 @@ int32_t TailFile::Seek(int64_t offset, int origin) {
     case 2: from = record_.dataSize; break;
     default: return -1;
   }
-  int64_t target = from + offset;
+  if (from < 0) return -1;
+  // from lies in 0 .. 2^32 and so does baseOffset: clamp before adding.
+  const int64_t kLimit = INT64_MAX - static_cast<int64_t>(UINT32_MAX);
+  int64_t target = offset > kLimit - from ? kLimit : from + offset;
   if (target < 0) target = 0;
   return host_->Seek(record_.baseOffset + target, 0);
 }

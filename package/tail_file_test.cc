@@ -128,6 +128,17 @@ TEST_F(TailFileTest, ReadsStopAtTheWindowEnd) {
   EXPECT_EQ(0, std::memcmp(digest, expected, 16));
 }
 
+TEST_F(TailFileTest, HugeSeekOffsetsDoNotOverflow) {
+  const std::string path = folder_.WriteFile("host.bin", std::string(100, 'h'));
+  Owned<TailFile> tail(new TailFile);
+  ASSERT_EQ(0, tail->Attach(OpenHost(path), true, kOpenUpdate));
+  ASSERT_EQ(3, tail->Write("abc", 3));
+  tail->Seek(INT64_MAX, 1);
+  tail->Seek(INT64_MAX, 2);
+  EXPECT_EQ(0, tail->Seek(INT64_MIN, 2));
+  EXPECT_EQ(tail->Tell(), 0);
+}
+
 TEST_F(TailFileTest, UpdateKeepsTheWindowAndMovesTheRecord) {
   std::string path = folder_.WriteFile("u", std::string(80, 'h') + "abc" + RecordBytes(80, 3));
   {

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev  # libFuzzer targets
   zlib1g-dev             # independent inflate used by the tests
   zip unzip openssl      # reference figures for the benchmarks
+  python3                # independent package-format checks (tests/)
 )
 
 missing=()
