@@ -77,36 +77,37 @@ struct OpenItems {
   bool packageOpen = true;
 };
 
-// A live listing of one folder of an open package; it ends when the
-// package closes (the tree is gone then).
+// A listing of one folder of an open package: its entries in bucket order
+// and chain order, as they were when the listing was made, so that the
+// folder may change (entries deleted while a walk goes through it) without
+// the listing reaching freed nodes. It ends when the package closes.
 class PackageListing : public DirListing {
  public:
-  PackageListing(std::string basePath, const Folder* folder, std::shared_ptr<const OpenItems> package)
-      : basePath_(std::move(basePath)), folder_(folder), package_(std::move(package)) {}
+  PackageListing(std::string basePath, const Folder& folder,
+                 std::shared_ptr<const OpenItems> package)
+      : basePath_(std::move(basePath)), package_(std::move(package)) {
+    entries_.reserve(folder.size());
+    folder.ForEach([&](const FolderNode& node) {
+      ListingEntry entry;
+      entry.isFolder = node.isFolder ? 1 : 0;
+      SetListingName(&entry, std::string(folder.NameOf(node)).c_str());
+      entry.value = node.isFolder ? 0 : node.firstBlock;
+      entries_.push_back(entry);
+    });
+  }
   const char* BasePath() override { return basePath_.c_str(); }
   const ListingEntry* Next() override {
-    if (!package_->packageOpen) return nullptr;
-    if (node_ != nullptr) node_ = node_->next;
-    while (node_ == nullptr && bucket_ < folder_->bucket_count())
-      node_ = folder_->bucket(bucket_++);
-    if (node_ == nullptr) return nullptr;
-    entry_ = ListingEntry();
-    entry_.isFolder = node_->isFolder ? 1 : 0;
-    SetListingName(&entry_, std::string(folder_->NameOf(*node_)).c_str());
-    entry_.value = node_->isFolder ? 0 : node_->firstBlock;
+    if (!package_->packageOpen || next_ >= entries_.size()) return nullptr;
+    entry_ = entries_[next_++];
     return &entry_;
   }
-  void Rewind() override {
-    bucket_ = 0;
-    node_ = nullptr;
-  }
+  void Rewind() override { next_ = 0; }
 
  private:
   std::string basePath_;
-  const Folder* folder_;
   std::shared_ptr<const OpenItems> package_;
-  size_t bucket_ = 0;
-  const FolderNode* node_ = nullptr;
+  std::vector<ListingEntry> entries_;
+  size_t next_ = 0;
   ListingEntry entry_;
 };
 
@@ -748,7 +749,11 @@ DirListing* PackageImpl::List(const char* path) {
     folder = lookup.node->children.get();
   }
   std::string base = std::string(params_.name) + "/" + (path ? path : "");
-  return new (std::nothrow) PackageListing(std::move(base), folder, openItems_);
+  try {
+    return new PackageListing(std::move(base), *folder, openItems_);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 // ------------------------------------------------------- public wrapper

@@ -78,8 +78,9 @@ class Package {
   int MakeFolder(const char* path);
   // A file, or a folder with everything below it.
   int Delete(const char* path);
-  // A live listing of a folder (must not outlive changes to it); null
-  // when the path is not a folder.
+  // A listing of a folder as it is now (later changes to the folder, such
+  // as deleting the entries it hands out, do not show and are safe); it
+  // ends when the package closes. Null when the path is not a folder.
   DirListing* List(const char* path);
 
   bool IsOpen() const;

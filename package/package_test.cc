@@ -668,6 +668,28 @@ TEST_F(PackageTest, AnItemOpenForWritingIsNeitherReplacedNorDeleted) {
   EXPECT_TRUE(ListNames(reopened.get(), "dir").empty());
 }
 
+TEST_F(PackageTest, DeletingWhatAListingHandedOutKeepsTheListingValid) {
+  PackagePtr package = OpenPackage(kOpenCreate);
+  for (const char* path : {"dir/a", "dir/b", "dir/c", "dir/sub/d"}) Put(package.get(), path, Bytes("x"));
+  std::vector<std::string> listed;
+  Owned<DirListing> listing(package->List("dir"));
+  ASSERT_NE(listing, nullptr);
+  while (const ListingEntry* entry = listing->Next()) {
+    listed.push_back(entry->name);
+    EXPECT_EQ(0, package->Delete(("dir/" + listed.back()).c_str())) << listed.back();
+  }
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"a", "b", "c", "sub"}));
+  EXPECT_TRUE(ListNames(package.get(), "dir").empty());
+  // The listed folder itself may go too.
+  Owned<DirListing> root(package->List(""));
+  ASSERT_NE(root, nullptr);
+  ASSERT_NE(root->Next(), nullptr);
+  EXPECT_EQ(0, package->Delete("dir"));
+  EXPECT_EQ(root->Next(), nullptr);
+  EXPECT_EQ(0, package->Close());
+}
+
 TEST_F(PackageTest, OpenCodes) {
   int code = 0;
   PackagePtr empty = OpenPackage(kOpenRead, Options(), &code);

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "package/file_manager.h"
+#include "package/test_folder.h"
 #include "transfer/memory_file_system_testing.h"
+#include "util/releaser.h"
 
 namespace marrowgate {
 namespace {
@@ -42,6 +45,28 @@ TEST(DeleteTreeTest, UndeletableFileStopsAndKeepsTheRest) {
   EXPECT_TRUE(fs.HasFile("top/b.txt"));
   EXPECT_TRUE(fs.HasFile("top/c.txt"));
   EXPECT_TRUE(fs.IsFolder("top"));
+}
+
+TEST(DeleteTreeTest, FolderInsideAPackage) {
+  TestFolder folder;
+  const std::string package = folder.Child("store");
+  FileManagerConfig config;
+  config.searchMode = 3;
+  config.ownFileSystem = 1;
+  config.fileSystem = CreateFileSystem();
+  config.defaultMode = kOpenUpdate;
+  Owned<FileManager> manager(new FileManager(config));
+  ASSERT_EQ(0, manager->EnsurePackage(package.c_str(), ".dpk", kOpenCreate));
+  for (const char* item : {"/top/a", "/top/b", "/top/c", "/top/sub/d", "/kept"}) {
+    const std::string path = package + item;
+    ASSERT_EQ(0, manager->MakeParentFolder(path.c_str()));
+    Owned<VirtualFile> file(manager->Open(path.c_str(), kOpenCreate));
+    ASSERT_NE(file, nullptr) << item;
+  }
+  // The walk deletes each entry while the package listing is handing them out.
+  EXPECT_TRUE(DeleteTree(manager.get(), (package + "/top").c_str()));
+  EXPECT_FALSE(manager->Exists((package + "/top").c_str()));
+  EXPECT_TRUE(manager->Exists((package + "/kept").c_str()));
 }
 
 }  // namespace
