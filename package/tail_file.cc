@@ -28,6 +28,14 @@ int TailFile::Attach(VirtualFile* host, bool ownsHost, int mode) {
     if (host_->Seek(hostSize - kTailRecordSize, 0) == 0 &&
         host_->Read(bytes, kTailRecordSize) == kTailRecordSize &&
         DecodeTailRecord(bytes, &record_)) {
+      if (uint64_t{record_.baseOffset} + record_.dataSize >
+          static_cast<uint64_t>(hostSize - kTailRecordSize)) {
+        // The record names bytes the host does not have: nothing is read
+        // through it and nothing is ever written back.
+        record_ = TailRecord();
+        mode_ = kOpenRead;
+        return -11;
+      }
       if (mode_ == kOpenCreate) record_.dataSize = 0;
       host_->Seek(record_.baseOffset, 0);
       return 0;

@@ -32,8 +32,10 @@ class TailFile : public VirtualFile {
 
   // Binds the object to `host` in an OpenMode (1 read, 2 create, 3 update).
   // 0; -1 already attached; -2 null host; -3 invalid mode; -10 no record in
-  // mode 1. After -3 and -10 the host stays bound (unusable) and is released
-  // by Detach or destruction when owned.
+  // mode 1; -11 (any mode) a record whose window runs past the bytes before
+  // it, as only a damaged or hostile host has. After -3, -10 and -11 the
+  // host stays bound (unusable) and is released by Detach or destruction
+  // when owned.
   // Mode 2 over an existing record empties the window (its start stays).
   int Attach(VirtualFile* host, bool ownsHost, int mode);
   // Writes the record back when the window was written (in mode 2 also over

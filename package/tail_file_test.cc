@@ -100,6 +100,28 @@ TEST_F(TailFileTest, RecordWithReservedWordSetIsNotRecognised) {
   EXPECT_EQ(updater->Size(), 0);
 }
 
+TEST_F(TailFileTest, RecordNamingBytesTheHostLacksIsRefused) {
+  const std::string host = std::string(100, 'h') + "window";
+  // Windows that end inside the record or far past the host's end.
+  for (uint32_t base : {100u, 0xF0000000u}) {
+    for (uint32_t size : {7u, 0x60000000u}) {
+      std::string path = folder_.WriteFile("far", host + RecordBytes(base, size));
+      for (int mode : {kOpenRead, kOpenCreate, kOpenUpdate}) {
+        Owned<TailFile> tail(new TailFile);
+        EXPECT_EQ(tail->Attach(OpenHost(path, mode == kOpenRead ? kOpenRead : kOpenUpdate), true,
+                               mode),
+                  -11)
+            << base << " " << size << " mode " << mode;
+        EXPECT_EQ(tail->Write("x", 1), -1);
+        EXPECT_EQ(tail->Detach(), 0);
+        EXPECT_EQ(TestFolder::ReadFile(path), host + RecordBytes(base, size));
+      }
+      Owned<VirtualFile> file(OpenHost(path, kOpenRead));
+      EXPECT_EQ(ProbePackage(file.get()), 0);
+    }
+  }
+}
+
 TEST_F(TailFileTest, ReadsStopAtTheWindowEnd) {
   std::string path = folder_.WriteFile("r", std::string(70, 'h') + "WINDOW" + RecordBytes(70, 6, 777));
   Owned<TailFile> tail(new TailFile);
