@@ -4,12 +4,15 @@
 # bounded time.
 #   bash scripts/run-fuzz.sh            # about 60 seconds
 #   FUZZ_SECONDS=600 bash scripts/run-fuzz.sh
+#   FUZZ_RUNS=150000 FUZZ_SEED=1 bash scripts/run-fuzz.sh   # a repeatable run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 build_dir=${BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
+runs=${FUZZ_RUNS:--1}    # -1: bounded by time only
+seed=${FUZZ_SEED:-0}     # 0: a new seed each run
 jobs=${JOBS:-2}
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"
 
@@ -25,5 +28,5 @@ mkdir -p "$seeds" "$corpus"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
-"$build_dir/fuzz/package_fuzz" "$corpus" "$seeds" -max_total_time="$seconds" \
+"$build_dir/fuzz/package_fuzz" "$corpus" "$seeds" -max_total_time="$seconds" -runs="$runs" -seed="$seed" \
   -max_len=65536 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$build_dir/fuzz/"
