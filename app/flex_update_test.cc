@@ -13,6 +13,7 @@
 #include "platform/env.h"
 #include "transfer/make_sure_package.h"
 #include "transfer/recording_notify_testing.h"
+#include "transfer/run_file_manager_testing.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -20,15 +21,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-FileManager* NewFileManager() {
-  FileManagerOptions options;
-  options.searchMode = 3;
-  options.acceptHosts = 1;
-  options.defaultMode = kOpenUpdate;
-  std::memcpy(options.keyA, "morvelkatun", 11);
-  options.keyALen = 11;
-  return CreateFileManager(options);
-}
+FileManager* NewFileManager() { return NewRunFileManager(); }
 
 MemoryFile* TextFile(const std::string& text) {
   return new MemoryFile(std::vector<uint8_t>(text.begin(), text.end()));

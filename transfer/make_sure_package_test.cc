@@ -13,6 +13,7 @@
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
 #include "transfer/recording_notify_testing.h"
+#include "transfer/run_file_manager_testing.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -20,15 +21,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-FileManager* NewFileManager() {
-  FileManagerOptions options;
-  options.searchMode = 3;
-  options.acceptHosts = 1;
-  options.defaultMode = kOpenUpdate;
-  std::memcpy(options.keyA, "morvelkatun", 11);
-  options.keyALen = 11;
-  return CreateFileManager(options);
-}
+FileManager* NewFileManager() { return NewRunFileManager(); }
 
 class MakeSurePackageTest : public ::testing::Test {
  protected:
