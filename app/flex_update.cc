@@ -7,7 +7,9 @@
 #include <string>
 
 #include "app/client_version.h"
+#include "app/own_package.h"
 #include "config/cfg_std_reader.h"
+#include "transfer/dir_copy.h"
 #include "transfer/make_sure_package.h"
 #include "util/text.h"
 
@@ -24,6 +26,7 @@ const CfgTypeInfo FlexUpdate::CFGINFO_T = {"FlexUpdate::CFGINFO_T", nullptr,
                                            FlexUpdate::CFGINFO_ROWS};
 
 // The copy engine goes before the FileManager it writes through.
+FlexUpdate::FlexUpdate() = default;
 FlexUpdate::~FlexUpdate() { copyEngine_.reset(); }
 
 int FlexUpdate::ParseCfg(VirtualFile* file) {
@@ -81,7 +84,7 @@ FileManager* NewRunFileManager(const PatchJob& job) {
 
 }  // namespace
 
-int FlexUpdate::Run(PatchJob* job, DelayedNameList delayedNames) {
+int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
   try {
     job_ = job;
     if (job == nullptr || job->szPackageRoot == nullptr || job->szInstallDir == nullptr ||
@@ -97,6 +100,12 @@ int FlexUpdate::Run(PatchJob* job, DelayedNameList delayedNames) {
     fileManager_.reset(NewRunFileManager(*job));
     if (!fileManager_) return kRunNoMemory;
     fileManager_->SetPackageMode(job->szPackageRoot, kOpenRead);
+    if (!ownProgram_.empty()) {
+      MountOwnPackage(fileManager_.get(), ownProgram_);
+    } else if (job->pFileSystem->Exists(job->szPackageRoot) &&
+               !job->pFileSystem->IsFolder(job->szPackageRoot)) {
+      fileManager_->OpenPackage(job->szPackageRoot, "", kOpenRead);
+    }
 
     std::string cfgPath = std::string(job->szPackageRoot) + "/" + kCfgFileName;
     Owned<VirtualFile> cfgFile(fileManager_->Open(cfgPath.c_str(), kOpenRead));

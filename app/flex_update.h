@@ -27,16 +27,19 @@
 #define MARROWGATE_APP_FLEX_UPDATE_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/patch_job.h"
 #include "config/cfg_record.h"
 #include "package/file_manager.h"
 #include "package/virtual_file.h"
-#include "transfer/dir_copy.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
+
+class dircp;  // transfer/dir_copy.h
 
 // Texts and codes of ParseCfg.
 inline constexpr char kTextCanNotAnalyzeCfg[] = "Can not analyze cfgfile rst:%d %s%s";
@@ -65,10 +68,10 @@ class FlexUpdate : public CfgRecord {
   static const CfgFieldInfo CFGINFO_ROWS[];
   static const CfgTypeInfo CFGINFO_T;
 
-  FlexUpdate() = default;
+  FlexUpdate();
   FlexUpdate(const FlexUpdate&) = delete;
   FlexUpdate& operator=(const FlexUpdate&) = delete;
-  ~FlexUpdate() override;
+  ~FlexUpdate() override;  // in flex_update.cc, where dircp is complete
 
   const CfgTypeInfo* GetTypeInfo() const override { return &CFGINFO_T; }
 
@@ -97,6 +100,12 @@ class FlexUpdate : public CfgRecord {
   char szUpdateDir[kUpdateDirSize] = "update";
   char szValidityStr[kValiditySize] = {};
 
+  // The program file that carries the package (optional): Run mounts its
+  // package under the package root whatever the file's extension. Without
+  // it, the FileManager finds "<szPackageRoot>.dpk" or ".exe", or a file
+  // at szPackageRoot itself (a program without an extension).
+  void SetOwnProgram(std::string modulePath) { ownProgram_ = std::move(modulePath); }
+
   // The patch run over `job` (borrowed for the call; the run's own
   // FileManager and copy engine live for the call only):
   //  1. a FileManager over the job's file system, codec, ciphers and
@@ -115,9 +124,10 @@ class FlexUpdate : public CfgRecord {
   // kRunBadJob; no FileManager or engine, kRunNoMemory. Nothing thrown
   // inside leaves the call: an integer thrown is returned as the result,
   // anything else gives kRunFailed.
-  int Run(PatchJob* job, DelayedNameList delayedNames = nullptr);
+  int Run(PatchJob* job, const char* const* delayedNames = nullptr);
 
  private:
+  std::string ownProgram_;
   PatchJob* job_ = nullptr;           // borrowed for the run
   Owned<FileManager> fileManager_;    // the run's FileManager; null until set
   Owned<dircp> copyEngine_;           // the run's copy engine; null until made

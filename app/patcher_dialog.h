@@ -15,7 +15,7 @@
 // texts, enable and show controls, move the progress bar, show message
 // boxes, open the folder picker, dispatch pending events and close.
 //
-// States (the buttons, see UpdateButtons):
+// States (the buttons):
 //   no folder  Start disabled, Exit enabled, Browse enabled;
 //   ready      Start enabled with message 103, Exit and Browse enabled;
 //   running    Start and Exit disabled, Browse enabled;
@@ -156,8 +156,7 @@ class PatcherDialog {
   void CloseAsOk();
 
  private:
-  void UpdateButtons();
-  // The run after the checks of OnStart (steps 3-17).
+  // One patch run, after the checks at the start of OnStart.
   void RunPatch();
 
   PatcherView* view_;
