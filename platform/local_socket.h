@@ -43,7 +43,8 @@ class LocalSocket {
   // peer has gone, the packet is too large).
   bool SendPacket(const void* data, size_t n);
   // Waits up to `timeoutMs` milliseconds (negative: no limit) for one
-  // packet and stores it whole into *packet.
+  // packet and stores it whole into *packet. An empty packet cannot be told
+  // from the peer's end and reads as kPeerClosed, so never send one.
   ReceiveResult ReceivePacket(std::string* packet, int timeoutMs);
 
  private:
