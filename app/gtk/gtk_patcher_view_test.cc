@@ -6,10 +6,17 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/patcher_dialog.h"
+#include "tools/pack_tool.h"
 
 namespace marrowgate {
 namespace {
@@ -46,7 +53,6 @@ class GtkViewTest : public ::testing::Test {
     if (!GtkPatcherView::OpenDisplay()) GTEST_SKIP() << "no display";
     view_ = std::make_unique<GtkPatcherView>();
   }
-  void TearDown() override { view_.reset(); }
 
   // Answers the next folder chooser that opens: shows `folder` in it and
   // accepts, or cancels when `folder` is empty.
@@ -93,7 +99,33 @@ class GtkViewTest : public ::testing::Test {
     return G_SOURCE_REMOVE;
   }
 
+  // Answers every message box with OK, keeping its text.
+  void AnswerMessageBoxes() { boxSource_ = g_timeout_add(50, &GtkViewTest::AnswerBox, this); }
+
+  static gboolean AnswerBox(gpointer data) {
+    auto* self = static_cast<GtkViewTest*>(data);
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* it = toplevels; it != nullptr; it = it->next) {
+      if (GTK_IS_MESSAGE_DIALOG(it->data) && gtk_widget_get_visible(GTK_WIDGET(it->data))) {
+        gchar* text = nullptr;
+        g_object_get(it->data, "text", &text, nullptr);
+        self->boxes_.push_back(text != nullptr ? text : "");
+        g_free(text);
+        gtk_dialog_response(GTK_DIALOG(it->data), GTK_RESPONSE_OK);
+      }
+    }
+    g_list_free(toplevels);
+    return G_SOURCE_CONTINUE;
+  }
+
+  void TearDown() override {
+    if (boxSource_ != 0) g_source_remove(boxSource_);
+    view_.reset();
+  }
+
   std::unique_ptr<GtkPatcherView> view_;
+  guint boxSource_ = 0;
+  std::vector<std::string> boxes_;
   GtkWidget* chooser_ = nullptr;
   int waits_ = 0;
   std::string answer_;
@@ -254,6 +286,99 @@ TEST_F(GtkViewTest, RootFolderKeepsItsSeparator) {
   std::optional<std::string> chosen = view_->PickFolder("Choose", "/");
   ASSERT_TRUE(chosen.has_value());
   EXPECT_EQ(*chosen, "/");
+}
+
+// The dialog's logic over the GTK window: a program carrying the example
+// patch, an install folder copied from the example installation.
+class GtkDialogTest : public GtkViewTest {
+ protected:
+  void SetUp() override {
+    GtkViewTest::SetUp();
+    if (IsSkipped()) return;
+    root_ = fs::temp_directory_path() / ("mg-gtk-dialog-" + std::to_string(std::random_device()()));
+    fs::create_directories(root_);
+    const char* source = std::getenv("MARROWGATE_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    fs::path examples = fs::path(source) / "examples";
+    {
+      std::ofstream host(root_ / "host");
+      host << "a program\n";
+    }
+    std::ostringstream out, err;
+    ASSERT_EQ(RunPackTool({"attach", (root_ / "host").string(), (examples / "patch").string(),
+                           (root_ / "patcher").string()},
+                          out, err, false),
+              kPackExitOk)
+        << err.str();
+    fs::copy(examples / "install", root_ / "game", fs::copy_options::recursive);
+    PatcherDialogSettings settings;
+    settings.modulePath = (root_ / "patcher").string();
+    dialog_ = std::make_unique<PatcherDialog>(view_.get(), nullptr, "", settings);
+    view_->SetHandlers({[this] { dialog_->OnStart(); }, [this] { dialog_->OnBrowse(); },
+                        [this] { dialog_->OnShowWindow(); }});
+  }
+  void TearDown() override {
+    dialog_.reset();
+    GtkViewTest::TearDown();
+    if (!root_.empty()) fs::remove_all(root_);
+  }
+
+  fs::path root_;
+  std::unique_ptr<PatcherDialog> dialog_;
+};
+
+TEST_F(GtkDialogTest, CaptionsComeFromTheMessagesAndStartWaitsForAFolder) {
+  dialog_->OnInitDialog();
+  ASSERT_FALSE(dialog_->close_requested());
+  EXPECT_EQ(view_->Title(), "Marrowgate patch");
+  EXPECT_EQ(view_->ControlText(kControlPathLabel), "Install folder:");
+  EXPECT_EQ(view_->ControlText(kControlBrowse), "Browse...");
+  EXPECT_EQ(view_->ControlText(kControlStart), "Start");
+  EXPECT_EQ(view_->ControlText(kControlExit), "Exit");
+  EXPECT_FALSE(view_->ControlEnabled(kControlStart));
+  EXPECT_TRUE(view_->ControlEnabled(kControlExit));
+  // Start does nothing while insensitive.
+  view_->Click(kControlStart);
+  EXPECT_FALSE(dialog_->running());
+  EXPECT_EQ(view_->ControlText(kControlStatus), "");
+}
+
+TEST_F(GtkDialogTest, BrowseSetsTheFolderAndEnablesStart) {
+  dialog_->OnInitDialog();
+  AnswerNextChooser("");  // cancelled: nothing changes
+  view_->Click(kControlBrowse);
+  EXPECT_EQ(view_->ControlText(kControlInstallPath), "");
+  EXPECT_FALSE(view_->ControlEnabled(kControlStart));
+
+  AnswerNextChooser((root_ / "game").string());
+  view_->Click(kControlBrowse);
+  EXPECT_EQ(chooserTitle_, "Choose the folder where the game is installed");
+  EXPECT_EQ(view_->ControlText(kControlInstallPath), (root_ / "game").string());
+  EXPECT_EQ(dialog_->install_path(), (root_ / "game").string());
+  EXPECT_TRUE(view_->ControlEnabled(kControlStart));
+}
+
+TEST_F(GtkDialogTest, StartRunsThePatchAndOffersClose) {
+  dialog_->OnInitDialog();
+  AnswerNextChooser((root_ / "game").string());
+  view_->Click(kControlBrowse);
+  ASSERT_TRUE(view_->ControlEnabled(kControlStart));
+  AnswerMessageBoxes();
+  view_->Click(kControlStart);
+  EXPECT_TRUE(dialog_->finished());
+  // The example installation has no file lists yet: one box says so.
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0], "Cannot open the local file list.");
+  EXPECT_EQ(view_->ControlText(kControlStatus), "The patch was applied.");
+  EXPECT_EQ(view_->ControlText(kControlStart), "Close");
+  EXPECT_TRUE(view_->ControlEnabled(kControlStart));
+  EXPECT_TRUE(view_->ControlEnabled(kControlExit));
+  EXPECT_DOUBLE_EQ(view_->ProgressFraction(), 1.0);
+  EXPECT_TRUE(fs::exists(root_ / "game" / "bin" / "game.cfg"));
+  EXPECT_TRUE(fs::exists(root_ / "game" / "data" / "maps.dpk"));
+  // Start (now "Close") ends the dialog as OK.
+  view_->Click(kControlStart);
+  EXPECT_TRUE(view_->Closing());
 }
 
 }  // namespace
