@@ -110,6 +110,9 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
     view = std::make_unique<ConsoleModalView>(out, err, io_.errIsTerminal);
   }
 
+  Debug(display_ == PatcherDisplay::kWindow ? "marrowgate, shown in a window"
+                                            : "marrowgate, shown in the terminal");
+
   ParentLink link;
   if (!line.parentTitle.empty()) link.AttachParent(line.parentTitle);
   Debug(line.installFolder);
