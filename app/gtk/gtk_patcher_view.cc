@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <string>
 
 #include "app/gtk/patcher_art.h"
 #include "platform/env.h"
@@ -35,13 +36,18 @@ constexpr ControlTemplate kTemplate[] = {
     {kControlProgress, 101, 118, 167, 12},
 };
 
+const ControlTemplate& TemplateOf(int id) {
+  for (const ControlTemplate& t : kTemplate) {
+    if (t.id == id) return t;
+  }
+  return kTemplate[0];
+}
+
 // Entries and buttons as tall as the template makes them, not as the
 // theme's minimum would.
 constexpr const char kCss[] =
     "#marrowgate-dialog entry { min-height: 0; padding-top: 0; padding-bottom: 0; }\n"
     "#marrowgate-dialog button { min-height: 0; padding-top: 0; padding-bottom: 0; }\n"
-    "#marrowgate-dialog progressbar trough, #marrowgate-dialog progressbar progress "
-    "{ min-height: 10px; }\n"
     "#marrowgate-status { background: transparent; }\n";
 
 GdkPixbuf* PixbufFromPng(const unsigned char* data, size_t size) {
@@ -171,12 +177,6 @@ void GtkPatcherView::Impl::Build() {
   gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
   g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
 
-  css = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(css, kCss, -1, nullptr);
-  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window),
-                                            GTK_STYLE_PROVIDER(css),
-                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-
   if (GdkPixbuf* icon = PixbufFromPng(kPatcherIconPng, kPatcherIconPngSize)) {
     gtk_window_set_icon(GTK_WINDOW(window), icon);
     g_object_unref(icon);
@@ -185,6 +185,20 @@ void GtkPatcherView::Impl::Build() {
   int charWidth = 0, charHeight = 0;
   MeasureFont(window, &charWidth, &charHeight);
   windowSize = DialogUnitsToPixels(0, 0, kDialogWidthDu, kDialogHeightDu, charWidth, charHeight);
+
+  // The bar fills its place in the template (less the trough's border).
+  const ControlTemplate& barUnits = TemplateOf(kControlProgress);
+  PixelRect bar = DialogUnitsToPixels(barUnits.x, barUnits.y, barUnits.width, barUnits.height,
+                                      charWidth, charHeight);
+  std::string style = std::string(kCss) +
+                      "#marrowgate-dialog progressbar trough, #marrowgate-dialog progressbar "
+                      "progress { min-height: " +
+                      std::to_string(std::max(4, bar.height - 2)) + "px; }\n";
+  css = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(css, style.c_str(), -1, nullptr);
+  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window),
+                                            GTK_STYLE_PROVIDER(css),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 
   fixed = gtk_fixed_new();
   gtk_widget_set_size_request(fixed, windowSize.width, windowSize.height);
