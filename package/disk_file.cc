@@ -80,4 +80,8 @@ int32_t DiskFile::Flush() { return stream_->Flush(); }
 
 intptr_t DiskFile::NativeHandle() { return stream_->Handle(); }
 
+bool DiskFile::Identity(platform::FileIdentity* identity) const {
+  return platform::IdentityOfStream(stream_.get(), identity);
+}
+
 }  // namespace marrowgate

@@ -14,6 +14,7 @@
 
 #include "package/virtual_file.h"
 #include "platform/env.h"
+#include "platform/file_identity.h"
 
 namespace marrowgate {
 
@@ -38,6 +39,9 @@ class DiskFile : public VirtualFile {
   intptr_t NativeHandle() override;
 
   const std::string& path() const { return path_; }
+  // The identity of the open file, the same whatever path opened it; false
+  // when it cannot be read.
+  bool Identity(platform::FileIdentity* identity) const;
 
  protected:
   ~DiskFile() override;
