@@ -120,9 +120,7 @@ bool FileManager::Mount(const std::string& path, Package* package,
   return true;
 }
 
-Package* FileManager::MountedFile(VirtualFile* file) const {
-  platform::FileIdentity identity;
-  if (!IdentityOf(file, &identity)) return nullptr;
+Package* FileManager::MountedFile(const platform::FileIdentity& identity) const {
   for (const auto& [mountedIdentity, package] : mountedFiles_) {
     if (mountedIdentity == identity) return package;
   }
@@ -150,14 +148,13 @@ Package* FileManager::OpenNormalised(const std::string& key, const char* extensi
   Owned<VirtualFile> file(config_.fileSystem->Open(filePath.c_str(), fileMode));
   if (!file) return nullptr;
   // The same file mounted under another key (another spelling of its path)
-  // is that package: a file is never mounted twice.
-  // A path lookup takes it in whatever mode it was mounted, as it does a
-  // mounted key.
-  if (Package* same = MountedFile(file.get())) {
-    return lookup || same->Mode() == mode ? same : nullptr;
-  }
+  // is that package: a file is never mounted twice. A path lookup takes it
+  // in whatever mode it was mounted, as it does a mounted key.
   platform::FileIdentity identity;
   const bool known = IdentityOf(file.get(), &identity);
+  if (Package* same = known ? MountedFile(identity) : nullptr) {
+    return lookup || same->Mode() == mode ? same : nullptr;
+  }
   int probe = ProbePackage(file.get());
   VirtualFile* packageFile = nullptr;
   if (probe == 1) {
@@ -209,7 +206,8 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
   const bool existed = disk->Exists(filePath.c_str());
   if (existed) {
     Owned<VirtualFile> present(disk->Open(filePath.c_str(), kOpenRead));
-    if (present && MountedFile(present.get()) != nullptr) return -23;
+    platform::FileIdentity identity;
+    if (IdentityOf(present.get(), &identity) && MountedFile(identity) != nullptr) return -23;
   }
   if (disk->MakeParentFolder(filePath.c_str()) != 0) return -11;
   VirtualFile* file = disk->Open(filePath.c_str(), kOpenCreate);

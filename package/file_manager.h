@@ -168,9 +168,9 @@ class FileManager : public FileSystem {
   // Enters the package under `path`, and under the identity of its disk
   // file when known. False when the path is taken.
   bool Mount(const std::string& path, Package* package, const platform::FileIdentity* identity);
-  // The package mounted over the disk file `file` opens, whatever key it
-  // was mounted under; null when none (or the file is not on disk).
-  Package* MountedFile(VirtualFile* file) const;
+  // The package mounted over the disk file of `identity`, whatever key it
+  // was mounted under; null when none.
+  Package* MountedFile(const platform::FileIdentity& identity) const;
   DirListing* DiskListing(const std::string& path);
   DirListing* PackageListing(const std::string& path);
   int PackageStat(const std::string& path, FileInfo* info);
