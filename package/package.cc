@@ -201,7 +201,11 @@ class PackageImpl : public BlockStore {
   // committed header no longer relies on the links of these blocks.
   int Finalize(const std::vector<uint32_t>& listed, const std::vector<uint32_t>& run);
   int WriteHeader();
-  bool FlushFile() { return params_.file->Flush() == 0; }
+  bool FlushFile() {
+    if (params_.file->Flush() == 0) return true;
+    writeFailed_ = true;
+    return false;
+  }
   bool StoreLinkAt(uint32_t block, const BlockLink& link);
   // Appends the blocks of the chain at `firstBlock` to `blocks`; false
   // when the chain is broken.
@@ -226,6 +230,8 @@ class PackageImpl : public BlockStore {
   // The record run the committed header relies on (kept out of reuse).
   std::vector<uint32_t> committedRun_;
   bool headerDirty_ = false;
+  // A write or flush of the package file failed during the session.
+  bool writeFailed_ = false;
   bool treeDirty_ = false;
   bool namesDirty_ = false;
   NamePool pool_;
@@ -252,23 +258,30 @@ bool PackageImpl::ReadAt(uint64_t offset, void* buffer, size_t n) {
 }
 
 bool PackageImpl::WriteAt(uint64_t offset, const void* buffer, size_t n) {
-  if (ReadOnly() || offset + n > kMaxPackageBytes) return false;
+  if (ReadOnly()) return false;
   VirtualFile* file = params_.file;
-  if (file->Seek(static_cast<int64_t>(offset), 0) < 0) return false;
+  bool written = offset + n <= kMaxPackageBytes && file->Seek(static_cast<int64_t>(offset), 0) >= 0;
   const auto* in = static_cast<const uint8_t*>(buffer);
-  while (n > 0) {
+  while (written && n > 0) {
     const int32_t put = file->Write(in, static_cast<int32_t>(n));
-    if (put <= 0) return false;
-    in += put;
-    n -= static_cast<size_t>(put);
+    if (put <= 0) written = false;
+    else {
+      in += put;
+      n -= static_cast<size_t>(put);
+    }
   }
-  return true;
+  // A session in which a write failed is not committed.
+  if (!written) writeFailed_ = true;
+  return written;
 }
 
 uint32_t PackageImpl::AppendBlock() {
   const uint32_t block = header_.blockCount;
   const uint64_t end = (static_cast<uint64_t>(block) + 1) * header_.blockSize;
-  if (block == std::numeric_limits<uint32_t>::max() || end > kMaxPackageBytes) return 0;
+  if (block == std::numeric_limits<uint32_t>::max() || end > kMaxPackageBytes) {
+    writeFailed_ = true;
+    return 0;
+  }
   const uint8_t zero = 0;
   if (!WriteAt(end - 1, &zero, 1)) return 0;
   header_.blockCount = block + 1;
@@ -745,8 +758,9 @@ int PackageImpl::Close() {
       if (first == 0) first = code;
     }
   } else if (!ReadOnly()) {
-    // An item that could not be written whole is never committed: the
-    // package stays as it was opened.
+    // A session in which an item or any write failed is never committed:
+    // the package stays as it was opened.
+    if (first == 0 && writeFailed_) first = -50;
     if (first == 0) {
       if (namesDirty_ || treeDirty_ || headerDirty_ || !pending_.empty()) {
         first = Commit();
