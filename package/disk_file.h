@@ -4,7 +4,8 @@
 // The size is found at open and kept up to date by writes. Switching
 // between reading and writing repositions the stream first, as buffered
 // streams require. A time given to SetTime is applied to the file (access
-// and modification time) when the object is released.
+// and modification time) when the object is released. Flush puts the
+// written bytes on the storage device (not only in the system's cache).
 #ifndef MARROWGATE_PACKAGE_DISK_FILE_H_
 #define MARROWGATE_PACKAGE_DISK_FILE_H_
 

@@ -445,6 +445,29 @@ int FileManager::MakeParentFolder(const char* path) {
   return MakeFolder(folder.c_str());
 }
 
+bool FileManager::WritesToDisk(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return false;
+  switch (config_.searchMode) {
+    case 0:
+    case 2:
+      return true;
+    case 3: {
+      size_t remainderAt = 0;
+      return FindNormalised(key, /*itemPath=*/true, &remainderAt) == nullptr;
+    }
+    default:
+      return false;
+  }
+}
+
+int FileManager::ReplaceFile(const char* from, const char* to) {
+  std::string fromKey, toKey;
+  if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
+  if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
+  return config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str());
+}
+
 bool FileManager::Exists(const char* path) {
   FileInfo info;
   return Stat(path, &info) == 0;

@@ -102,6 +102,12 @@ class FileManager : public FileSystem {
   int DeleteFile(const char* path) override;
   // On the package side this removes the folder with everything below it.
   int DeleteFolder(const char* path) override;
+  // On the disk side only: both paths must be ones WritesToDisk accepts
+  // (-1 otherwise).
+  int ReplaceFile(const char* from, const char* to) override;
+  // Search modes 0 and 2: true; mode 1: false; mode 3: true when the path
+  // reaches no package.
+  bool WritesToDisk(const char* path) override;
 
   // Opens path + extension in packages opened afterwards in `mode` (0
   // removes the entry). 0, or -1 when the path is unusable.

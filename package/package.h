@@ -90,6 +90,18 @@ class Package {
   // Saves when writable and releases everything. Returns 0, or the first
   // failure of saving the tree, the names and the header, or of sealing
   // an item since the package was opened.
+  //
+  // Update mode commits the session whole or not at all. Until the commit
+  // nothing the last saved header relies on is written: new items, the
+  // new folder tree and name pool go to blocks that header does not use
+  // (appended, or free and listed in free records, see
+  // package/free_record.h), and blocks freed during the session are not
+  // reused before it. The data is flushed, then the header is rewritten
+  // in one write and flushed: the commit point. Afterwards the free list
+  // is made plain again. A session in which sealing an item or any write
+  // of the package file failed is not committed (-50, or the item's
+  // failure): the package stays as it was opened. After a crash at any
+  // point the package reads as before or after the session.
   int Close();
   // A sealed stream over the item at `path`; null on failure. The item's
   // first block is stored through `firstBlock` when given.

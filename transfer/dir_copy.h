@@ -22,14 +22,22 @@
 // cb_ENTERDIR, its entries, cb_LEAVEDIR; cb_LEAVEDIR of the root; then for
 // each held-back file cb_FILEBEGIN, cb_PROGRESS..., cb_FILEEND.
 //
-// Targets are written in place under their final names (created or
-// truncated); files copied before a failure stay copied.
+// A target on the local disk (FileSystem::WritesToDisk) is written under a
+// staging name in its folder and moved over the old file only when the
+// whole source was read and the new content is on the device; a file given
+// up (a read or write error, a refusal during progress) leaves the old
+// target as it was. See transfer/staged_target.h for the naming rule and
+// the removal of leftovers of an interrupted run. A failed final move is
+// reported as a write error. Targets inside packages are written in place
+// (the package's commit makes them whole). Files copied before a failure
+// stay copied.
 //
 // Safety: nothing is ever written outside szDstDir. The part of a target
 // path below szDstDir (from the source listing, after nCutTail, with
 // szDstSuffix; or a held-back name with szDstSuffix) must be a relative
 // path of non-empty components none of which is "." or ".." or holds ':'
-// ("/" and "\\" both separate components). Otherwise the file is refused
+// ("/" and "\\" both separate components), and its name must not end with
+// the staging suffix ".~mgpart". Otherwise the file is refused
 // before anything is opened, with cb_ERROR(-6, "Unsafe path refused: %s")
 // formatted with that relative part, and, when the sink answers non-zero,
 // the file code -14 (-1014 from the walk, -4014 from the held-back pass);
