@@ -225,6 +225,9 @@ TEST_F(PatchRunTest, ClientTooOldCopiesNothingAndLogs) {
   EXPECT_EQ(view_.texts[kControlStart], "Start");
   EXPECT_TRUE(view_.enabled[kControlStart]);
   EXPECT_TRUE(view_.enabled[kControlExit]);
+  // The window's hide after the close request starts nothing.
+  dialog_->OnShowWindow();
+  EXPECT_EQ(view_.boxes.size(), 1u);
 
   // One log file with the status line.
   std::vector<fs::path> logs;
@@ -306,6 +309,32 @@ TEST_F(PatchRunTest, PackageWithoutCfgRunsWithDefaults) {
   EXPECT_EQ(ReadFile(install_ / "readme.txt"), "new readme\n");
   EXPECT_EQ(ReadFile(install_ / "launcher.exe"), "a launcher the patch must not replace");
   EXPECT_EQ(sink.events.front(), "INFO 0 Calculating src dir stat ...");
+}
+
+// A sink that throws an integer in the middle of the copy.
+class ThrowingNotify : public RecordingNotify {
+ public:
+  int32_t cb_FILEEND() override { throw 4242; }
+};
+
+TEST_F(PatchRunTest, IntegerThrownDuringTheCopyIsTheResult) {
+  MakeProgram();
+  ThrowingNotify sink;
+  RunJob runJob(program_.c_str(), install_.c_str(), &sink, "1.5.0.0", nullptr);
+  FlexUpdate update;
+  EXPECT_EQ(update.Run(&runJob.job()), 4242);
+  EXPECT_EQ(update.file_manager(), nullptr);  // released with the engine
+}
+
+TEST_F(PatchRunTest, UnreadableVersionFileEndsBeforeTheCopy) {
+  fs::remove(install_ / "mb/etc/version.txt");
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(view_.boxes, (Lines{"|No version"}));
+  EXPECT_EQ(view_.texts[kControlStatus], "");  // status not changed
+  EXPECT_TRUE(view_.enabled[kControlStart]);
+  EXPECT_TRUE(view_.enabled[kControlExit]);
+  EXPECT_FALSE(dialog_->finished());
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
 }
 
 TEST_F(PatchRunTest, RunRefusesAnIncompleteJob) {
