@@ -6,6 +6,7 @@
 
 #include "app/app_file_manager.h"
 #include "app/code_format.h"
+#include "app/delayed_name_list.h"
 #include "app/dialog_pack_notify.h"
 #include "app/flex_update.h"
 #include "app/install_bookkeeping.h"
@@ -87,7 +88,12 @@ bool PatcherDialog::OnInitDialog() {
     CloseAsOk();
   }
 
-  delayedNames_.Build(messages_);
+  if (!delayedNamesBuilt_) {
+    DelayedNameList list;
+    list.Build(messages_);
+    delayedNames_.assign(list.names(), list.names() + list.size() + 1);
+    delayedNamesBuilt_ = true;
+  }
   return true;
 }
 
@@ -188,7 +194,7 @@ void PatcherDialog::RunPatch() {
                     excludeNames_.data());
       auto update = std::make_unique<FlexUpdate>();
       update->SetOwnProgram(modulePath_);
-      result = update->Run(&runJob.job(), delayedNames_.names());
+      result = update->Run(&runJob.job(), delayedNames_.data());
     } catch (...) {
       result = kRunFailed;
     }

@@ -42,7 +42,6 @@
 #include <string>
 #include <vector>
 
-#include "app/delayed_name_list.h"
 #include "app/message_delivery.h"
 #include "app/message_table.h"
 #include "app/parent_link.h"
@@ -148,7 +147,9 @@ class PatcherDialog {
   MessageSink* message_sink() { return &delivery_; }
   ParentLink* parent_link() { return link_; }
   PatcherView* view() { return view_; }
-  const DelayedNameList& delayed_names() const { return delayedNames_; }
+  // The held-back names (messages 10001 onward), null-ended; only the null
+  // end until the dialog's start has built them.
+  const std::vector<const char*>& delayed_names() const { return delayedNames_; }
   // The text of message `number` (empty when missing).
   std::string MessageText(int32_t number) { return messages_.Text(number); }
 
@@ -165,7 +166,9 @@ class PatcherDialog {
   PatcherDialogSettings settings_;
   MessageTable messages_;
   MessageDelivery delivery_;
-  DelayedNameList delayedNames_;
+  // Pointers into messages_ (whose texts never move).
+  std::vector<const char*> delayedNames_{nullptr};
+  bool delayedNamesBuilt_ = false;
 
   // The members of the dialog.
   char m_szClientVersion[16] = {};
