@@ -30,3 +30,10 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 "$build_dir/fuzz/package_fuzz" "$corpus" "$seeds" -max_total_time="$seconds" -runs="$runs" -seed="$seed" \
   -max_len=65536 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$build_dir/fuzz/"
+
+# The application's parsers: a bounded, repeatable run from an empty corpus.
+cmake --build "$build_dir" --target app_input_fuzz -j "$jobs"
+mkdir -p "$build_dir/fuzz/app_corpus"
+"$build_dir/fuzz/app_input_fuzz" "$build_dir/fuzz/app_corpus" -runs="${APP_FUZZ_RUNS:-200000}" \
+  -seed="${FUZZ_SEED:-1}" -max_len=4096 -rss_limit_mb=2048 -timeout=10 \
+  -artifact_prefix="$build_dir/fuzz/"
