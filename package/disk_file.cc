@@ -81,4 +81,8 @@ int32_t DiskFile::Flush() { return platform::SyncStream(stream_.get()) ? 0 : -1;
 
 intptr_t DiskFile::NativeHandle() { return stream_->Handle(); }
 
+bool DiskFile::Identity(platform::FileIdentity* identity) const {
+  return platform::IdentityOfStream(stream_.get(), identity);
+}
+
 }  // namespace marrowgate

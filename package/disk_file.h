@@ -15,6 +15,7 @@
 
 #include "package/virtual_file.h"
 #include "platform/env.h"
+#include "platform/file_identity.h"
 
 namespace marrowgate {
 
@@ -39,6 +40,9 @@ class DiskFile : public VirtualFile {
   intptr_t NativeHandle() override;
 
   const std::string& path() const { return path_; }
+  // The identity of the open file, the same whatever path opened it; false
+  // when it cannot be read.
+  bool Identity(platform::FileIdentity* identity) const;
 
  protected:
   ~DiskFile() override;

@@ -549,12 +549,13 @@ int PackageImpl::Open(const PackageParams& params) {
       header_ = NewPackageHeader(static_cast<uint32_t>(params_.blockSize), keyDigest);
       header_.blockCount = 1;
       const uint8_t zero = 0;
-      root_ = std::make_unique<Folder>(&pool_);
       pool_.Clear();
       if (!WriteAt(header_.blockSize - 1, &zero, 1)) {
         code = -11;
       } else if (const int tree = CreateSystemItem(&header_.dirBlock); tree < 0) {
         code = tree == -1 ? -12 : -13;
+      } else if (root_.reset(new (std::nothrow) Folder(&pool_)); root_ == nullptr) {
+        code = -14;
       } else if (const int names = CreateSystemItem(&header_.namesBlock); names < 0) {
         code = names == -1 ? -16 : -17;
       } else {
@@ -603,17 +604,21 @@ int PackageImpl::Open(const PackageParams& params) {
       std::vector<uint8_t> names;
       if (const int c = LoadSystemItem(header_.namesBlock, &names); c < 0) {
         code = -30 + c;  // -31 .. -35
+      } else if (!pool_.Load(std::move(names))) {
+        code = -36;
       } else {
-        pool_.Load(std::move(names));
         std::vector<uint8_t> tree;
         // One chain cannot hold both system items.
         const int t = header_.dirBlock == header_.namesBlock
                           ? -2
                           : LoadSystemItem(header_.dirBlock, &tree);
         if (t < 0) {
-          code = -40 + t;  // -41 .. -45
+          // A records stream that reads short is a tree that cannot be
+          // parsed.
+          code = t == -5 ? -46 : -40 + t;  // -41 .. -44
+        } else if (root_.reset(new (std::nothrow) Folder(&pool_)); root_ == nullptr) {
+          code = -45;
         } else {
-          root_ = std::make_unique<Folder>(&pool_);
           const int parsed = ParseFolderTree(tree.data(), tree.size(), pool_, root_.get());
           if (parsed == kTreeBadName) code = -47;
           else if (parsed < 0) code = -46;

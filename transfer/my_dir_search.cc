@@ -36,13 +36,13 @@ int32_t MyDirSearch::RefuseUnsafe(const std::string& relative) {
 }
 
 int32_t MyDirSearch::RefuseTooLong(const std::string& path) {
-  return SendError(kNotifyCanNotOpen, kTextPathTooLong, path) != 0 ? kFileOpenStopped : 0;
+  return SendError(kNotifyPathTooLong, kTextPathTooLong, path) != 0 ? kFileOpenStopped : 0;
 }
 
 int32_t MyDirSearch::ActionOnDir(const char* name) {
   size_t length = std::strlen(CurrentFolder()) + 1 + std::strlen(name);
   if (length > static_cast<size_t>(kMaxPath)) {
-    SendError(kNotifyFolderTooLong, kTextPathTooLong, std::string(CurrentFolder()) + "/" + name);
+    SendError(kNotifyPathTooLong, kTextPathTooLong, std::string(CurrentFolder()) + "/" + name);
   }
   return 0;
 }
