@@ -11,6 +11,9 @@ packages=(
   zlib1g-dev             # independent inflate used by the tests
   zip unzip openssl      # reference figures for the benchmarks
   python3                # independent package-format checks (tests/)
+  libgtk-3-dev           # the patcher's window
+  xvfb xauth             # window tests on a virtual display (xvfb-run)
+  imagemagick            # screenshots of the window in those tests
 )
 
 missing=()
