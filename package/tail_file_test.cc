@@ -199,6 +199,51 @@ TEST_F(TailFileTest, ShorterRecreatedWindowWritesTheRecordTwice) {
   EXPECT_EQ(reader->Size(), 200);
 }
 
+TEST_F(TailFileTest, UpdateOfAHostWithBytesAfterItsWindowKeepsARecordAtTheEnd) {
+  // One byte sits between the window and the record (the record is valid
+  // but not right after its window).
+  std::string path =
+      folder_.WriteFile("gap", std::string(50, 'h') + "window" + "X" + RecordBytes(50, 6));
+  {
+    Owned<TailFile> tail(new TailFile);
+    ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
+    EXPECT_EQ(tail->Size(), 6);
+    ASSERT_EQ(tail->Seek(0, 0), 0);
+    EXPECT_EQ(tail->Write("W", 1), 1);
+    EXPECT_EQ(tail->Detach(), 0);
+  }
+  std::string content = TestFolder::ReadFile(path);
+  TailRecord last = RecordAt(content, content.size() - kTailRecordSize);
+  EXPECT_EQ(last.baseOffset, 50u);
+  EXPECT_EQ(last.dataSize, 6u);
+  Owned<TailFile> reader(new TailFile);
+  ASSERT_EQ(reader->Attach(OpenHost(path, kOpenRead), true, kOpenRead), 0);
+  char window[8] = {};
+  EXPECT_EQ(reader->Read(window, sizeof window), 6);
+  EXPECT_STREQ(window, "Window");
+}
+
+TEST_F(TailFileTest, UpdateGrowingTowardsTheOldRecordKeepsARecordAtTheEnd) {
+  // The window grows into the bytes before the old record; the record
+  // after it and the one at the host's end overlap.
+  std::string path =
+      folder_.WriteFile("grow", std::string(20, 'h') + "ab" + std::string(100, 'g') +
+                                    RecordBytes(20, 2));
+  {
+    Owned<TailFile> tail(new TailFile);
+    ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
+    ASSERT_EQ(tail->Seek(0, 2), 0);
+    EXPECT_EQ(tail->Write(std::string(50, 'n').data(), 50), 50);
+  }
+  std::string content = TestFolder::ReadFile(path);
+  ASSERT_EQ(content.size(), 20u + 2 + 100 + kTailRecordSize);
+  TailRecord last = RecordAt(content, content.size() - kTailRecordSize);
+  EXPECT_EQ(last.dataSize, 52u);
+  Owned<TailFile> reader(new TailFile);
+  ASSERT_EQ(reader->Attach(OpenHost(path, kOpenRead), true, kOpenRead), 0);
+  EXPECT_EQ(reader->Size(), 52);
+}
+
 TEST_F(TailFileTest, DetachReportsARecordThatCouldNotBeWritten) {
   std::string path = folder_.WriteFile("ro", std::string(10, 'h'));
   Owned<VirtualFile> readOnlyHost(OpenHost(path, kOpenRead));
