@@ -233,6 +233,83 @@ TEST_F(CfgReaderTest, IncludeChainIsBounded) {
   EXPECT_EQ(reader_.error_code(), -1);
 }
 
+// A line parser for an ini-like dialect: "[NAME]" is a section line, "{" and
+// "}" open and close, "key = value" assigns, anything else is text.
+class SectionLineParser : public CfgLineParser {
+ public:
+  LineKind Classify(std::string_view line) override {
+    value_.clear();
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+      name_ = std::string(line.substr(1, line.size() - 2));
+      return LK_SECTION;
+    }
+    if (line == "{") return LK_OPEN;
+    if (line == "}") return LK_CLOSE;
+    const size_t equals = line.find(" = ");
+    if (equals != std::string_view::npos) {
+      name_ = std::string(line.substr(0, equals));
+      value_ = std::string(line.substr(equals + 3));
+      return LK_ASSIGN;
+    }
+    name_ = std::string(line);  // a pending block name
+    return LK_TEXT;
+  }
+  const char* Name() const override { return name_.c_str(); }
+  const char* Value() const override { return value_.c_str(); }
+
+ private:
+  std::string name_;
+  std::string value_;
+};
+
+class CfgSectionTest : public ::testing::Test {
+ protected:
+  CfgSectionTest() {
+    registry_["UPDATE"] = &record_;
+    reader_.SetRegistry(&registry_);
+    reader_.SetLineParser(&parser_);
+  }
+  int Read(const std::string& text) {
+    MemoryFile file(std::vector<uint8_t>(text.begin(), text.end()));
+    return reader_.ReadStream(&file, true, 0);
+  }
+
+  MAIN_T record_;
+  CfgRegistry registry_;
+  SectionLineParser parser_;
+  CfgReader reader_;
+};
+
+TEST_F(CfgSectionTest, SectionLinesCloseTheBlockAndOpenTheNamedOne) {
+  // At the top level: an unregistered section is skipped up to the next
+  // section line, which opens its block again.
+  EXPECT_EQ(Read("[UPDATE]\nszUpdateDir = first\n[OTHER]\nszUpdateDir = skipped\n"
+                 "{\nnBase = 99\n}\n[UPDATE]\nnBase = 4\n"),
+            0);
+  EXPECT_STREQ(record_.szUpdateDir, "first");
+  EXPECT_EQ(record_.nBase, 4);
+  // Inside a block: the sub-record ends and begins again.
+  EXPECT_EQ(Read("UPDATE\n{\nnet\n{\nszHost = a\n[net]\nszHost = b\n}\n}\n"), 0);
+  EXPECT_STREQ(record_.net.szHost, "b");
+  EXPECT_EQ(record_.net.blockBegins, 2);
+  EXPECT_EQ(record_.net.blockEnds, 2);
+  // A section naming nothing inside a block fails like an unknown block.
+  EXPECT_EQ(Read("UPDATE\n{\nnet\n{\n[nothing]\n}\n}\n"), -11);
+  EXPECT_EQ(reader_.error_code(), -10);
+}
+
+TEST_F(CfgReaderTest, UnregisteredBlockDepthLimitDecidesSkipOrFail) {
+  const std::string nested = "UPDATE\n{\nnothing\n{\nszUpdateDir = no\n}\nszUpdateDir = yes\n}\n";
+  EXPECT_EQ(Read(nested), -11);  // the limit is 1: only top-level blocks are skipped
+  EXPECT_EQ(reader_.error_code(), -10);
+  reader_.set_unregistered_block_depth_limit(2);
+  EXPECT_EQ(Read(nested), 0);
+  EXPECT_STREQ(record_.szUpdateDir, "yes");
+  reader_.set_unregistered_block_depth_limit(0);
+  EXPECT_EQ(Read("OTHER\n{\n}\n"), -11);  // not even at the top level
+  EXPECT_EQ(reader_.error_code(), -10);
+}
+
 // An endless text: `pattern` repeated for ever, or a read failure after
 // `failAfter` bytes.
 class EndlessFile : public VirtualFile {

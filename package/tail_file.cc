@@ -85,7 +85,6 @@ int32_t TailFile::GetTime() { return static_cast<int32_t>(record_.time); }
 
 int32_t TailFile::SetTime(int32_t seconds) {
   record_.time = static_cast<uint32_t>(seconds);
-  if (mode_ != kOpenRead) dirty_ = true;
   return 0;
 }
 

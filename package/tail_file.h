@@ -52,7 +52,9 @@ class TailFile : public VirtualFile {
   int32_t Size() override;
   // The record's time (0 when never set).
   int32_t GetTime() override;
-  // Stores the value as it is (0 stays 0).
+  // Stores the value as it is (0 stays 0). It reaches the host with the
+  // record, which is written back only when the window was written: a host
+  // whose window was not written is left untouched.
   int32_t SetTime(int32_t seconds) override;
   // Never hands out bytes past the end of the window.
   int32_t Read(void* buffer, int32_t n) override;

@@ -155,10 +155,26 @@ TEST_F(TailFileTest, HugeSeekOffsetsDoNotOverflow) {
   Owned<TailFile> tail(new TailFile);
   ASSERT_EQ(0, tail->Attach(OpenHost(path), true, kOpenUpdate));
   ASSERT_EQ(3, tail->Write("abc", 3));
-  tail->Seek(INT64_MAX, 1);
-  tail->Seek(INT64_MAX, 2);
+  for (int origin : {1, 2}) {
+    SCOPED_TRACE(origin);
+    ASSERT_EQ(0, tail->Seek(1, 0));
+    // The host may refuse so far a position; if it takes it, the position
+    // lies past the window and did not wrap round to its start.
+    const int32_t result = tail->Seek(INT64_MAX, origin);
+    if (result == 0) {
+      EXPECT_GT(tail->Tell(), 3);
+      EXPECT_TRUE(tail->AtEnd());
+      char c = 0;
+      EXPECT_EQ(tail->Read(&c, 1), 0);
+    } else {
+      EXPECT_LT(result, 0);
+    }
+  }
   EXPECT_EQ(0, tail->Seek(INT64_MIN, 2));
   EXPECT_EQ(tail->Tell(), 0);
+  char back[3] = {};
+  EXPECT_EQ(tail->Read(back, 3), 3);
+  EXPECT_EQ(std::string(back, 3), "abc");
 }
 
 TEST_F(TailFileTest, UpdateKeepsTheWindowAndMovesTheRecord) {
@@ -281,6 +297,31 @@ TEST_F(TailFileTest, ProbeTellsPackagesApart) {
   Owned<VirtualFile> file(OpenHost(withPackage, kOpenRead));
   ASSERT_EQ(ProbePackage(file.get()), 2);
   EXPECT_EQ(file->Tell(), 0);
+}
+
+TEST_F(TailFileTest, SettingTheTimeAloneLeavesTheHostUntouched) {
+  const std::string original = std::string(80, 'h') + "abc" + RecordBytes(80, 3, 500);
+  const std::string path = folder_.WriteFile("t", original);
+  {
+    Owned<TailFile> tail(new TailFile);
+    ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
+    EXPECT_EQ(tail->SetTime(1234), 0);
+    EXPECT_EQ(tail->GetTime(), 1234);
+    EXPECT_EQ(tail->Detach(), 0);
+  }
+  EXPECT_EQ(TestFolder::ReadFile(path), original);
+  // With a write, the time goes out with the record.
+  {
+    Owned<TailFile> tail(new TailFile);
+    ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
+    ASSERT_EQ(tail->Seek(0, 0), 0);
+    ASSERT_EQ(tail->Write("x", 1), 1);
+    EXPECT_EQ(tail->SetTime(1234), 0);
+  }
+  Owned<TailFile> reader(new TailFile);
+  ASSERT_EQ(reader->Attach(OpenHost(path, kOpenRead), true, kOpenRead), 0);
+  EXPECT_EQ(reader->GetTime(), 1234);
+  EXPECT_EQ(reader->Size(), 3);
 }
 
 }  // namespace
