@@ -263,7 +263,9 @@ TEST_F(CrashRunTest, PatcherKilledDuringARunThenRunAgain) {
                   (newIt != expected.end() && newIt->second == content))
           << name;
     }
-    if (fs::exists(install / "res/pack.dpk")) EXPECT_TRUE(Verify(install / "res/pack.dpk"));
+    if (fs::exists(install / "res/pack.dpk")) {
+      EXPECT_TRUE(Verify(install / "res/pack.dpk"));
+    }
     // Run again: the same end as the uninterrupted run.
     EXPECT_EQ(Shell(run(install)), 0);
     EXPECT_EQ(ReadTree(install, skip), expected);
