@@ -57,6 +57,19 @@ TEST_F(PackNamesTreeTest, CreateRefusesNamesThatFoldIntoOneAndWritesNothing) {
   EXPECT_FALSE(fs::exists(Path("old.dpk.partial")));
 }
 
+TEST_F(PackNamesTreeTest, NamesDifferingInCaseInDifferentFoldersKeepTheirSpelling) {
+  WriteFile(root_ / "src/one/font.h", "lower\n");
+  WriteFile(root_ / "src/two/Font.h", "upper\n");
+  WriteFile(root_ / "src/Two.txt", "file\n");
+  std::string package = Path("p.dpk");
+  ASSERT_EQ(RunTool({"create", package, Path("src")}).status, kPackExitOk);
+  ASSERT_EQ(RunTool({"extract", package, Path("out")}).status, kPackExitOk);
+  std::map<std::string, std::string> expected = {
+      {"one", "<dir>"}, {"one/font.h", "lower\n"}, {"two", "<dir>"},
+      {"two/Font.h", "upper\n"}, {"Two.txt", "file\n"}};
+  EXPECT_EQ(Listing(root_ / "out"), expected);
+}
+
 TEST_F(PackNamesTreeTest, AddRefusesANameFoldingOntoAnEntryOfAnotherSpelling) {
   WriteFile(root_ / "src/Data/Map.bin", "map\n");
   std::string package = Path("p.dpk");
