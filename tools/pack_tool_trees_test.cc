@@ -355,7 +355,7 @@ TEST_F(PackSourceTest, PathsInsideThePackageKeepTheir259Limit) {
 // ------------------------------------------------------------- interrupts
 
 TEST_F(PackSourceTest, SigintDuringCreateRemovesThePartialFile) {
-  WriteFile(root_ / "src/big.bin", Incompressible(48u << 20, 3));
+  WriteFile(root_ / "src/big.bin", Incompressible(16u << 20, 3));
   WriteFile(root_ / "p.dpk", "the old package");
   std::string partial = Path("p.dpk.partial");
   std::string script = std::string(MARROWGATE_PACK_PROGRAM) + " create " + Path("p.dpk") + " " +
@@ -365,6 +365,30 @@ TEST_F(PackSourceTest, SigintDuringCreateRemovesThePartialFile) {
   EXPECT_EQ(Shell("set -m; " + script), 128 + 2);
   EXPECT_FALSE(fs::exists(partial));
   EXPECT_EQ(ReadFile(root_ / "p.dpk"), "the old package");
+}
+
+TEST_F(PackSourceTest, SigtermDuringCreateLeavesNoPartialFile) {
+  WriteFile(root_ / "src/big.bin", Incompressible(16u << 20, 4));
+  std::string partial = Path("p.dpk.partial");
+  std::string script = std::string(MARROWGATE_PACK_PROGRAM) + " create " + Path("p.dpk") + " " +
+                       Path("src") + " & pid=$!; n=0; while [ ! -e " + partial +
+                       " ] && [ $n -lt 2000 ]; do sleep 0.005; n=$((n+1)); done; "
+                       "kill -TERM $pid; wait $pid; exit $?";
+  EXPECT_EQ(Shell(script), 128 + 15);
+  EXPECT_FALSE(fs::exists(partial));
+  EXPECT_FALSE(fs::exists(Path("p.dpk")));
+}
+
+// A file growing past the process's size limit raises SIGXFSZ while it is
+// written: the extracted file's temporary is removed.
+TEST_F(PackSourceTest, AFileSizeLimitDuringExtractLeavesNoTemporaryFile) {
+  WriteFile(root_ / "src/big.bin", Incompressible(200000, 5));
+  ASSERT_EQ(RunTool({"create", Path("p.dpk"), Path("src")}).status, kPackExitOk);
+  std::string command = "ulimit -f 64; " + std::string(MARROWGATE_PACK_PROGRAM) + " extract " +
+                        Path("p.dpk") + " " + Path("out") + " 2>/dev/null";
+  EXPECT_EQ(Shell(command), 128 + 25);
+  ASSERT_TRUE(fs::exists(root_ / "out"));
+  EXPECT_TRUE(fs::is_empty(root_ / "out"));
 }
 
 // ------------------------------------------------------------ command line
