@@ -4,8 +4,10 @@
 #include <cstring>
 
 #include "package/disk_file.h"
+#include "package/layout.h"
 #include "package/tail_file.h"
 #include "platform/file_tree.h"
+#include "util/md5.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -27,6 +29,26 @@ std::string PackageName(const std::string& path) {
   if (name.size() > 259) name.resize(259);
   return name;
 }
+
+// False when the package header in `file` (a package file or window) holds
+// the digest of another key A than `keyA`.
+bool KeyAFits(VirtualFile* file, const std::string& keyA) {
+  uint8_t bytes[kPackageHeaderSize];
+  PackageHeader header;
+  bool read = file->Seek(0, 0) == 0 && file->Read(bytes, kPackageHeaderSize) == kPackageHeaderSize &&
+              DecodePackageHeader(bytes, &header);
+  file->Seek(0, 0);
+  if (!read) return true;  // opening the package reports the damage
+  Md5 md5;
+  Md5Init(&md5);
+  Md5Update(&md5, reinterpret_cast<const uint8_t*>(keyA.data()), keyA.size());
+  uint8_t digest[16];
+  Md5Final(&md5, digest);
+  return std::memcmp(digest, header.keyDigest, 16) == 0;
+}
+
+constexpr const char* kWrongKey =
+    "cannot be opened: wrong password (it was made with another key A)";
 
 }  // namespace
 
@@ -93,11 +115,21 @@ bool PackArchive::Open(const std::string& path, int mode, std::string* problem) 
     return false;
   }
   int kind = ProbePackage(file.get());
-  if (kind == 1) return Start(file.release(), mode, path, problem);
+  if (kind == 1) {
+    if (!KeyAFits(file.get(), keyA_)) {
+      *problem = kWrongKey;
+      return false;
+    }
+    return Start(file.release(), mode, path, problem);
+  }
   if (kind == 2) {
     Owned<TailFile> window(new TailFile);
     if (window->Attach(file.release(), /*ownsHost=*/true, mode) != 0) {
       *problem = "its package window cannot be read";
+      return false;
+    }
+    if (!KeyAFits(window.get(), keyA_)) {
+      *problem = kWrongKey;
       return false;
     }
     return Start(window.release(), mode, path, problem);

@@ -69,9 +69,12 @@ class Scanner {
         }
       } else if (child.kind == NodeKind::kFile) {
         if (child.size > options_.maxItemSize) {
-          Problem(childDisk + ": cannot be stored: " + std::to_string(child.size) +
-                  " bytes is larger than a package item can hold (" +
-                  std::to_string(options_.maxItemSize) + " bytes)");
+          Problem(childDisk + ": cannot be stored: " + std::to_string(child.size) + " bytes " +
+                  (child.size > kFormatMaxItemSize
+                       ? "is more than the package format allows (" +
+                             std::to_string(kFormatMaxItemSize) + " bytes)"
+                       : "is more than a package item can hold (" +
+                             std::to_string(options_.maxItemSize) + " bytes)"));
           continue;
         }
         std::unique_ptr<platform::RawFile> file =
