@@ -1,9 +1,15 @@
 #include "app/flex_update.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <string>
 
+#include "app/client_version.h"
+#include "app/own_package.h"
 #include "config/cfg_std_reader.h"
+#include "transfer/dir_copy.h"
 #include "transfer/make_sure_package.h"
 #include "util/text.h"
 
@@ -20,6 +26,7 @@ const CfgTypeInfo FlexUpdate::CFGINFO_T = {"FlexUpdate::CFGINFO_T", nullptr,
                                            FlexUpdate::CFGINFO_ROWS};
 
 // The copy engine goes before the FileManager it writes through.
+FlexUpdate::FlexUpdate() = default;
 FlexUpdate::~FlexUpdate() { copyEngine_.reset(); }
 
 int FlexUpdate::ParseCfg(VirtualFile* file) {
@@ -41,6 +48,123 @@ int FlexUpdate::OnPackage(std::string_view name) {
   const char* installDir = job_ != nullptr ? job_->szInstallDir : nullptr;
   std::string nameText(name);
   return MakeSurePackage(fileManager_.get(), installDir, notify, nameText.c_str());
+}
+
+namespace {
+
+// The run's FileManager over the job's parts (none of them owned by it).
+FileManager* NewRunFileManager(const PatchJob& job) {
+  FileManagerConfig config;
+  config.searchMode = 3;
+  config.acceptHosts = 1;
+  config.ownFileSystem = 0;
+  config.reservedFlags[0] = 0;
+  config.reservedFlags[1] = 0;
+  config.reservedFlags[2] = 1;
+  config.fileSystem = job.pFileSystem;
+  config.defaultMode = kOpenUpdate;
+  config.compressor = job.pCodec;
+  config.cipherAEnc = job.pCipherA;
+  config.cipherADec = job.pCipherB;
+  config.cipherBEnc = job.pCipherC;
+  config.cipherBDec = job.pCipherD;
+  config.blockSize = job.nBlockSize;
+  // Passwords longer than the key fields are cut to them.
+  auto copyKey = [](const char* password, int32_t length, uint8_t* key, int* keyLength) {
+    if (password == nullptr || length <= 0) return;
+    size_t n = std::min<size_t>(static_cast<size_t>(length), sizeof config.keyA);
+    std::memcpy(key, password, n);
+    *keyLength = static_cast<int>(n);
+  };
+  copyKey(job.szPassword, job.nPasswordLen, config.keyA, &config.keyALen);
+  copyKey(job.szPassword2, job.nPassword2Len, config.keyB, &config.keyBLen);
+  config.mountList = nullptr;
+  return new (std::nothrow) FileManager(config);
+}
+
+}  // namespace
+
+int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
+  try {
+    job_ = job;
+    if (job == nullptr || job->szPackageRoot == nullptr || job->szInstallDir == nullptr ||
+        job->pNotify == nullptr || job->pFileSystem == nullptr) {
+      return kRunBadJob;
+    }
+    CPackNotify* notify = job->pNotify;
+    auto releaseAll = [this]() {
+      copyEngine_.reset();
+      fileManager_.reset();
+    };
+
+    fileManager_.reset(NewRunFileManager(*job));
+    if (!fileManager_) return kRunNoMemory;
+    fileManager_->SetPackageMode(job->szPackageRoot, kOpenRead);
+    if (!ownProgram_.empty()) {
+      MountOwnPackage(fileManager_.get(), ownProgram_);
+    } else if (job->pFileSystem->Exists(job->szPackageRoot) &&
+               !job->pFileSystem->IsFolder(job->szPackageRoot)) {
+      fileManager_->OpenPackage(job->szPackageRoot, "", kOpenRead);
+    }
+
+    std::string cfgPath = std::string(job->szPackageRoot) + "/" + kCfgFileName;
+    Owned<VirtualFile> cfgFile(fileManager_->Open(cfgPath.c_str(), kOpenRead));
+    if (cfgFile) {
+      int rc = ParseCfg(cfgFile.get());
+      cfgFile.reset();
+      if (rc != 0) {
+        releaseAll();
+        notify->cb_INFO(0, FormatText(kTextParseCfgError, cfgPath.c_str(), rc).c_str());
+        return rc - kRunCfgOffset;
+      }
+      const char* installed = job->pszClientVersion != nullptr ? job->pszClientVersion : "";
+      if (IsVersionLower(installed, szValidityStr)) {
+        releaseAll();
+        notify->cb_ERROR(kNotifyVersionTooLow,
+                         FormatText(kTextNeedClientVersion, szValidityStr, installed).c_str());
+        return kRunVersionTooLow;
+      }
+    }
+
+    std::string sourceDir = std::string(job->szPackageRoot) + "/" + szUpdateDir;
+    copyEngine_.reset(CreateDirCopy(kDelayedDirCopy, delayedNames));
+    if (!copyEngine_) {
+      releaseAll();
+      return kRunNoMemory;
+    }
+    DIRCP_PARAM_T params;
+    params.pSrcFM = fileManager_.get();
+    params.pDstFM = fileManager_.get();
+    params.szSrcDir = sourceDir.c_str();
+    params.szDstDir = job->szInstallDir;
+    params.nCutTail = job->nCutTail;
+    params.szDstSuffix = job->szDstSuffix;
+    params.pNotify = notify;
+    params.pStatSink = job->pStatSink;
+    params.nBufSize = job->nBufSize;
+    params.byFlags = job->byFlags;
+    params.byStatMode = job->byStatMode;
+    params.szStop = job->szStop;
+    params.ppszExcludeNames = job->ppszExcludeNames;
+    params.szExcludeSuffixes = job->szExcludeSuffixes;
+    int32_t result;
+    try {
+      result = copyEngine_->DoIt(params);
+    } catch (int thrown) {
+      releaseAll();
+      return thrown;
+    }
+    releaseAll();
+    return result;
+  } catch (int thrown) {
+    copyEngine_.reset();
+    fileManager_.reset();
+    return thrown;
+  } catch (...) {
+    copyEngine_.reset();
+    fileManager_.reset();
+    return kRunFailed;
+  }
 }
 
 }  // namespace marrowgate

@@ -27,20 +27,34 @@
 #define MARROWGATE_APP_FLEX_UPDATE_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/patch_job.h"
 #include "config/cfg_record.h"
 #include "package/file_manager.h"
 #include "package/virtual_file.h"
-#include "transfer/dir_copy.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
 
+class dircp;  // transfer/dir_copy.h
+
 // Texts and codes of ParseCfg.
 inline constexpr char kTextCanNotAnalyzeCfg[] = "Can not analyze cfgfile rst:%d %s%s";
 constexpr int32_t kNotifyCfgError = -1000;
+
+// Texts and codes of Run.
+inline constexpr char kTextParseCfgError[] = "ParseCfg %s err:%d";
+inline constexpr char kTextNeedClientVersion[] = "Need Client Version: %s, Current: %s";
+inline constexpr char kCfgFileName[] = "cfg.txt";
+constexpr int32_t kNotifyVersionTooLow = -5;
+constexpr int32_t kRunCfgOffset = 10000;
+constexpr int32_t kRunVersionTooLow = -10100;
+constexpr int32_t kRunBadJob = -10200;
+constexpr int32_t kRunNoMemory = -10201;
+constexpr int32_t kRunFailed = -10202;
 
 // Block name of the record in "cfg.txt".
 inline constexpr char kUpdateBlockName[] = "UPDATE";
@@ -54,10 +68,10 @@ class FlexUpdate : public CfgRecord {
   static const CfgFieldInfo CFGINFO_ROWS[];
   static const CfgTypeInfo CFGINFO_T;
 
-  FlexUpdate() = default;
+  FlexUpdate();
   FlexUpdate(const FlexUpdate&) = delete;
   FlexUpdate& operator=(const FlexUpdate&) = delete;
-  ~FlexUpdate() override;
+  ~FlexUpdate() override;  // in flex_update.cc, where dircp is complete
 
   const CfgTypeInfo* GetTypeInfo() const override { return &CFGINFO_T; }
 
@@ -86,10 +100,34 @@ class FlexUpdate : public CfgRecord {
   char szUpdateDir[kUpdateDirSize] = "update";
   char szValidityStr[kValiditySize] = {};
 
-  // FlexUpdate::Run(PatchJob*), the patch run itself, goes here; it uses
-  // the members below.
+  // The program file that carries the package (optional): Run mounts its
+  // package under the package root whatever the file's extension. Without
+  // it, the FileManager finds "<szPackageRoot>.dpk" or ".exe", or a file
+  // at szPackageRoot itself (a program without an extension).
+  void SetOwnProgram(std::string modulePath) { ownProgram_ = std::move(modulePath); }
+
+  // The patch run over `job` (borrowed for the call; the run's own
+  // FileManager and copy engine live for the call only):
+  //  1. a FileManager over the job's file system, codec, ciphers and
+  //     passwords (packages first, then disk; hosts accepted; packages
+  //     opened for update), the package at szPackageRoot opened read-only;
+  //  2. "<szPackageRoot>/cfg.txt", when it opens, is parsed (PACKAGE lines
+  //     run meanwhile). A failed parse sends cb_INFO(0, "ParseCfg <path>
+  //     err:<rc>") and gives rc - 10000 (-10001); an installed version below
+  //     szValidityStr sends cb_ERROR(-5, "Need Client Version: <required>,
+  //     Current: <installed>") and gives -10100. Without "cfg.txt" the
+  //     defaults hold and no version is compared;
+  //  3. the delayed copy engine (held-back names `delayedNames`, may be
+  //     null) copies "<szPackageRoot>/<szUpdateDir>" into szInstallDir with
+  //     the job's copy settings; its result is the run's (0 or negative).
+  // A job without a package root, install folder or sink gives
+  // kRunBadJob; no FileManager or engine, kRunNoMemory. Nothing thrown
+  // inside leaves the call: an integer thrown is returned as the result,
+  // anything else gives kRunFailed.
+  int Run(PatchJob* job, const char* const* delayedNames = nullptr);
 
  private:
+  std::string ownProgram_;
   PatchJob* job_ = nullptr;           // borrowed for the run
   Owned<FileManager> fileManager_;    // the run's FileManager; null until set
   Owned<dircp> copyEngine_;           // the run's copy engine; null until made

@@ -81,6 +81,8 @@ int EntryFile::Open(int mode, uint32_t* firstBlock) {
 int EntryFile::Close() {
   if (!opened_ || !dirty_) return 0;
   if (IsReadOnlyMode(mode_)) return -1;
+  BlockLink firstLink;
+  if (!LoadLink(first_, &firstLink) || firstLink.prev != 0) return -2;
   uint8_t bytes[kEntryHeaderSize];
   EncodeEntryHeader(entry_, bytes);
   if (!store_->WriteAt(BlockOffset(first_) + kBlockLinkSize, bytes, sizeof(bytes))) return -3;
@@ -101,14 +103,28 @@ bool EntryFile::GoTo(uint32_t index) {
   uint32_t block;
   uint32_t at;
   BlockLink link;
-  if (currentIndex_ != kNoBlock && index > currentIndex_) {
+  if (index == 0 || currentIndex_ == kNoBlock) {
+    block = first_;
+    at = 0;
+    if (!LoadLink(first_, &link) || link.prev != 0) {
+      currentIndex_ = kNoBlock;
+      return false;
+    }
+  } else {
     block = currentBlock_;
     at = currentIndex_;
     link = currentLink_;
-  } else {
-    block = first_;
-    at = 0;
-    if (!LoadLink(first_, &link)) return false;
+  }
+  // Backward along the prev links: each block must name the one it came
+  // from as its successor.
+  while (at > index) {
+    const uint32_t prev = link.prev;
+    if (!LoadLink(prev, &link) || link.next != block) {
+      currentIndex_ = kNoBlock;
+      return false;
+    }
+    block = prev;
+    --at;
   }
   while (at < index) {
     const uint32_t next = link.next;
@@ -123,6 +139,10 @@ bool EntryFile::GoTo(uint32_t index) {
   currentIndex_ = index;
   currentLink_ = link;
   return true;
+}
+
+uint32_t EntryFile::IndexOf(uint32_t position) const {
+  return MapItemPosition(position, entry_.size, store_->BlockSize()).index;
 }
 
 int32_t EntryFile::Read(void* buffer, int32_t n) {
@@ -218,17 +238,28 @@ int EntryFile::GrowTo(uint64_t newSize) {
 }
 
 int32_t EntryFile::Seek(int64_t offset, int origin) {
-  if (!opened_) return -1;
+  if (!opened_) return origin == 1 ? -1 : origin == 2 ? -2 : -3;
+  // Reach the block the origin names: the current one, the last one, or
+  // the first one.
   int64_t base = 0;
-  if (origin == 1) base = position_;
-  else if (origin == 2) base = entry_.size;
+  if (origin == 1) {
+    base = position_;
+    if (!GoTo(IndexOf(position_))) return -1;
+  } else if (origin == 2) {
+    base = entry_.size;
+    if (!GoTo(IndexOf(entry_.size))) return -2;
+  } else {
+    if (!GoTo(0)) return -3;
+  }
   // base lies in 0 .. 2^32: only a huge positive offset can overflow.
   int64_t target = offset > INT64_MAX - base ? INT64_MAX : base + offset;
   if (target < 0) target = 0;
   if (target <= static_cast<int64_t>(entry_.size)) {
+    if (!GoTo(IndexOf(static_cast<uint32_t>(target)))) return -21;
     position_ = static_cast<uint32_t>(target);
     return 0;
   }
+  if (!GoTo(IndexOf(entry_.size))) return -21;
   if (IsReadOnlyMode(mode_)) {
     position_ = entry_.size;
     return 0;

@@ -50,8 +50,10 @@ class EntryFile : public VirtualFile {
   // unreadable or implausible EntryHeader). A writable mode on a read-only
   // store: -1. Any mode outside 1..4: -100.
   int Open(int mode, uint32_t* firstBlock);
-  // Rewrites the EntryHeader when written: 0, -1 read-only, -2/-3 failure.
-  // Also done on destruction (a failure then goes to ReportFailure).
+  // Rewrites the EntryHeader when written: 0; -1 read-only; -2 the first
+  // block cannot be reached (or no longer starts a chain); -3 the write
+  // failed. Also done on destruction (a failure then goes to
+  // ReportFailure).
   int Close();
   // Grows the item by d bytes (allocating blocks); position unchanged.
   int Extend(uint32_t d);
@@ -65,8 +67,13 @@ class EntryFile : public VirtualFile {
   // Read-only modes return the mode; otherwise 0 means now.
   int32_t SetTime(int32_t seconds) override;
   int32_t Read(void* buffer, int32_t n) override;
-  // A negative target becomes 0. Past the end: read-only modes stop at
-  // the end, writable modes grow the item to the target.
+  // Origin 1 counts from the position, 2 from the end, anything else from
+  // 0. Walks the chain to the target's block, so a broken chain shows
+  // here: -1, -2, -3 when the block of the origin (current, last, first)
+  // cannot be reached, -21 when the chain breaks on the way to the target
+  // or to the last block. A negative target becomes 0. Past the end:
+  // read-only modes stop at the end, writable modes grow the item to the
+  // target (-31 no block or too large, -32/-33 a link write failed).
   int32_t Seek(int64_t offset, int origin) override;
   bool AtEnd() override { return position_ >= entry_.size; }
   int64_t Tell() override { return position_; }
@@ -80,9 +87,12 @@ class EntryFile : public VirtualFile {
   ~EntryFile() override;
 
  private:
-  // Makes chain block `index` current (walking from the current block or
-  // from the first). False when the chain is broken.
+  // Makes chain block `index` current, walking the links from the current
+  // block (backward or forward) or from the first. False when the chain is
+  // broken.
   bool GoTo(uint32_t index);
+  // The chain index of the block holding item position `position`.
+  uint32_t IndexOf(uint32_t position) const;
   bool LoadLink(uint32_t block, BlockLink* link);
   bool StoreLink(uint32_t block, const BlockLink& link);
   bool ValidBlock(uint32_t block) const { return block >= 1 && block < store_->BlockCount(); }

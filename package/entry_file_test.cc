@@ -170,5 +170,98 @@ TEST_F(EntryFileTest, RefusesBrokenChains) {
   }
 }
 
+// A 3000-byte item in blocks 1, 2, 3 whose links a test then breaks.
+class EntryFileChainTest : public EntryFileTest {
+ protected:
+  void SetUp() override {
+    Owned<EntryFile> entry = Create(&first_);
+    ASSERT_EQ(3000, entry->Write(TextBytes(3000).data(), 3000));
+  }
+  Owned<EntryFile> OpenEntry(int mode) {
+    Owned<EntryFile> entry(new EntryFile(&store_));
+    uint32_t first = first_;
+    EXPECT_EQ(0, entry->Open(mode, &first));
+    return entry;
+  }
+  void SetLink(uint32_t block, BlockLink link) {
+    EncodeBlockLink(link, bytes_.data() + block * kBlock);
+  }
+
+  uint32_t first_ = 0;
+};
+
+TEST_F(EntryFileChainTest, SeekFromTheCurrentBlockNeedsItReachable) {
+  Owned<EntryFile> entry = OpenEntry(kOpenRead);
+  std::vector<uint8_t> buffer(992);
+  ASSERT_EQ(992, entry->Read(buffer.data(), 992));  // position 992 lies in block 2
+  SetLink(2, BlockLink{7, 3});
+  EXPECT_EQ(-1, entry->Seek(0, 1));
+  EXPECT_EQ(-1, entry->Seek(-5, 1));
+}
+
+TEST_F(EntryFileChainTest, SeekFromTheEndNeedsTheLastBlockReachable) {
+  Owned<EntryFile> entry = OpenEntry(kOpenRead);
+  SetLink(3, BlockLink{1, 0});  // the last block does not follow block 2
+  EXPECT_EQ(-2, entry->Seek(0, 2));
+  EXPECT_EQ(-2, entry->Seek(-10, 2));
+}
+
+TEST_F(EntryFileChainTest, SeekFromTheStartNeedsTheFirstBlock) {
+  Owned<EntryFile> entry = OpenEntry(kOpenRead);
+  ASSERT_EQ(0, entry->Seek(0, 2));  // now at the last block
+  SetLink(1, BlockLink{5, 2});      // no longer a chain start
+  EXPECT_EQ(-3, entry->Seek(10, 0));
+}
+
+TEST_F(EntryFileChainTest, SeekWalksToTheTargetBothWays) {
+  {
+    // Forward: block 3 does not name block 2 as its predecessor.
+    Owned<EntryFile> entry = OpenEntry(kOpenRead);
+    SetLink(3, BlockLink{1, 0});
+    EXPECT_EQ(0, entry->Seek(1500, 0));  // block 2 is fine
+    EXPECT_EQ(-21, entry->Seek(2500, 0));
+    EXPECT_EQ(-21, entry->Seek(5000, 0));  // past the end: the last block
+  }
+  SetLink(3, BlockLink{2, 0});
+  {
+    // Backward from the last block: block 2 does not lead on to block 3.
+    Owned<EntryFile> entry = OpenEntry(kOpenRead);
+    ASSERT_EQ(0, entry->Seek(0, 2));
+    SetLink(2, BlockLink{1, 9});
+    EXPECT_EQ(-21, entry->Seek(-1500, 2));
+    EXPECT_EQ(0, entry->Seek(10, 0));  // the first block is reached directly
+    EXPECT_EQ(entry->Tell(), 10);
+  }
+  SetLink(2, BlockLink{1, 3});
+  {
+    // An intact chain: every position reads its own byte, walking either way.
+    const std::vector<uint8_t> data = TextBytes(3000);
+    Owned<EntryFile> entry = OpenEntry(kOpenRead);
+    for (int64_t at : {2999, 1500, 10, 2500, 991, 992, 0}) {
+      ASSERT_EQ(0, entry->Seek(at, 0)) << at;
+      uint8_t byte = 0;
+      ASSERT_EQ(1, entry->Read(&byte, 1)) << at;
+      EXPECT_EQ(byte, data[at]) << at;
+    }
+  }
+}
+
+TEST_F(EntryFileChainTest, GrowingPastTheEndNeedsTheLastBlock) {
+  Owned<EntryFile> entry = OpenEntry(kOpenUpdate);
+  SetLink(3, BlockLink{1, 0});
+  EXPECT_EQ(-21, entry->Seek(4000, 0));
+  EXPECT_EQ(entry->Size(), 3000);
+}
+
+TEST_F(EntryFileChainTest, CloseNeedsTheFirstBlock) {
+  Owned<EntryFile> entry = OpenEntry(kOpenUpdate);
+  ASSERT_EQ(0, entry->SetTime(1234));
+  SetLink(1, BlockLink{4, 2});
+  EXPECT_EQ(-2, entry->Close());
+  SetLink(1, BlockLink{0, 2});
+  EXPECT_EQ(0, entry->Close());
+  EXPECT_EQ(HeaderOf(1).time, 1234u);
+}
+
 }  // namespace
 }  // namespace marrowgate

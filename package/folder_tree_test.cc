@@ -58,12 +58,19 @@ TEST(NamePoolTest, NamesDifferingOnlyInCaseAreStoredApart) {
 
 TEST(NamePoolTest, LoadScansNamesAndTerminatesTheLastOne) {
   NamePool pool;
-  pool.Load({'a', 0, 'B', 0, 'B', 0, 'c'});  // "B" repeats; "c" unterminated
-  EXPECT_EQ(pool.bytes().size(), 8u);
+  EXPECT_TRUE(pool.Load({'a', 0, 'B', 0, 'c'}));  // "c" unterminated
+  EXPECT_EQ(pool.bytes().size(), 6u);
   EXPECT_EQ(pool.bytes().back(), 0);
   EXPECT_EQ(pool.name_count(), 3u);
   EXPECT_EQ(pool.Find("B"), 2);
-  EXPECT_EQ(pool.Find("c"), 6);
+  EXPECT_EQ(pool.Find("c"), 4);
+  // A name the pool holds twice is refused; names differing only in case
+  // are two names.
+  NamePool twice;
+  EXPECT_FALSE(twice.Load({'a', 0, 'B', 0, 'B', 0}));
+  NamePool cased;
+  EXPECT_TRUE(cased.Load({'a', 0, 'B', 0, 'b', 0}));
+  EXPECT_EQ(cased.Find("b"), 4);
   // Many names: the set grows through several primes and stays correct.
   NamePool big;
   bool added = false;

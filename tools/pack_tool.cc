@@ -178,8 +178,9 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
   return {};
 }
 
-// Reads one item whole: its content into `sink` (may be null) while its
-// MD5 is compared with the stored digest.
+// Reads one item whole, handing its content to `sink`, and compares its
+// MD5 with the stored digest (the item's own check at the end of a full
+// read, and this one, which does not depend on it).
 template <typename Sink>
 ItemResult ReadCheckedItem(Package* package, const std::string& inner,
                            std::vector<uint8_t>* buffer, uint32_t* time, Sink sink) {
@@ -189,15 +190,18 @@ ItemResult ReadCheckedItem(Package* package, const std::string& inner,
   buffer->resize(kChunk);
   Md5 md5;
   Md5Init(&md5);
+  uint8_t computed[16], stored[16];
   for (;;) {
     int32_t n = item->Read(buffer->data(), static_cast<int32_t>(buffer->size()));
+    if (n == kSealDigestMismatch && item->Digest(stored) == 0)
+      return Failed(inner + ": damaged: its content does not match the stored MD5 (stored " +
+                    Hex(stored, 16) + ")");
     if (n < 0) return Failed(inner + ": cannot be read: the item is damaged");
     if (n == 0) break;
     Md5Update(&md5, buffer->data(), static_cast<size_t>(n));
     ItemResult written = sink(buffer->data(), static_cast<size_t>(n));
     if (!written.ok()) return written;
   }
-  uint8_t computed[16], stored[16];
   Md5Final(&md5, computed);
   if (item->Digest(stored) != 0) return Failed(inner + ": cannot be read: the item is damaged");
   if (std::memcmp(computed, stored, 16) != 0)

@@ -362,7 +362,7 @@ TEST_F(PackSourceTest, SigintDuringCreateRemovesThePartialFile) {
                        Path("src") + " & pid=$!; n=0; while [ ! -e " + partial +
                        " ] && [ $n -lt 2000 ]; do sleep 0.005; n=$((n+1)); done; "
                        "kill -INT $pid; wait $pid; exit $?";
-  EXPECT_EQ(Shell("set -m; " + script), 128 + 2);
+  EXPECT_EQ(Shell(script), 128 + 2);
   EXPECT_FALSE(fs::exists(partial));
   EXPECT_EQ(ReadFile(root_ / "p.dpk"), "the old package");
 }

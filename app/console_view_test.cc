@@ -1,0 +1,86 @@
+#include "app/console_view.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace marrowgate {
+namespace {
+
+struct Captured {
+  std::string out, err;
+  ConsoleView View(bool terminal) {
+    return ConsoleView([this](const std::string& t) { out += t; },
+                       [this](const std::string& t) { err += t; }, terminal);
+  }
+};
+
+TEST(ConsoleViewTest, StatusAndTitleAreLinesOnceEach) {
+  Captured io;
+  {
+    ConsoleView view = io.View(false);
+    view.SetTitle("Patch");
+    view.SetTitle("Patch");
+    view.SetControlText(kControlStatus, "Patching");
+    view.SetControlText(kControlStatus, "Patching");  // unchanged: no line
+    view.SetControlText(kControlInstallPath, "/games/x");  // not shown
+    view.SetControlText(kControlStart, "Close");           // not shown
+    view.SetControlText(kControlStatus, "");               // empty: no line
+    view.SetControlText(kControlStatus, "Done");
+  }
+  EXPECT_EQ(io.out, "== Patch\nPatching\nDone\n");
+  EXPECT_EQ(io.err, "");
+}
+
+TEST(ConsoleViewTest, MessageBoxesGoToStandardErrorWithCaption) {
+  Captured io;
+  ConsoleView view = io.View(false);
+  view.MessageBox("no folder", "");  // no title yet
+  view.SetTitle("Patch");
+  view.MessageBox("too old", "");    // the title stands in
+  view.MessageBox("Can not open a", "Open error");
+  EXPECT_EQ(io.err, "marrowgate: no folder\nPatch: too old\nOpen error: Can not open a\n");
+}
+
+TEST(ConsoleViewTest, PlainProgressPrintsEachNewPercentage) {
+  Captured io;
+  ConsoleView view = io.View(false);
+  view.SetProgressRange(0, 4);
+  view.SetProgressStep(1);
+  view.SetProgressPosition(1);
+  for (int i = 0; i < 5; ++i) view.StepProgress();  // the last one stays at 100
+  EXPECT_EQ(io.err,
+            "progress 0%\nprogress 25%\nprogress 50%\nprogress 75%\nprogress 100%\n");
+  EXPECT_EQ(view.percent(), 100);
+}
+
+TEST(ConsoleViewTest, TerminalBarIsRedrawnInPlaceAndEndedByALine) {
+  Captured io;
+  {
+    ConsoleView view = io.View(true);
+    view.SetProgressRange(0, 2);
+    view.SetProgressStep(1);
+    view.StepProgress();
+    view.MessageBox("boom", "Error");
+    view.StepProgress();
+  }
+  std::string bar0 = "\r[" + std::string(30, '-') + "]   0% 0/2";
+  std::string bar1 = "\r[" + std::string(15, '#') + std::string(15, '-') + "]  50% 1/2";
+  std::string bar2 = "\r[" + std::string(30, '#') + "] 100% 2/2";
+  EXPECT_EQ(io.err, bar0 + bar1 + "\nError: boom\n" + bar2 + "\n");
+}
+
+TEST(ConsoleViewTest, EmptyRangeAndNoPicker) {
+  Captured io;
+  ConsoleView view = io.View(false);
+  view.SetProgressRange(0, 0);
+  view.StepProgress();
+  EXPECT_EQ(view.percent(), 0);
+  EXPECT_FALSE(view.PickFolder("Pick", "/").has_value());
+  EXPECT_FALSE(view.close_requested());
+  view.CloseAsOk();
+  EXPECT_TRUE(view.close_requested());
+}
+
+}  // namespace
+}  // namespace marrowgate

@@ -1,0 +1,60 @@
+#include "app/dialog_pack_notify.h"
+
+#include "app/patcher_dialog.h"
+#include "platform/env.h"
+#include "transfer/stat_dir.h"
+#include "util/text.h"
+
+namespace marrowgate {
+
+int32_t DialogPackNotify::CaptionMessageOf(int32_t code) {
+  if (code == 0) return 0;
+  if (code >= -5 && code <= -1) return kMessageCopyErrorFirst - 1 - code;
+  if (code == kNotifyStopRequest) return kMessageCopyStopped;
+  return kMessageCopyOtherError;
+}
+
+void DialogPackNotify::ShowUnder(int32_t number, const char* text) {
+  ParentLink* link = dialog_->parent_link();
+  if (link->IsInteractive()) {
+    dialog_->view()->MessageBox(text != nullptr ? text : "", dialog_->MessageText(number));
+  } else if (number != kMessageReadOnlyCaption) {
+    link->NotifyParent(number, dialog_->MessageText(number));
+  }
+}
+
+int32_t DialogPackNotify::cb_FILEEND() {
+  dialog_->parent_link()->StepParentProgress(0);
+  dialog_->view()->DispatchPendingEvents();
+  dialog_->view()->StepProgress();
+  return 0;
+}
+
+int32_t DialogPackNotify::cb_READONLY(const char* source) {
+  if (dialog_->parent_link()->IsInteractive()) ShowUnder(kMessageReadOnlyCaption, source);
+  return 0;
+}
+
+int32_t DialogPackNotify::cb_ERROR(int32_t code, const char* text) {
+  int32_t number = CaptionMessageOf(code);
+  if (number == 0) return 0;
+  ShowUnder(number, text);
+  return code == kNotifyStopRequest ? -1 : 0;
+}
+
+int32_t DialogPackNotify::cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) {
+  if (stat == nullptr) return 0;
+  int32_t total = stat->nTotalFile;
+  PatcherView* view = dialog_->view();
+  view->SetProgressRange(0, total);
+  view->SetProgressStep(1);
+  view->SetProgressPosition(dialog_->skip_counts());
+  platform::DebugOutput(FormatText(kTextSourceStatDebug, "CPackNotify::cb_SRCDIRSTAT", total,
+                                   static_cast<int>(dialog_->skip_counts()))
+                            .c_str());
+  // A count of 0 would be taken as a step, not as a total.
+  if (total > 0) dialog_->parent_link()->StepParentProgress(total);
+  return 0;
+}
+
+}  // namespace marrowgate

@@ -1,0 +1,62 @@
+// DialogPackNotify: the patch run's CPackNotify sink, over the dialog.
+//
+//   cb_FILEEND     steps the launcher's progress (StepParentProgress(0)),
+//                  dispatches the view's pending events, steps the bar;
+//   cb_SRCDIRSTAT  bar range 0..nTotalFile, step 1, position at the skip
+//                  count; the launcher's progress total becomes nTotalFile;
+//                  a debug line "marrowgate,test,in CPackNotify::
+//                  cb_SRCDIRSTAT,nTotalFile=N,m_skipCounts=M";
+//   cb_READONLY    interactive: a box with the path under message 300;
+//   cb_ERROR       code 0: nothing; -1..-5: shown under message 301..305;
+//                  -100: shown under message 306 and answered -1 (stop);
+//                  any other code: shown under message 307;
+//   everything else answers 0 and shows nothing.
+// To show a text under message N: interactive, a box with the text and
+// message N as caption; otherwise the launcher gets message N's own text
+// (never for message 300).
+#ifndef MARROWGATE_APP_DIALOG_PACK_NOTIFY_H_
+#define MARROWGATE_APP_DIALOG_PACK_NOTIFY_H_
+
+#include <cstdint>
+#include <string>
+
+#include "transfer/pack_notify.h"
+
+namespace marrowgate {
+
+class PatcherDialog;
+
+// Message numbers of the copy's boxes.
+constexpr int32_t kMessageReadOnlyCaption = 300;
+constexpr int32_t kMessageCopyErrorFirst = 301;  // codes -1 .. -5
+constexpr int32_t kMessageCopyStopped = 306;     // code -100
+constexpr int32_t kMessageCopyOtherError = 307;
+constexpr int32_t kNotifyStopRequest = -100;
+
+inline constexpr char kTextSourceStatDebug[] =
+    "marrowgate,test,in %s,nTotalFile=%d,m_skipCounts=%d";
+
+class DialogPackNotify : public CPackNotify {
+ public:
+  // `dialog` is borrowed for the run.
+  explicit DialogPackNotify(PatcherDialog* dialog) : dialog_(dialog) {}
+
+  // Lives on the run's stack: Release does nothing.
+  int32_t Release() override { return 0; }
+  int32_t cb_FILEEND() override;
+  int32_t cb_READONLY(const char* source) override;
+  int32_t cb_ERROR(int32_t code, const char* text) override;
+  int32_t cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) override;
+
+  // The message whose text captions copy error `code` (0 for code 0).
+  static int32_t CaptionMessageOf(int32_t code);
+
+ private:
+  void ShowUnder(int32_t number, const char* text);
+
+  PatcherDialog* dialog_;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_APP_DIALOG_PACK_NOTIFY_H_

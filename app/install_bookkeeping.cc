@@ -1,0 +1,250 @@
+#include "app/install_bookkeeping.h"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "platform/env.h"
+#include "transfer/delete_tree.h"
+#include "util/releaser.h"
+#include "util/safe_path.h"
+
+namespace marrowgate {
+namespace {
+
+bool IsScanSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Scans `line` as "%d%s". True when both fields were read.
+bool ScanNumberAndWord(std::string_view line, int64_t* number, std::string_view* word) {
+  size_t at = 0;
+  while (at < line.size() && IsScanSpace(line[at])) ++at;
+  bool negative = false;
+  if (at < line.size() && (line[at] == '+' || line[at] == '-')) {
+    negative = line[at] == '-';
+    ++at;
+  }
+  size_t digits = at;
+  int64_t value = 0;
+  for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+    if (value < std::numeric_limits<int32_t>::max()) value = value * 10 + (line[at] - '0');
+  }
+  if (at == digits) return false;
+  while (at < line.size() && IsScanSpace(line[at])) ++at;
+  size_t wordStart = at;
+  while (at < line.size() && !IsScanSpace(line[at])) ++at;
+  if (at == wordStart) return false;
+  *number = negative ? -value : value;
+  *word = line.substr(wordStart, at - wordStart);
+  return true;
+}
+
+// Reads one whole line (line end included) through pieces of the file
+// reader. False at the end of the file. A line longer than `maxLength`
+// is read to its end but reported through *tooLong with only its start.
+bool ReadWholeLine(VirtualFile* file, size_t maxLength, std::string* line, bool* tooLong) {
+  line->clear();
+  *tooLong = false;
+  char piece[1024];
+  bool any = false;
+  for (;;) {
+    int32_t got = file->ReadLine(piece, static_cast<int32_t>(sizeof(piece)));
+    if (got <= 0) break;
+    any = true;
+    if (line->size() + static_cast<size_t>(got) > maxLength) {
+      *tooLong = true;
+    } else {
+      line->append(piece, static_cast<size_t>(got));
+    }
+    if (piece[got - 1] == '\n') break;
+  }
+  return any;
+}
+
+// The relative path a delete-list line names, with '/' separators, no
+// repeated or trailing separator; false when the line would reach outside
+// the install folder (absolute, a drive, a "." or ".." component) or names
+// nothing.
+bool ContainedDeletePath(std::string_view line, std::string* out) {
+  std::string path;
+  for (char c : line) {
+    char separator = c == '\\' ? '/' : c;
+    if (separator == '/' && !path.empty() && path.back() == '/') continue;
+    path.push_back(separator);
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (!IsContainedRelativePath(path)) return false;
+  *out = std::move(path);
+  return true;
+}
+
+void Debug(const std::string& text) { platform::DebugOutput(text.c_str()); }
+
+constexpr size_t kMaxListLine = 64 * 1024;
+constexpr int64_t kMaxVersionFileScan = 1024 * 1024;
+
+}  // namespace
+
+std::string VersionFromText(std::string_view content) {
+  // Lines as the file reader gives them: at most 254 bytes, ending after
+  // '\n'; each is a C text, so it ends at a NUL byte.
+  size_t at = 0;
+  while (at < content.size()) {
+    size_t end = std::min(content.size(), at + 254);
+    size_t newline = content.find('\n', at);
+    if (newline != std::string_view::npos && newline < end) end = newline + 1;
+    std::string_view line = content.substr(at, end - at);
+    line = line.substr(0, line.find('\0'));
+    int64_t number = 0;
+    std::string_view word;
+    if (ScanNumberAndWord(line, &number, &word) && number == 1 && word.front() != '.') {
+      return std::string(word.substr(0, kMaxClientVersion));
+    }
+    at = end;
+  }
+  std::string_view raw = content.substr(0, kMaxClientVersion);
+  return std::string(raw.substr(0, raw.find('\0')));
+}
+
+bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view installDir,
+                          MessageSink* messages, std::string* version) {
+  version->clear();
+  Owned<FileManager> fileManager(CreateFileManager(options));
+  if (fileManager == nullptr) {
+    messages->ShowMessageById(kMessageNoVersionFileManager);
+    return false;
+  }
+  std::string path = std::string(installDir) + kVersionFilePath;
+  Owned<VirtualFile> file(fileManager->Open(path.c_str(), kOpenRead));
+  if (file == nullptr) {
+    messages->ShowMessageById(kMessageVersionFileMissing);
+    return false;
+  }
+  std::string content;
+  char buffer[4096];
+  for (;;) {
+    int32_t got = file->Read(buffer, static_cast<int32_t>(sizeof(buffer)));
+    if (got <= 0) break;
+    content.append(buffer, static_cast<size_t>(got));
+    if (static_cast<int64_t>(content.size()) >= kMaxVersionFileScan) break;
+  }
+  *version = VersionFromText(content);
+  if (version->size() >= kMinClientVersion && version->size() <= kMaxClientVersion) return true;
+  messages->ShowMessageText(kMessageVersionUnusable,
+                            messages->MessageText(kMessageVersionUnusable) + *version);
+  return false;
+}
+
+int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
+                    MessageSink* messages) {
+  const std::string dir(installDir);
+  Owned<FileManager> fileManager(CreateFileManager(options));
+  if (fileManager == nullptr) {
+    messages->ShowMessageById(kMessageNoListFileManager);
+    return kMessageNoListFileManager;
+  }
+
+  // 1. The local file list. Without an install folder every path below
+  // would be rooted at the top of the disk: treated as a missing list.
+  FileTable table;
+  const std::string listPath = dir + kLocalFileListPath;
+  {
+    Owned<VirtualFile> list(dir.empty() ? nullptr
+                                        : fileManager->Open(listPath.c_str(), kOpenRead));
+    FileListResult read = list == nullptr ? kFileListReadFailed
+                                          : ReadLocalFileList(list.get(), &table);
+    if (read != kFileListOk) {
+      if (read == kFileListDamaged) {
+        Debug("marrowgate, damaged local file list left as it is: " + listPath + "\n");
+      }
+      fileManager.reset();
+      messages->ShowMessageText(kMessageLocalListUnreadable,
+                                messages->MessageText(kMessageLocalListUnreadable));
+      return kMessageLocalListUnreadable;
+    }
+  }
+
+  // 2. The new-file list.
+  const std::string newListPath = dir + kNewFileListPath;
+  {
+    Owned<VirtualFile> newList(fileManager->Open(newListPath.c_str(), kOpenRead));
+    if (newList == nullptr) {
+      messages->ShowMessageText(kMessageNewListUnreadable,
+                                messages->MessageText(kMessageNewListUnreadable));
+      return kMessageNewListUnreadable;
+    }
+    std::string line;
+    bool tooLong = false;
+    while (ReadWholeLine(newList.get(), kMaxListLine, &line, &tooLong)) {
+      std::string name(Trim(line));
+      if (name.empty() && !tooLong) continue;
+      std::string path = dir + "/" + name;
+      FileRecord record;
+      bool recorded = false;
+      if (!tooLong && name.size() <= kMaxFileListName) {
+        Owned<VirtualFile> file(fileManager->Open(path.c_str(), kOpenRead));
+        if (file != nullptr) {
+          int32_t size = file->Size();
+          if (size >= 0 && file->Digest(record.digest.data()) == 0) {
+            record.size = static_cast<uint32_t>(size);
+            recorded = true;
+          }
+        }
+      }
+      if (!recorded) {
+        messages->ShowMessageText(kMessageNewFileUnreadable,
+                                  messages->MessageText(kMessageNewFileUnreadable) + path);
+        continue;
+      }
+      table.insert_or_assign(std::move(name), record);
+    }
+  }
+
+  // 3. The delete list.
+  {
+    Owned<VirtualFile> deleteList(fileManager->Open((dir + kDeleteListPath).c_str(), kOpenRead));
+    std::string line;
+    bool tooLong = false;
+    while (deleteList != nullptr && ReadWholeLine(deleteList.get(), kMaxListLine, &line, &tooLong)) {
+      std::string_view name = Trim(line);
+      if (name.empty() && !tooLong) continue;
+      std::string relative;
+      if (tooLong || !ContainedDeletePath(name, &relative)) {
+        Debug("marrowgate, delete line refused (outside the install folder): " +
+              std::string(name) + "\n");
+        continue;
+      }
+      std::string path = dir + "/" + relative;
+      Debug("orb5k," + path + "\n");
+      DeleteTree(fileManager.get(), path.c_str());
+      for (auto entry = table.begin(); entry != table.end();) {
+        if (entry->first.compare(0, name.size(), name) == 0) {
+          entry = table.erase(entry);
+        } else {
+          ++entry;
+        }
+      }
+    }
+  }
+
+  // 4. The new local file list replaces the old one whole, or not at all.
+  if (!WriteLocalFileList(fileManager.get(), listPath, table)) {
+    messages->ShowMessageById(kMessageLocalListUnwritable);
+    return kMessageLocalListUnwritable;
+  }
+
+  // 5. The new-file list has done its work only now.
+  fileManager->DeleteFile(newListPath.c_str());
+  return 0;
+}
+
+}  // namespace marrowgate

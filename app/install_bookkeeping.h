@@ -1,0 +1,79 @@
+// The install folder's bookkeeping files, read before and rewritten after
+// a patch run:
+//   "/mb/etc/version.txt"         the installed client version (read)
+//   "/update/localfilelist.txt"   installed files with sizes and digests
+//                                 (app/local_file_list.h; read, replaced)
+//   "/update/newfile.txt"         names to (re)record in the list, one a
+//                                 line (read, then deleted)
+//   "/update/dellist.txt"         names of files and folders to remove,
+//                                 one a line (read, left in place)
+// The paths are appended as they stand to the install folder text. All
+// access goes through a FileManager made with the given options.
+#ifndef MARROWGATE_APP_INSTALL_BOOKKEEPING_H_
+#define MARROWGATE_APP_INSTALL_BOOKKEEPING_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/local_file_list.h"
+#include "app/message_sink.h"
+#include "package/file_manager.h"
+
+namespace marrowgate {
+
+inline constexpr char kVersionFilePath[] = "/mb/etc/version.txt";
+inline constexpr char kLocalFileListPath[] = "/update/localfilelist.txt";
+inline constexpr char kNewFileListPath[] = "/update/newfile.txt";
+inline constexpr char kDeleteListPath[] = "/update/dellist.txt";
+
+// Message numbers of the bookkeeping failures.
+constexpr int32_t kMessageNoListFileManager = 205;
+constexpr int32_t kMessageLocalListUnreadable = 206;
+constexpr int32_t kMessageNewListUnreadable = 207;
+constexpr int32_t kMessageNewFileUnreadable = 208;
+constexpr int32_t kMessageLocalListUnwritable = 209;
+constexpr int32_t kMessageNoVersionFileManager = 211;
+constexpr int32_t kMessageVersionFileMissing = 212;
+constexpr int32_t kMessageVersionUnusable = 213;
+
+// Longest version text kept, and the shortest usable one.
+constexpr size_t kMaxClientVersion = 15;
+constexpr size_t kMinClientVersion = 7;
+
+// The version a version file's bytes give: the word of the first line that
+// scans as "%d%s" with the integer 1 and a word not beginning with '.'
+// (at most 15 characters of it); when no line does, the first 15 bytes
+// (line end included, up to a NUL byte). Lines are read 254 bytes at a
+// time, as the file reader does.
+std::string VersionFromText(std::string_view content);
+
+// Reads "<installDir>/mb/etc/version.txt" into *version. True when the
+// version has 7 to 15 characters. On false the user has been told:
+// message 211 (no file manager), 212 (no version file) or 213 followed by
+// the text (ShowMessageText(213, ...)).
+bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view installDir,
+                          MessageSink* messages, std::string* version);
+
+// Brings the file lists up to date after a successful copy:
+//  1. loads the local file list (missing or damaged: message 206, no list
+//     is touched);
+//  2. records the size and digest of every file named in the new-file list
+//     (missing list: message 207, nothing else happens; a file that does
+//     not open: message 208 followed by its path, that name is skipped);
+//  3. removes every file or folder named in the delete list, and every
+//     table name that begins with the line. A line that would leave the
+//     install folder (absolute, a drive, a "." or ".." component, empty)
+//     is refused with a debug line and removes nothing;
+//  4. replaces the local file list (app/local_file_list.h; failure:
+//     message 209, the old list stays whole);
+//  5. only then deletes the new-file list, so a failure before leaves it
+//     for the next run.
+// Returns 0, or the message number of the failure that ended it (205,
+// 206, 207, 209); messages 208 do not end it.
+int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
+                    MessageSink* messages);
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_APP_INSTALL_BOOKKEEPING_H_

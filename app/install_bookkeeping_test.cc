@@ -1,0 +1,283 @@
+#include "app/install_bookkeeping.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/app_file_manager.h"
+#include "package/test_folder.h"
+
+namespace marrowgate {
+namespace {
+
+// Records what the bookkeeping tells the user.
+class RecordingSink : public MessageSink {
+ public:
+  std::string MessageText(int32_t number) override { return "<" + std::to_string(number) + ">"; }
+  void ShowMessageById(int32_t number) override { shown.push_back({number, ""}); }
+  void ShowMessageText(int32_t number, const std::string& text) override {
+    shown.push_back({number, text});
+  }
+  void ReportError(int32_t number, int32_t) override { shown.push_back({number, "error"}); }
+
+  struct Shown {
+    int32_t number;
+    std::string text;
+    bool operator==(const Shown&) const = default;
+  };
+  std::vector<Shown> shown;
+};
+
+std::string Hex(const std::array<uint8_t, 16>& digest) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (uint8_t byte : digest) {
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 15]);
+  }
+  return out;
+}
+
+TEST(VersionFromText, LineForms) {
+  EXPECT_EQ(VersionFromText("1 2.0.0.1\r\n"), "2.0.0.1");
+  EXPECT_EQ(VersionFromText("1\t2.0.0.1"), "2.0.0.1");
+  EXPECT_EQ(VersionFromText("\r\n1 10.0.0.1\r\n"), "10.0.0.1");
+  EXPECT_EQ(VersionFromText("1.2.3.4\n"), "1.2.3.4\n");  // raw bytes, line end included
+  EXPECT_EQ(VersionFromText("1.2.3.4\r\n"), "1.2.3.4\r\n");
+  EXPECT_EQ(VersionFromText("2 3.0.0.0\n"), "2 3.0.0.0\n");  // only the integer 1 counts
+  EXPECT_EQ(VersionFromText("1 .5\n1 7.7.7.7\n"), "7.7.7.7");
+  EXPECT_EQ(VersionFromText("1 1234567890abcdefgh\n"), "1234567890abcde");  // 15 at most
+  EXPECT_EQ(VersionFromText("version 1.0.0.0 and more text"), "version 1.0.0.0");
+  EXPECT_EQ(VersionFromText(std::string_view("1.0\0.0.0.0.0", 12)), "1.0");  // a C text ends at NUL
+  EXPECT_EQ(VersionFromText(""), "");
+}
+
+TEST(VersionFromText, LinesAreReadInPieces) {
+  // The reader takes 254 bytes at a time: a piece starting "1 " counts.
+  std::string text(254, ' ');
+  text += "1 5.5.5.5\n";
+  EXPECT_EQ(VersionFromText(text), "5.5.5.5");
+}
+
+class BookkeepingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = folder.path();
+    ASSERT_TRUE(platform::MakeFolder(folder.Child("update").c_str()));
+    ASSERT_TRUE(platform::MakeFolder(folder.Child("mb").c_str()));
+    ASSERT_TRUE(platform::MakeFolder(folder.Child("mb/etc").c_str()));
+  }
+  void WriteList(const FileTable& table) {
+    folder.WriteFile("update/localfilelist.txt", SerializeLocalFileList(table));
+  }
+  FileTable ReadList() {
+    FileTable table;
+    EXPECT_TRUE(ParseLocalFileList(TestFolder::ReadFile(folder.Child("update/localfilelist.txt")),
+                                   &table));
+    return table;
+  }
+  bool Exists(const std::string& name) {
+    return platform::PathAccessible(folder.Child(name).c_str());
+  }
+  int Update() { return UpdateFileLists(AppFileManagerOptions(), dir, &sink); }
+
+  TestFolder folder;
+  std::string dir;
+  RecordingSink sink;
+};
+
+TEST_F(BookkeepingTest, ReadInstalledVersion) {
+  std::string version;
+  folder.WriteFile("mb/etc/version.txt", "1 2.0.0.1\r\n");
+  EXPECT_TRUE(ReadInstalledVersion(AppFileManagerOptions(), dir, &sink, &version));
+  EXPECT_EQ(version, "2.0.0.1");
+  folder.WriteFile("mb/etc/version.txt", "1.2.3.4\r\n");
+  EXPECT_TRUE(ReadInstalledVersion(AppFileManagerOptions(), dir, &sink, &version));
+  EXPECT_EQ(version, "1.2.3.4\r\n");
+  EXPECT_TRUE(sink.shown.empty());
+}
+
+TEST_F(BookkeepingTest, UnusableVersions) {
+  std::string version;
+  folder.WriteFile("mb/etc/version.txt", "");
+  EXPECT_FALSE(ReadInstalledVersion(AppFileManagerOptions(), dir, &sink, &version));
+  folder.WriteFile("mb/etc/version.txt", "1 1.2.3");
+  EXPECT_FALSE(ReadInstalledVersion(AppFileManagerOptions(), dir, &sink, &version));
+  folder.WriteFile("mb/etc/version.txt", "1 1.2.3.4");
+  EXPECT_TRUE(ReadInstalledVersion(AppFileManagerOptions(), dir, &sink, &version));
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{213, "<213>"}, {213, "<213>1.2.3"}}));
+}
+
+TEST_F(BookkeepingTest, VersionFileOrFileManagerMissing) {
+  std::string version = "stale";
+  EXPECT_FALSE(ReadInstalledVersion(AppFileManagerOptions(), dir, &sink, &version));
+  EXPECT_EQ(version, "");
+  FileManagerOptions broken = AppFileManagerOptions();
+  broken.keyBLen = 200;
+  EXPECT_FALSE(ReadInstalledVersion(broken, dir, &sink, &version));
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{212, ""}, {211, ""}}));
+}
+
+TEST_F(BookkeepingTest, NewFilesReplaceAndInsertInKeyOrder) {
+  FileTable old;
+  old["a.txt"].size = 999;
+  old["c.txt"].size = 3;
+  WriteList(old);
+  folder.WriteFile("a.txt", "abc");
+  folder.WriteFile("b.txt", "");
+  folder.WriteFile("update/newfile.txt", "a.txt\r\n\r\n   \t\r\n  b.txt  \r\nmissing.txt\r\n");
+  folder.WriteFile("update/dellist.txt", "");
+  EXPECT_EQ(Update(), 0);
+  FileTable table = ReadList();
+  ASSERT_EQ(table.size(), 3u);
+  EXPECT_EQ(table["a.txt"].size, 3u);
+  EXPECT_EQ(Hex(table["a.txt"].digest), "900150983cd24fb0d6963f7d28e17f72");  // MD5("abc")
+  EXPECT_EQ(table["b.txt"].size, 0u);
+  EXPECT_EQ(Hex(table["b.txt"].digest), "d41d8cd98f00b204e9800998ecf8427e");  // MD5("")
+  EXPECT_EQ(table["c.txt"].size, 3u);
+  EXPECT_EQ(sink.shown,
+            (std::vector<RecordingSink::Shown>{{208, "<208>" + dir + "/missing.txt"}}));
+  // The new-file list has been used up; the delete list stays.
+  EXPECT_FALSE(Exists("update/newfile.txt"));
+  EXPECT_TRUE(Exists("update/dellist.txt"));
+}
+
+TEST_F(BookkeepingTest, DeleteLineRemovesFolderAndTableEntriesByPrefix) {
+  FileTable old;
+  old["data/a"].size = 1;
+  old["data/ab"].size = 2;
+  old["data/sub/x"].size = 3;
+  old["database.txt"].size = 4;  // a plain text prefix removes it too
+  old["keep.txt"].size = 5;
+  WriteList(old);
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("data").c_str()));
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("data/sub").c_str()));
+  folder.WriteFile("data/a", "1");
+  folder.WriteFile("data/sub/x", "3");
+  folder.WriteFile("database.txt", "4");
+  folder.WriteFile("keep.txt", "5");
+  folder.WriteFile("single.txt", "6");
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "\r\n  data  \r\n\r\nsingle.txt\r\n");
+  EXPECT_EQ(Update(), 0);
+  EXPECT_FALSE(Exists("data"));
+  EXPECT_FALSE(Exists("single.txt"));
+  EXPECT_TRUE(Exists("database.txt"));  // the file itself is not named
+  EXPECT_TRUE(Exists("keep.txt"));
+  EXPECT_TRUE(Exists("update"));        // blank lines never name the install folder
+  FileTable table = ReadList();
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table.begin()->first, "keep.txt");
+  EXPECT_TRUE(sink.shown.empty());
+}
+
+TEST_F(BookkeepingTest, DeleteLinesOutsideTheInstallFolderAreRefused) {
+  TestFolder outside;
+  std::string victim = outside.WriteFile("victim.txt", "precious");
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("sub").c_str()));
+  folder.WriteFile("sub/inner.txt", "inner");
+  FileTable old;
+  old["../x"].size = 1;
+  old["sub/inner.txt"].size = 5;
+  WriteList(old);
+  folder.WriteFile("update/newfile.txt", "");
+  std::string lines = victim + "\r\n" +                      // absolute
+                      "../" + outside.path().substr(outside.path().rfind('/') + 1) +
+                      "/victim.txt\r\n" +                   // climbs out
+                      "sub/../../x\r\n" +                   // climbs out from inside
+                      "C:/victim.txt\r\n" +                 // a drive
+                      ".\r\n./\r\n/\r\n\\\\\r\n" +          // the install folder itself
+                      "sub/./inner.txt\r\n";
+  folder.WriteFile("update/dellist.txt", lines);
+  EXPECT_EQ(Update(), 0);
+  EXPECT_EQ(TestFolder::ReadFile(victim), "precious");
+  EXPECT_TRUE(Exists("sub/inner.txt"));
+  EXPECT_TRUE(Exists("update/localfilelist.txt"));
+  FileTable table = ReadList();
+  EXPECT_EQ(table.size(), 2u);  // refused lines touch no entry either
+}
+
+TEST_F(BookkeepingTest, BackslashesAndTrailingSeparatorsInDeleteLines) {
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("old/deep").c_str()));
+  folder.WriteFile("old/deep/f.bin", "f");
+  WriteList({});
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "old\\deep\\\r\n");
+  EXPECT_EQ(Update(), 0);
+  EXPECT_FALSE(Exists("old/deep"));
+  EXPECT_TRUE(Exists("old"));
+}
+
+TEST_F(BookkeepingTest, MissingLocalListTouchesNothing) {
+  folder.WriteFile("update/newfile.txt", "a.txt\r\n");
+  folder.WriteFile("update/dellist.txt", "doomed.txt\r\n");
+  folder.WriteFile("doomed.txt", "d");
+  EXPECT_EQ(Update(), 206);
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{206, "<206>"}}));
+  EXPECT_TRUE(Exists("update/newfile.txt"));
+  EXPECT_TRUE(Exists("doomed.txt"));
+  EXPECT_FALSE(Exists("update/localfilelist.txt"));
+}
+
+TEST_F(BookkeepingTest, DamagedLocalListTouchesNothing) {
+  std::string damaged = SerializeLocalFileList({{"a", FileRecord{}}});
+  damaged += "\xFF\xFF\xFF\x7F" "tail";  // a name length past every limit
+  folder.WriteFile("update/localfilelist.txt", damaged);
+  folder.WriteFile("update/newfile.txt", "a.txt\r\n");
+  folder.WriteFile("update/dellist.txt", "doomed.txt\r\n");
+  folder.WriteFile("doomed.txt", "d");
+  EXPECT_EQ(Update(), 206);
+  EXPECT_EQ(TestFolder::ReadFile(folder.Child("update/localfilelist.txt")), damaged);
+  EXPECT_TRUE(Exists("update/newfile.txt"));
+  EXPECT_TRUE(Exists("doomed.txt"));
+}
+
+TEST_F(BookkeepingTest, MissingNewFileListStopsBeforeDeleting) {
+  FileTable old;
+  old["doomed.txt"].size = 1;
+  WriteList(old);
+  std::string before = TestFolder::ReadFile(folder.Child("update/localfilelist.txt"));
+  folder.WriteFile("update/dellist.txt", "doomed.txt\r\n");
+  folder.WriteFile("doomed.txt", "d");
+  EXPECT_EQ(Update(), 207);
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{207, "<207>"}}));
+  EXPECT_TRUE(Exists("doomed.txt"));
+  EXPECT_EQ(TestFolder::ReadFile(folder.Child("update/localfilelist.txt")), before);
+}
+
+TEST_F(BookkeepingTest, FailedListWriteKeepsOldListAndNewFileList) {
+  FileTable old;
+  old["a.txt"].size = 1;
+  WriteList(old);
+  std::string before = TestFolder::ReadFile(folder.Child("update/localfilelist.txt"));
+  folder.WriteFile("a.txt", "abc");
+  folder.WriteFile("update/newfile.txt", "a.txt\r\n");
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("update/localfilelist.txt.tmp").c_str()));
+  EXPECT_EQ(Update(), 209);
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{209, ""}}));
+  EXPECT_EQ(TestFolder::ReadFile(folder.Child("update/localfilelist.txt")), before);
+  // Still there, so the next run records the new files after all.
+  EXPECT_TRUE(Exists("update/newfile.txt"));
+}
+
+TEST_F(BookkeepingTest, NoFileManagerAndNoInstallFolder) {
+  FileManagerOptions broken = AppFileManagerOptions();
+  broken.keyALen = -1;
+  EXPECT_EQ(UpdateFileLists(broken, dir, &sink), 205);
+  EXPECT_EQ(UpdateFileLists(AppFileManagerOptions(), "", &sink), 206);
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{205, ""}, {206, "<206>"}}));
+}
+
+TEST_F(BookkeepingTest, OverlongNewFileNameIsReportedNotSplit) {
+  WriteList({});
+  std::string name(1100, 'n');
+  folder.WriteFile("update/newfile.txt", name + "\r\n");
+  EXPECT_EQ(Update(), 0);
+  EXPECT_TRUE(ReadList().empty());
+  ASSERT_EQ(sink.shown.size(), 1u);
+  EXPECT_EQ(sink.shown[0].number, 208);
+}
+
+}  // namespace
+}  // namespace marrowgate

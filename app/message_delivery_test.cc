@@ -1,0 +1,202 @@
+#include "app/message_delivery.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "app/code_format.h"
+#include "app/delayed_name_list.h"
+
+namespace marrowgate {
+namespace {
+
+// A view that records its message boxes.
+class BoxRecorder : public PatcherView {
+ public:
+  void SetTitle(const std::string&) override {}
+  void SetControlText(int, const std::string&) override {}
+  void EnableControl(int, bool) override {}
+  void ShowControl(int, bool) override {}
+  void SetProgressRange(int, int) override {}
+  void SetProgressStep(int) override {}
+  void SetProgressPosition(int) override {}
+  void StepProgress() override {}
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    boxes.push_back(text);
+    captions.push_back(caption);
+  }
+  std::optional<std::string> PickFolder(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  void DispatchPendingEvents() override {}
+  void HideWindow() override {}
+  void CloseAsOk() override {}
+
+  std::vector<std::string> boxes;
+  std::vector<std::string> captions;
+};
+
+// Collects what a non-interactive link sends, from the other end of a
+// socket pair, answering each record with 0.
+std::vector<ParentRecord> Collect(ParentLink* link, const std::function<void()>& send) {
+  std::unique_ptr<platform::LocalSocket> patcher, launcher;
+  if (!platform::LocalSocket::MakePair(&patcher, &launcher)) return {};
+  link->AttachSocket(std::move(patcher));
+  std::vector<ParentRecord> records;
+  std::thread listener([&] {
+    std::string packet;
+    std::string answer = EncodeParentAnswer(0);
+    while (launcher->ReceivePacket(&packet, 5000) == platform::kReceivedPacket) {
+      ParentRecord record;
+      if (DecodeParentRecord(packet, &record)) records.push_back(record);
+      launcher->SendPacket(answer.data(), answer.size());
+    }
+  });
+  send();
+  link->AttachSocket(nullptr);
+  listener.join();
+  return records;
+}
+
+class MessageDeliveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    table.Insert(204, "Choose the install folder first.");
+    table.Insert(208, "Cannot open ");
+    table.Insert(203, "Update failed (%d)");
+  }
+  MessageTable table;
+  ParentLink link;
+  BoxRecorder view;
+  MessageDelivery delivery{&table, &link, &view};
+};
+
+TEST_F(MessageDeliveryTest, InteractiveShowsBoxesAndSendsNothing) {
+  delivery.ShowMessageById(204);
+  delivery.ShowMessageText(208, "Cannot open /game/a.txt");
+  delivery.ReportError(203, -5);  // never a box
+  delivery.ShowMessageById(999);  // missing: an empty box, and now in the table
+  EXPECT_EQ(view.boxes, (std::vector<std::string>{"Choose the install folder first.",
+                                                  "Cannot open /game/a.txt", ""}));
+  EXPECT_EQ(view.captions, (std::vector<std::string>{"", "", ""}));
+  EXPECT_TRUE(table.Contains(999));
+}
+
+TEST_F(MessageDeliveryTest, NonInteractiveSendsTheMessageTextNotTheGivenText) {
+  std::vector<ParentRecord> records = Collect(&link, [&] {
+    delivery.ShowMessageById(204);
+    delivery.ShowMessageText(208, "Cannot open /game/a.txt");
+  });
+  EXPECT_TRUE(view.boxes.empty());
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].value, 300);
+  EXPECT_EQ(records[0].text, "Choose the install folder first.");
+  EXPECT_EQ(records[1].value, 208);
+  EXPECT_EQ(records[1].text, "Cannot open ");
+}
+
+TEST_F(MessageDeliveryTest, NonInteractiveWithoutListenerShowsNothing) {
+  link.AttachSocket(nullptr);
+  delivery.ShowMessageById(204);
+  delivery.ShowMessageText(208, "x");
+  EXPECT_TRUE(view.boxes.empty());
+}
+
+TEST(CodeFormat, OneIntegerPlaceholder) {
+  EXPECT_EQ(FormatWithCode("Update failed (%d)", -10100), "Update failed (-10100)");
+  EXPECT_EQ(FormatWithCode("code %5d|", 42), "code    42|");
+  EXPECT_EQ(FormatWithCode("code %-4i|", 7), "code 7   |");
+  EXPECT_EQ(FormatWithCode("hex %08x", 255), "hex 000000ff");
+  EXPECT_EQ(FormatWithCode("long %ld", -3), "long -3");
+  EXPECT_EQ(FormatWithCode("100%% done, code %d", 1), "100% done, code 1");
+  EXPECT_EQ(FormatWithCode("no placeholder", 1), "no placeholder");
+}
+
+TEST(CodeFormat, PackageTextIsNeverAFormat) {
+  // What printf would read past its one argument is copied as it stands.
+  EXPECT_EQ(FormatWithCode("%s %n %d %d", 5), "%s %n 5 %d");
+  EXPECT_EQ(FormatWithCode("trailing %", 5), "trailing %");
+  EXPECT_EQ(FormatWithCode("%99999999d", 5).size(), kMaxFormattedMessage);
+  EXPECT_EQ(FormatWithCode(std::string(300, 'a') + "%d", 5), std::string(127, 'a'));
+}
+
+TEST(MessageTable, LookupAddsMissingNumbers) {
+  MessageTable table;
+  EXPECT_TRUE(table.Insert(100, "Title"));
+  EXPECT_FALSE(table.Insert(100, "Other"));
+  EXPECT_EQ(table.Find(101), nullptr);
+  EXPECT_EQ(table.size(), 1u);
+  EXPECT_EQ(table.Text(101), "");
+  EXPECT_TRUE(table.Contains(101));
+  EXPECT_EQ(table.Text(100), "Title");
+}
+
+TEST(MessageTable, Counts) {
+  EXPECT_EQ(MessageCount("3"), 3);
+  EXPECT_EQ(MessageCount(" \t+12 names"), 12);
+  EXPECT_EQ(MessageCount("-2"), -2);
+  EXPECT_EQ(MessageCount("three"), 0);
+  EXPECT_EQ(MessageCount(""), 0);
+  EXPECT_EQ(MessageCount("99999999999"), 2147483647);
+}
+
+TEST(DelayedNameList, StopsAtTheFirstMissingName) {
+  MessageTable table;
+  table.Insert(10001, "3");
+  table.Insert(10002, "bin/app.exe");
+  table.Insert(10004, "bin/other.dll");  // behind the gap: not taken
+  DelayedNameList list;
+  EXPECT_EQ(list.names()[0], nullptr);  // before Build: only the null end
+  list.Build(table);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_STREQ(list.names()[0], "bin/app.exe");
+  EXPECT_EQ(list.names()[1], nullptr);
+}
+
+TEST(DelayedNameList, EmptyNameEndsAndBuildHappensOnce) {
+  MessageTable table;
+  table.Insert(10001, "2");
+  table.Insert(10002, "");
+  table.Insert(10003, "b");
+  DelayedNameList list;
+  list.Build(table);
+  EXPECT_TRUE(list.built());
+  EXPECT_EQ(list.size(), 0u);
+  MessageTable other;
+  other.Insert(10001, "1");
+  other.Insert(10002, "late");
+  list.Build(other);  // already built: unchanged
+  EXPECT_EQ(list.size(), 0u);
+}
+
+TEST(DelayedNameList, MissingOrNonPositiveCount) {
+  MessageTable table;
+  DelayedNameList list;
+  list.Build(table);
+  EXPECT_FALSE(list.built());
+  EXPECT_EQ(list.names()[0], nullptr);
+  table.Insert(10001, "0");
+  table.Insert(10002, "a");
+  list.Build(table);
+  EXPECT_EQ(list.size(), 0u);
+  table.Insert(10001, "-4");
+  list.Build(table);
+  EXPECT_EQ(list.size(), 0u);
+}
+
+TEST(DelayedNameList, NamesStayValidWhileTheTableGrows) {
+  MessageTable table;
+  table.Insert(10001, "2");
+  table.Insert(10002, "first");
+  table.Insert(10003, "second");
+  DelayedNameList list;
+  list.Build(table);
+  for (int32_t number = 1; number < 2000; ++number) table.Text(number * 7);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_STREQ(list.names()[0], "first");
+  EXPECT_STREQ(list.names()[1], "second");
+}
+
+}  // namespace
+}  // namespace marrowgate

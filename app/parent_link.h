@@ -1,0 +1,84 @@
+// ParentLink: the patcher's link to a launching program, named by "/user
+// TITLE" on the command line. Messages and progress go to the launcher's
+// listener as records (app/parent_record.h) instead of message boxes.
+//
+//   ParentLink link;              // interactive, no parent
+//   link.AttachParent("Launcher");  // non-interactive from now on
+//   link.StartParentProgress();     // progress 0
+//   link.StepParentProgress(120);   // total 120, nothing sent
+//   link.StepParentProgress(0);     // progress 0 (1 * 100 / 120)
+//   link.NotifyParent(203, text);   // codes 262, then 273, same text
+//   link.FinishParentProgress();    // progress 100, then -1
+//
+// Whatever the listener does, the run goes on: when it does not answer a
+// record within the answer timeout (10 s) or has gone, the link is dropped
+// (a debug line says so) and later records go nowhere.
+#ifndef MARROWGATE_APP_PARENT_LINK_H_
+#define MARROWGATE_APP_PARENT_LINK_H_
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "app/parent_record.h"
+#include "platform/local_socket.h"
+
+namespace marrowgate {
+
+// The parent codes sent for message `number`, in order: 6 -> 280;
+// 203 -> 262, 273; 207 -> 261; 208 -> 208; 213 -> 273; 304 -> 260;
+// 306 -> 259; any other -> 300.
+std::vector<int32_t> ParentCodes(int32_t number);
+
+constexpr int kParentAnswerTimeoutMs = 10000;
+
+class ParentLink {
+ public:
+  explicit ParentLink(int answerTimeoutMs = kParentAnswerTimeoutMs)
+      : answerTimeoutMs_(answerTimeoutMs) {}
+
+  // Connects to the listener of `title` (LauncherAddress). The patcher
+  // becomes non-interactive whether or not one listens. True when one
+  // was found.
+  bool AttachParent(std::string_view title);
+  // Uses `socket` (connected to a listener) as the parent; the patcher
+  // becomes non-interactive. A null socket means no parent.
+  void AttachSocket(std::unique_ptr<platform::LocalSocket> socket);
+
+  bool IsInteractive() const { return interactive_; }
+  bool HasParent() const { return socket_ != nullptr; }
+
+  // Sends one record and returns the listener's answer; 0 when there is no
+  // parent or the link was dropped by this call.
+  int32_t SendToParent(int32_t tag, int32_t value, std::string_view text);
+
+  // One message record (tag -16) per code of ParentCodes(number), each
+  // with `text`.
+  void NotifyParent(int32_t number, std::string_view text);
+
+  // Progress record 0.
+  void StartParentProgress();
+  // n > 0: n becomes the total, nothing is sent. Otherwise the count grows
+  // by one and count * 100 / total is sent (100 is sent as 99); with no
+  // total nothing is sent.
+  void StepParentProgress(int32_t n);
+  // Progress records 100, then -1.
+  void FinishParentProgress();
+
+  int32_t progress_total() const { return progressTotal_; }
+  int32_t progress_count() const { return progressCount_; }
+
+ private:
+  void Drop(const char* why);
+
+  int answerTimeoutMs_;
+  bool interactive_ = true;
+  std::unique_ptr<platform::LocalSocket> socket_;
+  int32_t progressTotal_ = 0;
+  int32_t progressCount_ = 0;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_APP_PARENT_LINK_H_

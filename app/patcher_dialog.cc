@@ -1,0 +1,222 @@
+#include "app/patcher_dialog.h"
+
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "app/app_file_manager.h"
+#include "app/code_format.h"
+#include "app/delayed_name_list.h"
+#include "app/dialog_pack_notify.h"
+#include "app/flex_update.h"
+#include "app/install_bookkeeping.h"
+#include "app/message_file.h"
+#include "app/own_package.h"
+#include "app/patch_job.h"
+#include "app/run_job.h"
+#include "app/patcher_log.h"
+#include "package/file_system.h"
+#include "platform/env.h"
+#include "util/releaser.h"
+#include "util/text.h"
+
+namespace marrowgate {
+
+namespace {
+
+// The folder part of a module path: up to its last separator, or empty.
+std::string FolderOf(const std::string& path) {
+  size_t at = path.find_last_of("/\\");
+  return at == std::string::npos ? std::string() : path.substr(0, at);
+}
+
+}  // namespace
+
+PatcherDialogSettings::PatcherDialogSettings() : fileManagerOptions(AppFileManagerOptions()) {}
+
+PatcherDialog::PatcherDialog(PatcherView* view, ParentLink* link, std::string installPath,
+                             PatcherDialogSettings settings)
+    : view_(view),
+      ownLink_(link == nullptr ? std::make_unique<ParentLink>() : nullptr),
+      link_(link != nullptr ? link : ownLink_.get()),
+      settings_(std::move(settings)),
+      delivery_(&messages_, link_, view),
+      m_strInstallPath(std::move(installPath)) {
+  modulePath_ =
+      settings_.modulePath.empty() ? platform::OwnExecutablePath() : settings_.modulePath;
+}
+
+PatcherDialog::~PatcherDialog() = default;
+
+void PatcherDialog::CloseAsOk() {
+  closeRequested_ = true;
+  view_->CloseAsOk();
+}
+
+void PatcherDialog::PushMembersToControls() {
+  view_->SetControlText(kControlInstallPath, m_strInstallPath);
+  view_->SetControlText(kControlStatus, m_strStatus);
+}
+
+bool PatcherDialog::OnInitDialog() {
+  m_strSelfBase = SelfBaseOf(modulePath_);
+  ownFolder_ = FolderOf(modulePath_);
+
+  std::string failure;
+  if (!LoadMessageFile(settings_.fileManagerOptions, modulePath_, &messages_, &failure)) {
+    view_->MessageBox(failure, "");
+    CloseAsOk();
+  }
+
+  view_->SetTitle(MessageText(kMessageTitle));
+  view_->SetControlText(kControlPathLabel, MessageText(kMessagePathLabel));
+  view_->SetControlText(kControlBrowse, MessageText(kMessageBrowse));
+  view_->SetControlText(kControlStart, MessageText(kMessageStart));
+  view_->SetControlText(kControlExit, MessageText(kMessageExit));
+  view_->ShowControl(kControlHiddenEdit, false);
+  view_->ShowControl(kControlProgress, true);
+  // Start waits for a run's end or a folder from Browse.
+  view_->EnableControl(kControlStart, false);
+  view_->EnableControl(kControlExit, true);
+  view_->EnableControl(kControlBrowse, true);
+  PushMembersToControls();
+
+  if (m_strInstallPath == kHiddenRunArgument) {
+    m_strInstallPath = ownFolder_;
+    view_->HideWindow();
+    OnStart();
+    CloseAsOk();
+  }
+
+  if (!delayedNamesBuilt_) {
+    DelayedNameList list;
+    list.Build(messages_);
+    delayedNames_.assign(list.names(), list.names() + list.size() + 1);
+    delayedNamesBuilt_ = true;
+  }
+  return true;
+}
+
+void PatcherDialog::OnShowWindow() {
+  if (closeRequested_ || autoStartDone_ || running_ || m_strInstallPath.empty()) return;
+  autoStartDone_ = true;
+  OnStart();
+  CloseAsOk();
+}
+
+void PatcherDialog::OnBrowse() {
+  std::optional<std::string> chosen =
+      view_->PickFolder(MessageText(kMessagePickerPrompt), platform::CurrentFolder());
+  if (!chosen) return;
+  m_strInstallPath = *chosen;
+  PushMembersToControls();
+  // During a run Start stays disabled; the run's end enables it.
+  if (!m_strInstallPath.empty() && !running_) view_->EnableControl(kControlStart, true);
+}
+
+void PatcherDialog::OnStart() {
+  if (running_) return;
+  if (m_bFinished) {
+    CloseAsOk();
+    return;
+  }
+  if (m_strInstallPath.empty()) {
+    delivery_.ShowMessageById(kMessageNoFolder);
+    return;
+  }
+  RunPatch();
+}
+
+void PatcherDialog::BuildSkipList() {
+  m_skipFiles.clear();
+  const std::string* countText = messages_.Find(kMessageSkipCount);
+  int32_t count = countText != nullptr ? MessageCount(*countText) : 0;
+  if (count != 0) {
+    for (int32_t i = 0; i < count; ++i) {
+      const std::string* name = messages_.Find(kMessageSkipCount + 1 + i);
+      // A missing message reads as an empty name, as the table gives it.
+      std::string trimmed(TrimView(name != nullptr ? std::string_view(*name) : std::string_view()));
+      m_skipFiles.emplace(std::move(trimmed), true);
+    }
+  } else {
+    for (const char* name : kDefaultSkipFiles) m_skipFiles.emplace(name, true);
+  }
+  excludeNames_.assign(m_skipFiles.size() + 1, nullptr);
+  m_skipCounts = 0;
+}
+
+void PatcherDialog::MarkPresentSkipFiles(const std::string& installDir) {
+  Owned<FileSystem> disk(CreateFileSystem());
+  for (auto& [name, flag] : m_skipFiles) {
+    std::string path = installDir + "/" + name;
+    if (disk && disk->Exists(path.c_str())) {
+      ++m_skipCounts;
+    } else {
+      flag = false;
+    }
+  }
+}
+
+void PatcherDialog::FillSkipArray() {
+  excludeNames_.assign(m_skipFiles.size() + 1, nullptr);
+  size_t at = 0;
+  for (const auto& [name, flag] : m_skipFiles) {
+    if (flag) excludeNames_[at++] = name.c_str();
+  }
+}
+
+void PatcherDialog::RunPatch() {
+  running_ = true;
+  // The run's own copy: a folder picked during the run does not reach it.
+  const std::string installDir = m_strInstallPath;
+  view_->EnableControl(kControlStart, false);
+  view_->EnableControl(kControlExit, false);
+  view_->ShowControl(kControlProgress, true);
+
+  const std::string packageRoot = PackageRootOf(modulePath_);
+  link_->StartParentProgress();
+
+  std::string version;
+  bool versionUsable =
+      ReadInstalledVersion(settings_.fileManagerOptions, installDir, &delivery_, &version);
+  CopyBounded(m_szClientVersion, sizeof m_szClientVersion, version.c_str());
+  if (versionUsable) {
+    m_strStatus = MessageText(kMessageRunning);
+    PushMembersToControls();
+
+    int32_t result = kRunFailed;
+    try {
+      DialogPackNotify notify(this);
+      BuildSkipList();
+      MarkPresentSkipFiles(installDir);
+      FillSkipArray();
+      RunJob runJob(packageRoot.c_str(), installDir.c_str(), &notify, m_szClientVersion,
+                    excludeNames_.data());
+      auto update = std::make_unique<FlexUpdate>();
+      update->SetOwnProgram(modulePath_);
+      result = update->Run(&runJob.job(), delayedNames_.data());
+    } catch (...) {
+      result = kRunFailed;
+    }
+    lastResult_ = result;
+
+    if (result >= 0) {
+      UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_);
+      m_strStatus = MessageText(kMessageSucceeded);
+      view_->SetControlText(kControlStart, MessageText(kMessageClose));
+      link_->FinishParentProgress();
+      m_bFinished = true;
+    } else {
+      m_strStatus = FormatWithCode(MessageText(kMessageFailed), result);
+      WriteLog(m_strStatus);
+      delivery_.ReportError(kMessageFailed, result);
+    }
+  }
+
+  running_ = false;
+  view_->EnableControl(kControlStart, true);
+  view_->EnableControl(kControlExit, true);
+  PushMembersToControls();
+}
+
+}  // namespace marrowgate

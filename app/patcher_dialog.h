@@ -1,0 +1,193 @@
+// PatcherDialog: the state and behaviour of the patcher's only window,
+// without a window toolkit. A PatcherView (app/patcher_view.h) puts it on a
+// screen: a GTK window, the console front end, a test's recording view.
+//
+//   ConsoleView view;
+//   ParentLink link;                       // AttachParent(title) for a launcher
+//   PatcherDialog dialog(&view, &link, "/games/client");
+//   dialog.OnInitDialog();                 // messages, captions, "-h" run
+//   if (!dialog.close_requested()) dialog.OnShowWindow();  // a folder given: the run
+//   return dialog.finished() ? 0 : 1;
+//
+// The view calls the handlers: OnStart for Start (1000), OnBrowse for
+// Browse (1004), OnShowWindow for every show or hide of the window; Exit
+// (2) is the view's own cancel. The dialog calls back into the view to set
+// texts, enable and show controls, move the progress bar, show message
+// boxes, open the folder picker, dispatch pending events and close.
+//
+// States (the buttons):
+//   no folder  Start disabled, Exit enabled, Browse enabled;
+//   ready      Start enabled with message 103, Exit and Browse enabled;
+//   running    Start and Exit disabled, Browse enabled;
+//   finished   Start enabled with message 202; Start or Exit closes.
+// A failed run goes back to ready.
+//
+// A run (OnStart) is synchronous; the view's event dispatching runs inside
+// it after every copied file, so OnBrowse (and a close request the view
+// defers) can run in the middle of a run. The run keeps the install folder
+// it started with: a folder picked meanwhile changes what the dialog
+// shows and the next run, never the running one; Start stays disabled
+// until the run ends, and OnStart during a run does nothing.
+//
+// Messages come from the "cfg.txt" of the package appended to the program
+// (OnInitDialog loads them); every caption and status text is a message.
+// While a launcher is attached to the ParentLink the patcher is not
+// interactive: messages and progress go to the launcher, not to boxes.
+#ifndef MARROWGATE_APP_PATCHER_DIALOG_H_
+#define MARROWGATE_APP_PATCHER_DIALOG_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/message_delivery.h"
+#include "app/message_table.h"
+#include "app/parent_link.h"
+#include "app/patcher_view.h"
+#include "package/file_manager.h"
+
+namespace marrowgate {
+
+// Message numbers the dialog uses.
+constexpr int32_t kMessageTitle = 100;
+constexpr int32_t kMessagePathLabel = 101;
+constexpr int32_t kMessageBrowse = 102;
+constexpr int32_t kMessageStart = 103;
+constexpr int32_t kMessageExit = 104;
+constexpr int32_t kMessageRunning = 200;
+constexpr int32_t kMessageSucceeded = 201;
+constexpr int32_t kMessageClose = 202;
+constexpr int32_t kMessageFailed = 203;       // one integer placeholder
+constexpr int32_t kMessageNoFolder = 204;
+constexpr int32_t kMessagePickerPrompt = 210;
+constexpr int32_t kMessageSkipCount = 900;    // 901 onward: the names
+
+// The skip list when message 900 is missing or 0.
+inline constexpr const char* kDefaultSkipFiles[] = {"vave.exe", "zivoridor.dll"};
+
+// What the install folder text "-h" asks for: a hidden run into the
+// program's own folder.
+inline constexpr char kHiddenRunArgument[] = "-h";
+
+struct PatcherDialogSettings {
+  // The program file that carries the patch package; empty: the running
+  // program (platform::OwnExecutablePath()).
+  std::string modulePath;
+  // Settings of the file managers of the message file, the version check
+  // and the file lists (the run's own file manager is made from its job).
+  FileManagerOptions fileManagerOptions;
+  PatcherDialogSettings();
+};
+
+class PatcherDialog {
+ public:
+  // `view` and `link` are borrowed and must outlive the dialog; a null link
+  // means an own one (interactive, no launcher). `installPath` is the
+  // initial install folder ("" none, "-h" a hidden run).
+  PatcherDialog(PatcherView* view, ParentLink* link, std::string installPath,
+                PatcherDialogSettings settings = PatcherDialogSettings());
+  ~PatcherDialog();
+  PatcherDialog(const PatcherDialog&) = delete;
+  PatcherDialog& operator=(const PatcherDialog&) = delete;
+
+  // The dialog's start: self base and own folder from the module path,
+  // the message file (on failure a box with the literal text and a close
+  // request; the steps after it still run with an empty table), the title
+  // and captions (messages 100-104), the initial button states, a hidden
+  // run for "-h" (install folder = own folder, window hidden, OnStart,
+  // close), the delayed-name list. Returns true.
+  bool OnInitDialog();
+
+  // A show or hide of the window: with an install folder the first one
+  // starts the run and asks to close when it ends, whatever its outcome.
+  // Later notifications, and any after a close request, do nothing.
+  void OnShowWindow();
+
+  // The Start button (and the entry of a self-started run): after a
+  // successful run it closes the dialog; without a folder it shows message
+  // 204; otherwise one patch run (see the file comment).
+  void OnStart();
+
+  // The Browse button: the folder picker (prompt message 210, starting in
+  // the current folder); a chosen folder becomes the install folder, is
+  // shown, and enables Start unless a run is under way. Cancel changes
+  // nothing.
+  void OnBrowse();
+
+  // Builds the skip list from messages 900 onward (the run's steps 10-12);
+  // public for tests.
+  void BuildSkipList();
+  // Keeps the flag of the skip names present in `installDir`, counts them.
+  void MarkPresentSkipFiles(const std::string& installDir);
+  // The flagged names in key order, null-ended (pointers into m_skipFiles).
+  void FillSkipArray();
+  const std::vector<const char*>& exclude_names() const { return excludeNames_; }
+
+  // Pushes m_strInstallPath to 1003 and m_strStatus to 1005.
+  void PushMembersToControls();
+
+  // State.
+  bool running() const { return running_; }
+  bool finished() const { return m_bFinished; }
+  bool close_requested() const { return closeRequested_; }
+  // Result of the last run that reached the copy (0 before any).
+  int32_t last_result() const { return lastResult_; }
+  const std::string& install_path() const { return m_strInstallPath; }
+  const std::string& status() const { return m_strStatus; }
+  const std::string& self_base() const { return m_strSelfBase; }
+  const std::string& own_folder() const { return ownFolder_; }
+  const std::string& module_path() const { return modulePath_; }
+  const char* client_version() const { return m_szClientVersion; }
+  int16_t skip_counts() const { return m_skipCounts; }
+  const std::map<std::string, bool>& skip_files() const { return m_skipFiles; }
+
+  MessageTable& messages() { return messages_; }
+  MessageSink* message_sink() { return &delivery_; }
+  ParentLink* parent_link() { return link_; }
+  PatcherView* view() { return view_; }
+  // The held-back names (messages 10001 onward), null-ended; only the null
+  // end until the dialog's start has built them.
+  const std::vector<const char*>& delayed_names() const { return delayedNames_; }
+  // The text of message `number` (empty when missing).
+  std::string MessageText(int32_t number) { return messages_.Text(number); }
+
+  // Asks the view to end the dialog as OK.
+  void CloseAsOk();
+
+ private:
+  // One patch run, after the checks at the start of OnStart.
+  void RunPatch();
+
+  PatcherView* view_;
+  std::unique_ptr<ParentLink> ownLink_;
+  ParentLink* link_;
+  PatcherDialogSettings settings_;
+  MessageTable messages_;
+  MessageDelivery delivery_;
+  // Pointers into messages_ (whose texts never move).
+  std::vector<const char*> delayedNames_{nullptr};
+  bool delayedNamesBuilt_ = false;
+
+  // The members of the dialog.
+  char m_szClientVersion[16] = {};
+  bool m_bFinished = false;
+  std::string m_strSelfBase;
+  std::map<std::string, bool> m_skipFiles;
+  std::string m_strInstallPath;
+  std::string m_strStatus;
+  int16_t m_skipCounts = 0;
+
+  std::string modulePath_;
+  std::string ownFolder_;
+  std::vector<const char*> excludeNames_{nullptr};
+  bool running_ = false;
+  bool closeRequested_ = false;
+  bool autoStartDone_ = false;
+  int32_t lastResult_ = 0;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_APP_PATCHER_DIALOG_H_

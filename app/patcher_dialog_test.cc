@@ -1,0 +1,183 @@
+#include "app/patcher_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/dialog_pack_notify.h"
+#include "app/recording_view_testing.h"
+#include "package/test_folder.h"
+#include "transfer/stat_dir.h"
+
+namespace marrowgate {
+namespace {
+
+using Names = std::vector<std::string>;
+
+// A dialog whose program carries no package: its table is filled by the
+// test instead of a message file.
+class PatcherDialogTest : public ::testing::Test {
+ protected:
+  PatcherDialogTest() : dialog_(&view_, nullptr, "", Settings(folder_)) {}
+
+  static PatcherDialogSettings Settings(const TestFolder& folder) {
+    PatcherDialogSettings settings;
+    settings.modulePath = folder.Child("patch.exe");  // does not exist
+    return settings;
+  }
+  Names Excluded() {
+    Names names;
+    for (const char* name : dialog_.exclude_names()) {
+      if (name == nullptr) break;
+      names.push_back(name);
+    }
+    return names;
+  }
+  Names SkipNames() {
+    Names names;
+    for (const auto& [name, flag] : dialog_.skip_files()) names.push_back(name);
+    return names;
+  }
+
+  TestFolder folder_;
+  RecordingView view_;
+  PatcherDialog dialog_;
+};
+
+TEST_F(PatcherDialogTest, SkipListDefaultsWhenCountMissingOrZero) {
+  dialog_.BuildSkipList();
+  EXPECT_EQ(SkipNames(), (Names{"vave.exe", "zivoridor.dll"}));
+  EXPECT_EQ(dialog_.exclude_names().size(), 3u);
+
+  dialog_.messages().Insert(900, "0");
+  dialog_.BuildSkipList();
+  EXPECT_EQ(SkipNames(), (Names{"vave.exe", "zivoridor.dll"}));
+}
+
+TEST_F(PatcherDialogTest, SkipListFromMessagesTrimmedAndUnique) {
+  dialog_.messages().Insert(900, "3");
+  dialog_.messages().Insert(901, " \tlauncher.exe\r\n");
+  dialog_.messages().Insert(902, "launcher.exe");
+  dialog_.messages().Insert(903, "b.dll");
+  dialog_.BuildSkipList();
+  EXPECT_EQ(SkipNames(), (Names{"b.dll", "launcher.exe"}));
+  EXPECT_EQ(dialog_.skip_counts(), 0);
+}
+
+TEST_F(PatcherDialogTest, NegativeOrNonNumericCount) {
+  dialog_.messages().Insert(900, "-2");
+  dialog_.BuildSkipList();
+  EXPECT_TRUE(SkipNames().empty());
+  dialog_.FillSkipArray();
+  EXPECT_TRUE(Excluded().empty());
+  ASSERT_EQ(dialog_.exclude_names().size(), 1u);
+  EXPECT_EQ(dialog_.exclude_names()[0], nullptr);
+}
+
+TEST_F(PatcherDialogTest, OnlyNamesPresentInTheInstallFolderAreExcluded) {
+  folder_.WriteFile("zivoridor.dll", "x");
+  folder_.WriteFile("c.exe", "x");
+  dialog_.messages().Insert(900, "3");
+  dialog_.messages().Insert(901, "zivoridor.dll");
+  dialog_.messages().Insert(902, "absent.exe");
+  dialog_.messages().Insert(903, "c.exe");
+  dialog_.BuildSkipList();
+  dialog_.MarkPresentSkipFiles(folder_.path());
+  dialog_.FillSkipArray();
+  EXPECT_EQ(dialog_.skip_counts(), 2);
+  EXPECT_EQ(Excluded(), (Names{"c.exe", "zivoridor.dll"}));
+  EXPECT_FALSE(dialog_.skip_files().at("absent.exe"));
+
+  // Nothing present: only the null end, and the count starts again at 0.
+  TestFolder empty;
+  dialog_.BuildSkipList();
+  dialog_.MarkPresentSkipFiles(empty.path());
+  dialog_.FillSkipArray();
+  EXPECT_EQ(dialog_.skip_counts(), 0);
+  EXPECT_TRUE(Excluded().empty());
+}
+
+TEST_F(PatcherDialogTest, MissingMessageFileShowsTheLiteralTextAndCloses) {
+  EXPECT_TRUE(dialog_.OnInitDialog());
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0], "|Can't open message file: " + folder_.Child("patch") + "/cfg.txt");
+  EXPECT_TRUE(view_.closed);
+  EXPECT_TRUE(dialog_.close_requested());
+  // The start went on with an empty table: empty texts, Start disabled.
+  EXPECT_TRUE(view_.Saw("TITLE "));
+  EXPECT_EQ(view_.texts[kControlStart], "");
+  EXPECT_FALSE(view_.enabled[kControlStart]);
+  EXPECT_TRUE(view_.enabled[kControlExit]);
+  EXPECT_TRUE(view_.enabled[kControlBrowse]);
+  EXPECT_EQ(dialog_.self_base(), folder_.Child("patch"));
+  EXPECT_EQ(dialog_.own_folder(), folder_.path());
+}
+
+TEST_F(PatcherDialogTest, StartWithoutAFolderShowsMessage204Only) {
+  dialog_.messages().Insert(204, "Choose a folder");
+  view_.events.clear();
+  dialog_.OnShowWindow();  // no folder: no run
+  EXPECT_TRUE(view_.events.empty());
+  dialog_.OnStart();
+  EXPECT_EQ(view_.events, (Names{"BOX |Choose a folder"}));
+  EXPECT_FALSE(dialog_.running());
+  EXPECT_FALSE(dialog_.finished());
+}
+
+TEST_F(PatcherDialogTest, BrowseSetsTheFolderAndEnablesStart) {
+  dialog_.messages().Insert(210, "Where is the game?");
+  view_.pickedFolder = std::nullopt;  // cancelled
+  dialog_.OnBrowse();
+  EXPECT_EQ(view_.lastPrompt, "Where is the game?");
+  EXPECT_FALSE(view_.lastInitialFolder.empty());
+  EXPECT_EQ(dialog_.install_path(), "");
+  EXPECT_EQ(view_.enabled.count(kControlStart), 0u);
+
+  view_.pickedFolder = "/";  // a root keeps its separator
+  dialog_.OnBrowse();
+  EXPECT_EQ(dialog_.install_path(), "/");
+  EXPECT_EQ(view_.texts[kControlInstallPath], "/");
+  EXPECT_TRUE(view_.enabled[kControlStart]);
+}
+
+TEST_F(PatcherDialogTest, SinkCaptionsAndStop) {
+  EXPECT_EQ(DialogPackNotify::CaptionMessageOf(0), 0);
+  EXPECT_EQ(DialogPackNotify::CaptionMessageOf(-1), 301);
+  EXPECT_EQ(DialogPackNotify::CaptionMessageOf(-5), 305);
+  EXPECT_EQ(DialogPackNotify::CaptionMessageOf(-100), 306);
+  EXPECT_EQ(DialogPackNotify::CaptionMessageOf(-6), 307);
+  EXPECT_EQ(DialogPackNotify::CaptionMessageOf(-1000), 307);
+  EXPECT_EQ(DialogPackNotify::CaptionMessageOf(3), 307);
+
+  dialog_.messages().Insert(301, "Open error");
+  dialog_.messages().Insert(306, "Stopped");
+  dialog_.messages().Insert(300, "Read-only");
+  DialogPackNotify sink(&dialog_);
+  EXPECT_EQ(sink.cb_ERROR(0, "nothing"), 0);
+  EXPECT_EQ(sink.cb_ERROR(-1, "Can not open a!"), 0);
+  EXPECT_EQ(sink.cb_ERROR(-100, "halt"), -1);
+  EXPECT_EQ(sink.cb_READONLY("x/ro.txt"), 0);
+  EXPECT_EQ(sink.cb_INFO(0, "ignored"), 0);
+  EXPECT_EQ(sink.cb_FILEBEGIN("a", "b", 1), 0);
+  EXPECT_EQ(view_.boxes, (Names{"Open error|Can not open a!", "Stopped|halt",
+                                "Read-only|x/ro.txt"}));
+}
+
+TEST_F(PatcherDialogTest, SinkDrivesTheBar) {
+  folder_.WriteFile("vave.exe", "x");
+  dialog_.BuildSkipList();
+  dialog_.MarkPresentSkipFiles(folder_.path());
+  DialogPackNotify sink(&dialog_);
+  SRCDIRSTAT_T stat;
+  stat.nTotalFile = 70000;  // beyond 16 bits: kept whole
+  EXPECT_EQ(sink.cb_SRCDIRSTAT(&stat), 0);
+  EXPECT_EQ(sink.cb_FILEEND(), 0);
+  EXPECT_EQ(view_.events, (Names{"RANGE 0 70000", "STEPSIZE 1", "POS 1", "STEP"}));
+  EXPECT_EQ(view_.dispatches, 1);
+  EXPECT_EQ(view_.position, 2);
+  EXPECT_EQ(dialog_.parent_link()->progress_total(), 70000);
+}
+
+}  // namespace
+}  // namespace marrowgate

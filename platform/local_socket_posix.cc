@@ -1,0 +1,138 @@
+// Local packet sockets over abstract-namespace Unix sockets
+// (SOCK_SEQPACKET).
+#include "platform/local_socket.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace marrowgate::platform {
+namespace {
+
+// Fills an abstract address (leading NUL, then the name). False when the
+// name does not fit.
+bool AbstractAddress(std::string_view name, sockaddr_un* address, socklen_t* length) {
+  if (name.empty() || name.size() > kMaxLocalSocketName ||
+      name.size() + 1 > sizeof(address->sun_path)) {
+    return false;
+  }
+  std::memset(address, 0, sizeof(*address));
+  address->sun_family = AF_UNIX;
+  std::memcpy(address->sun_path + 1, name.data(), name.size());
+  *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  return true;
+}
+
+// Waits until `handle` is readable. 1 ready, 0 timeout, -1 failure.
+int WaitReadable(int handle, int timeoutMs) {
+  pollfd entry{};
+  entry.fd = handle;
+  entry.events = POLLIN;
+  for (;;) {
+    int rc = poll(&entry, 1, timeoutMs < 0 ? -1 : timeoutMs);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return -1;
+    return rc == 0 ? 0 : 1;
+  }
+}
+
+void CloseHandle(int handle) {
+  if (handle >= 0) close(handle);
+}
+
+}  // namespace
+
+std::unique_ptr<LocalSocket> LocalSocket::Connect(std::string_view name) {
+  sockaddr_un address;
+  socklen_t length = 0;
+  if (!AbstractAddress(name, &address, &length)) return nullptr;
+  int handle = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (handle < 0) return nullptr;
+  int rc;
+  do {
+    rc = connect(handle, reinterpret_cast<const sockaddr*>(&address), length);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return std::unique_ptr<LocalSocket>(new LocalSocket(handle));
+}
+
+bool LocalSocket::MakePair(std::unique_ptr<LocalSocket>* first,
+                           std::unique_ptr<LocalSocket>* second) {
+  int handles[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, handles) < 0) return false;
+  first->reset(new LocalSocket(handles[0]));
+  second->reset(new LocalSocket(handles[1]));
+  return true;
+}
+
+LocalSocket::~LocalSocket() { CloseHandle(handle_); }
+
+bool LocalSocket::SendPacket(const void* data, size_t n) {
+  for (;;) {
+    ssize_t sent = send(handle_, data, n, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    return sent >= 0 && static_cast<size_t>(sent) == n;
+  }
+}
+
+ReceiveResult LocalSocket::ReceivePacket(std::string* packet, int timeoutMs) {
+  int ready = WaitReadable(handle_, timeoutMs);
+  if (ready == 0) return kReceiveTimedOut;
+  if (ready < 0) return kReceiveFailed;
+  // The packet's real length first, so that it is received whole.
+  char probe;
+  ssize_t length;
+  do {
+    length = recv(handle_, &probe, 1, MSG_PEEK | MSG_TRUNC);
+  } while (length < 0 && errno == EINTR);
+  if (length < 0) return kReceiveFailed;
+  // An empty packet cannot be told from the peer's end; the protocols over
+  // these sockets never send one.
+  if (length == 0) return kPeerClosed;
+  if (static_cast<size_t>(length) > kMaxLocalPacket) {
+    recv(handle_, &probe, 1, 0);  // drop it
+    return kReceiveFailed;
+  }
+  packet->resize(static_cast<size_t>(length));
+  ssize_t got;
+  do {
+    got = recv(handle_, packet->data(), packet->size(), 0);
+  } while (got < 0 && errno == EINTR);
+  if (got != length) return kReceiveFailed;
+  return kReceivedPacket;
+}
+
+std::unique_ptr<LocalListener> LocalListener::Listen(std::string_view name) {
+  sockaddr_un address;
+  socklen_t length = 0;
+  if (!AbstractAddress(name, &address, &length)) return nullptr;
+  int handle = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (handle < 0) return nullptr;
+  if (bind(handle, reinterpret_cast<const sockaddr*>(&address), length) < 0 ||
+      listen(handle, 4) < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return std::unique_ptr<LocalListener>(new LocalListener(handle));
+}
+
+LocalListener::~LocalListener() { CloseHandle(handle_); }
+
+std::unique_ptr<LocalSocket> LocalListener::Accept(int timeoutMs) {
+  if (WaitReadable(handle_, timeoutMs) != 1) return nullptr;
+  int handle;
+  do {
+    handle = accept4(handle_, nullptr, nullptr, SOCK_CLOEXEC);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) return nullptr;
+  return std::unique_ptr<LocalSocket>(new LocalSocket(handle));
+}
+
+}  // namespace marrowgate::platform

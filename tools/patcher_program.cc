@@ -1,0 +1,128 @@
+#include "tools/patcher_program.h"
+
+#include "app/app_file_manager.h"
+#include "app/console_view.h"
+#include "app/install_verify.h"
+#include "app/parent_link.h"
+#include "app/patcher_dialog.h"
+
+#ifndef MARROWGATE_VERSION
+#define MARROWGATE_VERSION "unknown"
+#endif
+
+namespace marrowgate {
+
+namespace {
+
+struct PatcherCommandLine {
+  bool help = false;
+  bool version = false;
+  bool verify = false;
+  std::string folder;
+};
+
+// Empty on success, else what is wrong.
+std::string ParseArgs(const std::vector<std::string>& args, PatcherCommandLine* line) {
+  bool optionsEnded = false;
+  std::vector<std::string> operands;
+  for (const std::string& arg : args) {
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg == "--help") {
+      line->help = true;
+    } else if (!optionsEnded && arg == "--version") {
+      line->version = true;
+    } else if (!optionsEnded && arg == "--verify") {
+      line->verify = true;
+    } else if (!optionsEnded && arg == "--console") {
+      // The terminal is the only front end of this program.
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      return "unknown option " + arg;
+    } else {
+      operands.push_back(arg);
+    }
+  }
+  if (line->help || line->version) return "";
+  if (operands.empty()) return "no install folder given";
+  if (operands.size() > 1) return "more than one install folder given";
+  line->folder = operands[0];
+  if (line->folder.empty()) return "the install folder is empty";
+  // "folder/" and "folder" name the same folder; a root keeps its separator.
+  while (line->folder.size() > 1 &&
+         (line->folder.back() == '/' || line->folder.back() == '\\') &&
+         line->folder[line->folder.size() - 2] != ':') {
+    line->folder.pop_back();
+  }
+  return "";
+}
+
+int Verify(const std::string& folder, const PatcherProgramIo& io) {
+  VerifyCounts counts;
+  VerifyResult result = VerifyInstall(
+      AppFileManagerOptions(), folder, [&](const std::string& text) { io.out(text + "\n"); },
+      &counts);
+  switch (result) {
+    case kVerifyWhole:
+    case kVerifyDiffers:
+      io.out(std::to_string(counts.matched) + " ok, " + std::to_string(counts.missing) +
+             " missing, " + std::to_string(counts.differing) + " differing\n");
+      return result == kVerifyWhole ? kPatcherExitOk : kPatcherExitFailure;
+    case kVerifyNoList:
+      io.err("marrowgate: " + folder + "/update/localfilelist.txt cannot be read\n");
+      return kPatcherExitFailure;
+    case kVerifyDamagedList:
+      io.err("marrowgate: " + folder + "/update/localfilelist.txt is damaged\n");
+      return kPatcherExitFailure;
+    case kVerifyNoFileManager:
+      break;
+  }
+  io.err("marrowgate: cannot create a file manager\n");
+  return kPatcherExitFailure;
+}
+
+int Patch(const std::string& folder, const PatcherProgramIo& io) {
+  ConsoleView view(io.out, io.err, io.errIsTerminal);
+  ParentLink link;
+  PatcherDialogSettings settings;
+  settings.modulePath = io.modulePath;
+  PatcherDialog dialog(&view, &link, folder, settings);
+  dialog.OnInitDialog();
+  if (!dialog.close_requested()) dialog.OnShowWindow();
+  return dialog.finished() ? kPatcherExitOk : kPatcherExitFailure;
+}
+
+}  // namespace
+
+const char* PatcherUsageText() {
+  return "usage: marrowgate [--console] INSTALL_FOLDER\n"
+         "       marrowgate --verify INSTALL_FOLDER\n"
+         "       marrowgate --help | --version\n"
+         "\n"
+         "Applies the patch this program carries to the game installed in\n"
+         "INSTALL_FOLDER, showing its progress in the terminal.\n"
+         "  --console   run in the terminal (the only front end of this build)\n"
+         "  --verify    check every file of INSTALL_FOLDER/update/localfilelist.txt:\n"
+         "              present, with the listed size and MD5\n"
+         "Exit status: 0 success, 1 failure, 2 bad usage.\n";
+}
+
+int RunPatcherProgram(const std::vector<std::string>& args, const PatcherProgramIo& io) {
+  PatcherCommandLine line;
+  std::string problem = ParseArgs(args, &line);
+  if (!problem.empty()) {
+    io.err("marrowgate: " + problem + "\n" + PatcherUsageText());
+    return kPatcherExitUsage;
+  }
+  if (line.help) {
+    io.out(PatcherUsageText());
+    return kPatcherExitOk;
+  }
+  if (line.version) {
+    io.out(std::string("marrowgate ") + MARROWGATE_VERSION + "\n");
+    return kPatcherExitOk;
+  }
+  if (line.verify) return Verify(line.folder, io);
+  return Patch(line.folder, io);
+}
+
+}  // namespace marrowgate

@@ -1,0 +1,524 @@
+// The patch run end to end: a patch program made the way a publisher makes
+// one (the built `marrowgate` with a package attached by marrowgate-pack),
+// applied to a scratch install folder by the dialog logic in this process
+// (the program named as its module) and by the program itself.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_file_manager.h"
+#include "app/flex_update.h"
+#include "app/local_file_list.h"
+#include "app/parent_link.h"
+#include "app/patcher_dialog.h"
+#include "app/recording_view_testing.h"
+#include "app/run_job.h"
+#include "platform/env.h"
+#include "platform/local_socket.h"
+#include "tools/launcher_listener.h"
+#include "tools/pack_tool.h"
+#include "transfer/recording_notify_testing.h"
+#include "util/md5.h"
+
+namespace marrowgate {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+FileRecord RecordOf(const std::string& content) {
+  FileRecord record;
+  record.size = static_cast<uint32_t>(content.size());
+  Md5Digest(content.data(), content.size(), record.digest.data());
+  return record;
+}
+
+const char kMessages[] =
+    "100 Test patch\r\n101 Install folder:\r\n102 Browse\r\n103 Start\r\n104 Exit\r\n"
+    "200 Patching\r\n201 Done\r\n202 Close\r\n203 Failed (%d)\r\n204 No folder\r\n"
+    "205 No file manager\r\n206 No local list\r\n207 No new-file list\r\n208 No new file: \r\n"
+    "209 Cannot write the list\r\n210 Pick the folder\r\n211 No file manager\r\n"
+    "212 No version\r\n213 Bad version: \r\n"
+    "300 Read-only\r\n301 Open error\r\n302 Package error\r\n303 Read error\r\n"
+    "304 Write error\r\n305 Too old\r\n306 Stopped\r\n307 Error\r\n"
+    "900 1\r\n901 launcher.exe\r\n"
+    "10001 1\r\n10002 bin/game.exe\r\n";
+
+class PatchRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::path(::testing::TempDir()) /
+            ("mg_run_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    patch_ = root_ / "patch";
+    install_ = root_ / "install";
+    program_ = root_ / "patcher";
+
+    cfg_ = std::string(kMessages) + "UPDATE\r\n{\r\n  szValidityStr = 1.2.0.0\r\n}\r\n";
+    Patch("update/readme.txt", "new readme\n");
+    Patch("update/data/a.bin", std::string(3000, 'a'));
+    Patch("update/bin/game.exe", "the game, held back");
+    Patch("update/launcher.exe", "a launcher the patch must not replace");
+    Patch("update/update/newfile.txt", "readme.txt\r\n\r\ndata/a.bin\r\nbin/game.exe\r\n");
+    Patch("update/update/dellist.txt", "old\r\n");
+
+    Install("mb/etc/version.txt", "1 1.5.0.0\r\n");
+    FileTable table;
+    table["readme.txt"] = RecordOf("old readme\n");
+    table["old/x.txt"] = RecordOf("old x");
+    table["kept.txt"] = RecordOf("kept");
+    Install("update/localfilelist.txt", SerializeLocalFileList(table));
+    Install("readme.txt", "old readme\n");
+    Install("old/x.txt", "old x");
+    Install("kept.txt", "kept");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void Patch(const std::string& name, const std::string& content) {
+    WriteFile(patch_ / name, content);
+  }
+  void Install(const std::string& name, const std::string& content) {
+    WriteFile(install_ / name, content);
+  }
+  // The patch program: the built marrowgate with the patch folder attached.
+  void MakeProgram() {
+    if (!cfg_.empty()) WriteFile(patch_ / "cfg.txt", cfg_);
+    std::ostringstream out, err;
+    int status = RunPackTool({"attach", MARROWGATE_PATCHER_PROGRAM, patch_.string(),
+                              program_.string()},
+                             out, err, false);
+    ASSERT_EQ(status, kPackExitOk) << err.str();
+  }
+  PatcherDialogSettings Settings() {
+    PatcherDialogSettings settings;
+    settings.modulePath = program_.string();
+    return settings;
+  }
+  // A self-started run as the program does it, with `link` (may be null).
+  void SelfStartedRun(ParentLink* link, const std::function<void(PatcherDialog&)>& during = {}) {
+    MakeProgram();
+    dialog_ = std::make_unique<PatcherDialog>(&view_, link, install_.string(), Settings());
+    if (during) view_.onDispatch = [this, during]() { during(*dialog_); };
+    dialog_->OnInitDialog();
+    ASSERT_FALSE(dialog_->close_requested()) << (view_.boxes.empty() ? "" : view_.boxes[0]);
+    dialog_->OnShowWindow();
+  }
+  FileTable LocalList() {
+    FileTable table;
+    EXPECT_TRUE(ParseLocalFileList(ReadFile(install_ / "update/localfilelist.txt"), &table));
+    return table;
+  }
+
+  fs::path root_, patch_, install_, program_;
+  std::string cfg_;
+  RecordingView view_;
+  std::unique_ptr<PatcherDialog> dialog_;
+};
+
+TEST_F(PatchRunTest, SuccessCopiesHoldsBackAndUpdatesTheLists) {
+  Install("launcher.exe", "installed launcher");
+  // At every file's end: whether the held-back file is there yet.
+  std::vector<bool> heldBackPresent;
+  SelfStartedRun(nullptr, [&](PatcherDialog&) {
+    heldBackPresent.push_back(fs::exists(install_ / "bin/game.exe"));
+  });
+
+  EXPECT_EQ(dialog_->last_result(), 0);
+  EXPECT_TRUE(dialog_->finished());
+  EXPECT_TRUE(view_.boxes.empty()) << view_.boxes[0];
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "new readme\n");
+  EXPECT_EQ(ReadFile(install_ / "data/a.bin"), std::string(3000, 'a'));
+  EXPECT_EQ(ReadFile(install_ / "bin/game.exe"), "the game, held back");
+  EXPECT_EQ(ReadFile(install_ / "launcher.exe"), "installed launcher");  // skipped
+
+  // The held-back file came last.
+  ASSERT_EQ(heldBackPresent.size(), 5u);
+  EXPECT_EQ(heldBackPresent, (std::vector<bool>{false, false, false, false, true}));
+
+  // Bar: six files counted, the present skip file counts as done.
+  EXPECT_TRUE(view_.Saw("RANGE 0 6"));
+  EXPECT_TRUE(view_.Saw("STEPSIZE 1"));
+  EXPECT_TRUE(view_.Saw("POS 1"));
+  EXPECT_EQ(view_.steps, 5);
+  EXPECT_EQ(view_.position, 6);
+  EXPECT_EQ(dialog_->skip_counts(), 1);
+
+  // Bookkeeping: new files recorded, the deleted folder gone from disk and
+  // list, the new-file list gone, the delete list kept.
+  FileTable expected;
+  expected["bin/game.exe"] = RecordOf("the game, held back");
+  expected["data/a.bin"] = RecordOf(std::string(3000, 'a'));
+  expected["kept.txt"] = RecordOf("kept");
+  expected["readme.txt"] = RecordOf("new readme\n");
+  EXPECT_EQ(LocalList(), expected);
+  EXPECT_FALSE(fs::exists(install_ / "old"));
+  EXPECT_FALSE(fs::exists(install_ / "update/newfile.txt"));
+  EXPECT_TRUE(fs::exists(install_ / "update/dellist.txt"));
+
+  // What the window shows, and the state after.
+  EXPECT_EQ(view_.texts[kControlStatus], "Done");
+  EXPECT_EQ(view_.texts[kControlStart], "Close");
+  EXPECT_EQ(view_.texts[kControlInstallPath], install_.string());
+  EXPECT_TRUE(view_.enabled[kControlStart]);
+  EXPECT_TRUE(view_.enabled[kControlExit]);
+  EXPECT_TRUE(view_.Saw("TEXT 1005 Patching"));
+  EXPECT_TRUE(view_.Saw("ENABLE 1000 0"));
+  EXPECT_TRUE(view_.Saw("ENABLE 2 0"));
+  EXPECT_TRUE(view_.closed);  // a self-started run closes with its end
+  EXPECT_EQ(view_.title, "Test patch");
+  EXPECT_EQ(std::string(dialog_->client_version()), "1.5.0.0");
+}
+
+TEST_F(PatchRunTest, StartAfterSuccessClosesInsteadOfRunningAgain) {
+  MakeProgram();
+  PatcherDialog dialog(&view_, nullptr, "", Settings());
+  dialog.OnInitDialog();
+  dialog.OnShowWindow();  // no folder: waits
+  EXPECT_FALSE(view_.enabled[kControlStart]);
+  view_.pickedFolder = install_.string();
+  dialog.OnBrowse();
+  EXPECT_TRUE(view_.enabled[kControlStart]);
+  dialog.OnStart();
+  ASSERT_TRUE(dialog.finished());
+  EXPECT_FALSE(view_.closed);
+  fs::remove(install_ / "readme.txt");
+  dialog.OnStart();
+  EXPECT_TRUE(view_.closed);
+  EXPECT_FALSE(fs::exists(install_ / "readme.txt"));  // no second run
+}
+
+TEST_F(PatchRunTest, ClientTooOldCopiesNothingAndLogs) {
+  Install("mb/etc/version.txt", "1 1.1.9.9\r\n");
+  fs::path work = root_ / "work";
+  fs::create_directories(work / "log");
+  std::string before = platform::CurrentFolder();
+  ASSERT_TRUE(platform::SetCurrentFolder(work.c_str()));
+  SelfStartedRun(nullptr);
+  platform::SetCurrentFolder(before.c_str());
+
+  EXPECT_EQ(dialog_->last_result(), kRunVersionTooLow);
+  EXPECT_FALSE(dialog_->finished());
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+  EXPECT_FALSE(fs::exists(install_ / "data"));
+  EXPECT_TRUE(fs::exists(install_ / "old/x.txt"));
+  EXPECT_EQ(view_.boxes, (Lines{"Too old|Need Client Version: 1.2.0.0, Current: 1.1.9.9"}));
+  EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10100)");
+  EXPECT_EQ(view_.texts[kControlStart], "Start");
+  EXPECT_TRUE(view_.enabled[kControlStart]);
+  EXPECT_TRUE(view_.enabled[kControlExit]);
+  // The window's hide after the close request starts nothing.
+  dialog_->OnShowWindow();
+  EXPECT_EQ(view_.boxes.size(), 1u);
+
+  // One log file with the status line.
+  std::vector<fs::path> logs;
+  for (const auto& entry : fs::directory_iterator(work / "log")) logs.push_back(entry.path());
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs[0].filename().string().rfind("patcher-log", 0), 0u);
+  std::string log = ReadFile(logs[0]);
+  EXPECT_NE(log.find("\tFailed (-10100)\r\n\n"), std::string::npos) << log;
+}
+
+TEST_F(PatchRunTest, NoLogFolderNoLogAndSameOutcome) {
+  Install("mb/etc/version.txt", "1 1.0.0.0\r\n");
+  fs::path work = root_ / "work";
+  fs::create_directories(work);
+  std::string before = platform::CurrentFolder();
+  ASSERT_TRUE(platform::SetCurrentFolder(work.c_str()));
+  SelfStartedRun(nullptr);
+  platform::SetCurrentFolder(before.c_str());
+  EXPECT_EQ(dialog_->last_result(), kRunVersionTooLow);
+  EXPECT_TRUE(fs::is_empty(work));
+}
+
+TEST_F(PatchRunTest, BrokenCfgFailsWithTheReadersCode) {
+  cfg_ = std::string(kMessages) + "UPDATE\r\n{\r\n  szUpdateDir = update\r\n}\r\n}\r\n";
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), -10001);
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0].rfind("Error|Can not analyze cfgfile rst:-12 ", 0), 0u)
+      << view_.boxes[0];
+  EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10001)");
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+}
+
+TEST_F(PatchRunTest, FailingPackageLineKeepsEarlierPackages) {
+  cfg_ = std::string(kMessages) +
+         "UPDATE\r\n{\r\n  PACKAGE = first\r\n  PACKAGE = plain\r\n  PACKAGE = third\r\n}\r\n";
+  Install("plain.dpk", "not a package");
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), -10001);
+  EXPECT_TRUE(fs::exists(install_ / "first.dpk"));
+  EXPECT_FALSE(fs::exists(install_ / "third.dpk"));
+  EXPECT_EQ(ReadFile(install_ / "plain.dpk"), "not a package");
+  ASSERT_EQ(view_.boxes.size(), 2u);
+  EXPECT_EQ(view_.boxes[0], "Package error|Create package plain err:-1");
+  EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10001)");
+}
+
+TEST_F(PatchRunTest, PackageLinesReceiveTheFilesBelowTheirName) {
+  cfg_ = std::string(kMessages) +
+         "UPDATE\r\n{\r\n  szValidityStr = 1.2\r\n  PACKAGE = data/maps\r\n}\r\n";
+  Patch("update/data/maps/valley.map", std::string(9000, 'v'));
+  Patch("update/data/maps/deep/harbour.map", "harbour");
+  Patch("update/update/newfile.txt", "data/maps/valley.map\r\n");
+  SelfStartedRun(nullptr);
+  ASSERT_EQ(dialog_->last_result(), 0) << view_.texts[kControlStatus];
+  EXPECT_TRUE(fs::is_regular_file(install_ / "data/maps.dpk"));
+  EXPECT_FALSE(fs::exists(install_ / "data/maps"));
+  EXPECT_EQ(LocalList().at("data/maps/valley.map"), RecordOf(std::string(9000, 'v')));
+
+  // The publisher's tool reads the package the run filled.
+  std::ostringstream out, err;
+  fs::path extracted = root_ / "extracted";
+  ASSERT_EQ(RunPackTool({"extract", (install_ / "data/maps.dpk").string(), extracted.string()},
+                        out, err, false),
+            kPackExitOk)
+      << err.str();
+  EXPECT_EQ(ReadFile(extracted / "valley.map"), std::string(9000, 'v'));
+  EXPECT_EQ(ReadFile(extracted / "deep/harbour.map"), "harbour");
+}
+
+TEST_F(PatchRunTest, PackageWithoutCfgRunsWithDefaults) {
+  cfg_.clear();
+  Install("mb/etc/version.txt", "1 0.0.0.1\r\n");  // no version check is made
+  MakeProgram();
+  RecordingNotify sink;
+  RunJob runJob(program_.c_str(), install_.c_str(), &sink, "0.0.0.1", nullptr);
+  FlexUpdate update;
+  EXPECT_EQ(update.Run(&runJob.job()), 0);
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "new readme\n");
+  EXPECT_EQ(ReadFile(install_ / "launcher.exe"), "a launcher the patch must not replace");
+  EXPECT_EQ(sink.events.front(), "INFO 0 Calculating src dir stat ...");
+}
+
+// A sink that throws an integer in the middle of the copy.
+class ThrowingNotify : public RecordingNotify {
+ public:
+  int32_t cb_FILEEND() override { throw 4242; }
+};
+
+TEST_F(PatchRunTest, IntegerThrownDuringTheCopyIsTheResult) {
+  MakeProgram();
+  ThrowingNotify sink;
+  RunJob runJob(program_.c_str(), install_.c_str(), &sink, "1.5.0.0", nullptr);
+  FlexUpdate update;
+  EXPECT_EQ(update.Run(&runJob.job()), 4242);
+  EXPECT_EQ(update.file_manager(), nullptr);  // released with the engine
+}
+
+TEST_F(PatchRunTest, UnreadableVersionFileEndsBeforeTheCopy) {
+  fs::remove(install_ / "mb/etc/version.txt");
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(view_.boxes, (Lines{"|No version"}));
+  EXPECT_EQ(view_.texts[kControlStatus], "");  // status not changed
+  EXPECT_TRUE(view_.enabled[kControlStart]);
+  EXPECT_TRUE(view_.enabled[kControlExit]);
+  EXPECT_FALSE(dialog_->finished());
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+}
+
+TEST_F(PatchRunTest, RunRefusesAnIncompleteJob) {
+  RecordingNotify sink;
+  FlexUpdate update;
+  EXPECT_EQ(update.Run(nullptr), kRunBadJob);
+  RunJob noSink(program_.c_str(), install_.c_str(), nullptr, "1.5.0.0", nullptr);
+  EXPECT_EQ(update.Run(&noSink.job()), kRunBadJob);
+  RunJob noInstall(program_.c_str(), nullptr, &sink, "1.5.0.0", nullptr);
+  EXPECT_EQ(update.Run(&noInstall.job()), kRunBadJob);
+  EXPECT_TRUE(sink.events.empty());
+}
+
+TEST_F(PatchRunTest, FolderPickedDuringTheRunDoesNotReachIt) {
+  fs::path other = root_ / "other";
+  fs::create_directories(other);
+  view_.pickedFolder = other.string();
+  bool browsed = false;
+  SelfStartedRun(nullptr, [&](PatcherDialog& dialog) {
+    if (browsed) return;
+    browsed = true;
+    dialog.OnBrowse();
+    EXPECT_FALSE(view_.enabled[kControlStart]);  // not during the run
+    dialog.OnStart();                            // ignored during the run
+  });
+  EXPECT_TRUE(browsed);
+  EXPECT_EQ(dialog_->last_result(), 0);
+  EXPECT_EQ(ReadFile(install_ / "bin/game.exe"), "the game, held back");
+  EXPECT_TRUE(fs::is_empty(other));
+  EXPECT_EQ(dialog_->install_path(), other.string());
+  EXPECT_EQ(view_.texts[kControlInstallPath], other.string());
+  EXPECT_EQ(LocalList().count("bin/game.exe"), 1u);
+}
+
+TEST_F(PatchRunTest, HiddenRunPatchesTheProgramsOwnFolder) {
+  // The program sits in the install folder.
+  program_ = install_ / "patcher";
+  MakeProgram();
+  PatcherDialog dialog(&view_, nullptr, "-h", Settings());
+  dialog.OnInitDialog();
+  EXPECT_TRUE(view_.hidden);
+  EXPECT_TRUE(view_.closed);
+  EXPECT_EQ(dialog.last_result(), 0);
+  EXPECT_EQ(dialog.install_path(), install_.string());
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "new readme\n");
+  // The run came before the held-back list was built, so nothing was held
+  // back; the list is built when the start ends.
+  EXPECT_EQ(dialog.delayed_names().size(), 2u);  // one name and the null end
+  dialog.OnShowWindow();  // after the close request: nothing
+  EXPECT_EQ(view_.steps, 6);
+}
+
+// The launcher's side of a link: a listener thread answering every record.
+class Launcher {
+ public:
+  Launcher() {
+    std::unique_ptr<platform::LocalSocket> patcherSide;
+    EXPECT_TRUE(platform::LocalSocket::MakePair(&patcherSide, &launcherSide_));
+    link_.AttachSocket(std::move(patcherSide));
+    thread_ = std::thread([this]() {
+      ServeLauncher(launcherSide_.get(), [this](const std::string& line) { lines_.push_back(line); });
+    });
+  }
+  ParentLink* link() { return &link_; }
+  // Ends the link and returns what the listener saw.
+  Lines Finish() {
+    link_.AttachSocket(nullptr);
+    thread_.join();
+    return lines_;
+  }
+  ~Launcher() {
+    if (thread_.joinable()) Finish();
+  }
+
+ private:
+  ParentLink link_{2000};
+  std::unique_ptr<platform::LocalSocket> launcherSide_;
+  std::thread thread_;
+  Lines lines_;
+};
+
+TEST_F(PatchRunTest, LauncherSeesProgressOnSuccess) {
+  Launcher launcher;
+  SelfStartedRun(launcher.link());
+  EXPECT_EQ(dialog_->last_result(), 0);
+  Lines lines = launcher.Finish();
+  // Six files, the last step's 100 sent as 99, then the end.
+  EXPECT_EQ(lines, (Lines{"progress 0", "progress 16", "progress 33", "progress 50", "progress 66",
+                          "progress 83", "progress 99", "progress 100", "progress -1"}));
+  EXPECT_TRUE(view_.boxes.empty());
+}
+
+TEST_F(PatchRunTest, LauncherGetsTheFailureCodes) {
+  Install("mb/etc/version.txt", "1 1.0.0.0\r\n");
+  Launcher launcher;
+  SelfStartedRun(launcher.link());
+  EXPECT_EQ(dialog_->last_result(), kRunVersionTooLow);
+  Lines lines = launcher.Finish();
+  EXPECT_EQ(lines, (Lines{"progress 0", "message 300 Too old", "message 262 Failed (-10100)",
+                          "message 273 Failed (-10100)"}));
+  EXPECT_TRUE(view_.boxes.empty());  // not interactive
+}
+
+// The program itself, as a user starts it.
+class PatcherProgramTest : public PatchRunTest {
+ protected:
+  struct Result {
+    int status;
+    std::string out, err;
+  };
+  Result Run(const std::string& arguments) {
+    fs::path out = root_ / "stdout.txt", err = root_ / "stderr.txt";
+    fs::path status = root_ / "status.txt";
+    std::string command = program_.string() + " " + arguments + " > " + out.string() + " 2> " +
+                          err.string() + "; echo $? > " + status.string();
+    std::system(command.c_str());
+    return {std::atoi(ReadFile(status).c_str()), ReadFile(out), ReadFile(err)};
+  }
+};
+
+TEST_F(PatcherProgramTest, ConsoleRunThenVerify) {
+  MakeProgram();
+  Result run = Run("--console " + install_.string() + "/");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "== Test patch\nPatching\nDone\n");
+  EXPECT_NE(run.err.find("progress 100%\n"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(install_ / "bin/game.exe"), "the game, held back");
+
+  Result verify = Run("--verify " + install_.string());
+  EXPECT_EQ(verify.status, 0) << verify.err;
+  EXPECT_EQ(verify.out,
+            "ok       bin/game.exe\nok       data/a.bin\nok       kept.txt\nok       readme.txt\n"
+            "4 ok, 0 missing, 0 differing\n");
+
+  WriteFile(install_ / "kept.txt", "changed");
+  fs::remove(install_ / "data/a.bin");
+  verify = Run("--verify " + install_.string());
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_NE(verify.out.find("missing  data/a.bin\n"), std::string::npos) << verify.out;
+  EXPECT_NE(verify.out.find("size     kept.txt (listed 4, found 7)\n"), std::string::npos)
+      << verify.out;
+  EXPECT_NE(verify.out.find("2 ok, 1 missing, 1 differing\n"), std::string::npos);
+}
+
+TEST_F(PatcherProgramTest, FailedRunExitsWithOne) {
+  Install("mb/etc/version.txt", "1 1.0.0.0\r\n");
+  MakeProgram();
+  Result run = Run(install_.string());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "== Test patch\nPatching\nFailed (-10100)\n");
+  EXPECT_NE(run.err.find("Too old: Need Client Version: 1.2.0.0, Current: 1.0.0.0\n"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST_F(PatcherProgramTest, UsageHelpVersionAndBadLists) {
+  MakeProgram();
+  EXPECT_EQ(Run("").status, 2);
+  EXPECT_EQ(Run("--bogus " + install_.string()).status, 2);
+  EXPECT_EQ(Run("a b").status, 2);
+  Result help = Run("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: marrowgate", 0), 0u);
+  Result version = Run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("marrowgate ", 0), 0u);
+
+  fs::remove(install_ / "update/localfilelist.txt");
+  Result noList = Run("--verify " + install_.string());
+  EXPECT_EQ(noList.status, 1);
+  EXPECT_NE(noList.err.find("cannot be read"), std::string::npos);
+  WriteFile(install_ / "update/localfilelist.txt", std::string("\xff\xff\xff\x7f", 4));
+  Result damaged = Run("--verify " + install_.string());
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_NE(damaged.err.find("is damaged"), std::string::npos);
+}
+
+TEST_F(PatcherProgramTest, ProgramWithoutPackageCannotOpenItsMessages) {
+  program_ = MARROWGATE_PATCHER_PROGRAM;  // the bare program carries nothing
+  Result run = Run(install_.string());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Can't open message file: "), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+}
+
+}  // namespace
+}  // namespace marrowgate
