@@ -162,7 +162,7 @@ std::string ParsePackCommandLine(const std::vector<std::string>& args, PackComma
     }
     if (!problem.empty()) return problem;
   }
-  if (!words.empty() && words[0] == "help" && words.size() == 1) out->help = true;
+  if (!words.empty() && words[0] == "help") out->help = true;
   if (out->help || out->version) return std::string();
   if (words.empty()) return "no command given";
   std::string command = words[0] == "test" ? "verify" : words[0];
