@@ -1,16 +1,18 @@
 #include "package/disk_file.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "package/file_system.h"
 #include "platform/durable_file.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 
 DiskFile* DiskFile::Open(const char* path, const char* streamMode) {
   if (path == nullptr || streamMode == nullptr) return nullptr;
-  if (std::strlen(path) > static_cast<size_t>(kMaxPath)) return nullptr;
+  if (std::strlen(path) > platform::MaxSystemPath()) return nullptr;
   std::unique_ptr<platform::FileStream> stream = platform::FileStream::Open(path, streamMode);
   if (!stream) return nullptr;
   if (stream->Seek(0, 2) != 0) return nullptr;
@@ -34,12 +36,18 @@ int32_t DiskFile::Size() {
   return size_ > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size_);
 }
 
+// Times are unsigned 32-bit seconds (1970 to 2106) carried in the int32_t
+// of the interface: earlier times read as 0, later ones as the last second.
 int32_t DiskFile::GetTime() {
-  return static_cast<int32_t>(stream_->ModificationTime());
+  int64_t seconds = stream_->ModificationTime();
+  if (seconds < 0) seconds = 0;
+  if (seconds > static_cast<int64_t>(UINT32_MAX)) seconds = UINT32_MAX;
+  return static_cast<int32_t>(static_cast<uint32_t>(seconds));
 }
 
 int32_t DiskFile::SetTime(int32_t seconds) {
-  timeAtClose_ = seconds != 0 ? seconds : platform::TimeNow();
+  timeAtClose_ = seconds != 0 ? static_cast<int64_t>(static_cast<uint32_t>(seconds))
+                             : platform::TimeNow();
   return 0;
 }
 

@@ -23,13 +23,15 @@ class DiskFile : public VirtualFile {
  public:
   // Opens `path` with a stream mode text ("rb", "wb+", "rb+"). Null when
   // the file cannot be opened, its size cannot be found, or the path is
-  // longer than kMaxPath.
+  // longer than the system takes.
   static DiskFile* Open(const char* path, const char* streamMode);
 
   int32_t Size() override;
-  // Modification time of the open file, 0 when it cannot be read.
+  // Modification time of the open file as unsigned 32-bit seconds in the
+  // int32_t (0 when it cannot be read or lies before 1970).
   int32_t GetTime() override;
-  // Remembers the time (0 = now) to apply when the file is closed.
+  // Remembers the time (unsigned 32-bit seconds; 0 = now) to apply when
+  // the file is closed.
   int32_t SetTime(int32_t seconds) override;
   int32_t Read(void* buffer, int32_t n) override;
   int32_t Seek(int64_t offset, int origin) override;

@@ -82,6 +82,46 @@ TEST(DiskFileTest, TimeIsAppliedAtCloseNotBefore) {
   EXPECT_EQ(again->GetTime(), kTime);
 }
 
+// Times travel as unsigned 32-bit seconds in the int32_t of the interface:
+// after 2038 they are not read back as 1901-1970.
+TEST(DiskFileTest, TimesAfter2038RoundTripAndEarlierThan1970ReadAsZero) {
+  TestFolder folder;
+  std::string path = folder.WriteFile("f.bin", "x");
+  const uint32_t k2100 = 4102444800u;  // 2100-01-01
+  {
+    Owned<DiskFile> file(DiskFile::Open(path.c_str(), "rb"));
+    ASSERT_NE(file, nullptr);
+    file->SetTime(static_cast<int32_t>(k2100));
+  }
+  platform::PathStatus status;
+  ASSERT_TRUE(platform::StatPath(path.c_str(), &status));
+  EXPECT_EQ(status.modificationTime, static_cast<int64_t>(k2100));
+  Owned<DiskFile> again(DiskFile::Open(path.c_str(), "rb"));
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(static_cast<uint32_t>(again->GetTime()), k2100);
+  again.reset();
+
+  ASSERT_TRUE(platform::SetFileTimes(path.c_str(), -5000, -5000));
+  Owned<DiskFile> early(DiskFile::Open(path.c_str(), "rb"));
+  ASSERT_NE(early, nullptr);
+  EXPECT_EQ(early->GetTime(), 0);
+}
+
+TEST(DiskFileTest, PathsLongerThan259CharactersOpen) {
+  TestFolder folder;
+  std::string deep = folder.path();
+  while (deep.size() < 300) {
+    deep += "/" + std::string(50, 'd');
+    ASSERT_TRUE(platform::MakeFolder(deep.c_str()));
+  }
+  std::string path = deep + "/long.bin";
+  Owned<DiskFile> file(DiskFile::Open(path.c_str(), "wb+"));
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Write("long", 4), 4);
+  file.reset();
+  EXPECT_EQ(TestFolder::ReadFile(path), "long");
+}
+
 TEST(DiskFileTest, ZeroTimeMeansNow) {
   TestFolder folder;
   std::string path = folder.WriteFile("e.bin", "x");

@@ -19,12 +19,15 @@ bool IsValidEntryName(std::string_view name) {
 template <class Entry>
 class FoldedNameTable {
  public:
-  explicit FoldedNameTable(const NamePool* pool) : pool_(pool), buckets_(kInitialBucketCount) {}
+  // `exact`: names are equal only byte for byte (the hash still folds
+  // case, so the buckets are those of the folded table).
+  FoldedNameTable(const NamePool* pool, bool exact)
+      : pool_(pool), exact_(exact), buckets_(kInitialBucketCount) {}
   ~FoldedNameTable() { Clear(); }
 
   Entry* Find(std::string_view name) const {
     for (Entry* e = buckets_[HashTextIgnoreCase(name) % buckets_.size()]; e; e = e->next)
-      if (EqualIgnoreCase(NameOf(*e), name)) return e;
+      if (exact_ ? NameOf(*e) == name : EqualIgnoreCase(NameOf(*e), name)) return e;
     return nullptr;
   }
   // Takes the entry; false (entry deleted) when its name is present.
@@ -75,6 +78,7 @@ class FoldedNameTable {
   }
 
   const NamePool* pool_;
+  bool exact_;
   std::vector<Entry*> buckets_;
   size_t count_ = 0;
 };
@@ -84,7 +88,11 @@ struct NamePool::Entry {
   Entry* next = nullptr;
 };
 
-NamePool::NamePool() : set_(std::make_unique<FoldedNameTable<Entry>>(this)) {
+// The pool shares a name only when it is spelled the same: sharing across
+// case would hand one entry another entry's spelling ("Font.h" in one
+// folder read back as "font.h" from another). Pools written either way
+// read the same, since entries refer to names by offset.
+NamePool::NamePool() : set_(std::make_unique<FoldedNameTable<Entry>>(this, /*exact=*/true)) {
   bytes_.reserve(4096);
 }
 

@@ -1,9 +1,9 @@
 // The in-memory folder tree of a package and its name pool, with the
 // reader and writer of the folder-tree records.
 //
-// NamePool: zero-terminated names, each stored once (compared without
-// regard to ASCII letter case, kept in the spelling first added); a name is
-// referred to by the offset of its first byte.
+// NamePool: zero-terminated names, each spelling stored once (names that
+// differ only in letter case are stored apart, so every entry keeps its own
+// spelling); a name is referred to by the offset of its first byte.
 //
 // Folder: a hash table of nodes following the library's table rules
 // (util/hash_table.h) with the case-insensitive hash: 17 buckets at first,
@@ -48,14 +48,14 @@ class NamePool {
 
   // Replaces the pool by `bytes`: every zero byte ends a name starting after
   // the previous one (a missing final zero is supplied). False when a name
-  // repeats an earlier one (ignoring case; a pool written by Intern never
-  // does) or the set of names cannot be built; the bytes are kept, the set
-  // then holds only the names before it.
+  // repeats an earlier one of the same spelling (a pool written by Intern
+  // never does) or the set of names cannot be built; the bytes are kept,
+  // the set then holds only the names before it.
   bool Load(std::vector<uint8_t> bytes);
   void Clear();
 
-  // Offset of `name`, appending it when no name equal without regard to
-  // case is present (*added tells which). The name must be valid.
+  // Offset of `name`, appending it when no name of the same spelling is
+  // present (*added tells which). The name must be valid.
   uint32_t Intern(std::string_view name, bool* added);
   // Offset of `name`, or -1 when it is not in the pool.
   int64_t Find(std::string_view name) const;

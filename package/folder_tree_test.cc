@@ -20,16 +20,16 @@ TEST(EntryNameTest, RefusesNamesThatEscapeOrSplit) {
   EXPECT_FALSE(IsValidEntryName(std::string(260, 'n')));
 }
 
-TEST(NamePoolTest, StoresEachNameOnceInItsFirstSpelling) {
+TEST(NamePoolTest, StoresEachSpellingOnce) {
   NamePool pool;
   bool added = false;
   EXPECT_EQ(pool.Intern("Readme.TXT", &added), 0u);
   EXPECT_TRUE(added);
   EXPECT_EQ(pool.Intern("bin", &added), 11u);
   EXPECT_TRUE(added);
-  EXPECT_EQ(pool.Intern("README.txt", &added), 0u);
+  EXPECT_EQ(pool.Intern("bin", &added), 11u);
   EXPECT_FALSE(added);
-  EXPECT_EQ(pool.Find("BIN"), 11);
+  EXPECT_EQ(pool.Find("bin"), 11);
   EXPECT_EQ(pool.Find("lib"), -1);
   const std::vector<uint8_t>& bytes = pool.bytes();
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string("Readme.TXT\0bin\0", 15));
@@ -41,22 +41,41 @@ TEST(NamePoolTest, StoresEachNameOnceInItsFirstSpelling) {
   EXPECT_FALSE(pool.NameAt(15, &name));
 }
 
+// Two entries whose names differ only in case (in different folders) each
+// keep their own spelling.
+TEST(NamePoolTest, NamesDifferingOnlyInCaseAreStoredApart) {
+  NamePool pool;
+  bool added = false;
+  EXPECT_EQ(pool.Intern("font.h", &added), 0u);
+  EXPECT_EQ(pool.Intern("Font.h", &added), 7u);
+  EXPECT_TRUE(added);
+  EXPECT_EQ(pool.Find("Font.h"), 7);
+  EXPECT_EQ(pool.Find("FONT.H"), -1);
+  std::string_view name;
+  ASSERT_TRUE(pool.NameAt(7, &name));
+  EXPECT_EQ(name, "Font.h");
+}
+
 TEST(NamePoolTest, LoadScansNamesAndTerminatesTheLastOne) {
   NamePool pool;
   EXPECT_TRUE(pool.Load({'a', 0, 'B', 0, 'c'}));  // "c" unterminated
   EXPECT_EQ(pool.bytes().size(), 6u);
   EXPECT_EQ(pool.bytes().back(), 0);
   EXPECT_EQ(pool.name_count(), 3u);
-  EXPECT_EQ(pool.Find("b"), 2);
+  EXPECT_EQ(pool.Find("B"), 2);
   EXPECT_EQ(pool.Find("c"), 4);
-  // A name the pool holds twice (ignoring case) is refused.
+  // A name the pool holds twice is refused; names differing only in case
+  // are two names.
   NamePool twice;
-  EXPECT_FALSE(twice.Load({'a', 0, 'B', 0, 'b', 0}));
+  EXPECT_FALSE(twice.Load({'a', 0, 'B', 0, 'B', 0}));
+  NamePool cased;
+  EXPECT_TRUE(cased.Load({'a', 0, 'B', 0, 'b', 0}));
+  EXPECT_EQ(cased.Find("b"), 4);
   // Many names: the set grows through several primes and stays correct.
   NamePool big;
   bool added = false;
   for (int i = 0; i < 2000; ++i) big.Intern("name" + std::to_string(i), &added);
-  for (int i = 0; i < 2000; i += 97) EXPECT_GE(big.Find("NAME" + std::to_string(i)), 0);
+  for (int i = 0; i < 2000; i += 97) EXPECT_GE(big.Find("name" + std::to_string(i)), 0);
   EXPECT_EQ(big.name_count(), 2000u);
 }
 

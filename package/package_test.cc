@@ -443,17 +443,22 @@ TEST_F(PackageTest, NestedPathsReuseFoldersAndPooledNames) {
   {
     PackagePtr package = OpenPackage(kOpenUpdate, plain);
     Put(package.get(), "A/B/x", Bytes("two"));
-    Put(package.get(), "A/C.TXT", Bytes("three"));  // "c.txt" is pooled already
+    // Folders "A" and "B" are "a" and "b"; the new file in "a" keeps its own
+    // spelling (the pool shares names of the same spelling only).
+    Put(package.get(), "A/C.TXT", Bytes("three"));
     EXPECT_EQ(0, package->Close());
   }
   pool = SystemItem(HeaderWord(136), false, false);
-  EXPECT_EQ(std::string(pool.begin(), pool.end()), std::string("a\0b\0c.txt\0x\0", 12));
+  EXPECT_EQ(std::string(pool.begin(), pool.end()), std::string("a\0b\0c.txt\0x\0C.TXT\0", 18));
   PackagePtr package = OpenPackage(kOpenRead, plain);
   EXPECT_EQ(ListNames(package.get(), ""), std::vector<std::string>{"+a"});
   std::vector<std::string> inB = ListNames(package.get(), "a/b");
   std::sort(inB.begin(), inB.end());
   EXPECT_EQ(inB, (std::vector<std::string>{"c.txt", "x"}));
   EXPECT_EQ(Get(package.get(), "a/c.txt"), Bytes("three"));
+  std::vector<std::string> inA = ListNames(package.get(), "a");
+  std::sort(inA.begin(), inA.end());
+  EXPECT_EQ(inA, (std::vector<std::string>{"+b", "C.TXT"}));
   // The tree stream: folder a (tag 2, offset 0), its records, its end tag;
   // a { b { two files } c.txt }: 5 + 5 + 9 + 9 + 1 + 9 + 1 bytes, and no
   // end tag for the root.
@@ -1010,10 +1015,10 @@ TEST_F(HostilePackageTest, TreeFaultsFailTheOpen) {
     cases.push_back({"unknown tag", pool, tree, -46});
   }
   {
-    // A pool that holds one name twice (letter case aside).
+    // A pool that holds one name twice ("name" and "NAME" are two names).
     std::vector<uint8_t> p = Bytes("name");
     p.push_back(0);
-    for (uint8_t c : Bytes("NAME")) p.push_back(c);
+    for (uint8_t c : Bytes("name")) p.push_back(c);
     p.push_back(0);
     cases.push_back({"repeated pool name", p, {}, -36});
   }

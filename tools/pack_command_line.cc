@@ -9,20 +9,26 @@ namespace {
 struct CommandShape {
   const char* name;
   size_t minOperands;
-  size_t maxOperands;  // SIZE_MAX: any number
+  size_t maxOperands;  // kAny: any number
 };
 
 constexpr size_t kAny = static_cast<size_t>(-1);
 
 constexpr CommandShape kCommands[] = {
-    {"create", 2, 2},  {"add", 2, 3},   {"remove", 2, kAny}, {"list", 1, 1},
-    {"extract", 2, kAny}, {"verify", 1, 1}, {"probe", 1, 1},  {"attach", 3, 3},
+    {"create", 2, 2},     {"add", 2, 3},    {"remove", 2, kAny}, {"list", 1, 1},
+    {"extract", 2, kAny}, {"verify", 1, 1}, {"probe", 1, 1},     {"attach", 3, 3},
 };
 
 const CommandShape* FindCommand(const std::string& name) {
   for (const CommandShape& shape : kCommands)
     if (name == shape.name) return &shape;
   return nullptr;
+}
+
+std::string CheckKey(const std::string& name, const std::string& value) {
+  if (value.size() > kMaxPackKeyLength)
+    return name + " is longer than " + std::to_string(kMaxPackKeyLength) + " bytes";
+  return std::string();
 }
 
 }  // namespace
@@ -38,22 +44,41 @@ const char* PackUsageText() {
          "  remove  PACKAGE PATH...           delete files or folders inside PACKAGE\n"
          "  list    PACKAGE                   one line per entry: kind, plain size, time,\n"
          "                                    stored MD5, path\n"
-         "  extract PACKAGE FOLDER [PATH...]  write the tree (or the named paths) into FOLDER\n"
+         "  extract PACKAGE FOLDER [PATTERN...]\n"
+         "                                    write the tree (or the entries matching a\n"
+         "                                    PATTERN: * ? [...], a folder brings its\n"
+         "                                    contents) into FOLDER\n"
          "  verify  PACKAGE                   unseal every item, compare its MD5 with the\n"
          "                                    stored digest, check the block structure\n"
+         "  test    PACKAGE                   the same as verify\n"
          "  probe   FILE                      prints \"package\", \"host\" or \"none\"\n"
          "  attach  HOST FOLDER OUTPUT        OUTPUT = a copy of HOST with a package of\n"
          "                                    FOLDER appended\n"
+         "  help                              show this text\n"
          "\n"
          "PACKAGE may be a package file or a program carrying one.\n"
          "\n"
          "options:\n"
-         "  --key-a TEXT   first package password (default: the patcher's)\n"
-         "  --key-b TEXT   second package password (default: the patcher's; \"\" for none)\n"
-         "  --help         show this text\n"
-         "  --version      show the version\n"
+         "  --key-a TEXT       first package password (default: $MARROWGATE_KEY_A,\n"
+         "                     else the patcher's)\n"
+         "  --key-b TEXT       second package password (default: $MARROWGATE_KEY_B,\n"
+         "                     else the patcher's; \"\" for none)\n"
+         "  -q, --quiet        print errors only\n"
+         "  -v, --verbose      name every file as it is handled\n"
+         "  -l, --long         list: sizes for people and a total line\n"
+         "  --json             list: one JSON document\n"
+         "  -n, --no-overwrite extract: keep files that already exist\n"
+         "  -o, --overwrite    extract: replace existing files (the default)\n"
+         "  --exclude PATTERN  create/add: leave out names or paths matching PATTERN\n"
+         "                     (may be repeated)\n"
+         "  --skip-special     create/add: FIFOs, sockets, devices and broken or\n"
+         "                     looping links are skipped without failing\n"
+         "  --strict           create/add: stop, writing nothing, at the first problem\n"
+         "  -h, --help         show this text\n"
+         "  -V, --version      show the version\n"
          "\n"
-         "exit status: 0 success, 1 failure, 2 bad usage\n";
+         "exit status: 0 success, 1 failure or problems (each named on standard\n"
+         "error), 2 bad usage, 128+N ended by signal N\n";
 }
 
 std::string ParsePackCommandLine(const std::vector<std::string>& args, PackCommandLine* out) {
@@ -68,34 +93,109 @@ std::string ParsePackCommandLine(const std::vector<std::string>& args, PackComma
     }
     if (arg == "--") {
       optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
-      out->help = true;
-    } else if (arg == "--version") {
-      out->version = true;
-    } else if (arg == "--key-a" || arg == "--key-b") {
-      if (i + 1 >= args.size()) return arg + " needs a value";
-      const std::string& value = args[++i];
-      if (value.size() > kMaxPackKeyLength)
-        return arg + " is longer than " + std::to_string(kMaxPackKeyLength) + " bytes";
-      if (arg == "--key-a") {
-        out->keyA = value;
-      } else {
-        out->keyB = value;
-      }
-    } else {
-      return "unknown option " + arg;
+      continue;
     }
+    std::string name = arg;
+    std::optional<std::string> inlineValue;
+    if (arg.compare(0, 2, "--") == 0) {
+      size_t equals = arg.find('=');
+      if (equals != std::string::npos) {
+        name = arg.substr(0, equals);
+        inlineValue = arg.substr(equals + 1);
+      }
+    }
+    auto takeValue = [&](std::string* value) -> std::string {
+      if (inlineValue) {
+        *value = *inlineValue;
+      } else {
+        if (i + 1 >= args.size()) return name + " needs a value";
+        *value = args[++i];
+      }
+      return std::string();
+    };
+    auto refuseValue = [&]() -> std::string {
+      return inlineValue ? name + " takes no value" : std::string();
+    };
+    std::string problem;
+    if (name == "--help" || name == "-h") {
+      out->help = true;
+      problem = refuseValue();
+    } else if (name == "--version" || name == "-V") {
+      out->version = true;
+      problem = refuseValue();
+    } else if (name == "--key-a" || name == "--key-b") {
+      std::string value;
+      problem = takeValue(&value);
+      if (problem.empty()) problem = CheckKey(name, value);
+      if (problem.empty()) (name == "--key-a" ? out->keyA : out->keyB) = value;
+    } else if (name == "--exclude") {
+      std::string value;
+      problem = takeValue(&value);
+      if (problem.empty() && value.empty()) problem = "--exclude needs a pattern";
+      if (problem.empty()) out->excludes.push_back(value);
+    } else if (name == "-q" || name == "--quiet") {
+      out->verbosity = Verbosity::kQuiet;
+      problem = refuseValue();
+    } else if (name == "-v" || name == "--verbose") {
+      out->verbosity = Verbosity::kVerbose;
+      problem = refuseValue();
+    } else if (name == "-l" || name == "--long") {
+      out->longList = true;
+      problem = refuseValue();
+    } else if (name == "--json") {
+      out->json = true;
+      problem = refuseValue();
+    } else if (name == "-n" || name == "--no-overwrite") {
+      out->overwrite = OverwritePolicy::kNever;
+      problem = refuseValue();
+    } else if (name == "-o" || name == "--overwrite") {
+      out->overwrite = OverwritePolicy::kOverwrite;
+      problem = refuseValue();
+    } else if (name == "--strict") {
+      out->strict = true;
+      problem = refuseValue();
+    } else if (name == "--skip-special") {
+      out->skipSpecial = true;
+      problem = refuseValue();
+    } else {
+      problem = "unknown option " + name;
+    }
+    if (!problem.empty()) return problem;
   }
+  if (!words.empty() && words[0] == "help") out->help = true;
   if (out->help || out->version) return std::string();
   if (words.empty()) return "no command given";
-  const CommandShape* shape = FindCommand(words[0]);
+  std::string command = words[0] == "test" ? "verify" : words[0];
+  const CommandShape* shape = FindCommand(command);
   if (shape == nullptr) return "unknown command " + words[0];
-  out->command = words[0];
+  out->command = command;
   out->operands.assign(words.begin() + 1, words.end());
   size_t count = out->operands.size();
-  if (count < shape->minOperands) return out->command + ": too few arguments";
+  if (count < shape->minOperands) return words[0] + ": too few arguments";
   if (shape->maxOperands != kAny && count > shape->maxOperands)
-    return out->command + ": too many arguments";
+    return words[0] + ": too many arguments";
+  if (out->longList && out->json) return "list: -l and --json cannot be used together";
+  return std::string();
+}
+
+std::string ResolvePackKeys(PackCommandLine* line, const char* (*lookup)(const char*)) {
+  struct {
+    std::optional<std::string>* key;
+    const char* variable;
+    const char* fallback;
+  } keys[] = {{&line->keyA, kKeyAVariable, kDefaultKeyA},
+              {&line->keyB, kKeyBVariable, kDefaultKeyB}};
+  for (auto& k : keys) {
+    if (k.key->has_value()) continue;
+    const char* value = lookup != nullptr ? lookup(k.variable) : nullptr;
+    if (value == nullptr) {
+      *k.key = k.fallback;
+      continue;
+    }
+    std::string problem = CheckKey(k.variable, value);
+    if (!problem.empty()) return problem;
+    *k.key = value;
+  }
   return std::string();
 }
 

@@ -27,6 +27,12 @@ class PackProgress : public CPackNotify {
   int32_t cb_ERROR(int32_t code, const char* text) override;
   int32_t cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) override;
 
+  // Totals for a pass that counted the work itself.
+  void SetTotals(int64_t files, int64_t bytes) {
+    totalFiles_ = files;
+    totalBytes_ = bytes;
+  }
+
   // Clears the bar (when one was drawn).
   void Finish();
 

@@ -1,20 +1,26 @@
 #include "tools/pack_tool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 #include <vector>
 
-#include "package/file_manager.h"
+#include "package/disk_file.h"
 #include "package/layout.h"
-#include "package/normalise_path.h"
-#include "package/sealed_file.h"
 #include "package/package_check.h"
+#include "package/sealed_file.h"
 #include "package/tail_file.h"
 #include "platform/env.h"
+#include "platform/file_tree.h"
+#include "platform/interrupt.h"
+#include "tools/pack_archive.h"
 #include "tools/pack_command_line.h"
+#include "tools/pack_names.h"
 #include "tools/pack_progress.h"
-#include "transfer/dir_copy.h"
+#include "tools/pack_source_scan.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 #include "util/safe_path.h"
@@ -27,13 +33,18 @@ namespace marrowgate {
 
 namespace {
 
-constexpr int32_t kCopyBufferSize = 1 << 20;
+constexpr size_t kChunk = 1 << 20;
 constexpr const char* kPartialSuffix = ".partial";
 
-// A problem for the user: the file it concerns and the reason.
-struct Failure {
-  std::string text;
+// What became of one item: `problem` ("PATH: what failed: reason") is
+// empty on success.
+struct ItemResult {
+  std::string problem;
+  bool skipped = false;  // left alone on purpose (extract -n)
+  bool ok() const { return problem.empty(); }
 };
+
+ItemResult Failed(std::string text) { return {std::move(text), false}; }
 
 std::string Hex(const uint8_t* bytes, size_t n) {
   static const char kDigits[] = "0123456789abcdef";
@@ -45,9 +56,9 @@ std::string Hex(const uint8_t* bytes, size_t n) {
   return text;
 }
 
-std::string FormatTime(int32_t seconds) {
+std::string FormatTime(uint32_t seconds) {
   platform::CalendarTime t;
-  if (!platform::ToLocalCalendar(seconds, &t)) return "-";
+  if (!platform::ToLocalCalendar(static_cast<int64_t>(seconds), &t)) return "-";
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
                 t.minute, t.second);
@@ -65,56 +76,258 @@ std::string CleanInnerPath(std::string path) {
   return path;
 }
 
-std::string Files(int64_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); }
+std::string Count(int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+std::string Files(int64_t n) { return Count(n, "file", "files"); }
 
 std::string Join(const std::string& folder, const std::string& inner) {
   if (inner.empty()) return folder;
   if (folder.empty()) return inner;
+  if (folder.back() == '/') return folder + inner;
   return folder + "/" + inner;
 }
 
-// One line of `list`: kind, plain size, time, stored MD5, path.
-std::string ListLine(const char* kind, const std::string& size, const std::string& time,
-                     const std::string& digest, const std::string& path) {
-  char text[96];
-  std::snprintf(text, sizeof text, "%-4s %12s  %-19s  %-32s  ", kind, size.c_str(), time.c_str(),
-                digest.c_str());
-  return text + path + "\n";
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
 }
 
-// The copy sink of the tool; besides reporting progress it makes each
-// folder the walk enters on the target side, so that empty folders are
-// copied too.
-class TreeCopySink : public PackProgress {
- public:
-  TreeCopySink(std::ostream& err, bool draw, FileSystem* target, std::string sourceRoot,
-               std::string targetRoot)
-      : PackProgress(err, draw),
-        target_(target),
-        sourceRoot_(std::move(sourceRoot)),
-        targetRoot_(std::move(targetRoot)) {}
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
-  int32_t cb_ENTERDIR(const char* path) override {
-    std::string source = path != nullptr ? path : "";
-    if (source.compare(0, sourceRoot_.size(), sourceRoot_) != 0) return 0;
-    std::string folder = targetRoot_ + source.substr(sourceRoot_.size());
-    if (target_->MakeFolder(folder.c_str()) < 0) {
-      cb_ERROR(-1, ("cannot create folder " + folder).c_str());
-      return 1;
-    }
-    return 0;
+// True when the resolved path `path` is `folder` or lies below it.
+bool IsWithin(const std::string& path, const std::string& folder) {
+  if (path == folder) return true;
+  std::string base = folder.back() == '/' ? folder : folder + "/";
+  return path.compare(0, base.size(), base) == 0;
+}
+
+// Where a path would be once written: its folder resolved, its own name
+// kept. Empty when its folder does not exist.
+std::string ResolvedTarget(const std::string& path) {
+  std::string folder;
+  if (!platform::ResolvedPath(ParentOf(path).c_str(), &folder, nullptr)) return std::string();
+  return Join(folder, BaseName(path));
+}
+
+// A file written under a temporary name and renamed into place: removed
+// again unless kept, also when the process is interrupted.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string path)
+      : path_(std::move(path)), slot_(platform::RegisterCleanupFile(path_.c_str())) {}
+  ~TemporaryFile() {
+    if (!kept_) platform::RemoveNode(path_.c_str());
+    platform::UnregisterCleanupFile(slot_);
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  bool MoveTo(const std::string& target, std::string* reason) {
+    if (!platform::RenameReplacing(path_.c_str(), target.c_str(), reason)) return false;
+    kept_ = true;
+    return true;
   }
 
  private:
-  FileSystem* target_;
-  std::string sourceRoot_;
-  std::string targetRoot_;
+  std::string path_;
+  int slot_;
+  bool kept_ = false;
 };
+
+// ------------------------------------------------------ per-item work
+//
+// Each item of create/add, extract and verify is handled by one of these
+// functions with its own buffer, so that items can be spread over workers.
+
+// Copies one disk file into the package as `item.innerPath`.
+ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8_t>* buffer) {
+  std::string reason;
+  std::unique_ptr<platform::RawFile> in =
+      platform::RawFile::OpenForReading(item.diskPath.c_str(), &reason);
+  if (!in) return Failed(item.diskPath + ": cannot be read: " + reason);
+  Owned<VirtualFile> out(package->OpenItem(item.innerPath.c_str(), kOpenCreate));
+  if (!out)
+    return Failed(item.diskPath + ": cannot be added: the package has no room for " +
+                  item.innerPath + " (a file and a folder of that name?)");
+  buffer->resize(kChunk);
+  uint64_t total = 0;
+  for (;;) {
+    int64_t n = in->Read(buffer->data(), buffer->size(), &reason);
+    if (n < 0) return Failed(item.diskPath + ": cannot be read: " + reason);
+    if (n == 0) break;
+    total += static_cast<uint64_t>(n);
+    if (total > kMaxItemSize)
+      return Failed(item.diskPath + ": cannot be stored: it grew past " +
+                    std::to_string(kMaxItemSize) + " bytes while being read");
+    if (out->Write(buffer->data(), static_cast<int32_t>(n)) != n)
+      return Failed(item.diskPath + ": cannot be stored: out of memory");
+  }
+  // 0 would mean "now" to the item; the first second of 1970 stands in.
+  out->SetTime(static_cast<int32_t>(item.time != 0 ? item.time : 1));
+  if (auto* sealed = dynamic_cast<SealedFile*>(out.get())) {
+    if (sealed->Seal() != 0)
+      return Failed(item.diskPath + ": cannot be stored: writing the package file failed");
+  }
+  return {};
+}
+
+// Reads one item whole, handing its content to `sink`, and compares its
+// MD5 with the stored digest (the item's own check at the end of a full
+// read, and this one, which does not depend on it).
+template <typename Sink>
+ItemResult ReadCheckedItem(Package* package, const std::string& inner,
+                           std::vector<uint8_t>* buffer, uint32_t* time, Sink sink) {
+  Owned<VirtualFile> item(package->OpenItem(inner.c_str(), kOpenRead));
+  if (!item) return Failed(inner + ": cannot be unsealed: the item is damaged");
+  if (time != nullptr) *time = static_cast<uint32_t>(item->GetTime());
+  buffer->resize(kChunk);
+  Md5 md5;
+  Md5Init(&md5);
+  uint8_t computed[16], stored[16];
+  for (;;) {
+    int32_t n = item->Read(buffer->data(), static_cast<int32_t>(buffer->size()));
+    if (n == kSealDigestMismatch && item->Digest(stored) == 0)
+      return Failed(inner + ": damaged: its content does not match the stored MD5 (stored " +
+                    Hex(stored, 16) + ")");
+    if (n < 0) return Failed(inner + ": cannot be read: the item is damaged");
+    if (n == 0) break;
+    Md5Update(&md5, buffer->data(), static_cast<size_t>(n));
+    ItemResult written = sink(buffer->data(), static_cast<size_t>(n));
+    if (!written.ok()) return written;
+  }
+  Md5Final(&md5, computed);
+  if (item->Digest(stored) != 0) return Failed(inner + ": cannot be read: the item is damaged");
+  if (std::memcmp(computed, stored, 16) != 0)
+    return Failed(inner + ": damaged: its content does not match the stored MD5 (stored " +
+                  Hex(stored, 16) + ", computed " + Hex(computed, 16) + ")");
+  return {};
+}
+
+ItemResult VerifyItem(Package* package, const PackEntry& entry, std::vector<uint8_t>* buffer) {
+  return ReadCheckedItem(package, entry.path, buffer, nullptr,
+                         [](const uint8_t*, size_t) { return ItemResult(); });
+}
+
+// The folder `extract` writes into. Nothing is written outside it: a
+// folder on the way that is a link leading elsewhere is refused, and a
+// link at a file's own path is replaced, never followed.
+class ExtractTarget {
+ public:
+  // `root` as the user gave it (for messages and for the paths written).
+  bool Prepare(const std::string& root, std::string* problem) {
+    root_ = root;
+    std::string reason;
+    // Make the folder and its missing parents.
+    for (size_t i = 1; i <= root.size(); ++i) {
+      if (i != root.size() && root[i] != '/') continue;
+      std::string prefix = root.substr(0, i);
+      if (prefix.empty() || prefix.back() == '/') continue;
+      if (!platform::MakeOneFolder(prefix.c_str(), &reason)) {
+        *problem = prefix + ": cannot be created: " + reason;
+        return false;
+      }
+    }
+    if (!platform::ResolvedPath(root.c_str(), &resolvedRoot_, &reason)) {
+      *problem = root + ": cannot be used: " + reason;
+      return false;
+    }
+    return true;
+  }
+
+  // Makes the folder `inner` (and its parents) inside the target.
+  ItemResult MakeFolder(const std::string& inner) {
+    if (inner.empty() || made_.count(inner) != 0) return {};
+    size_t slash = inner.find_last_of('/');
+    if (slash != std::string::npos) {
+      ItemResult parent = MakeFolder(inner.substr(0, slash));
+      if (!parent.ok()) return parent;
+    }
+    std::string disk = Join(root_, inner);
+    platform::NodeStatus status;
+    std::string reason;
+    if (!platform::LinkStatusOf(disk.c_str(), &status, &reason)) {
+      if (!platform::MakeOneFolder(disk.c_str(), &reason))
+        return Failed(disk + ": cannot be created: " + reason);
+    } else if (status.kind == platform::NodeKind::kLink) {
+      std::string resolved;
+      platform::NodeStatus target;
+      if (!platform::ResolvedPath(disk.c_str(), &resolved, nullptr) ||
+          !IsWithin(resolved, resolvedRoot_) ||
+          !platform::StatusOf(disk.c_str(), &target, nullptr) ||
+          target.kind != platform::NodeKind::kFolder)
+        return Failed(disk + ": not followed: a symbolic link that leads outside " + root_);
+    } else if (status.kind != platform::NodeKind::kFolder) {
+      return Failed(disk + ": cannot be created: File exists (not a folder)");
+    }
+    made_.insert(inner);
+    return {};
+  }
+
+  // A fresh temporary name in the folder `diskFolder`.
+  std::string TemporaryName(const std::string& diskFolder) {
+    return Join(diskFolder, ".marrowgate-pack-" + std::to_string(++counter_) + kPartialSuffix);
+  }
+
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+  std::string resolvedRoot_;
+  std::set<std::string> made_;
+  std::atomic<uint64_t> counter_{0};
+};
+
+ItemResult ExtractItem(Package* package, const PackEntry& entry, ExtractTarget* target,
+                       OverwritePolicy overwrite, std::vector<uint8_t>* buffer) {
+  size_t slash = entry.path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? std::string() : entry.path.substr(0, slash);
+  ItemResult made = target->MakeFolder(folder);
+  if (!made.ok()) return made;
+  std::string disk = Join(target->root(), entry.path);
+  platform::NodeStatus existing;
+  if (platform::LinkStatusOf(disk.c_str(), &existing, nullptr)) {
+    if (existing.kind == platform::NodeKind::kFolder)
+      return Failed(disk + ": cannot be replaced: Is a directory");
+    if (overwrite == OverwritePolicy::kNever) {
+      ItemResult kept;
+      kept.skipped = true;
+      return kept;
+    }
+  }
+  TemporaryFile temporary(target->TemporaryName(Join(target->root(), folder)));
+  std::string reason;
+  std::unique_ptr<platform::RawFile> out =
+      platform::RawFile::CreateNew(temporary.path().c_str(), &reason);
+  if (!out) return Failed(disk + ": cannot be created: " + reason);
+  uint32_t time = 0;
+  ItemResult read = ReadCheckedItem(
+      package, entry.path, buffer, &time, [&](const uint8_t* bytes, size_t n) -> ItemResult {
+        if (!out->WriteAll(bytes, n, &reason)) return Failed(disk + ": cannot be written: " + reason);
+        return {};
+      });
+  if (!read.ok()) return Failed(read.problem + "; not written");
+  if (!out->Close(&reason)) return Failed(disk + ": cannot be written: " + reason);
+  platform::SetFileTimes(temporary.path().c_str(), time, time);
+  if (!temporary.MoveTo(disk, &reason)) return Failed(disk + ": cannot be written: " + reason);
+  return {};
+}
+
+// ------------------------------------------------------------ the tool
 
 class PackTool {
  public:
   PackTool(const PackCommandLine& line, std::ostream& out, std::ostream& err, bool draw)
-      : line_(line), out_(out), err_(err), draw_(draw), disk_(CreateFileSystem()) {}
+      : line_(line),
+        out_(out),
+        err_(err),
+        draw_(draw && line.verbosity == Verbosity::kNormal) {}
 
   int Run() {
     const std::string& c = line_.command;
@@ -126,412 +339,514 @@ class PackTool {
               : c == "verify"  ? Verify()
               : c == "probe"   ? Probe()
                                : Attach();
-    return ok ? kPackExitOk : kPackExitFailure;
+    return ok && problems_ == 0 ? kPackExitOk : kPackExitFailure;
   }
 
  private:
-  // ------------------------------------------------------------ helpers
+  // ------------------------------------------------------------ output
 
+  // A failure that ends the command.
   bool Fail(const std::string& text) {
     err_ << "marrowgate-pack: " << text << "\n";
     return false;
   }
+  // A failure of one thing; the command goes on and fails at the end.
+  void Problem(const std::string& text) {
+    err_ << "marrowgate-pack: " << text << "\n";
+    ++problems_;
+  }
+  void Warn(const std::string& text) {
+    if (line_.verbosity != Verbosity::kQuiet) err_ << "marrowgate-pack: " << text << "\n";
+  }
+  void Say(const std::string& text) {
+    if (line_.verbosity != Verbosity::kQuiet) out_ << text << "\n";
+  }
+  void Detail(const std::string& text) {
+    if (line_.verbosity == Verbosity::kVerbose) out_ << text << "\n";
+  }
+  std::string ProblemsNote() const {
+    return problems_ == 0 ? std::string() : ", " + Count(problems_, "problem", "problems");
+  }
 
-  bool Absolute(const std::string& path, std::string* out) {
-    if (!NormalisePath(path.c_str(), out) || out->size() > static_cast<size_t>(kMaxPath))
-      return Fail(path + ": the path is too long");
+  PackArchive NewArchive() const { return PackArchive(*line_.keyA, *line_.keyB); }
+
+  bool OpenArchive(PackArchive* archive, const std::string& path, int mode) {
+    std::string problem;
+    if (!archive->Open(path, mode, &problem)) return Fail(path + ": " + problem);
     return true;
   }
 
-  Owned<FileManager> NewFileManager() {
-    FileManagerOptions options;
-    options.searchMode = 1;  // packages only: the disk side is disk_
-    options.acceptHosts = 1;
-    options.defaultMode = kOpenRead;
-    options.cipherKind = 0;
-    std::memcpy(options.keyA, line_.keyA.data(), line_.keyA.size());
-    options.keyALen = static_cast<int>(line_.keyA.size());
-    std::memcpy(options.keyB, line_.keyB.data(), line_.keyB.size());
-    options.keyBLen = static_cast<int>(line_.keyB.size());
-    return Owned<FileManager>(CreateFileManager(options));
-  }
-
-  bool RequireFolder(const std::string& folder) {
-    if (!disk_->IsFolder(folder.c_str())) return Fail(folder + ": no such folder");
+  bool CloseArchive(PackArchive* archive, const std::string& path) {
+    std::string problem;
+    if (!archive->Close(&problem)) return Fail(path + ": " + problem);
     return true;
   }
 
-  // A package written while its own folder is read would be copied into
-  // itself.
-  bool RequireOutside(const std::string& file, const std::string& folder, const std::string& named) {
-    if (file.compare(0, folder.size(), folder) == 0 && file.size() > folder.size() &&
-        file[folder.size()] == '/')
-      return Fail(named + ": lies inside the folder to be packed; write it elsewhere");
+  // A package (or copy) written while its own folder is read would be
+  // packed into itself.
+  bool RequireOutside(const std::string& file, const std::string& folder) {
+    std::string resolvedFolder, resolvedFile = ResolvedTarget(file);
+    if (resolvedFile.empty() || !platform::ResolvedPath(folder.c_str(), &resolvedFolder, nullptr))
+      return true;  // the folder check or the write itself reports it
+    if (IsWithin(resolvedFile, resolvedFolder))
+      return Fail(file + ": lies inside the folder to be packed (" + folder +
+                  "); write it elsewhere");
     return true;
   }
 
-  // Mounts the package held in `path` (a package file or a program
-  // carrying one) under `path` itself.
-  bool MountExisting(FileManager* fm, const std::string& path, int mode) {
-    FileInfo info;
-    if (disk_->Stat(path.c_str(), &info) != 0) return Fail(path + ": no such file");
-    if (info.flags & kFileInfoFolder) return Fail(path + ": is a folder, not a package");
-    int kind = ProbePackageFile(disk_.get(), path.c_str());
-    if (kind < 0) return Fail(path + ": cannot be opened for reading");
-    if (kind == 0) return Fail(path + ": is not a package and carries none");
-    if (fm->OpenPackage(path.c_str(), "", mode) == nullptr)
-      return Fail(path + ": the package cannot be opened (wrong password, or damaged)");
+  // Walks `folder` for create/add/attach and reports what it found.
+  // False when nothing may be written.
+  bool Scan(const std::string& folder, const std::string& prefix, ScanResult* scan) {
+    platform::NodeStatus status;
+    std::string reason;
+    if (!platform::StatusOf(folder.c_str(), &status, &reason))
+      return Fail(folder + ": cannot be packed: " + reason);
+    if (status.kind != platform::NodeKind::kFolder)
+      return Fail(folder + ": cannot be packed: Not a directory");
+    ScanOptions options;
+    options.excludes = line_.excludes;
+    options.skipSpecial = line_.skipSpecial;
+    *scan = ScanSourceTree(folder, prefix, options);
+    for (const std::string& text : scan->warnings) Warn(text);
+    for (const std::string& text : scan->problems) Problem(text);
+    for (const std::string& text : scan->collisions) Fail(text);
+    if (!scan->collisions.empty())
+      return Fail("nothing written: " + Count(static_cast<int64_t>(scan->collisions.size()),
+                                              "name collision", "name collisions"));
+    if (line_.strict && !scan->problems.empty())
+      return Fail("nothing written (--strict): " + Count(problems_, "problem", "problems"));
     return true;
   }
 
-  bool Unmount(FileManager* fm, const std::string& path) {
-    int rc = fm->ClosePackage(path.c_str());
-    if (rc != 0) return Fail(path + ": saving the package failed (code " + std::to_string(rc) + ")");
-    return true;
-  }
-
-  std::string DescribeCopyFailure(int32_t rc, const PackProgress& sink, const std::string& source) {
-    if (!sink.errors().empty()) return sink.errors().front();
-    if (rc <= -kStatPassOffset)
-      return source + ": the files cannot be examined (code " + std::to_string(rc) + ")";
-    switch (rc) {
-      case -2:
-        return source + ": a folder cannot be listed";
-      case -1001:
-        return source + ": a file's information cannot be read";
-      case -1012:
-        return sink.currentTarget() + ": its folder cannot be created";
-      case -1013:
-      case -4013:
-        return sink.currentTarget() + ": cannot be created";
-      default:
-        return source + ": copying failed (code " + std::to_string(rc) + ")";
+  // Stores the scanned items into an open package.
+  bool StoreItems(Package* package, const std::string& prefix, const ScanResult& scan) {
+    if (!prefix.empty() && package->MakeFolder(prefix.c_str()) < 0)
+      return Fail(prefix + ": cannot be made a folder inside the package");
+    PackProgress progress(err_, draw_);
+    int64_t fileCount = 0;
+    for (const SourceItem& item : scan.items)
+      if (!item.isFolder) ++fileCount;
+    progress.SetTotals(fileCount, static_cast<int64_t>(scan.totalBytes));
+    std::vector<uint8_t> buffer;
+    for (const SourceItem& item : scan.items) {
+      if (item.isFolder) {
+        if (package->MakeFolder(item.innerPath.c_str()) < 0)
+          Problem(item.diskPath + ": cannot be added: a file of that name is in the package");
+        continue;
+      }
+      progress.cb_FILEBEGIN(item.diskPath.c_str(), item.innerPath.c_str(),
+                            static_cast<int32_t>(std::min<uint64_t>(item.size, INT32_MAX)));
+      ItemResult result = StoreItem(package, item, &buffer);
+      if (result.ok()) {
+        ++files_;
+        Detail(EscapedName(item.innerPath));
+      } else {
+        Problem(result.problem);
+      }
+      progress.cb_FILEEND();
     }
-  }
-
-  // Copies the tree below `source` (on `from`) into `target` (on `to`).
-  bool CopyTree(FileSystem* from, const std::string& source, FileSystem* to,
-                const std::string& target) {
-    TreeCopySink sink(err_, draw_, to, source, target);
-    Owned<dircp> engine(CreateDirCopy(0, nullptr));
-    if (!engine) return Fail("out of memory");
-    DIRCP_PARAM_T params;
-    params.pSrcFM = from;
-    params.pDstFM = to;
-    params.szSrcDir = source.c_str();
-    params.szDstDir = target.c_str();
-    params.pNotify = &sink;
-    params.nBufSize = kCopyBufferSize;
-    params.byFlags = kCopyFileTimes;
-    params.byStatMode = kStatFromInfo;
-    int32_t rc = engine->DoIt(params);
-    sink.Finish();
-    filesCopied_ += sink.filesDone();
-    if (rc < 0) return Fail(DescribeCopyFailure(rc, sink, source));
+    progress.Finish();
     return true;
   }
 
-  // Copies one file, keeping its modification time.
-  bool CopyFile(FileSystem* from, const std::string& source, FileSystem* to,
-                const std::string& target) {
-    Owned<VirtualFile> in(from->Open(source.c_str(), kOpenRead));
-    if (!in) return Fail(source + ": cannot be opened");
-    if (to->MakeParentFolder(target.c_str()) < 0)
-      return Fail(target + ": its folder cannot be created");
-    Owned<VirtualFile> outFile(to->Open(target.c_str(), kOpenCreate));
-    if (!outFile) return Fail(target + ": cannot be created");
-    std::vector<uint8_t> buffer(kCopyBufferSize);
-    while (!in->AtEnd()) {
-      int32_t n = in->Read(buffer.data(), kCopyBufferSize);
-      if (n == 0) break;
-      if (n < 0) return Fail(source + ": read error");
-      if (outFile->Write(buffer.data(), n) != n) return Fail(target + ": write error");
-    }
-    outFile->SetTime(in->GetTime());
-    ++filesCopied_;
+  // Writes a new package file at `path` holding the scanned items.
+  bool BuildPackage(const ScanResult& scan, const std::string& path, const std::string& named) {
+    PackArchive archive = NewArchive();
+    std::string problem;
+    if (!archive.Create(path, &problem)) return Fail(named + ": " + problem);
+    if (!StoreItems(archive.package(), std::string(), scan)) return false;
+    if (!archive.Close(&problem)) return Fail(named + ": " + problem);
     return true;
   }
 
-  // Writes a new package holding `folder` into the file `packagePath`.
-  bool BuildPackage(const std::string& folder, const std::string& packagePath) {
-    Owned<FileManager> fm = NewFileManager();
-    if (!fm) return Fail("cannot set up the package store (bad password length?)");
-    int rc = fm->EnsurePackage(packagePath.c_str(), "", kOpenCreate);
-    if (rc != 0)
-      return Fail(packagePath + ": cannot create the package (code " + std::to_string(rc) + ")");
-    if (!CopyTree(disk_.get(), folder, fm.get(), packagePath)) return false;
-    return Unmount(fm.get(), packagePath);
-  }
-
-  struct Entry {
-    std::string path;  // inside the package
-    bool isFolder;
-    uint32_t firstBlock;
-  };
-
-  // Every entry below `root` (a mounted package path), depth first: each
-  // folder directly followed by its contents, names in byte order within a
-  // folder. Nesting is bounded by the path limit.
-  bool Walk(FileManager* fm, const std::string& root, std::vector<Entry>* entries,
-            const std::string& inner = std::string()) {
-    std::string full = Join(root, inner);
-    if (full.size() > static_cast<size_t>(kMaxPath)) return Fail(full + ": the path is too long");
-    Owned<DirListing> listing(fm->OpenListing(full.c_str()));
-    if (!listing) return Fail(full + ": cannot be listed");
-    std::vector<Entry> level;
-    while (const ListingEntry* entry = listing->Next()) {
-      if (std::strcmp(entry->name, ".") == 0 || std::strcmp(entry->name, "..") == 0) continue;
-      level.push_back({Join(inner, entry->name), entry->isFolder != 0, entry->value});
+  // Each name the added items would put into the package that folds onto
+  // an entry already there under another spelling.
+  std::vector<std::string> CaseClashes(PackArchive* archive, const std::string& package,
+                                       const std::vector<std::string>& paths) {
+    std::vector<std::string> clashes;
+    std::map<std::string, std::vector<std::string>> folders;  // inner -> stored names
+    std::set<std::string> seen;
+    for (const std::string& path : paths) {
+      std::string parent;
+      size_t start = 0;
+      for (;;) {
+        size_t end = path.find('/', start);
+        std::string name = path.substr(start, end == std::string::npos ? end : end - start);
+        std::string here = Join(parent, name);
+        if (!seen.insert(here).second) {
+          if (end == std::string::npos) break;
+          parent = here;
+          start = end + 1;
+          continue;
+        }
+        auto found = folders.find(parent);
+        if (found == folders.end()) {
+          std::vector<std::string> names;
+          archive->Names(parent, &names);
+          found = folders.emplace(parent, std::move(names)).first;
+        }
+        for (const std::string& stored : found->second) {
+          if (stored != name && FoldedName(stored) == FoldedName(name)) {
+            clashes.push_back(EscapedName(here) + ": would replace " +
+                              EscapedName(Join(parent, stored)) + " in " + package +
+                              ", whose name differs only in case");
+          }
+        }
+        if (end == std::string::npos) break;
+        parent = here;
+        start = end + 1;
+      }
     }
-    listing.reset();
-    std::sort(level.begin(), level.end(),
-              [](const Entry& a, const Entry& b) { return a.path < b.path; });
-    for (const Entry& e : level) {
-      entries->push_back(e);
-      if (e.isFolder && !Walk(fm, root, entries, e.path)) return false;
-    }
-    return true;
+    return clashes;
   }
 
   // ----------------------------------------------------------- commands
 
   bool Create() {
-    std::string package, folder;
-    if (!Absolute(line_.operands[0], &package) || !Absolute(line_.operands[1], &folder))
-      return false;
-    if (!RequireFolder(folder) || !RequireOutside(package, folder, line_.operands[0])) return false;
-    std::string partial = package + kPartialSuffix;
-    disk_->DeleteFile(partial.c_str());
-    if (!BuildPackage(folder, partial) || !platform::RenamePath(partial.c_str(), package.c_str())) {
-      disk_->DeleteFile(partial.c_str());
-      return Fail(line_.operands[0] + ": not written");
-    }
-    out_ << "created " << line_.operands[0] << ": " << Files(filesCopied_) << "\n";
+    const std::string& package = line_.operands[0];
+    const std::string& folder = line_.operands[1];
+    if (!RequireOutside(package, folder)) return false;
+    ScanResult scan;
+    if (!Scan(folder, std::string(), &scan)) return false;
+    TemporaryFile partial(package + kPartialSuffix);
+    platform::RemoveNode(partial.path().c_str());
+    if (!BuildPackage(scan, partial.path(), package)) return Fail(package + ": not written");
+    std::string reason;
+    if (!partial.MoveTo(package, &reason))
+      return Fail(package + ": cannot be written: " + reason);
+    Say("created " + package + ": " + Files(files_) + ProblemsNote());
     return true;
   }
 
   bool Add() {
-    std::string package, folder;
-    if (!Absolute(line_.operands[0], &package) || !Absolute(line_.operands[1], &folder))
-      return false;
+    const std::string& package = line_.operands[0];
+    const std::string& folder = line_.operands[1];
     std::string prefix;
     if (line_.operands.size() == 3) {
       prefix = CleanInnerPath(line_.operands[2]);
       if (prefix.empty()) return Fail(line_.operands[2] + ": not a path inside a package");
+      if (prefix.size() > static_cast<size_t>(kMaxPath))
+        return Fail(line_.operands[2] + ": longer than " + std::to_string(kMaxPath) +
+                    " characters");
     }
-    if (!RequireFolder(folder) || !RequireOutside(package, folder, line_.operands[0])) return false;
-    Owned<FileManager> fm = NewFileManager();
-    if (!fm || !MountExisting(fm.get(), package, kOpenUpdate)) return false;
-    bool copied = CopyTree(disk_.get(), folder, fm.get(), Join(package, prefix));
-    if (!Unmount(fm.get(), package) || !copied) return false;
-    out_ << "added " << Files(filesCopied_) << " to " << line_.operands[0] << "\n";
+    if (!RequireOutside(package, folder)) return false;
+    ScanResult scan;
+    if (!Scan(folder, prefix, &scan)) return false;
+    PackArchive archive = NewArchive();
+    if (!OpenArchive(&archive, package, kOpenUpdate)) return false;
+    std::vector<std::string> paths;
+    if (!prefix.empty()) paths.push_back(prefix);
+    for (const SourceItem& item : scan.items) paths.push_back(item.innerPath);
+    std::vector<std::string> clashes = CaseClashes(&archive, package, paths);
+    if (!clashes.empty()) {
+      for (const std::string& text : clashes) Fail(text);
+      return Fail("nothing written: " + Count(static_cast<int64_t>(clashes.size()),
+                                              "name collision", "name collisions"));
+    }
+    bool stored = StoreItems(archive.package(), prefix, scan);
+    if (!CloseArchive(&archive, package) || !stored) return false;
+    Say("added " + Files(files_) + " to " + package + ProblemsNote());
     return true;
   }
 
   bool Remove() {
-    std::string package;
-    if (!Absolute(line_.operands[0], &package)) return false;
-    Owned<FileManager> fm = NewFileManager();
-    if (!fm || !MountExisting(fm.get(), package, kOpenUpdate)) return false;
-    bool ok = true;
+    const std::string& package = line_.operands[0];
+    PackArchive archive = NewArchive();
+    if (!OpenArchive(&archive, package, kOpenUpdate)) return false;
     for (size_t i = 1; i < line_.operands.size(); ++i) {
       const std::string& named = line_.operands[i];
       std::string inner = CleanInnerPath(named);
+      FileInfo info;
       if (inner.empty()) {
-        ok = Fail(named + ": not a path inside a package");
-        continue;
-      }
-      std::string full = Join(package, inner);
-      if (!fm->Exists(full.c_str())) {
-        ok = Fail(named + ": not in " + line_.operands[0]);
-        continue;
-      }
-      int rc = fm->DeleteFile(full.c_str());
-      if (rc != 0) {
-        ok = Fail(named + ": cannot be removed (code " + std::to_string(rc) + ")");
+        Problem(named + ": not a path inside a package");
+      } else if (archive.package()->Stat(inner.c_str(), &info) != 0) {
+        Problem(named + ": not in " + package);
+      } else if (archive.package()->Delete(inner.c_str()) != 0) {
+        Problem(named + ": cannot be removed: the package's blocks are damaged");
       } else {
-        out_ << "removed " << inner << "\n";
+        Say("removed " + EscapedName(inner));
       }
     }
-    if (!Unmount(fm.get(), package)) return false;
-    return ok;
+    return CloseArchive(&archive, package);
+  }
+
+  // Size, time and stored digest of an item from its sealed-stream header,
+  // without unsealing the content.
+  bool ItemHeader(Package* package, const std::string& inner, SealHeader* seal) {
+    Owned<VirtualFile> raw(package->OpenItem(inner.c_str(), kOpenRaw));
+    uint8_t bytes[kSealHeaderSize];
+    return raw && raw->Read(bytes, kSealHeaderSize) == kSealHeaderSize &&
+           DecodeSealHeader(bytes, seal);
   }
 
   bool List() {
-    std::string package;
-    if (!Absolute(line_.operands[0], &package)) return false;
-    Owned<FileManager> fm = NewFileManager();
-    if (!fm || !MountExisting(fm.get(), package, kOpenRead)) return false;
-    std::vector<Entry> entries;
-    if (!Walk(fm.get(), package, &entries)) return false;
-    bool ok = true;
-    for (const Entry& e : entries) {
-      if (e.isFolder) {
-        out_ << ListLine("dir", "-", "-", "-", e.path + "/");
-        continue;
-      }
-      std::string full = Join(package, e.path);
-      // The raw item starts with its sealed-stream header: size, time and
-      // stored digest without unsealing the content.
-      Owned<VirtualFile> raw(fm->Open(full.c_str(), kOpenRaw));
-      uint8_t bytes[kSealHeaderSize];
+    const std::string& package = line_.operands[0];
+    PackArchive archive = NewArchive();
+    if (!OpenArchive(&archive, package, kOpenRead)) return false;
+    std::vector<PackEntry> entries;
+    std::string problem;
+    if (!archive.Walk(&entries, &problem)) return Fail(package + ": " + problem);
+    int64_t files = 0, folders = 0;
+    uint64_t bytes = 0;
+    bool first = true;
+    if (line_.json) out_ << "{\"package\": " << JsonString(package) << ", \"entries\": [";
+    for (const PackEntry& e : entries) {
       SealHeader seal;
-      if (!raw || raw->Read(bytes, kSealHeaderSize) != kSealHeaderSize ||
-          !DecodeSealHeader(bytes, &seal)) {
-        ok = Fail(e.path + ": the item's header cannot be read");
+      if (!e.isFolder && !ItemHeader(archive.package(), e.path, &seal)) {
+        Problem(EscapedName(e.path) + ": cannot be read: the item's header is damaged");
         continue;
       }
-      out_ << ListLine("file", std::to_string(seal.plainSize),
-                       FormatTime(static_cast<int32_t>(seal.time)), Hex(seal.digest, 16), e.path);
-    }
-    return ok;
-  }
-
-  bool Extract() {
-    std::string package, folder;
-    if (!Absolute(line_.operands[0], &package) || !Absolute(line_.operands[1], &folder))
-      return false;
-    Owned<FileManager> fm = NewFileManager();
-    if (!fm || !MountExisting(fm.get(), package, kOpenRead)) return false;
-    if (disk_->MakeFolder(folder.c_str()) < 0) return Fail(folder + ": cannot be created");
-    if (line_.operands.size() == 2) {
-      if (!CopyTree(fm.get(), package, disk_.get(), folder)) return false;
-    } else {
-      for (size_t i = 2; i < line_.operands.size(); ++i) {
-        const std::string& named = line_.operands[i];
-        std::string inner = CleanInnerPath(named);
-        if (inner.empty()) return Fail(named + ": not a path inside a package");
-        std::string source = Join(package, inner), target = Join(folder, inner);
-        if (source.size() > static_cast<size_t>(kMaxPath) ||
-            target.size() > static_cast<size_t>(kMaxPath))
-          return Fail(named + ": the path is too long");
-        FileInfo info;
-        if (fm->Stat(source.c_str(), &info) != 0)
-          return Fail(named + ": not in " + line_.operands[0]);
-        bool copied = (info.flags & kFileInfoFolder)
-                          ? CopyTree(fm.get(), source, disk_.get(), target)
-                          : CopyFile(fm.get(), source, disk_.get(), target);
-        if (!copied) return false;
+      if (e.isFolder) {
+        ++folders;
+      } else {
+        ++files;
+        bytes += seal.plainSize;
+      }
+      if (line_.json) {
+        out_ << (first ? "\n  " : ",\n  ") << "{\"path\": " << JsonString(e.path);
+        if (e.isFolder) {
+          out_ << ", \"type\": \"folder\"}";
+        } else {
+          out_ << ", \"type\": \"file\", \"size\": " << seal.plainSize
+               << ", \"time\": " << seal.time << ", \"md5\": \"" << Hex(seal.digest, 16) << "\"}";
+        }
+        first = false;
+      } else if (line_.longList) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%8s  %-19s  ",
+                      e.isFolder ? "-" : HumanSize(seal.plainSize).c_str(),
+                      e.isFolder ? "-" : FormatTime(seal.time).c_str());
+        out_ << text << EscapedName(e.path) << (e.isFolder ? "/" : "") << "\n";
+      } else {
+        char text[96];
+        if (e.isFolder) {
+          std::snprintf(text, sizeof text, "%-4s %12s  %-19s  %-32s  ", "dir", "-", "-", "-");
+        } else {
+          std::snprintf(text, sizeof text, "%-4s %12u  %-19s  %-32s  ", "file", seal.plainSize,
+                        FormatTime(seal.time).c_str(), Hex(seal.digest, 16).c_str());
+        }
+        out_ << text << EscapedName(e.path) << (e.isFolder ? "/" : "") << "\n";
       }
     }
-    out_ << "extracted " << Files(filesCopied_) << " into " << line_.operands[1] << "\n";
+    if (line_.json) {
+      out_ << (first ? "" : "\n") << "], \"files\": " << files << ", \"folders\": " << folders
+           << ", \"bytes\": " << bytes << "}\n";
+    } else if (line_.longList) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%8s  ", HumanSize(bytes).c_str());
+      out_ << text << Count(files, "file", "files") << ", " << Count(folders, "folder", "folders")
+           << ", " << bytes << " bytes\n";
+    }
     return true;
   }
 
+  bool Extract() {
+    const std::string& package = line_.operands[0];
+    const std::string& folder = line_.operands[1];
+    PackArchive archive = NewArchive();
+    if (!OpenArchive(&archive, package, kOpenRead)) return false;
+    std::vector<PackEntry> entries;
+    std::string problem;
+    if (!archive.Walk(&entries, &problem)) return Fail(package + ": " + problem);
+    // The entries the patterns select.
+    std::vector<std::string> patterns;
+    for (size_t i = 2; i < line_.operands.size(); ++i) {
+      std::string pattern = line_.operands[i];
+      while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+      if (pattern.empty() || pattern[0] == '/' || !IsSafePatternPath(pattern))
+        return Fail(line_.operands[i] + ": not a path inside a package");
+      patterns.push_back(pattern);
+    }
+    std::vector<bool> used(patterns.size(), false);
+    std::vector<const PackEntry*> chosen;
+    for (const PackEntry& e : entries) {
+      bool selected = patterns.empty();
+      for (size_t i = 0; i < patterns.size(); ++i) {
+        if (MatchesPathPattern(patterns[i], e.path)) {
+          selected = true;
+          used[i] = true;
+        }
+      }
+      if (selected) chosen.push_back(&e);
+    }
+    bool allFound = true;
+    for (size_t i = 0; i < patterns.size(); ++i) {
+      if (!used[i]) allFound = Fail(line_.operands[i + 2] + ": not in " + package);
+    }
+    if (!allFound) return false;
+
+    ExtractTarget target;
+    if (!target.Prepare(folder, &problem)) return Fail(problem);
+    PackProgress progress(err_, draw_);
+    progress.SetTotals(static_cast<int64_t>(chosen.size()), 0);
+    std::vector<uint8_t> buffer;
+    int64_t kept = 0;
+    for (const PackEntry* e : chosen) {
+      ItemResult result;
+      if (e->isFolder) {
+        result = target.MakeFolder(e->path);
+      } else {
+        progress.cb_FILEBEGIN(e->path.c_str(), e->path.c_str(), 0);
+        result = ExtractItem(archive.package(), *e, &target, line_.overwrite, &buffer);
+        progress.cb_FILEEND();
+        if (result.ok() && result.skipped) {
+          ++kept;
+          Detail(EscapedName(e->path) + " (kept the existing file)");
+        } else if (result.ok()) {
+          ++files_;
+          Detail(EscapedName(e->path));
+        }
+      }
+      if (!result.ok()) Problem(result.problem);
+    }
+    progress.Finish();
+    std::string keptNote = kept == 0 ? std::string() : ", " + Count(kept, "existing file", "existing files") + " kept";
+    Say("extracted " + Files(files_) + " into " + folder + keptNote + ProblemsNote());
+    return true;
+  }
+
+  static bool IsSafePatternPath(const std::string& pattern) {
+    size_t start = 0;
+    for (;;) {
+      size_t end = pattern.find('/', start);
+      std::string part = pattern.substr(start, end == std::string::npos ? end : end - start);
+      if (part.empty() || part.find_first_not_of('.') == std::string::npos) return false;
+      if (end == std::string::npos) return true;
+      start = end + 1;
+    }
+  }
+
   bool Verify() {
-    std::string package;
-    if (!Absolute(line_.operands[0], &package)) return false;
+    const std::string& package = line_.operands[0];
     std::vector<PackageItemRef> items;
-    size_t folders = 0;
-    bool ok = true;
+    int64_t folders = 0;
     {
-      Owned<FileManager> fm = NewFileManager();
-      if (!fm || !MountExisting(fm.get(), package, kOpenRead)) return false;
-      std::vector<Entry> entries;
-      if (!Walk(fm.get(), package, &entries)) return false;
-      std::vector<uint8_t> buffer(kCopyBufferSize);
-      for (const Entry& e : entries) {
+      PackArchive archive = NewArchive();
+      if (!OpenArchive(&archive, package, kOpenRead)) return false;
+      std::vector<PackEntry> entries;
+      std::string problem;
+      if (!archive.Walk(&entries, &problem)) return Fail(package + ": " + problem);
+      PackProgress progress(err_, draw_);
+      progress.SetTotals(static_cast<int64_t>(entries.size()), 0);
+      std::vector<uint8_t> buffer;
+      for (const PackEntry& e : entries) {
         if (e.isFolder) {
           ++folders;
           continue;
         }
         items.emplace_back(e.path, e.firstBlock);
-        std::string full = Join(package, e.path);
-        Owned<VirtualFile> item(fm->Open(full.c_str(), kOpenRead));
-        if (!item) {
-          ok = Fail(e.path + ": cannot be unsealed (damaged content)");
-          continue;
-        }
-        Md5 md5;
-        Md5Init(&md5);
-        int32_t n;
-        while ((n = item->Read(buffer.data(), kCopyBufferSize)) > 0) Md5Update(&md5, buffer.data(), n);
-        uint8_t computed[16], stored[16];
-        Md5Final(&md5, computed);
-        if (n == kSealDigestMismatch && item->Digest(stored) == 0) {
-          ok = Fail(e.path + ": content does not match its stored MD5 (stored " + Hex(stored, 16) +
-                    ")");
-        } else if (n < 0 || item->Digest(stored) != 0) {
-          ok = Fail(e.path + ": cannot be read");
-        } else if (std::memcmp(computed, stored, 16) != 0) {
-          ok = Fail(e.path + ": content does not match its stored MD5 (stored " + Hex(stored, 16) +
-                    ", computed " + Hex(computed, 16) + ")");
+        progress.cb_FILEBEGIN(e.path.c_str(), e.path.c_str(), 0);
+        ItemResult result = VerifyItem(archive.package(), e, &buffer);
+        progress.cb_FILEEND();
+        if (result.ok()) {
+          Detail(EscapedName(e.path) + ": ok");
+        } else {
+          Problem(EscapedName(package) + ": " + result.problem);
         }
       }
+      progress.Finish();
     }
     // The block structure, read from the raw file.
-    Owned<VirtualFile> file(disk_->Open(package.c_str(), kOpenRead));
-    if (!file) return Fail(line_.operands[0] + ": cannot be opened for reading");
+    Owned<VirtualFile> file(DiskFile::Open(package.c_str(), "rb"));
+    if (!file) return Fail(package + ": cannot be opened: " + platform::LastSystemError());
     VirtualFile* window = file.get();
     Owned<TailFile> tail;
     if (ProbePackage(file.get()) == 2) {
       tail.reset(new TailFile);
       if (tail->Attach(file.get(), false, kOpenRead) != 0)
-        return Fail(line_.operands[0] + ": its package window cannot be read");
+        return Fail(package + ": its package window cannot be read");
       window = tail.get();
     }
-    for (const std::string& problem : CheckPackageBlocks(window, items))
-      ok = Fail(line_.operands[0] + ": " + problem);
-    if (!ok) return false;
-    out_ << line_.operands[0] << ": ok, " << Files(static_cast<int64_t>(items.size())) << " in "
-         << folders << (folders == 1 ? " folder\n" : " folders\n");
+    for (const std::string& problem : CheckPackageBlocks(window, items)) Problem(package + ": " + problem);
+    if (problems_ != 0) return Fail(package + ": damaged, " + Count(problems_, "problem", "problems"));
+    Say(package + ": ok, " + Files(static_cast<int64_t>(items.size())) + " in " +
+        Count(folders, "folder", "folders"));
     return true;
   }
 
   bool Probe() {
     const std::string& path = line_.operands[0];
-    FileInfo info;
-    if (disk_->Stat(path.c_str(), &info) != 0) return Fail(path + ": no such file");
-    if (info.flags & kFileInfoFolder) return Fail(path + ": is a folder");
-    int kind = ProbePackageFile(disk_.get(), path.c_str());
-    if (kind < 0) return Fail(path + ": cannot be opened for reading");
+    platform::NodeStatus status;
+    std::string reason;
+    if (!platform::StatusOf(path.c_str(), &status, &reason))
+      return Fail(path + ": cannot be opened: " + reason);
+    if (status.kind == platform::NodeKind::kFolder) return Fail(path + ": is a folder");
+    if (status.kind != platform::NodeKind::kFile) return Fail(path + ": is not a regular file");
+    Owned<VirtualFile> file(DiskFile::Open(path.c_str(), "rb"));
+    if (!file) return Fail(path + ": cannot be opened: " + platform::LastSystemError());
+    int kind = ProbePackage(file.get());
     out_ << (kind == 1 ? "package" : kind == 2 ? "host" : "none") << "\n";
     return true;
   }
 
   bool Attach() {
-    std::string host, folder, output;
-    if (!Absolute(line_.operands[0], &host) || !Absolute(line_.operands[1], &folder) ||
-        !Absolute(line_.operands[2], &output))
-      return false;
-    FileInfo info;
-    if (disk_->Stat(host.c_str(), &info) != 0 || (info.flags & kFileInfoFolder))
-      return Fail(line_.operands[0] + ": no such file");
-    if (!RequireFolder(folder) || !RequireOutside(output, folder, line_.operands[2])) return false;
-    std::string partial = output + kPartialSuffix;
-    std::string partialPackage = output + ".package" + kPartialSuffix;
-    bool ok = BuildPackage(folder, partialPackage) && CopyFile(disk_.get(), host, disk_.get(), partial) &&
-              AppendPackage(partialPackage, partial) &&
-              (platform::CopyPermissions(host.c_str(), partial.c_str()) ||
-               Fail(line_.operands[2] + ": cannot set its permissions")) &&
-              (platform::RenamePath(partial.c_str(), output.c_str()) ||
-               Fail(line_.operands[2] + ": cannot be written"));
-    disk_->DeleteFile(partialPackage.c_str());
-    if (!ok) {
-      disk_->DeleteFile(partial.c_str());
-      return false;
+    const std::string& host = line_.operands[0];
+    const std::string& folder = line_.operands[1];
+    const std::string& output = line_.operands[2];
+    platform::NodeStatus status;
+    std::string reason;
+    if (!platform::StatusOf(host.c_str(), &status, &reason))
+      return Fail(host + ": cannot be opened: " + reason);
+    if (status.kind != platform::NodeKind::kFile) return Fail(host + ": is not a regular file");
+    if (platform::SameNode(host.c_str(), output.c_str()))
+      return Fail(output + ": is the same file as " + host + "; write the copy elsewhere");
+    if (!RequireOutside(output, folder)) return false;
+    ScanResult scan;
+    if (!Scan(folder, std::string(), &scan)) return false;
+    TemporaryFile partial(output + kPartialSuffix);
+    TemporaryFile partialPackage(output + ".package" + kPartialSuffix);
+    platform::RemoveNode(partial.path().c_str());
+    platform::RemoveNode(partialPackage.path().c_str());
+    if (!BuildPackage(scan, partialPackage.path(), output) ||
+        !CopyHost(host, partial.path(), output) ||
+        !AppendPackage(partialPackage.path(), partial.path(), output))
+      return Fail(output + ": not written");
+    if (!platform::CopyPermissions(host.c_str(), partial.path().c_str()))
+      return Fail(output + ": cannot be given " + host + "'s permissions: " +
+                  platform::LastSystemError());
+    if (!partial.MoveTo(output, &reason)) return Fail(output + ": cannot be written: " + reason);
+    Say("attached " + folder + " to " + host + " as " + output + ProblemsNote());
+    return true;
+  }
+
+  // Copies the host's bytes into the new file `copy`.
+  bool CopyHost(const std::string& host, const std::string& copy, const std::string& output) {
+    std::string reason;
+    std::unique_ptr<platform::RawFile> in = platform::RawFile::OpenForReading(host.c_str(), &reason);
+    if (!in) return Fail(host + ": cannot be read: " + reason);
+    std::unique_ptr<platform::RawFile> out = platform::RawFile::CreateNew(copy.c_str(), &reason);
+    if (!out) return Fail(output + ": cannot be created: " + reason);
+    std::vector<uint8_t> buffer(kChunk);
+    for (;;) {
+      int64_t n = in->Read(buffer.data(), buffer.size(), &reason);
+      if (n < 0) return Fail(host + ": cannot be read: " + reason);
+      if (n == 0) break;
+      if (!out->WriteAll(buffer.data(), static_cast<size_t>(n), &reason))
+        return Fail(output + ": cannot be written: " + reason);
     }
-    out_ << "attached " << line_.operands[1] << " to " << line_.operands[0] << " as "
-         << line_.operands[2] << "\n";
+    if (!out->Close(&reason)) return Fail(output + ": cannot be written: " + reason);
     return true;
   }
 
   // Appends the bytes of the package file `packagePath` to `hostPath` as
   // its tail window (replacing a window the host already carries).
-  bool AppendPackage(const std::string& packagePath, const std::string& hostPath) {
-    Owned<VirtualFile> package(disk_->Open(packagePath.c_str(), kOpenRead));
-    if (!package) return Fail(packagePath + ": cannot be opened");
-    VirtualFile* host = disk_->Open(hostPath.c_str(), kOpenUpdate);
-    if (host == nullptr) return Fail(hostPath + ": cannot be opened for writing");
+  bool AppendPackage(const std::string& packagePath, const std::string& hostPath,
+                     const std::string& output) {
+    Owned<VirtualFile> package(DiskFile::Open(packagePath.c_str(), "rb"));
+    if (!package) return Fail(output + ": the new package cannot be read back");
+    VirtualFile* host = DiskFile::Open(hostPath.c_str(), "rb+");
+    if (host == nullptr) return Fail(output + ": cannot be opened for writing");
     Owned<TailFile> tail(new TailFile);
-    if (tail->Attach(host, true, kOpenCreate) != 0) return Fail(hostPath + ": cannot be extended");
-    std::vector<uint8_t> buffer(kCopyBufferSize);
+    if (tail->Attach(host, true, kOpenCreate) != 0)
+      return Fail(output + ": cannot be extended: writing failed");
+    std::vector<uint8_t> buffer(kChunk);
     int32_t n;
-    while ((n = package->Read(buffer.data(), kCopyBufferSize)) > 0) {
-      if (tail->Write(buffer.data(), n) != n) return Fail(hostPath + ": write error");
+    while ((n = package->Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0) {
+      if (tail->Write(buffer.data(), n) != n)
+        return Fail(output + ": cannot be written: " + platform::LastSystemError());
     }
-    if (n < 0) return Fail(packagePath + ": read error");
-    if (tail->Detach() != 0) return Fail(hostPath + ": its tail record cannot be written");
+    if (n < 0) return Fail(output + ": the new package cannot be read back");
+    if (tail->Detach() != 0) return Fail(output + ": its tail record cannot be written");
     return true;
   }
 
@@ -539,8 +854,8 @@ class PackTool {
   std::ostream& out_;
   std::ostream& err_;
   bool draw_;
-  Owned<FileSystem> disk_;
-  int64_t filesCopied_ = 0;
+  int64_t files_ = 0;
+  int64_t problems_ = 0;
 };
 
 }  // namespace
@@ -549,8 +864,9 @@ int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
                 bool drawProgress) {
   PackCommandLine line;
   std::string problem = ParsePackCommandLine(args, &line);
+  if (problem.empty()) problem = ResolvePackKeys(&line, platform::GetEnvironment);
   if (!problem.empty()) {
-    err << "marrowgate-pack: " << problem << "\n\n" << PackUsageText();
+    err << "marrowgate-pack: " << problem << "\nTry 'marrowgate-pack --help' for more information.\n";
     return kPackExitUsage;
   }
   if (line.help) {

@@ -372,9 +372,12 @@ class PackageCheck:
                 end = len(pool)
             name = pool[start:end]
             self.require(len(name) > 0, "name pool: empty name at offset %d" % start)
-            key = fmt.ascii_upper(name)
+            # Each spelling is stored once; names differing only in case
+            # (of entries in different folders) are stored apart. Pools of
+            # older writers, which shared names across case, pass too.
+            key = bytes(name)
             self.require(key not in seen, "name pool: %r at %d repeats %r at %d "
-                         "(names are stored once, case-insensitively)"
+                         "(each spelling is stored once)"
                          % (name, start, pool[seen.get(key, 0):].split(b"\0")[0],
                             seen.get(key, 0)))
             seen.setdefault(key, start)

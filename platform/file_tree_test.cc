@@ -1,0 +1,108 @@
+#include "platform/file_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace marrowgate::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::path(::testing::TempDir()) /
+            ("mg_tree_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    std::ofstream(root_ / "file") << "12345";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  std::string Path(const char* name) const { return (root_ / name).string(); }
+  fs::path root_;
+};
+
+TEST_F(FileTreeTest, LinksAreSeenAsLinksOrFollowed) {
+  fs::create_symlink(root_ / "file", root_ / "link");
+  fs::create_symlink(root_ / "missing", root_ / "dangling");
+  fs::create_symlink(root_ / "loop", root_ / "loop");
+  NodeStatus status;
+  ASSERT_TRUE(LinkStatusOf(Path("link").c_str(), &status, nullptr));
+  EXPECT_EQ(status.kind, NodeKind::kLink);
+  ASSERT_TRUE(StatusOf(Path("link").c_str(), &status, nullptr));
+  EXPECT_EQ(status.kind, NodeKind::kFile);
+  EXPECT_EQ(status.size, 5u);
+  EXPECT_TRUE(SameNode(Path("link").c_str(), Path("file").c_str()));
+
+  std::string reason;
+  PathFailure failure;
+  EXPECT_FALSE(StatusOf(Path("dangling").c_str(), &status, &reason, &failure));
+  EXPECT_EQ(failure, PathFailure::kMissing);
+  EXPECT_EQ(reason, "No such file or directory");
+  EXPECT_FALSE(StatusOf(Path("loop").c_str(), &status, &reason, &failure));
+  EXPECT_EQ(failure, PathFailure::kLinkLoop);
+}
+
+TEST_F(FileTreeTest, FolderNamesLeaveOutDots) {
+  fs::create_directories(root_ / "sub");
+  std::vector<std::string> names;
+  ASSERT_TRUE(FolderNames(root_.c_str(), &names, nullptr));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"file", "sub"}));
+  std::string reason;
+  EXPECT_FALSE(FolderNames(Path("file").c_str(), &names, &reason));
+  EXPECT_EQ(reason, "Not a directory");
+}
+
+TEST_F(FileTreeTest, CreateNewNeverWritesThroughALink) {
+  fs::create_symlink(root_ / "file", root_ / "link");
+  std::string reason;
+  EXPECT_EQ(RawFile::CreateNew(Path("link").c_str(), &reason), nullptr);
+  EXPECT_EQ(reason, "File exists");
+  std::unique_ptr<RawFile> out = RawFile::CreateNew(Path("new").c_str(), &reason);
+  ASSERT_NE(out, nullptr);
+  EXPECT_TRUE(out->WriteAll("abc", 3, nullptr));
+  EXPECT_TRUE(out->Close(nullptr));
+  std::unique_ptr<RawFile> in = RawFile::OpenForReading(Path("new").c_str(), nullptr);
+  ASSERT_NE(in, nullptr);
+  char buffer[8];
+  EXPECT_EQ(in->Read(buffer, sizeof buffer, nullptr), 3);
+  EXPECT_EQ(in->Read(buffer, sizeof buffer, nullptr), 0);
+}
+
+TEST_F(FileTreeTest, OpeningAFifoForReadingNeitherBlocksNorSucceeds) {
+  ASSERT_EQ(std::system(("mkfifo " + Path("pipe")).c_str()), 0);
+  NodeStatus status;
+  ASSERT_TRUE(LinkStatusOf(Path("pipe").c_str(), &status, nullptr));
+  EXPECT_EQ(status.kind, NodeKind::kFifo);
+  std::string reason;
+  EXPECT_EQ(RawFile::OpenForReading(Path("pipe").c_str(), &reason), nullptr);
+  EXPECT_EQ(reason, "not a regular file");
+}
+
+TEST_F(FileTreeTest, RenameReplacesALinkInsteadOfFollowingIt) {
+  std::ofstream(root_ / "target") << "old";
+  fs::create_symlink(root_ / "target", root_ / "link");
+  std::ofstream(root_ / "fresh") << "new";
+  ASSERT_TRUE(RenameReplacing(Path("fresh").c_str(), Path("link").c_str(), nullptr));
+  EXPECT_FALSE(fs::is_symlink(root_ / "link"));
+  std::ifstream target(root_ / "target");
+  std::string content;
+  target >> content;
+  EXPECT_EQ(content, "old");
+}
+
+TEST_F(FileTreeTest, MakeOneFolderAcceptsAnExistingFolderOnly) {
+  std::string reason;
+  EXPECT_TRUE(MakeOneFolder(Path("made").c_str(), &reason));
+  EXPECT_TRUE(MakeOneFolder(Path("made").c_str(), &reason));
+  EXPECT_FALSE(MakeOneFolder(Path("file").c_str(), &reason));
+  EXPECT_EQ(reason, "Not a directory");
+}
+
+}  // namespace
+}  // namespace marrowgate::platform
