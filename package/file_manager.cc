@@ -210,6 +210,27 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
     if (IdentityOf(present.get(), &identity) && MountedFile(identity) != nullptr) return -23;
   }
   if (disk->MakeParentFolder(filePath.c_str()) != 0) return -11;
+  if (!disk->WritesToDisk(filePath.c_str())) return CreateInPlace(key, filePath, existed);
+  // The empty package is made under its staging name and moved into place
+  // whole, so that no half-made package is ever found under its own name.
+  const std::string staging = filePath + kStagingSuffix;
+  if (staging.size() > static_cast<size_t>(kMaxPath)) return -21;
+  VirtualFile* file = disk->Open(staging.c_str(), kOpenCreate);
+  if (file == nullptr) return -21;
+  Package* made = NewPackage(file, kOpenCreate, key);
+  const int saved = made != nullptr ? made->Close() : -1;
+  if (made != nullptr) made->Release();
+  if (saved != 0 || disk->ReplaceFile(staging.c_str(), filePath.c_str()) != 0) {
+    disk->DeleteFile(staging.c_str());
+    return -22;
+  }
+  // Mounted for update: what is written into it commits as a whole.
+  return OpenNormalised(key, extension, kOpenUpdate) != nullptr ? 0 : -23;
+}
+
+int FileManager::CreateInPlace(const std::string& key, const std::string& filePath,
+                               bool existed) {
+  FileSystem* disk = config_.fileSystem;
   VirtualFile* file = disk->Open(filePath.c_str(), kOpenCreate);
   if (file == nullptr) return -21;
   platform::FileIdentity identity;

@@ -137,6 +137,12 @@ class FileManager : public FileSystem {
   //        it is removed again); -23 it could not be mounted: the file is
   //        the package already mounted under another spelling of the path
   //        (it is left as it is).
+  // A new package file (not a host's window) is made whole under the
+  // staging name path + extension + kStagingSuffix, saved empty and moved
+  // into place, then mounted for update: from its first appearance it is
+  // a package, and what is written into it later commits as any update
+  // does (package/package.h). A file that was there before stays until
+  // the move.
   int EnsurePackage(const char* path, const char* extension, int mode);
 
   // Unmounts the package mounted under `path` and closes it, so that a
@@ -173,6 +179,9 @@ class FileManager : public FileSystem {
   Package* NewPackage(VirtualFile* file, int mode, const std::string& name);
   // Enters the package under `path`, and under the identity of its disk
   // file when known. False when the path is taken.
+  // EnsurePackage's creation on a file system that is not the local disk:
+  // the package is written in place and mounted in mode 2.
+  int CreateInPlace(const std::string& key, const std::string& filePath, bool existed);
   bool Mount(const std::string& path, Package* package, const platform::FileIdentity* identity);
   // The package mounted over the disk file of `identity`, whatever key it
   // was mounted under; null when none.

@@ -17,6 +17,10 @@ namespace marrowgate {
 // terminator).
 constexpr int kMaxPath = 259;
 
+// The ending of the names under which whole-file replacements are staged
+// next to their targets (see transfer/staged_target.h); reserved.
+inline constexpr char kStagingSuffix[] = ".~mgpart";
+
 enum FileInfoFlags : int32_t {
   kFileInfoFolder = 0x01,
   kFileInfoReadOnly = 0x08,

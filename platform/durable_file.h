@@ -24,6 +24,10 @@ bool SyncStream(FileStream* stream);
 // folder's new entry is made durable where the system allows.
 bool ReplacePath(const char* from, const char* to);
 
+// The permission bits of a file as the system keeps them (on POSIX the
+// mode's low 12 bits), -1 when they cannot be read. For checks only.
+int PermissionBits(const char* path);
+
 // Makes a folder's entries (files created, renamed or removed in it)
 // durable. False when the folder cannot be opened or synced.
 bool SyncFolder(const char* path);

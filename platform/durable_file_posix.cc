@@ -48,6 +48,12 @@ bool SyncFolder(const char* path) {
   return rc == 0;
 }
 
+int PermissionBits(const char* path) {
+  struct stat st;
+  if (path == nullptr || ::stat(path, &st) != 0) return -1;
+  return static_cast<int>(st.st_mode & 07777);
+}
+
 bool ReplacePath(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
   struct stat existing;

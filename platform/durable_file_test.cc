@@ -39,7 +39,10 @@ TEST(DurableFileTest, ReplacedFileKeepsTheTargetsPermissionBits) {
   WriteFile(target, "old");
   ASSERT_TRUE(SetWritable(target.c_str(), false));
   WriteFile(staged, "new");
+  const int bits = PermissionBits(target.c_str());
+  ASSERT_GE(bits, 0);
   ASSERT_TRUE(ReplacePath(staged.c_str(), target.c_str()));
+  EXPECT_EQ(PermissionBits(target.c_str()), bits);
   PathStatus status;
   ASSERT_TRUE(StatPath(target.c_str(), &status));
   EXPECT_FALSE(status.writable);

@@ -14,7 +14,8 @@
 // reserved for this: the copy engines refuse to install a file so named
 // (as an unsafe path), and before they first write into a folder during a
 // run they remove every file there whose name ends so, which are the
-// leftovers of an interrupted run.
+// leftovers of an interrupted run. A package a FileManager creates is
+// staged the same way until it is closed (package/file_manager.h).
 #ifndef MARROWGATE_TRANSFER_STAGED_TARGET_H_
 #define MARROWGATE_TRANSFER_STAGED_TARGET_H_
 
@@ -23,8 +24,6 @@
 #include "package/file_system.h"
 
 namespace marrowgate {
-
-inline constexpr char kStagingSuffix[] = ".~mgpart";
 
 // True when the last component of `path` ends with kStagingSuffix.
 bool IsStagingName(const std::string& path);
