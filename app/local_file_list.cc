@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "package/normalise_path.h"
-#include "platform/env.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -75,30 +73,33 @@ FileListResult ReadLocalFileList(VirtualFile* file, FileTable* table) {
   return ParseLocalFileList(bytes, table) ? kFileListOk : kFileListDamaged;
 }
 
+namespace {
+
+// Writes `bytes` as the whole file `path` and flushes it. True on success.
+bool WriteWhole(FileSystem* fs, const std::string& path, const std::string& bytes) {
+  Owned<VirtualFile> file(fs->Open(path.c_str(), kOpenCreate));
+  if (file == nullptr) return false;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t chunk = std::min<size_t>(bytes.size() - at, 1 << 20);
+    if (file->Write(bytes.data() + at, static_cast<int32_t>(chunk)) !=
+        static_cast<int32_t>(chunk)) {
+      return false;
+    }
+    at += chunk;
+  }
+  return file->Flush() == 0;
+}
+
+}  // namespace
+
 bool WriteLocalFileList(FileSystem* fs, const std::string& path, const FileTable& table) {
   if (fs == nullptr || path.empty()) return false;
-  std::string temporary = path + ".tmp";
   std::string bytes = SerializeLocalFileList(table);
-  bool written = false;
-  {
-    Owned<VirtualFile> file(fs->Open(temporary.c_str(), kOpenCreate));
-    if (file == nullptr) return false;
-    written = true;
-    size_t at = 0;
-    while (written && at < bytes.size()) {
-      size_t chunk = std::min<size_t>(bytes.size() - at, 1 << 20);
-      int32_t n = file->Write(bytes.data() + at, static_cast<int32_t>(chunk));
-      if (n != static_cast<int32_t>(chunk)) written = false;
-      at += chunk;
-    }
-    if (written && file->Flush() != 0) written = false;
-  }
-  // The rename happens on the disk: the list lives in a folder of the
-  // install folder, never inside a package.
-  std::string from;
-  std::string to;
-  if (written && NormalisePath(temporary.c_str(), &from) && NormalisePath(path.c_str(), &to) &&
-      platform::RenamePath(from.c_str(), to.c_str())) {
+  // Inside a package the package's commit replaces an item whole.
+  if (!fs->WritesToDisk(path.c_str())) return WriteWhole(fs, path, bytes);
+  std::string temporary = path + ".tmp";
+  if (WriteWhole(fs, temporary, bytes) && fs->ReplaceFile(temporary.c_str(), path.c_str()) == 0) {
     return true;
   }
   fs->DeleteFile(temporary.c_str());

@@ -52,10 +52,11 @@ enum FileListResult : int {
 FileListResult ReadLocalFileList(VirtualFile* file, FileTable* table);
 
 // Replaces the list at `path` (through `fs`) by `table` without ever
-// leaving a half-written list: the records go to `path` + ".tmp" in the
-// same folder, are flushed, and that file is renamed over `path`. On
-// failure the temporary file is removed and the old list is unchanged.
-// True on success.
+// leaving a half-written list: on the disk the records go to `path` +
+// ".tmp" in the same folder, are flushed, and that file replaces `path`
+// (FileSystem::ReplaceFile); on failure the temporary file is removed and
+// the old list is unchanged. Inside a package the item is written whole
+// (the package's commit replaces it in one step). True on success.
 bool WriteLocalFileList(FileSystem* fs, const std::string& path, const FileTable& table);
 
 }  // namespace marrowgate
