@@ -126,10 +126,21 @@ TEST_F(FlexUpdateParseTest, UnknownKeyFailsTheRead) {
 }
 
 TEST_F(FlexUpdateParseTest, FailureWithoutAJobSendsNothing) {
-  FlexUpdate alone;
-  Owned<VirtualFile> file(TextFile("}\n"));
-  EXPECT_EQ(alone.ParseCfg(file.get()), -1);
-  EXPECT_EQ(alone.ParseCfg(nullptr), -1);
+  // With the job attached the failure reaches the job's sink ...
+  ASSERT_EQ(Parse("}\n"), -1);
+  ASSERT_EQ(sink_.events.size(), 1u);
+  sink_.events.clear();
+  // ... a null file fails before anything is read and sends nothing ...
+  EXPECT_EQ(update_.ParseCfg(nullptr), -1);
+  EXPECT_TRUE(sink_.events.empty());
+  // ... and without a job, or with a job without a sink, nothing is sent.
+  update_.SetJob(nullptr);
+  EXPECT_EQ(Parse("}\n"), -1);
+  PatchJob silent;
+  silent.szInstallDir = install_.c_str();
+  update_.SetJob(&silent);
+  EXPECT_EQ(Parse("}\n"), -1);
+  EXPECT_TRUE(sink_.events.empty());
 }
 
 TEST_F(FlexUpdateParseTest, PackageLineCreatesTheNamedPackage) {

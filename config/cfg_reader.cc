@@ -1,10 +1,13 @@
 #include "config/cfg_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "config/include_path.h"
 #include "package/open_mode.h"
+#include "platform/file_kind.h"
 #include "util/text.h"
 
 namespace marrowgate {
@@ -31,12 +34,32 @@ int CfgReader::ReadStream(VirtualFile* file, bool reset, uint32_t mask) {
     if (parser_ != nullptr) parser_->Reset();
   }
   if (file == nullptr || file->AtEnd()) return 0;
+  if (readDepth_ == 0) {
+    linesConsumed_ = 0;
+    bytesConsumed_ = 0;
+  }
+  ++readDepth_;
+  const int result = ReadLines(file, mask);
+  --readDepth_;
+  return result;
+}
+
+int CfgReader::ReadLines(VirtualFile* file, uint32_t mask) {
   int32_t linesRead = 0;
   for (;;) {
     int32_t got = file->ReadLine(line_, kMaxLineBytes + 1);
-    if (got <= 0) return 0;
-    Trim(line_);
+    if (got < 0) {
+      lineNumber_ = linesRead + 1;
+      return Fail(-12, -15);
+    }
+    if (got == 0) return 0;
     lineNumber_ = ++linesRead;
+    bytesConsumed_ += got;
+    if (++linesConsumed_ > kMaxReadLines || bytesConsumed_ > kMaxReadBytes) {
+      line_[0] = '\0';
+      return Fail(-13, -16);
+    }
+    Trim(line_);
     int result = HandleLine(line_, mask);
     if (result < 0) return result;
     if (file->AtEnd()) return 0;
@@ -53,6 +76,10 @@ int CfgReader::ReadFile(const char* path, bool reset, uint32_t mask) {
   }
   if (openFiles_.Contains(path)) return Fail(-2, -1);
   if (includeStack_.Count() >= kMaxIncludeDepth) return Fail(-1, -2);
+  // Both separators are accepted; the check sees the path as it is opened.
+  std::string native(path);
+  std::replace(native.begin(), native.end(), '\\', '/');
+  if (!platform::IsRegularFile(native.c_str())) return Fail(-1, -2);
   Owned<VirtualFile> file(fileOpener_ ? fileOpener_->Open(path, kOpenRead) : nullptr);
   if (!file) return Fail(-1, -2);
   includeStack_.Push(path);

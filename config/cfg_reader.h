@@ -4,7 +4,13 @@
 //
 // The reader does not own its registry, line parser or records. Includes
 // are opened from the local disk (never from a package) through a
-// FileSystem the reader creates and owns.
+// FileSystem the reader creates and owns, and only when they name an
+// ordinary file (a folder, device, pipe or socket is refused like a missing
+// file), so an include never blocks or reads without end.
+//
+// One read (a ReadStream or ReadFile call from outside, with every file it
+// includes) consumes at most kMaxReadLines lines and kMaxReadBytes bytes;
+// past either bound it stops with the "text too long" result.
 //
 // Results: 0 or a negative code.
 //   included file cannot be opened (or its path is too long,  error code -1, result -2
@@ -16,6 +22,9 @@
 //   malformed line                                             error code -11 (or the
 //                                                              parser's), result -14
 //   malformed line while skipping an unknown block             error code -11, result -1
+//   the text cannot be read (a read failure, such as a damaged error code -12, result -15
+//     package item)
+//   text too long (kMaxReadLines or kMaxReadBytes passed)      error code -13, result -16
 // An error inside an included file is returned unchanged through every
 // including level; the line number is that of the innermost file.
 #ifndef MARROWGATE_CONFIG_CFG_READER_H_
@@ -47,6 +56,9 @@ class CfgReader {
   static constexpr size_t kLineBufferSize = 4096;
   static constexpr size_t kErrorTextSize = 1024;
   static constexpr size_t kMaxIncludeDepth = 64;
+  // Bounds of one read, includes counted in.
+  static constexpr int64_t kMaxReadLines = int64_t{1} << 20;
+  static constexpr int64_t kMaxReadBytes = int64_t{64} << 20;
 
   CfgReader();
   virtual ~CfgReader();
@@ -84,6 +96,7 @@ class CfgReader {
   void set_tolerate_rejected_keys(bool tolerate) { tolerateRejectedKeys_ = tolerate; }
 
  private:
+  int ReadLines(VirtualFile* file, uint32_t mask);
   int OpenBlock(const char* name);
   int Fail(int32_t errorCode, int result) {
     errorCode_ = errorCode;
@@ -96,6 +109,11 @@ class CfgReader {
   int32_t blockDepth_ = 0;
   int32_t errorCode_ = 0;
   int32_t lineNumber_ = 0;
+  // Nesting of ReadStream calls (0: no read under way) and what the read
+  // under way has consumed.
+  int32_t readDepth_ = 0;
+  int64_t linesConsumed_ = 0;
+  int64_t bytesConsumed_ = 0;
   StringList includeStack_;
   StringHashSet openFiles_;
   const CfgRegistry* registry_ = nullptr;

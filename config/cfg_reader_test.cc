@@ -233,5 +233,169 @@ TEST_F(CfgReaderTest, IncludeChainIsBounded) {
   EXPECT_EQ(reader_.error_code(), -1);
 }
 
+// A line parser for an ini-like dialect: "[NAME]" is a section line, "{" and
+// "}" open and close, "key = value" assigns, anything else is text.
+class SectionLineParser : public CfgLineParser {
+ public:
+  LineKind Classify(std::string_view line) override {
+    value_.clear();
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+      name_ = std::string(line.substr(1, line.size() - 2));
+      return LK_SECTION;
+    }
+    if (line == "{") return LK_OPEN;
+    if (line == "}") return LK_CLOSE;
+    const size_t equals = line.find(" = ");
+    if (equals != std::string_view::npos) {
+      name_ = std::string(line.substr(0, equals));
+      value_ = std::string(line.substr(equals + 3));
+      return LK_ASSIGN;
+    }
+    name_ = std::string(line);  // a pending block name
+    return LK_TEXT;
+  }
+  const char* Name() const override { return name_.c_str(); }
+  const char* Value() const override { return value_.c_str(); }
+
+ private:
+  std::string name_;
+  std::string value_;
+};
+
+class CfgSectionTest : public ::testing::Test {
+ protected:
+  CfgSectionTest() {
+    registry_["UPDATE"] = &record_;
+    reader_.SetRegistry(&registry_);
+    reader_.SetLineParser(&parser_);
+  }
+  int Read(const std::string& text) {
+    MemoryFile file(std::vector<uint8_t>(text.begin(), text.end()));
+    return reader_.ReadStream(&file, true, 0);
+  }
+
+  MAIN_T record_;
+  CfgRegistry registry_;
+  SectionLineParser parser_;
+  CfgReader reader_;
+};
+
+TEST_F(CfgSectionTest, SectionLinesCloseTheBlockAndOpenTheNamedOne) {
+  // At the top level: an unregistered section is skipped up to the next
+  // section line, which opens its block again.
+  EXPECT_EQ(Read("[UPDATE]\nszUpdateDir = first\n[OTHER]\nszUpdateDir = skipped\n"
+                 "{\nnBase = 99\n}\n[UPDATE]\nnBase = 4\n"),
+            0);
+  EXPECT_STREQ(record_.szUpdateDir, "first");
+  EXPECT_EQ(record_.nBase, 4);
+  // Inside a block: the sub-record ends and begins again.
+  EXPECT_EQ(Read("UPDATE\n{\nnet\n{\nszHost = a\n[net]\nszHost = b\n}\n}\n"), 0);
+  EXPECT_STREQ(record_.net.szHost, "b");
+  EXPECT_EQ(record_.net.blockBegins, 2);
+  EXPECT_EQ(record_.net.blockEnds, 2);
+  // A section naming nothing inside a block fails like an unknown block.
+  EXPECT_EQ(Read("UPDATE\n{\nnet\n{\n[nothing]\n}\n}\n"), -11);
+  EXPECT_EQ(reader_.error_code(), -10);
+}
+
+TEST_F(CfgReaderTest, UnregisteredBlockDepthLimitDecidesSkipOrFail) {
+  const std::string nested = "UPDATE\n{\nnothing\n{\nszUpdateDir = no\n}\nszUpdateDir = yes\n}\n";
+  EXPECT_EQ(Read(nested), -11);  // the limit is 1: only top-level blocks are skipped
+  EXPECT_EQ(reader_.error_code(), -10);
+  reader_.set_unregistered_block_depth_limit(2);
+  EXPECT_EQ(Read(nested), 0);
+  EXPECT_STREQ(record_.szUpdateDir, "yes");
+  reader_.set_unregistered_block_depth_limit(0);
+  EXPECT_EQ(Read("OTHER\n{\n}\n"), -11);  // not even at the top level
+  EXPECT_EQ(reader_.error_code(), -10);
+}
+
+// An endless text: `pattern` repeated for ever, or a read failure after
+// `failAfter` bytes.
+class EndlessFile : public VirtualFile {
+ public:
+  explicit EndlessFile(std::string pattern, int64_t failAfter = -1)
+      : pattern_(std::move(pattern)), failAfter_(failAfter) {}
+  int32_t Size() override { return INT32_MAX; }
+  int32_t GetTime() override { return 0; }
+  int32_t SetTime(int32_t) override { return 0; }
+  int32_t Read(void* buffer, int32_t n) override {
+    auto* out = static_cast<char*>(buffer);
+    for (int32_t i = 0; i < n; ++i, ++position_) {
+      if (position_ == failAfter_) return i > 0 ? i : -30;
+      out[i] = pattern_[static_cast<size_t>(position_) % pattern_.size()];
+    }
+    return n;
+  }
+  int32_t Seek(int64_t, int) override { return -1; }
+  bool AtEnd() override { return false; }
+  int64_t Tell() override { return position_; }
+  int32_t Write(const void*, int32_t) override { return -1; }
+  int32_t Flush() override { return 0; }
+  int64_t consumed() const { return position_; }
+
+ private:
+  std::string pattern_;
+  int64_t failAfter_;
+  int64_t position_ = 0;
+};
+
+TEST_F(CfgReaderTest, EndlessBlankTextStopsAtTheByteBound) {
+  EndlessFile zeros(std::string(1, '\0'));
+  EXPECT_EQ(reader_.ReadStream(&zeros, true, 0), -16);
+  EXPECT_EQ(reader_.error_code(), -13);
+  EXPECT_LE(zeros.consumed(), CfgReader::kMaxReadBytes + CfgReader::kMaxLineBytes);
+  EXPECT_GE(zeros.consumed(), CfgReader::kMaxReadBytes);
+}
+
+TEST_F(CfgReaderTest, EndlessShortLinesStopAtTheLineBound) {
+  EndlessFile lines("UPDATE\n{\nnCount = 1\n}\n");
+  EXPECT_EQ(reader_.ReadStream(&lines, true, 0), -16);
+  EXPECT_EQ(reader_.error_code(), -13);
+  EXPECT_EQ(reader_.line_number(), CfgReader::kMaxReadLines + 1);
+  EXPECT_EQ(record_.nCount, 1);
+  // The next read starts with fresh bounds.
+  EXPECT_EQ(Read("UPDATE\n{\nnCount = 2\n}\n"), 0);
+  EXPECT_EQ(record_.nCount, 2);
+}
+
+TEST_F(CfgReaderTest, BoundsCountIncludedFilesIn) {
+  TestFolder folder;
+  // 600000 lines included twice exceed the line bound together.
+  std::string big;
+  for (int i = 0; i < 600000; ++i) big += "\n";
+  std::string part = folder.WriteFile("part.txt", big);
+  std::string top = folder.WriteFile("top.txt", "#include part.txt\n#include " + part + "\n");
+  EXPECT_EQ(reader_.ReadFile(top.c_str(), true, 0), -16);
+  EXPECT_EQ(reader_.error_code(), -13);
+  // Once is within the bounds.
+  std::string once = folder.WriteFile("once.txt", "#include part.txt\n");
+  EXPECT_EQ(reader_.ReadFile(once.c_str(), true, 0), 0);
+}
+
+TEST_F(CfgReaderTest, ReadFailureIsAnErrorNotAnEnd) {
+  // A failure in the middle of the text (a damaged package item fails its
+  // last read) ends the read with its own code; the line is not used.
+  EndlessFile damaged("UPDATE\n{\nszUpdateDir = data\n}\n", 20);
+  EXPECT_EQ(reader_.ReadStream(&damaged, true, 0), -15);
+  EXPECT_EQ(reader_.error_code(), -12);
+  EXPECT_EQ(reader_.line_number(), 3);
+  EXPECT_STREQ(record_.szUpdateDir, "");
+}
+
+TEST_F(CfgReaderTest, IncludesOfDevicesAndFoldersAreRefused) {
+  EXPECT_EQ(Read("UPDATE\n{\n#include /dev/zero\n}\n"), -2);
+  EXPECT_EQ(reader_.error_code(), -1);
+  TestFolder folder;
+  platform::MakeFolder(folder.Child("sub").c_str());
+  EXPECT_EQ(Read("#include " + folder.Child("sub") + "\n"), -2);
+  EXPECT_EQ(reader_.error_code(), -1);
+  // Backslashes name the same ordinary file.
+  folder.WriteFile("sub/ok.txt", "nCount = 5\n");
+  std::string back = folder.Child("sub") + "\\ok.txt";
+  EXPECT_EQ(Read("UPDATE\n{\n#include " + back + "\n}\n"), 0);
+  EXPECT_EQ(record_.nCount, 5);
+}
+
 }  // namespace
 }  // namespace marrowgate

@@ -200,9 +200,32 @@ TEST_F(KeyExchangerTest, FactoryRefusesNegativeKindsAndBadTables) {
   auto exchanger = Create(0);
   ASSERT_NE(exchanger, nullptr);
   EXPECT_EQ(exchanger->GetPubDataLen(), 256);
+}
 
-  factory_->Seed("more entropy", 12);
-  factory_->Seed(nullptr, 0);
+// Seeding only adds to the pool: exchanges made afterwards still agree, and
+// two factories given the same seed still draw different keys (the pool
+// keeps what the operating system gave it).
+TEST_F(KeyExchangerTest, SeedingAddsToThePoolWithoutReplacingIt) {
+  Owned<KeyFactory> other(CreateKeyFactory());
+  ASSERT_NE(other, nullptr);
+  for (KeyFactory* factory : {factory_.get(), other.get()}) {
+    factory->Seed("more entropy", 12);
+    factory->Seed(nullptr, 0);  // the time and tick
+    factory->Seed("ignored", 0);
+    factory->Seed("ignored", -5);
+  }
+  Owned<IKeyExchanger> alice(factory_->CreateKeyExchanger(0));
+  Owned<IKeyExchanger> bob(other->CreateKeyExchanger(0));
+  ASSERT_NE(alice, nullptr);
+  ASSERT_NE(bob, nullptr);
+  ASSERT_EQ(alice->Generate(), 0);
+  ASSERT_EQ(bob->Generate(), 0);
+  EXPECT_NE(PubData(alice.get()), PubData(bob.get()));
+  const auto alicePub = PubData(alice.get());
+  const auto bobPub = PubData(bob.get());
+  ASSERT_EQ(alice->Initiate(bobPub.data(), alice->GetPubDataLen()), 0);
+  ASSERT_EQ(bob->Accept(alicePub.data(), bob->GetPubDataLen()), 0);
+  EXPECT_EQ(Secret(alice.get()), Secret(bob.get()));
 }
 
 TEST_F(KeyExchangerTest, RsaReadsTheKeyPairTableAtGenerate) {

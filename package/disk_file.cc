@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "package/file_system.h"
+#include "platform/durable_file.h"
 
 namespace marrowgate {
 
@@ -76,8 +77,12 @@ bool DiskFile::AtEnd() { return stream_->AtEnd(); }
 
 int64_t DiskFile::Tell() { return stream_->Tell(); }
 
-int32_t DiskFile::Flush() { return stream_->Flush(); }
+int32_t DiskFile::Flush() { return platform::SyncStream(stream_.get()) ? 0 : -1; }
 
 intptr_t DiskFile::NativeHandle() { return stream_->Handle(); }
+
+bool DiskFile::Identity(platform::FileIdentity* identity) const {
+  return platform::IdentityOfStream(stream_.get(), identity);
+}
 
 }  // namespace marrowgate

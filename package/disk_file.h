@@ -4,7 +4,8 @@
 // The size is found at open and kept up to date by writes. Switching
 // between reading and writing repositions the stream first, as buffered
 // streams require. A time given to SetTime is applied to the file (access
-// and modification time) when the object is released.
+// and modification time) when the object is released. Flush puts the
+// written bytes on the storage device (not only in the system's cache).
 #ifndef MARROWGATE_PACKAGE_DISK_FILE_H_
 #define MARROWGATE_PACKAGE_DISK_FILE_H_
 
@@ -14,6 +15,7 @@
 
 #include "package/virtual_file.h"
 #include "platform/env.h"
+#include "platform/file_identity.h"
 
 namespace marrowgate {
 
@@ -38,6 +40,9 @@ class DiskFile : public VirtualFile {
   intptr_t NativeHandle() override;
 
   const std::string& path() const { return path_; }
+  // The identity of the open file, the same whatever path opened it; false
+  // when it cannot be read.
+  bool Identity(platform::FileIdentity* identity) const;
 
  protected:
   ~DiskFile() override;

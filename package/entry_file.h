@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "package/layout.h"
 #include "package/open_mode.h"
@@ -50,8 +51,10 @@ class EntryFile : public VirtualFile {
   // unreadable or implausible EntryHeader). A writable mode on a read-only
   // store: -1. Any mode outside 1..4: -100.
   int Open(int mode, uint32_t* firstBlock);
-  // Rewrites the EntryHeader when written: 0, -1 read-only, -2/-3 failure.
-  // Also done on destruction (a failure then goes to ReportFailure).
+  // Rewrites the EntryHeader when written: 0; -1 read-only; -2 the first
+  // block cannot be reached (or no longer starts a chain); -3 the write
+  // failed. Also done on destruction (a failure then goes to
+  // ReportFailure).
   int Close();
   // Grows the item by d bytes (allocating blocks); position unchanged.
   int Extend(uint32_t d);
@@ -65,8 +68,13 @@ class EntryFile : public VirtualFile {
   // Read-only modes return the mode; otherwise 0 means now.
   int32_t SetTime(int32_t seconds) override;
   int32_t Read(void* buffer, int32_t n) override;
-  // A negative target becomes 0. Past the end: read-only modes stop at
-  // the end, writable modes grow the item to the target.
+  // Origin 1 counts from the position, 2 from the end, anything else from
+  // 0. Walks the chain to the target's block, so a broken chain shows
+  // here: -1, -2, -3 when the block of the origin (current, last, first)
+  // cannot be reached, -21 when the chain breaks on the way to the target
+  // or to the last block. A negative target becomes 0. Past the end:
+  // read-only modes stop at the end, writable modes grow the item to the
+  // target (-31 no block or too large, -32/-33 a link write failed).
   int32_t Seek(int64_t offset, int origin) override;
   bool AtEnd() override { return position_ >= entry_.size; }
   int64_t Tell() override { return position_; }
@@ -80,9 +88,12 @@ class EntryFile : public VirtualFile {
   ~EntryFile() override;
 
  private:
-  // Makes chain block `index` current (walking from the current block or
-  // from the first). False when the chain is broken.
+  // Makes chain block `index` current, walking the links from the current
+  // block (backward or forward) or from the first. False when the chain is
+  // broken.
   bool GoTo(uint32_t index);
+  // The chain index of the block holding item position `position`.
+  uint32_t IndexOf(uint32_t position) const;
   bool LoadLink(uint32_t block, BlockLink* link);
   bool StoreLink(uint32_t block, const BlockLink& link);
   bool ValidBlock(uint32_t block) const { return block >= 1 && block < store_->BlockCount(); }
@@ -91,6 +102,15 @@ class EntryFile : public VirtualFile {
   }
   // Appends blocks so the chain covers `newSize`; sets size and last block.
   int GrowTo(uint64_t newSize);
+  // Blocks from the current one that one call may read or write together:
+  // at most `wanted`, within the package and the run buffer.
+  uint32_t RunLength(uint64_t wanted) const;
+  // Reads blocks [currentBlock_, currentBlock_ + run) whole into run_.
+  bool LoadRun(uint32_t run);
+  // Makes the block after the current one current when it is the next
+  // block of the package and of the chain, its link (at `link` in run_)
+  // pointing back. False otherwise (nothing changes).
+  bool StepIntoRun(const uint8_t* link);
 
   BlockStore* store_;
   int mode_ = 0;
@@ -105,6 +125,9 @@ class EntryFile : public VirtualFile {
   uint32_t currentBlock_ = 0;
   uint32_t currentIndex_ = kNoBlock;
   BlockLink currentLink_;
+  // Whole blocks of a run of the chain that lies in consecutive blocks of
+  // the package, read or written in one call instead of block by block.
+  std::vector<uint8_t> run_;
 };
 
 }  // namespace marrowgate

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "package/disk_file.h"
 #include "package/merged_listing.h"
 #include "package/normalise_path.h"
 #include "package/package_aware_listing.h"
@@ -16,6 +17,12 @@ namespace marrowgate {
 namespace {
 
 constexpr const char* kPackageExtensions[] = {".dpk", ".exe"};
+
+// The identity of a file opened from the disk; false for any other file.
+bool IdentityOf(VirtualFile* file, platform::FileIdentity* identity) {
+  auto* disk = dynamic_cast<DiskFile*>(file);
+  return disk != nullptr && disk->Identity(identity);
+}
 
 // The mount-table key of a package path: normalised, without a trailing
 // separator.
@@ -47,6 +54,7 @@ FileManager::~FileManager() {
     package = nullptr;
   });
   mounted_.Clear();
+  mountedFiles_.clear();
   modes_.Clear();
   if (config_.ownFileSystem && config_.fileSystem != nullptr) config_.fileSystem->Release();
   if (releaseParts_) releaseParts_();
@@ -94,13 +102,29 @@ int FileManager::ClosePackage(const char* path) {
   if (mounted == nullptr) return -1;
   Package* package = *mounted;
   mounted_.Erase(key);
+  for (auto it = mountedFiles_.begin(); it != mountedFiles_.end(); ++it) {
+    if (it->second == package) {
+      mountedFiles_.erase(it);
+      break;
+    }
+  }
   int result = package->Close();
   package->Release();
   return result;
 }
 
-bool FileManager::Mount(const std::string& path, Package* package) {
-  return mounted_.Insert(path, package);
+bool FileManager::Mount(const std::string& path, Package* package,
+                        const platform::FileIdentity* identity) {
+  if (!mounted_.Insert(path, package)) return false;
+  if (identity != nullptr) mountedFiles_.emplace_back(*identity, package);
+  return true;
+}
+
+Package* FileManager::MountedFile(const platform::FileIdentity& identity) const {
+  for (const auto& [mountedIdentity, package] : mountedFiles_) {
+    if (mountedIdentity == identity) return package;
+  }
+  return nullptr;
 }
 
 Package* FileManager::OpenPackage(const char* path, const char* extension, int mode) {
@@ -109,7 +133,8 @@ Package* FileManager::OpenPackage(const char* path, const char* extension, int m
   return OpenNormalised(key, extension, mode);
 }
 
-Package* FileManager::OpenNormalised(const std::string& key, const char* extension, int mode) {
+Package* FileManager::OpenNormalised(const std::string& key, const char* extension, int mode,
+                                     bool lookup) {
   if (const int* forced = modes_.Find(key)) mode = *forced;
   if (Package** mounted = mounted_.Find(key)) {
     return (*mounted)->Mode() == mode ? *mounted : nullptr;
@@ -122,6 +147,14 @@ Package* FileManager::OpenNormalised(const std::string& key, const char* extensi
   int fileMode = mode == kOpenCreate ? kOpenUpdate : mode;
   Owned<VirtualFile> file(config_.fileSystem->Open(filePath.c_str(), fileMode));
   if (!file) return nullptr;
+  // The same file mounted under another key (another spelling of its path)
+  // is that package: a file is never mounted twice. A path lookup takes it
+  // in whatever mode it was mounted, as it does a mounted key.
+  platform::FileIdentity identity;
+  const bool known = IdentityOf(file.get(), &identity);
+  if (Package* same = known ? MountedFile(identity) : nullptr) {
+    return lookup || same->Mode() == mode ? same : nullptr;
+  }
   int probe = ProbePackage(file.get());
   VirtualFile* packageFile = nullptr;
   if (probe == 1) {
@@ -140,7 +173,7 @@ Package* FileManager::OpenNormalised(const std::string& key, const char* extensi
   }
   Package* package = NewPackage(packageFile, mode, key);
   if (package == nullptr) return nullptr;
-  if (!Mount(key, package)) {
+  if (!Mount(key, package, known ? &identity : nullptr)) {
     package->Close();
     package->Release();
     return nullptr;
@@ -168,12 +201,47 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
       ProbePackageFile(disk, filePath.c_str()) == 2) {
     return OpenNormalised(key, extension, mode) != nullptr ? 0 : -2;
   }
+  // A file mounted under another key cannot be entered under this one
+  // (and must not be emptied under its open package).
+  const bool existed = disk->Exists(filePath.c_str());
+  if (existed) {
+    Owned<VirtualFile> present(disk->Open(filePath.c_str(), kOpenRead));
+    platform::FileIdentity identity;
+    if (IdentityOf(present.get(), &identity) && MountedFile(identity) != nullptr) return -23;
+  }
   if (disk->MakeParentFolder(filePath.c_str()) != 0) return -11;
+  if (!disk->WritesToDisk(filePath.c_str())) return CreateInPlace(key, filePath, existed);
+  // The empty package is made under its staging name and moved into place
+  // whole, so that no half-made package is ever found under its own name.
+  const std::string staging = filePath + kStagingSuffix;
+  if (staging.size() > static_cast<size_t>(kMaxPath)) return -21;
+  VirtualFile* file = disk->Open(staging.c_str(), kOpenCreate);
+  if (file == nullptr) return -21;
+  Package* made = NewPackage(file, kOpenCreate, key);
+  const int saved = made != nullptr ? made->Close() : -1;
+  if (made != nullptr) made->Release();
+  if (saved != 0 || disk->ReplaceFile(staging.c_str(), filePath.c_str()) != 0) {
+    disk->DeleteFile(staging.c_str());
+    return -22;
+  }
+  // Mounted for update: what is written into it commits as a whole.
+  return OpenNormalised(key, extension, kOpenUpdate) != nullptr ? 0 : -23;
+}
+
+int FileManager::CreateInPlace(const std::string& key, const std::string& filePath,
+                               bool existed) {
+  FileSystem* disk = config_.fileSystem;
   VirtualFile* file = disk->Open(filePath.c_str(), kOpenCreate);
   if (file == nullptr) return -21;
+  platform::FileIdentity identity;
+  const bool known = IdentityOf(file, &identity);
   Package* package = NewPackage(file, kOpenCreate, key);
-  if (package == nullptr) return -22;
-  if (!Mount(key, package)) {
+  if (package == nullptr) {
+    // Leave no empty file behind that would later pass for a broken package.
+    if (!existed) disk->DeleteFile(filePath.c_str());
+    return -22;
+  }
+  if (!Mount(key, package, known ? &identity : nullptr)) {
     package->Close();
     package->Release();
     return -23;
@@ -218,7 +286,7 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
       if (!config_.fileSystem->Exists(candidate.c_str())) continue;
       int probe = ProbePackageFile(config_.fileSystem, candidate.c_str());
       if (probe == 1 || probe == 2) {
-        Package* package = OpenNormalised(prefix, extension, config_.defaultMode);
+        Package* package = OpenNormalised(prefix, extension, config_.defaultMode, /*lookup=*/true);
         if (package != nullptr) *remainderAt = rest;
         return package;
       }
@@ -396,6 +464,29 @@ int FileManager::MakeParentFolder(const char* path) {
   std::string folder(path, static_cast<size_t>(last - path));
   if (folder.empty()) return 0;  // the root
   return MakeFolder(folder.c_str());
+}
+
+bool FileManager::WritesToDisk(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return false;
+  switch (config_.searchMode) {
+    case 0:
+    case 2:
+      return true;
+    case 3: {
+      size_t remainderAt = 0;
+      return FindNormalised(key, /*itemPath=*/true, &remainderAt) == nullptr;
+    }
+    default:
+      return false;
+  }
+}
+
+int FileManager::ReplaceFile(const char* from, const char* to) {
+  std::string fromKey, toKey;
+  if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
+  if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
+  return config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str());
 }
 
 bool FileManager::Exists(const char* path) {

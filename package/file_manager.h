@@ -31,11 +31,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "keys/cipher_object.h"
 #include "package/file_system.h"
 #include "package/package.h"
 #include "package/zlib_codec.h"
+#include "platform/file_identity.h"
 #include "util/hash_table.h"
 
 namespace marrowgate {
@@ -99,6 +102,12 @@ class FileManager : public FileSystem {
   int DeleteFile(const char* path) override;
   // On the package side this removes the folder with everything below it.
   int DeleteFolder(const char* path) override;
+  // On the disk side only: both paths must be ones WritesToDisk accepts
+  // (-1 otherwise).
+  int ReplaceFile(const char* from, const char* to) override;
+  // Search modes 0 and 2: true; mode 1: false; mode 3: true when the path
+  // reaches no package.
+  bool WritesToDisk(const char* path) override;
 
   // Opens path + extension in packages opened afterwards in `mode` (0
   // removes the entry). 0, or -1 when the path is unusable.
@@ -107,7 +116,9 @@ class FileManager : public FileSystem {
   // Mounts the package file path + extension under `path` (extension may
   // be "", e.g. for a program without one) and returns it. A mode set by
   // SetPackageMode wins over `mode`. A path already mounted gives its
-  // package when it was opened in the same mode, otherwise null. Null when
+  // package when it was opened in the same mode, otherwise null; so does a
+  // path that names the file of a mounted package in another spelling (a
+  // disk file is never mounted twice). Null when
   // the file is not a package (a host carrying one needs acceptHosts) or
   // cannot be opened. Mode 2 re-creates the package (for a host: its
   // window) and needs the file to exist. The file manager owns the result.
@@ -122,8 +133,16 @@ class FileManager : public FileSystem {
   //   -1   path + extension exists but is not a package (left unchanged);
   //   -2   it is a package but could not be opened;
   //   -11  its folders could not be made; -21 the file could not be
-  //        created; -22 the package could not be created; -23 it could
-  //        not be mounted.
+  //        created; -22 the package could not be created (a file made for
+  //        it is removed again); -23 it could not be mounted: the file is
+  //        the package already mounted under another spelling of the path
+  //        (it is left as it is).
+  // A new package file (not a host's window) is made whole under the
+  // staging name path + extension + kStagingSuffix, saved empty and moved
+  // into place, then mounted for update: from its first appearance it is
+  // a package, and what is written into it later commits as any update
+  // does (package/package.h). A file that was there before stays until
+  // the move.
   int EnsurePackage(const char* path, const char* extension, int mode);
 
   // Unmounts the package mounted under `path` and closes it, so that a
@@ -152,10 +171,21 @@ class FileManager : public FileSystem {
   friend FileManager* CreateFileManager(const FileManagerOptions& options);
 
   Package* FindNormalised(const std::string& path, bool itemPath, size_t* remainderAt);
-  Package* OpenNormalised(const std::string& path, const char* extension, int mode);
+  // OpenPackage of a normalised path. With `lookup` (a path walk), a file
+  // already mounted under another key is returned whatever its mode.
+  Package* OpenNormalised(const std::string& path, const char* extension, int mode,
+                          bool lookup = false);
   // A new Package over `file` (taken over), or null.
   Package* NewPackage(VirtualFile* file, int mode, const std::string& name);
-  bool Mount(const std::string& path, Package* package);
+  // Enters the package under `path`, and under the identity of its disk
+  // file when known. False when the path is taken.
+  // EnsurePackage's creation on a file system that is not the local disk:
+  // the package is written in place and mounted in mode 2.
+  int CreateInPlace(const std::string& key, const std::string& filePath, bool existed);
+  bool Mount(const std::string& path, Package* package, const platform::FileIdentity* identity);
+  // The package mounted over the disk file of `identity`, whatever key it
+  // was mounted under; null when none.
+  Package* MountedFile(const platform::FileIdentity& identity) const;
   DirListing* DiskListing(const std::string& path);
   DirListing* PackageListing(const std::string& path);
   int PackageStat(const std::string& path, FileInfo* info);
@@ -164,6 +194,9 @@ class FileManager : public FileSystem {
 
   FileManagerConfig config_;
   StringHashMap<Package*> mounted_;
+  // The disk files of the mounted packages, so that another spelling of a
+  // mounted package's path reaches the same package.
+  std::vector<std::pair<platform::FileIdentity, Package*>> mountedFiles_;
   StringHashMap<int> modes_;
   bool reachedPackage_ = false;
 

@@ -449,5 +449,102 @@ TEST_F(FileManagerTest, MakeFolderAndDeleteFollowTheSearchMode) {
   EXPECT_EQ(packagesOnly->MakeFolder(folder_.Child("disk/x").c_str()), -1);
 }
 
+// Another spelling of a mounted package's path reaches the same package: a
+// package file is never mounted (and written) twice.
+TEST_F(FileManagerTest, OnePackageIsMountedOnceWhateverThePathSpelling) {
+  std::string package = folder_.Child("twice");
+  std::string other = "/" + package;  // "//..." is kept apart by normalising
+  ASSERT_EQ(other.rfind("//", 0), 0u);
+  MakePackage(package, {});
+  {
+    Owned<FileManager> manager(NewManager(3));
+    Package* first = manager->OpenPackage(package.c_str(), ".dpk", kOpenUpdate);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(manager->OpenPackage(other.c_str(), ".dpk", kOpenUpdate), first);
+    EXPECT_EQ(manager->OpenPackage(other.c_str(), ".dpk", kOpenRead), nullptr);  // its mode stays
+    EXPECT_EQ(manager->EnsurePackage(other.c_str(), ".dpk", kOpenUpdate), 0);
+    // Re-creating it under the other spelling would empty the open package.
+    EXPECT_EQ(manager->EnsurePackage(other.c_str(), ".dpk", kOpenCreate), -23);
+    EXPECT_TRUE(WriteItem(manager.get(), package + "/a.txt", "through one"));
+    EXPECT_TRUE(WriteItem(manager.get(), other + "/b.txt", "through the other"));
+    EXPECT_EQ(ReadItem(manager.get(), package + "/b.txt"), "through the other");
+  }
+  // Both writes went into the one package, which was saved once.
+  Owned<FileManager> reader(NewManager(3, false, kOpenRead));
+  EXPECT_EQ(ReadItem(reader.get(), package + "/a.txt"), "through one");
+  EXPECT_EQ(ReadItem(reader.get(), package + "/b.txt"), "through the other");
+}
+
+TEST_F(FileManagerTest, EnsurePackageFailures) {
+  std::string locked = folder_.Child("locked");
+  {
+    Owned<FileManager> manager(NewManager(3));
+    ASSERT_EQ(manager->EnsurePackage(locked.c_str(), ".dpk", kOpenCreate), 0);
+  }
+  const std::string before = TestFolder::ReadFile(locked + ".dpk");
+  // A package that exists but does not open (another password): -2.
+  FileManagerConfig config;
+  config.searchMode = 3;
+  config.ownFileSystem = 1;
+  config.fileSystem = CreateFileSystem();
+  config.defaultMode = kOpenUpdate;
+  std::memcpy(config.keyA, "other", 5);
+  config.keyALen = 5;
+  {
+    Owned<FileManager> manager(new FileManager(config));
+    EXPECT_EQ(manager->EnsurePackage(locked.c_str(), ".dpk", kOpenUpdate), -2);
+  }
+  EXPECT_EQ(TestFolder::ReadFile(locked + ".dpk"), before);
+  // A package that cannot be created (a block size outside the format's
+  // range): -22, and no empty file is left behind.
+  config.keyALen = 0;
+  config.fileSystem = CreateFileSystem();
+  config.blockSize = 5;
+  Owned<FileManager> manager(new FileManager(config));
+  std::string fresh = folder_.Child("fresh");
+  EXPECT_EQ(manager->EnsurePackage(fresh.c_str(), ".dpk", kOpenUpdate), -22);
+  EXPECT_FALSE(platform::PathAccessible((fresh + ".dpk").c_str()));
+}
+
+TEST_F(FileManagerTest, DeleteFolderFollowsTheSearchMode) {
+  std::string package = folder_.Child("pk");
+  MakePackage(package, {{"dir/a.txt", "a"}, {"dir/sub/b.txt", "b"}, {"keep.txt", "k"}});
+  platform::MakeFolder(folder_.Child("empty").c_str());
+  platform::MakeFolder(folder_.Child("full").c_str());
+  folder_.WriteFile("full/f.txt", "f");
+  {
+    // Disk only: a folder inside a package is not there.
+    Owned<FileManager> diskOnly(NewManager(0));
+    EXPECT_NE(diskOnly->DeleteFolder((package + "/dir").c_str()), 0);
+  }
+  Owned<FileManager> manager(NewManager(3));
+  // In a package the folder goes with everything below it.
+  EXPECT_EQ(manager->DeleteFolder((package + "/dir").c_str()), 0);
+  EXPECT_FALSE(manager->Exists((package + "/dir").c_str()));
+  EXPECT_FALSE(manager->Exists((package + "/dir/sub/b.txt").c_str()));
+  EXPECT_EQ(ReadItem(manager.get(), package + "/keep.txt"), "k");
+  EXPECT_NE(manager->DeleteFolder((package + "/dir").c_str()), 0);  // gone
+  // No package on the path: the disk, where only an empty folder goes.
+  EXPECT_EQ(manager->DeleteFolder(folder_.Child("empty").c_str()), 0);
+  EXPECT_FALSE(platform::PathAccessible(folder_.Child("empty").c_str()));
+  EXPECT_NE(manager->DeleteFolder(folder_.Child("full").c_str()), 0);
+  EXPECT_EQ(TestFolder::ReadFile(folder_.Child("full/f.txt")), "f");
+}
+
+TEST_F(FileManagerTest, MakeFolderInModeThreeTellsWhichSideFailed) {
+  std::string package = folder_.Child("pk");
+  MakePackage(package, {{"file.txt", "f"}});
+  folder_.WriteFile("plain", "p");
+  Owned<FileManager> manager(NewManager(3));
+  // The package failed: its code less 10, less 1000.
+  EXPECT_EQ(manager->MakeFolder((package + "/file.txt").c_str()), -2 - 10 - 1000);
+  EXPECT_EQ(manager->MakeFolder((package + "/file.txt/sub").c_str()), -100 - 10 - 1000);
+  // No package: the disk's code less 2000.
+  EXPECT_EQ(manager->MakeFolder(folder_.Child("plain").c_str()), -1 - 2000);
+  // A read-only package refuses folders.
+  Owned<FileManager> reader(NewManager(3, false, kOpenRead));
+  EXPECT_EQ(reader->MakeFolder((package + "/new").c_str()), -1 - 10 - 1000);
+}
+
 }  // namespace
 }  // namespace marrowgate

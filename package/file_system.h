@@ -17,6 +17,10 @@ namespace marrowgate {
 // terminator).
 constexpr int kMaxPath = 259;
 
+// The ending of the names under which whole-file replacements are staged
+// next to their targets (see transfer/staged_target.h); reserved.
+inline constexpr char kStagingSuffix[] = ".~mgpart";
+
 enum FileInfoFlags : int32_t {
   kFileInfoFolder = 0x01,
   kFileInfoReadOnly = 0x08,
@@ -82,6 +86,16 @@ class FileSystem {
   virtual int DeleteFile(const char* path) = 0;
   // Removes an empty folder.
   virtual int DeleteFolder(const char* path) = 0;
+  // Puts the file `from` in the place of the file `to` in one step: a crash
+  // leaves `to` as it was or as `from` held it, never a mix. A replaced
+  // file keeps its permission bits. Both lie in the same folder. 0, or
+  // negative when it cannot be done (-1 where the file system has no such
+  // operation).
+  virtual int ReplaceFile(const char* /*from*/, const char* /*to*/) { return -1; }
+  // True when a file created at `path` goes to the local disk, where
+  // replacing it whole is done by writing a staged file and ReplaceFile.
+  // (An item inside a package is replaced whole by the package's commit.)
+  virtual bool WritesToDisk(const char* /*path*/) { return false; }
 
  protected:
   virtual ~FileSystem() = default;

@@ -1,6 +1,7 @@
 #include "package/folder_tree.h"
 
 #include <cstring>
+#include <new>
 
 #include "package/file_system.h"
 #include "package/layout.h"
@@ -94,16 +95,22 @@ void NamePool::Clear() {
   bytes_.clear();
 }
 
-void NamePool::Load(std::vector<uint8_t> bytes) {
+bool NamePool::Load(std::vector<uint8_t> bytes) {
   Clear();
   bytes_ = std::move(bytes);
-  if (!bytes_.empty() && bytes_.back() != 0) bytes_.push_back(0);
-  size_t start = 0;
-  for (size_t i = 0; i < bytes_.size(); ++i) {
-    if (bytes_[i] != 0) continue;
-    set_->Insert(new Entry{static_cast<uint32_t>(start), nullptr});
-    start = i + 1;
+  try {
+    if (!bytes_.empty() && bytes_.back() != 0) bytes_.push_back(0);
+    size_t start = 0;
+    for (size_t i = 0; i < bytes_.size(); ++i) {
+      if (bytes_[i] != 0) continue;
+      auto* entry = new (std::nothrow) Entry{static_cast<uint32_t>(start), nullptr};
+      if (entry == nullptr || !set_->Insert(entry)) return false;
+      start = i + 1;
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
   }
+  return true;
 }
 
 uint32_t NamePool::Intern(std::string_view name, bool* added) {

@@ -47,9 +47,11 @@ class NamePool {
   NamePool& operator=(const NamePool&) = delete;
 
   // Replaces the pool by `bytes`: every zero byte ends a name starting after
-  // the previous one (a missing final zero is supplied). A name already
-  // present (ignoring case) keeps its first offset.
-  void Load(std::vector<uint8_t> bytes);
+  // the previous one (a missing final zero is supplied). False when a name
+  // repeats an earlier one (ignoring case; a pool written by Intern never
+  // does) or the set of names cannot be built; the bytes are kept, the set
+  // then holds only the names before it.
+  bool Load(std::vector<uint8_t> bytes);
   void Clear();
 
   // Offset of `name`, appending it when no name equal without regard to

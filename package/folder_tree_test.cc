@@ -43,12 +43,15 @@ TEST(NamePoolTest, StoresEachNameOnceInItsFirstSpelling) {
 
 TEST(NamePoolTest, LoadScansNamesAndTerminatesTheLastOne) {
   NamePool pool;
-  pool.Load({'a', 0, 'B', 0, 'b', 0, 'c'});  // "b" repeats "B"; "c" unterminated
-  EXPECT_EQ(pool.bytes().size(), 8u);
+  EXPECT_TRUE(pool.Load({'a', 0, 'B', 0, 'c'}));  // "c" unterminated
+  EXPECT_EQ(pool.bytes().size(), 6u);
   EXPECT_EQ(pool.bytes().back(), 0);
   EXPECT_EQ(pool.name_count(), 3u);
   EXPECT_EQ(pool.Find("b"), 2);
-  EXPECT_EQ(pool.Find("c"), 6);
+  EXPECT_EQ(pool.Find("c"), 4);
+  // A name the pool holds twice (ignoring case) is refused.
+  NamePool twice;
+  EXPECT_FALSE(twice.Load({'a', 0, 'B', 0, 'b', 0}));
   // Many names: the set grows through several primes and stays correct.
   NamePool big;
   bool added = false;

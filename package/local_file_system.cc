@@ -6,6 +6,7 @@
 
 #include "package/disk_file.h"
 #include "package/disk_listing.h"
+#include "platform/durable_file.h"
 #include "platform/env.h"
 
 namespace marrowgate {
@@ -152,6 +153,12 @@ int LocalFileSystem::DeleteFolder(const char* path) {
   std::string native;
   if (!NativePath(path, &native)) return -1;
   return platform::RemoveFolder(native.c_str()) ? 0 : -1;
+}
+
+int LocalFileSystem::ReplaceFile(const char* from, const char* to) {
+  std::string nativeFrom, nativeTo;
+  if (!NativePath(from, &nativeFrom) || !NativePath(to, &nativeTo)) return -1;
+  return platform::ReplacePath(nativeFrom.c_str(), nativeTo.c_str()) ? 0 : -1;
 }
 
 }  // namespace marrowgate

@@ -9,6 +9,7 @@
 //   OpenListing   a DiskListing; never null, a missing folder lists nothing.
 //   MakeFolder    0 made or already a folder; -1 the path exists as a file
 //                 or has no component; -2 a level could not be created.
+//   ReplaceFile   0, or -1 (see FileSystem::ReplaceFile).
 //   Stat          0; -1 unreadable; -2 unreadable also as "<path>/" when the
 //                 second character is '/', ':' or '\\'; -3 unreadable path
 //                 ending in a separator; -4 path too long.
@@ -32,6 +33,10 @@ class LocalFileSystem : public FileSystem {
   int Stat(const char* path, FileInfo* info) override;
   int DeleteFile(const char* path) override;
   int DeleteFolder(const char* path) override;
+  // Through platform::ReplacePath; -1 when either path is unusable or the
+  // move fails.
+  int ReplaceFile(const char* from, const char* to) override;
+  bool WritesToDisk(const char* /*path*/) override { return true; }
 };
 
 }  // namespace marrowgate

@@ -7,6 +7,7 @@
 
 #include "package/test_folder.h"
 #include "platform/env.h"
+#include "util/md5.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -189,16 +190,31 @@ TEST(LocalFileSystemTest, DigestOfFilesOnDisk) {
                                 0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
   EXPECT_EQ(0, memcmp(digest, kNothing, 16));
 
-  // "abc" spread over more than one 4096-byte piece is digested whole.
-  std::string big(10000, 'q');
-  std::string bigPath = folder.WriteFile("big", big);
-  Owned<VirtualFile> bigFile(fs->Open(bigPath.c_str(), kOpenRead));
+  // A known answer (RFC 1321 test suite).
+  std::string digits;
+  for (int i = 0; i < 8; ++i) digits += "1234567890";
+  Owned<VirtualFile> digitFile(fs->Open(folder.WriteFile("digits", digits).c_str(), kOpenRead));
+  ASSERT_NE(digitFile, nullptr);
+  const uint8_t kDigits[16] = {0x57, 0xed, 0xf4, 0xa2, 0x2b, 0xe3, 0xc9, 0x55,
+                               0xac, 0x49, 0xda, 0x2e, 0x21, 0x07, 0xb6, 0x7a};
+  ASSERT_EQ(digitFile->Digest(digest), 0);
+  EXPECT_EQ(0, memcmp(digest, kDigits, 16));
+
+  // Content over several 4096-byte pieces is digested whole, from offset 0
+  // whatever the position.
+  std::string big;
+  for (int i = 0; big.size() < 10000; ++i) big += std::to_string(i) + ",";
+  Owned<VirtualFile> bigFile(fs->Open(folder.WriteFile("big", big).c_str(), kOpenRead));
   ASSERT_NE(bigFile, nullptr);
+  uint8_t expected[16];
+  Md5Digest(big.data(), big.size(), expected);
+  ASSERT_EQ(bigFile->Seek(5000, 0), 0);
   uint8_t whole[16];
   ASSERT_EQ(bigFile->Digest(whole), 0);
-  uint8_t again[16];
-  ASSERT_EQ(bigFile->Digest(again), 0);  // restarts at 0
-  EXPECT_EQ(0, memcmp(whole, again, 16));
+  EXPECT_EQ(0, memcmp(whole, expected, 16));
+  uint8_t differs[16];
+  Md5Digest(big.data(), big.size() - 1, differs);
+  EXPECT_NE(0, memcmp(whole, differs, 16));
 }
 
 }  // namespace

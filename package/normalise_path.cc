@@ -36,24 +36,32 @@ bool NormalisePath(const char* path, std::string* out) {
     text.append(path, length);
   }
 
-  // The root stays as it is: "d:" with its separator, or the leading
-  // separators of "/x" and "//server".
+  // Separators: in the first two characters '\\' becomes '/' (so
+  // "\\\\server" keeps both of its leading separators); from the third
+  // character on, every run of separators becomes one '/'.
+  std::string collapsed;
+  collapsed.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (!IsSeparator(c)) {
+      collapsed += c;
+    } else if (i <= 2 || !IsSeparator(text[i - 1])) {
+      collapsed += '/';
+    }
+  }
+  text.swap(collapsed);
+
+  // The root, which dot components never remove: "d:" with its separator,
+  // or the leading separators ("/", "//", or "///" when a third follows the
+  // first two).
   std::string root;
   size_t at = 0;
   if (text.size() >= 2 && text[1] == ':') {
-    root = text.substr(0, 2);
-    at = 2;
-    if (at < text.size() && IsSeparator(text[at])) {
-      root += '/';
-      ++at;
-    }
+    at = text.size() > 2 && text[2] == '/' ? 3 : 2;
   } else {
-    size_t leading = 0;
-    while (leading < text.size() && IsSeparator(text[leading])) ++leading;
-    // Only the first two characters keep separate separators.
-    root.assign(leading >= 2 && text.size() > 2 ? 2 : (leading > 0 ? 1 : 0), '/');
-    at = leading;
+    while (at < text.size() && text[at] == '/') ++at;
   }
+  root = text.substr(0, at);
 
   std::vector<std::string> components;
   bool trailingSeparator = false;
@@ -69,8 +77,7 @@ bool NormalisePath(const char* path, std::string* out) {
       components.push_back(std::move(component));
     }
     trailingSeparator = end < text.size();
-    at = end;
-    while (at < text.size() && IsSeparator(text[at])) ++at;
+    at = end < text.size() ? end + 1 : end;
   }
 
   std::string result = root;

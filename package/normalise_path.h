@@ -5,10 +5,12 @@
 //    or '\\' is absolute; any other path is put behind the current working
 //    folder (read at each call) and '/'.
 // 2. In the first two characters '\\' becomes '/'; from the third on, every
-//    run of '/' and '\\' becomes one '/'. (So "//server" keeps its two
-//    leading separators.)
+//    run of '/' and '\\' becomes one '/'. So "d:\\\\x" and "d://x" give
+//    "d:/x", "\\\\server" gives "//server", and "////a" gives "///a" (two
+//    separators kept, then one for the run).
 // 3. A component made of k dots (k >= 1) removes itself and the k - 1
-//    components before it, never going above the root ("/", "//" or "d:/").
+//    components before it, never going above the root ("d:", "d:/", or
+//    the leading separators).
 //    A component with other characters besides dots ("name.") is kept.
 // A trailing separator is kept: "d:/game/patch/" names the inside of a
 // folder or package, "d:/game/patch" the item itself.

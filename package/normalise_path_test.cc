@@ -25,6 +25,23 @@ TEST(NormalisePathTest, CollapsesSeparatorsAndDots) {
   EXPECT_EQ(Normal("\\\\server\\share\\f"), "//server/share/f");
 }
 
+TEST(NormalisePathTest, SeparatorRunsAfterTheSecondCharacterBecomeOne) {
+  // Right after a drive letter.
+  EXPECT_EQ(Normal("d:\\\\x"), "d:/x");
+  EXPECT_EQ(Normal("d://x"), "d:/x");
+  EXPECT_EQ(Normal("d:/\\/x//"), "d:/x/");
+  // The first two characters keep their separators; a run from the third
+  // on becomes one.
+  EXPECT_EQ(Normal("///a"), "///a");
+  EXPECT_EQ(Normal("////a"), "///a");
+  EXPECT_EQ(Normal("\\\\\\\\a"), "///a");
+  EXPECT_EQ(Normal("//server//share"), "//server/share");
+  EXPECT_EQ(Normal("/\\a"), "//a");
+  // Dots stop at those separators.
+  EXPECT_EQ(Normal("////a/../.."), "///");
+  EXPECT_EQ(Normal("d://a/.."), "d:/");
+}
+
 TEST(NormalisePathTest, DotRunsRemoveThatManyLevels) {
   EXPECT_EQ(Normal("d:/a/b/c/.../f"), "d:/a/f");   // three dots: two levels
   EXPECT_EQ(Normal("d:/a/b/c/..../f"), "d:/f");

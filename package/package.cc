@@ -1,6 +1,7 @@
 #include "package/package.h"
 
 #include <algorithm>
+#include <deque>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "package/entry_file.h"
 #include "package/folder_tree.h"
+#include "package/free_record.h"
 #include "package/layout.h"
 #include "package/sealed_file.h"
 #include "util/md5.h"
@@ -185,6 +187,29 @@ class PackageImpl : public BlockStore {
   int LoadSystemItem(uint32_t block, std::vector<uint8_t>* content);
   int SaveSystemItem(uint32_t block, const std::vector<uint8_t>& content);
   int Save();
+  // The writing session's commit (update mode): the tree and names go to
+  // new chains, the free blocks of the new state are listed in a record
+  // run, and one header write switches from the old state to the new one.
+  int Commit();
+  // Makes the committed free blocks known and usable: a record run at the
+  // head is taken as it is; a plain free list is first listed in records
+  // kept in its own first blocks. False when the records cannot be
+  // written.
+  bool TakeFreeList();
+  // Turns `listed` then `run` into a plain free list (links rewritten,
+  // record magic cleared) and writes the header naming it. Safe once the
+  // committed header no longer relies on the links of these blocks.
+  int Finalize(const std::vector<uint32_t>& listed, const std::vector<uint32_t>& run);
+  int WriteHeader();
+  bool FlushFile() {
+    if (params_.file->Flush() == 0) return true;
+    writeFailed_ = true;
+    return false;
+  }
+  bool StoreLinkAt(uint32_t block, const BlockLink& link);
+  // Appends the blocks of the chain at `firstBlock` to `blocks`; false
+  // when the chain is broken.
+  bool CollectChain(uint32_t firstBlock, std::vector<uint32_t>* blocks);
   SealParams ItemSealParams(int mode, EntryFile* entry);
   void ReleaseFile();
 
@@ -193,7 +218,20 @@ class PackageImpl : public BlockStore {
   bool used_ = false;
   bool fileReleased_ = false;
   PackageHeader header_;
+  // The header as last read or written: what a crash would leave.
+  PackageHeader committed_;
+  // The session's view of free space. `reusable_`: free in the committed
+  // state and not referenced by it through links, so a new chain may take
+  // them. `pending_`: blocks the committed state still uses (chains freed
+  // in this session, the committed record run); free after the commit.
+  bool freeListTaken_ = false;
+  std::deque<uint32_t> reusable_;
+  std::vector<uint32_t> pending_;
+  // The record run the committed header relies on (kept out of reuse).
+  std::vector<uint32_t> committedRun_;
   bool headerDirty_ = false;
+  // A write or flush of the package file failed during the session.
+  bool writeFailed_ = false;
   bool treeDirty_ = false;
   bool namesDirty_ = false;
   NamePool pool_;
@@ -220,23 +258,30 @@ bool PackageImpl::ReadAt(uint64_t offset, void* buffer, size_t n) {
 }
 
 bool PackageImpl::WriteAt(uint64_t offset, const void* buffer, size_t n) {
-  if (ReadOnly() || offset + n > kMaxPackageBytes) return false;
+  if (ReadOnly()) return false;
   VirtualFile* file = params_.file;
-  if (file->Seek(static_cast<int64_t>(offset), 0) < 0) return false;
+  bool written = offset + n <= kMaxPackageBytes && file->Seek(static_cast<int64_t>(offset), 0) >= 0;
   const auto* in = static_cast<const uint8_t*>(buffer);
-  while (n > 0) {
+  while (written && n > 0) {
     const int32_t put = file->Write(in, static_cast<int32_t>(n));
-    if (put <= 0) return false;
-    in += put;
-    n -= static_cast<size_t>(put);
+    if (put <= 0) written = false;
+    else {
+      in += put;
+      n -= static_cast<size_t>(put);
+    }
   }
-  return true;
+  // A session in which a write failed is not committed.
+  if (!written) writeFailed_ = true;
+  return written;
 }
 
 uint32_t PackageImpl::AppendBlock() {
   const uint32_t block = header_.blockCount;
   const uint64_t end = (static_cast<uint64_t>(block) + 1) * header_.blockSize;
-  if (block == std::numeric_limits<uint32_t>::max() || end > kMaxPackageBytes) return 0;
+  if (block == std::numeric_limits<uint32_t>::max() || end > kMaxPackageBytes) {
+    writeFailed_ = true;
+    return 0;
+  }
   const uint8_t zero = 0;
   if (!WriteAt(end - 1, &zero, 1)) return 0;
   header_.blockCount = block + 1;
@@ -246,14 +291,133 @@ uint32_t PackageImpl::AppendBlock() {
 
 uint32_t PackageImpl::AllocateBlock() {
   if (ReadOnly()) return 0;
-  const uint32_t head = header_.freeHead;
-  if (head == 0) return AppendBlock();
-  if (head >= header_.blockCount) return 0;
+  if (!TakeFreeList()) return 0;
+  if (!reusable_.empty()) {
+    const uint32_t block = reusable_.front();
+    reusable_.pop_front();
+    headerDirty_ = true;
+    return block;
+  }
+  return AppendBlock();
+}
+
+bool PackageImpl::StoreLinkAt(uint32_t block, const BlockLink& link) {
   uint8_t bytes[kBlockLinkSize];
-  if (!ReadAt(static_cast<uint64_t>(head) * header_.blockSize, bytes, sizeof(bytes))) return 0;
-  header_.freeHead = DecodeBlockLink(bytes).next;
-  headerDirty_ = true;
-  return head;
+  EncodeBlockLink(link, bytes);
+  return WriteAt(static_cast<uint64_t>(block) * header_.blockSize, bytes, sizeof(bytes));
+}
+
+bool PackageImpl::TakeFreeList() {
+  if (freeListTaken_) return true;
+  // A new package has no committed state to keep.
+  if (params_.mode == kOpenCreate || committed_.freeHead == 0) {
+    freeListTaken_ = true;
+    return true;
+  }
+  const uint32_t blockSize = committed_.blockSize;
+  const uint32_t count = committed_.blockCount;
+  // The plain list, walked no further than the package has blocks. A
+  // damaged list is left alone: its blocks are not reused.
+  std::vector<uint32_t> blocks;
+  std::vector<bool> seen(count, false);
+  for (uint32_t block = committed_.freeHead; block != 0;) {
+    uint8_t bytes[kBlockLinkSize];
+    if (block >= count || seen[block] ||
+        !ReadAt(static_cast<uint64_t>(block) * blockSize, bytes, sizeof(bytes))) {
+      freeListTaken_ = true;
+      return true;
+    }
+    seen[block] = true;
+    blocks.push_back(block);
+    block = DecodeBlockLink(bytes).next;
+  }
+  // The first k blocks carry the records of the others; their links stay
+  // as they are, so the plain list remains readable too.
+  const size_t capacity = FreeRecordCapacity(blockSize);
+  if (capacity == 0) {
+    freeListTaken_ = true;
+    return true;
+  }
+  size_t k = 1;
+  while (k * capacity < blocks.size() - k) ++k;
+  if (k > blocks.size()) k = blocks.size();
+  std::vector<uint8_t> payload(BlockPayload(blockSize));
+  size_t next = k;
+  for (size_t i = 0; i < k; ++i) {
+    FreeRecord record;
+    record.self = blocks[i];
+    record.runIndex = static_cast<uint32_t>(i);
+    record.runLength = static_cast<uint32_t>(k);
+    record.dirBlock = committed_.dirBlock;
+    record.namesBlock = committed_.namesBlock;
+    record.blockCount = committed_.blockCount;
+    while (next < blocks.size() && record.blocks.size() < capacity)
+      record.blocks.push_back(blocks[next++]);
+    if (!EncodeFreeRecord(record, payload.data(), payload.size()) ||
+        !WriteAt(static_cast<uint64_t>(blocks[i]) * blockSize + kBlockLinkSize, payload.data(),
+                 payload.size()))
+      return false;
+  }
+  // The records must be on the device before a listed block is rewritten.
+  if (!FlushFile()) return false;
+  committedRun_.assign(blocks.begin(), blocks.begin() + static_cast<ptrdiff_t>(k));
+  pending_.insert(pending_.end(), committedRun_.begin(), committedRun_.end());
+  reusable_.assign(blocks.begin() + static_cast<ptrdiff_t>(k), blocks.end());
+  freeListTaken_ = true;
+  return true;
+}
+
+bool PackageImpl::CollectChain(uint32_t firstBlock, std::vector<uint32_t>* blocks) {
+  const uint32_t blockSize = header_.blockSize;
+  std::vector<uint32_t> chain;
+  uint32_t block = firstBlock;
+  for (uint32_t steps = 0; block != 0; ++steps) {
+    uint8_t bytes[kBlockLinkSize];
+    if (steps >= header_.blockCount || block >= header_.blockCount ||
+        !ReadAt(static_cast<uint64_t>(block) * blockSize, bytes, sizeof(bytes)))
+      return false;
+    chain.push_back(block);
+    block = DecodeBlockLink(bytes).next;
+  }
+  blocks->insert(blocks->end(), chain.begin(), chain.end());
+  return true;
+}
+
+int PackageImpl::WriteHeader() {
+  uint8_t bytes[kPackageHeaderSize];
+  EncodePackageHeader(header_, bytes);
+  if (params_.file->Seek(0, 0) < 0) return -1;
+  if (!WriteAt(0, bytes, sizeof(bytes))) return -2;
+  if (!FlushFile()) return -3;
+  committed_ = header_;
+  headerDirty_ = false;
+  return 0;
+}
+
+int PackageImpl::Finalize(const std::vector<uint32_t>& listed, const std::vector<uint32_t>& run) {
+  std::vector<uint32_t> order(listed);
+  order.insert(order.end(), run.begin(), run.end());
+  const uint32_t blockSize = header_.blockSize;
+  for (size_t i = 0; i < order.size(); ++i) {
+    // The link, then the first payload bytes zeroed so that no stale
+    // record magic stays in a plain free block.
+    uint8_t bytes[kBlockLinkSize + sizeof(kFreeRecordMagic)] = {};
+    EncodeBlockLink(BlockLink{i == 0 ? 0 : order[i - 1], i + 1 < order.size() ? order[i + 1] : 0},
+                    bytes);
+    // The run keeps its records until the header no longer names it.
+    const size_t n = i < listed.size() ? sizeof(bytes) : kBlockLinkSize;
+    if (!WriteAt(static_cast<uint64_t>(order[i]) * blockSize, bytes, n)) return -61;
+  }
+  if (!FlushFile()) return -62;
+  header_.freeHead = order.empty() ? 0 : order.front();
+  if (const int code = WriteHeader(); code < 0) return -62 + code;
+  const uint8_t zero[sizeof(kFreeRecordMagic)] = {};
+  for (uint32_t block : run) {
+    if (!WriteAt(static_cast<uint64_t>(block) * blockSize + kBlockLinkSize, zero, sizeof(zero)))
+      return -66;
+  }
+  FlushFile();
+  return 0;
 }
 
 void PackageImpl::ReleaseFile() {
@@ -385,12 +549,13 @@ int PackageImpl::Open(const PackageParams& params) {
       header_ = NewPackageHeader(static_cast<uint32_t>(params_.blockSize), keyDigest);
       header_.blockCount = 1;
       const uint8_t zero = 0;
-      root_ = std::make_unique<Folder>(&pool_);
       pool_.Clear();
       if (!WriteAt(header_.blockSize - 1, &zero, 1)) {
         code = -11;
       } else if (const int tree = CreateSystemItem(&header_.dirBlock); tree < 0) {
         code = tree == -1 ? -12 : -13;
+      } else if (root_.reset(new (std::nothrow) Folder(&pool_)); root_ == nullptr) {
+        code = -14;
       } else if (const int names = CreateSystemItem(&header_.namesBlock); names < 0) {
         code = names == -1 ? -16 : -17;
       } else {
@@ -420,20 +585,40 @@ int PackageImpl::Open(const PackageParams& params) {
       }
     }
     if (code == 0) {
+      committed_ = header_;
+      // A run of free records left by an interrupted session: the listed
+      // blocks are free and may be used again; the run itself waits for
+      // the next commit.
+      if (params_.mode == kOpenUpdate && header_.freeHead != 0) {
+        std::vector<uint32_t> run, listed;
+        PackageReader reader = [this](uint64_t offset, void* buffer, size_t n) {
+          return ReadAt(offset, buffer, n);
+        };
+        if (ReadFreeRecordRun(reader, header_, &run, &listed)) {
+          committedRun_ = run;
+          pending_ = run;
+          reusable_.assign(listed.begin(), listed.end());
+          freeListTaken_ = true;
+        }
+      }
       std::vector<uint8_t> names;
       if (const int c = LoadSystemItem(header_.namesBlock, &names); c < 0) {
         code = -30 + c;  // -31 .. -35
+      } else if (!pool_.Load(std::move(names))) {
+        code = -36;
       } else {
-        pool_.Load(std::move(names));
         std::vector<uint8_t> tree;
         // One chain cannot hold both system items.
         const int t = header_.dirBlock == header_.namesBlock
                           ? -2
                           : LoadSystemItem(header_.dirBlock, &tree);
         if (t < 0) {
-          code = -40 + t;  // -41 .. -45
+          // A records stream that reads short is a tree that cannot be
+          // parsed.
+          code = t == -5 ? -46 : -40 + t;  // -41 .. -44
+        } else if (root_.reset(new (std::nothrow) Folder(&pool_)); root_ == nullptr) {
+          code = -45;
         } else {
-          root_ = std::make_unique<Folder>(&pool_);
           const int parsed = ParseFolderTree(tree.data(), tree.size(), pool_, root_.get());
           if (parsed == kTreeBadName) code = -47;
           else if (parsed < 0) code = -46;
@@ -470,6 +655,82 @@ int PackageImpl::Save() {
   return first;
 }
 
+int PackageImpl::Commit() {
+  // The items' data first.
+  if (!FlushFile()) return -51;
+  if (!TakeFreeList()) return -52;
+  // New chains for the tree and the names; the old ones are freed once the
+  // new header is in place.
+  if (namesDirty_) {
+    uint32_t block = 0;
+    if (CreateSystemItem(&block) < 0) return -53;
+    if (const int code = SaveSystemItem(block, pool_.bytes()); code < 0) return -10 + code;
+    if (!CollectChain(committed_.namesBlock, &pending_)) return -54;
+    header_.namesBlock = block;
+    namesDirty_ = false;
+  }
+  if (treeDirty_) {
+    std::vector<uint8_t> records;
+    WriteFolderTree(*root_, &records);
+    uint32_t block = 0;
+    if (CreateSystemItem(&block) < 0) return -55;
+    if (const int code = SaveSystemItem(block, records); code < 0) return -20 + code;
+    if (!CollectChain(committed_.dirBlock, &pending_)) return -56;
+    header_.dirBlock = block;
+    treeDirty_ = false;
+  }
+  // The free blocks of the new state, listed in a record run held by
+  // blocks that are free in the committed state (or appended).
+  const size_t capacity = FreeRecordCapacity(header_.blockSize);
+  if (capacity == 0) return -57;
+  std::vector<uint32_t> run;
+  std::vector<uint32_t> listed(reusable_.begin(), reusable_.end());
+  listed.insert(listed.end(), pending_.begin(), pending_.end());
+  while (run.size() * capacity < listed.size()) {
+    uint32_t block = 0;
+    if (!reusable_.empty()) {
+      block = reusable_.front();
+      reusable_.pop_front();
+      listed.erase(std::find(listed.begin(), listed.end(), block));
+    } else {
+      block = AppendBlock();
+      if (block == 0) return -58;
+    }
+    run.push_back(block);
+  }
+  std::vector<uint8_t> payload(BlockPayload(header_.blockSize));
+  size_t next = 0;
+  for (size_t i = 0; i < run.size(); ++i) {
+    FreeRecord record;
+    record.self = run[i];
+    record.runIndex = static_cast<uint32_t>(i);
+    record.runLength = static_cast<uint32_t>(run.size());
+    record.dirBlock = header_.dirBlock;
+    record.namesBlock = header_.namesBlock;
+    record.blockCount = header_.blockCount;
+    while (next < listed.size() && record.blocks.size() < capacity)
+      record.blocks.push_back(listed[next++]);
+    if (!StoreLinkAt(run[i], BlockLink{i == 0 ? 0 : run[i - 1],
+                                      i + 1 < run.size() ? run[i + 1] : 0}) ||
+        !EncodeFreeRecord(record, payload.data(), payload.size()) ||
+        !WriteAt(static_cast<uint64_t>(run[i]) * header_.blockSize + kBlockLinkSize,
+                 payload.data(), payload.size()))
+      return -59;
+  }
+  if (!FlushFile()) return -51;
+  // The commit point: one header write, flushed.
+  header_.freeHead = run.empty() ? 0 : run.front();
+  if (const int code = WriteHeader(); code < 0) return -70 + code;
+  reusable_.clear();
+  pending_.clear();
+  committedRun_ = run;
+  // From here on the old state is gone; what follows only tidies the free
+  // list of the new one.
+  const int tidied = Finalize(listed, run);
+  if (tidied == 0) committedRun_.clear();
+  return tidied;
+}
+
 int PackageImpl::Close() {
   if (!open_) {
     ReleaseFile();
@@ -488,19 +749,33 @@ int PackageImpl::Close() {
     if (const int code = item->entry()->Detach(); code < 0) ReportFailure(code);
   }
   int first = *itemFailure_;
-  if (!ReadOnly()) {
+  if (params_.mode == kOpenCreate) {
+    // A new package: nothing on disk to keep, the header written last
+    // makes the file a package.
     const int saved = Save();
     if (first == 0) first = saved;
+    if (!pending_.empty()) {
+      if (const int code = Finalize(pending_, {}); code < 0 && first == 0) first = code;
+      pending_.clear();
+    }
     if (headerDirty_) {
-      uint8_t bytes[kPackageHeaderSize];
-      EncodePackageHeader(header_, bytes);
-      int code = 0;
-      if (params_.file->Seek(0, 0) < 0) code = -1;
-      else if (!WriteAt(0, bytes, sizeof(bytes))) code = -2;
-      if (code == 0) headerDirty_ = false;
+      const int code = WriteHeader();
       if (first == 0) first = code;
     }
-    params_.file->Flush();
+  } else if (!ReadOnly()) {
+    // A session in which an item or any write failed is never committed:
+    // the package stays as it was opened.
+    if (first == 0 && writeFailed_) first = -50;
+    if (first == 0) {
+      if (namesDirty_ || treeDirty_ || headerDirty_ || !pending_.empty()) {
+        first = Commit();
+      } else if (!committedRun_.empty()) {
+        // Nothing changed, but the package was left with a record run by
+        // an interrupted session: give it a plain free list again.
+        std::vector<uint32_t> listed(reusable_.begin(), reusable_.end());
+        first = Finalize(listed, committedRun_);
+      }
+    }
   }
   openItems_->packageOpen = false;
   root_.reset();
@@ -673,11 +948,6 @@ int PackageImpl::FreeChain(uint32_t firstBlock) {
     *link = DecodeBlockLink(bytes);
     return true;
   };
-  auto store = [&](uint32_t block, const BlockLink& link) {
-    uint8_t bytes[kBlockLinkSize];
-    EncodeBlockLink(link, bytes);
-    return WriteAt(static_cast<uint64_t>(block) * blockSize, bytes, sizeof(bytes));
-  };
   const uint32_t last = entryHeader.lastBlock;
   if (last < 1 || last >= header_.blockCount) return -102;
   uint32_t block = firstBlock;
@@ -690,17 +960,11 @@ int PackageImpl::FreeChain(uint32_t firstBlock) {
     block = next;
   }
   if (link.next != 0) return -102;
-  const uint32_t oldHead = header_.freeHead;
-  link.next = oldHead;
-  if (!store(last, link)) return -102;
-  if (oldHead != 0) {
-    BlockLink headLink;
-    if (!load(oldHead, &headLink)) return -102;
-    headLink.prev = last;
-    if (!store(oldHead, headLink)) return -102;
-  }
-  header_.freeHead = firstBlock;
-  headerDirty_ = true;
+  // The blocks wait for the commit: the committed tree may still name
+  // them.
+  std::vector<uint32_t> blocks;
+  if (!CollectChain(firstBlock, &blocks)) return -102;
+  pending_.insert(pending_.end(), blocks.begin(), blocks.end());
   return 0;
 }
 

@@ -65,11 +65,43 @@ class Package {
 
   virtual void Release() { delete this; }
 
-  // Opens or creates per params.mode. 0 or a negative code.
+  // Opens or creates per params.mode. 0, or:
+  //   -1  already opened once (a package is never reopened);
+  //   -2  the file cannot be positioned at 0;
+  //   -3  no file, a mode outside 1..4 or a key length outside its field;
+  // creating (mode 2):
+  //   -11 block size outside the format's range, or block 0 not written;
+  //   -12/-13 the folder-tree item: no item object / not allocated or
+  //       written; -14 the root folder table cannot be made;
+  //   -16/-17 the name-pool item: no item object / not allocated or written;
+  // opening (modes 1, 3, 4):
+  //   -21 shorter than a header; -22 bad magic, version or block size;
+  //   -23 wrong key A; -24 the file lacks blocks the header counts (or,
+  //       with checkSize, its length is not blockCount blocks);
+  //   -31..-35 the name-pool item: no item object, not a chain start, no
+  //       sealed object, cannot be unsealed, short read; -36 the names
+  //       cannot be taken into the name set (a name repeated);
+  //   -41..-44 the folder-tree item, as for the names; -42 also when both
+  //       items claim the same chain; -45 the root folder table cannot be
+  //       made; -46 the tree records are short or malformed; -47 a record
+  //       names an entry that no path could reach ("..", empty, with a
+  //       separator or ':').
   int Open(const PackageParams& params);
   // Saves when writable and releases everything. Returns 0, or the first
   // failure of saving the tree, the names and the header, or of sealing
   // an item since the package was opened.
+  //
+  // Update mode commits the session whole or not at all. Until the commit
+  // nothing the last saved header relies on is written: new items, the
+  // new folder tree and name pool go to blocks that header does not use
+  // (appended, or free and listed in free records, see
+  // package/free_record.h), and blocks freed during the session are not
+  // reused before it. The data is flushed, then the header is rewritten
+  // in one write and flushed: the commit point. Afterwards the free list
+  // is made plain again. A session in which sealing an item or any write
+  // of the package file failed is not committed (-50, or the item's
+  // failure): the package stays as it was opened. After a crash at any
+  // point the package reads as before or after the session.
   int Close();
   // A sealed stream over the item at `path`; null on failure. The item's
   // first block is stored through `firstBlock` when given.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "package/free_record.h"
 #include "package/layout.h"
 
 namespace marrowgate {
@@ -33,11 +34,13 @@ class BlockAudit {
     }
     uint64_t expected = uint64_t{header_.blockCount} * header_.blockSize;
     uint64_t actual = static_cast<uint64_t>(file_->Size());
-    if (actual != expected) {
+    // Bytes past the last block are not part of the package: a session
+    // interrupted before its commit leaves the blocks it appended there.
+    if (actual < expected) {
       Problem("the file holds " + std::to_string(actual) + " bytes, but " +
               std::to_string(header_.blockCount) + " blocks of " +
               std::to_string(header_.blockSize) + " make " + std::to_string(expected));
-      if (actual < expected) return false;
+      return false;
     }
     owners_.assign(header_.blockCount, -1);
     return true;
@@ -96,6 +99,19 @@ class BlockAudit {
 
   void FreeList() {
     int owner = NewOwner("the free list");
+    // A run of free records owns the blocks it lists, whatever their links.
+    std::vector<uint32_t> run, listed;
+    PackageReader reader = [this](uint64_t offset, void* buffer, size_t n) {
+      return file_->Seek(static_cast<int64_t>(offset), 0) == 0 &&
+             file_->Read(buffer, static_cast<int32_t>(n)) == static_cast<int32_t>(n);
+    };
+    if (ReadFreeRecordRun(reader, header_, &run, &listed)) {
+      for (uint32_t block : run)
+        if (!Claim(block, owner, "the free list")) return;
+      int listedOwner = NewOwner("the blocks listed as free");
+      for (uint32_t block : listed) Claim(block, listedOwner, "the blocks listed as free");
+      return;
+    }
     uint32_t current = header_.freeHead;
     while (current != 0) {
       if (!InRange(current)) {

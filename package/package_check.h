@@ -1,8 +1,12 @@
 // CheckPackageBlocks: an audit of a package's block structure, for tools
 // that verify packages. It reads the raw blocks of the file and checks that
-//  - the header is valid and the file is blockCount * blockSize long;
+//  - the header is valid and the file holds blockCount * blockSize bytes
+//    (bytes past them, left by an interrupted session, are not part of
+//    the package);
 //  - every chain (the folder tree, the name pool, each listed item and the
-//    free list) stays inside the file and has no cycle;
+//    free list) stays inside the file and has no cycle; a free list that
+//    starts with a run of free records (package/free_record.h) owns the
+//    blocks the records list;
 //  - each item chain's first block has prev 0, each further block's prev
 //    names its predecessor, its EntryHeader's lastBlock is the block whose
 //    next is 0, and it has as many blocks as its size needs;

@@ -5,20 +5,34 @@
 namespace marrowgate {
 
 bool PackageCodecs::Create(int cipherKind, bool withKeyB) {
-  Owned<KeyFactory> factory(CreateKeyFactory());
+  return Create(CreateKeyFactory(), cipherKind, withKeyB);
+}
+
+bool PackageCodecs::Create(KeyFactory* factory, int cipherKind, bool withKeyB) {
+  Reset();
+  keyFactory.reset(factory);
   compressor.reset(CreateZlibCodec());
-  if (factory) {
-    cipherAEnc.reset(factory->CreateCipher(cipherKind));
-    cipherADec.reset(factory->CreateCipher(cipherKind));
+  if (keyFactory) {
+    cipherAEnc.reset(keyFactory->CreateCipher(cipherKind));
+    cipherADec.reset(keyFactory->CreateCipher(cipherKind));
     if (withKeyB) {
-      cipherBEnc.reset(factory->CreateCipher(cipherKind));
-      cipherBDec.reset(factory->CreateCipher(cipherKind));
+      cipherBEnc.reset(keyFactory->CreateCipher(cipherKind));
+      cipherBDec.reset(keyFactory->CreateCipher(cipherKind));
     }
   }
-  bool complete = factory && compressor && cipherAEnc && cipherADec &&
+  bool complete = keyFactory && compressor && cipherAEnc && cipherADec &&
                   (!withKeyB || (cipherBEnc && cipherBDec));
-  if (!complete) *this = PackageCodecs();
+  if (!complete) Reset();
   return complete;
+}
+
+void PackageCodecs::Reset() {
+  cipherBDec.reset();
+  cipherBEnc.reset();
+  cipherADec.reset();
+  cipherAEnc.reset();
+  compressor.reset();
+  keyFactory.reset();
 }
 
 void PackageCodecs::ApplyTo(PackageParams* params) const {

@@ -1,6 +1,8 @@
 // PackageCodecs: the zlib codec and the four cipher objects (enciphering
 // and deciphering for key A and key B) that packages are opened with, made
-// together from a new key factory and owned together. CreateFileManager
+// together from a key factory and owned together with it. The factory is
+// kept for as long as its cipher objects and released after them, so that
+// a cipher object may refer to the factory that made it. CreateFileManager
 // keeps one set for its packages; tools, benchmarks and tests that open a
 // Package directly make their own.
 //
@@ -12,6 +14,7 @@
 #define MARROWGATE_PACKAGE_PACKAGE_CODECS_H_
 
 #include "keys/cipher_object.h"
+#include "keys/key_factory.h"
 #include "package/package.h"
 #include "package/zlib_codec.h"
 #include "util/releaser.h"
@@ -19,16 +22,25 @@
 namespace marrowgate {
 
 struct PackageCodecs {
+  // Declared first: members are released in reverse order, so the factory
+  // goes last.
+  Owned<KeyFactory> keyFactory;
   Owned<ZlibCodec> compressor;
   Owned<CipherObject> cipherAEnc;
   Owned<CipherObject> cipherADec;
   Owned<CipherObject> cipherBEnc;  // null unless made with key B
   Owned<CipherObject> cipherBDec;
 
-  // Makes the codec and cipher objects of kind `cipherKind` (the key-B
-  // pair only when `withKeyB`); the key factory is released afterwards.
-  // False, with every member null, when any of them cannot be made.
+  // Makes a key factory, then the codec and cipher objects of kind
+  // `cipherKind` (the key-B pair only when `withKeyB`). False, with every
+  // member null, when any of them cannot be made.
   bool Create(int cipherKind, bool withKeyB);
+  // The same with `factory` (taken over, may be null) in place of a new
+  // one.
+  bool Create(KeyFactory* factory, int cipherKind, bool withKeyB);
+
+  // Releases everything, the factory last.
+  void Reset();
 
   // Stores the objects (still owned here) into `params`.
   void ApplyTo(PackageParams* params) const;

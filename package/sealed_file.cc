@@ -67,6 +67,8 @@ int SealedFile::Open(const SealParams& params) {
   if (!IsValidOpenMode(params.mode) || params.file == nullptr) return kSealBadMode;
   position_ = 0;
   dirty_ = false;
+  checkPending_ = false;
+  damaged_ = false;
   content_.clear();
   try {
     switch (params.mode) {
@@ -104,6 +106,7 @@ int SealedFile::Open(const SealParams& params) {
         }
         sealFlags_ = header_.flags;
         if (params.compressor != nullptr) sealFlags_ |= kSealCompressed;
+        checkPending_ = true;
         break;
       }
     }
@@ -120,45 +123,84 @@ int SealedFile::Unseal() {
   const int headerCode = ReadSealHeader(file, &header_);
   if (headerCode < 0) return headerCode;
 
-  // Everything below is checked against what the file can hold before any
-  // buffer is sized from the header.
+  // Read: the stored bytes must be in the file before a buffer is sized
+  // from the header.
   const int64_t fileSize = file->Size();
   if (fileSize < kSealHeaderSize ||
       static_cast<uint64_t>(header_.storedSize) > static_cast<uint64_t>(fileSize - kSealHeaderSize))
     return kSealShortContent;
-  const bool compressed = (header_.flags & kSealCompressed) != 0;
-  const bool enciphered = (header_.flags & kSealEnciphered) != 0;
-  if (compressed) {
-    if (static_cast<uint64_t>(header_.plainSize) > kMaxInflateRatio * header_.storedSize ||
-        header_.plainSize > kMaxContent)
-      return kSealWrongPlainSize;
-  } else if (header_.storedSize != header_.plainSize) {
-    return kSealStoredSizeMismatch;
-  }
-  CipherObject* cipher = enciphered ? CipherFor(header_.flags, false) : nullptr;
-  if (enciphered && cipher == nullptr) return kSealNoCipher;
-  if (compressed && params_.compressor == nullptr) return kSealNoCodec;
-
   std::vector<uint8_t> stored(header_.storedSize);
   if (!stored.empty() && !ReadFully(file, stored.data(), stored.size())) return kSealShortContent;
-  if (enciphered) {
+
+  // Decipher.
+  if (header_.flags & kSealEnciphered) {
+    CipherObject* cipher = CipherFor(header_.flags, false);
+    if (cipher == nullptr) return kSealNoCipher;
     cipher->ResetChain();
     if (!stored.empty() &&
         cipher->Decrypt(stored.data(), static_cast<int32_t>(stored.size()), stored.data()) < 0)
       return kSealDecipherFailed;
   }
-  if (!compressed) {
+
+  // Sizes, and inflation.
+  if ((header_.flags & kSealCompressed) == 0) {
+    if (header_.storedSize != header_.plainSize) return kSealStoredSizeMismatch;
     content_ = std::move(stored);
     return 0;
   }
-  // One byte of room more than expected tells a longer stream apart.
-  content_.resize(static_cast<size_t>(header_.plainSize) + 1);
-  int32_t produced = static_cast<int32_t>(content_.size());
-  const int code = params_.compressor->Decompress(
-      stored.data(), static_cast<int32_t>(stored.size()), content_.data(), &produced);
-  if (code < 0) return code + kSealInflateOffset;
-  if (static_cast<uint32_t>(produced) != header_.plainSize) return kSealWrongPlainSize;
-  content_.resize(header_.plainSize);
+  if (params_.compressor == nullptr) return kSealNoCodec;
+  if (static_cast<uint64_t>(header_.plainSize) > kMaxInflateRatio * header_.storedSize ||
+      header_.plainSize > kMaxContent)
+    return kSealWrongPlainSize;
+  return Inflate(stored);
+}
+
+// The decompressor takes a fixed capacity and stops once its output does
+// not fit. A plain size up to 16 MiB beyond four times the stored size gets
+// its exact buffer (plus one byte, which tells a longer stream apart) and a
+// single inflation. A larger claim starts from what the stored size
+// suggests and doubles (inflating again) while the output comes out full,
+// so a stream that claims far more than it holds costs only what it really
+// inflates to (and 16 MiB at most beyond it).
+int SealedFile::Inflate(const std::vector<uint8_t>& stored) {
+  constexpr size_t kFirstCapacity = size_t{1} << 16;
+  // A claim within this much of the stored size is taken at its word: one
+  // buffer of the exact size, one inflation.
+  constexpr size_t kTrustedClaim = size_t{16} << 20;
+  const size_t limit = static_cast<size_t>(header_.plainSize) + 1;
+  size_t capacity = limit <= stored.size() * 4 + kTrustedClaim
+                        ? limit
+                        : std::min(limit, std::max(kFirstCapacity, stored.size() * 4));
+  for (;;) {
+    content_.clear();
+    content_.shrink_to_fit();
+    content_.resize(capacity);
+    int32_t produced = static_cast<int32_t>(capacity);
+    const int code = params_.compressor->Decompress(
+        stored.data(), static_cast<int32_t>(stored.size()), content_.data(), &produced);
+    if (code < 0) return code + kSealInflateOffset;
+    if (produced < 0 || static_cast<size_t>(produced) > capacity) return kSealWrongPlainSize;
+    if (static_cast<size_t>(produced) == capacity && capacity < limit) {
+      capacity = capacity > limit / 2 ? limit : capacity * 2;
+      continue;
+    }
+    if (static_cast<uint32_t>(produced) != header_.plainSize) return kSealWrongPlainSize;
+    content_.resize(header_.plainSize);
+    content_.shrink_to_fit();
+    return 0;
+  }
+}
+
+int32_t SealedFile::CheckDigest() {
+  if (damaged_) return kSealDigestMismatch;
+  if (!checkPending_) return 0;
+  uint8_t computed[16];
+  Md5Digest(content_.data(), content_.size(), computed);
+  checkPending_ = false;
+  if (std::memcmp(computed, header_.digest, 16) != 0) {
+    damaged_ = true;
+    return kSealDigestMismatch;
+  }
   return 0;
 }
 
@@ -236,8 +278,13 @@ int32_t SealedFile::SetTime(int32_t seconds) {
 
 int32_t SealedFile::Read(void* buffer, int32_t n) {
   if (n < 0 || (buffer == nullptr && n > 0)) return -1;
-  if (position_ >= content_.size()) return 0;
-  const size_t count = std::min(static_cast<size_t>(n), content_.size() - position_);
+  const size_t left = position_ < content_.size() ? content_.size() - position_ : 0;
+  const size_t count = std::min(static_cast<size_t>(n), left);
+  if (count == left) {
+    const int32_t check = CheckDigest();
+    if (check < 0) return check;
+  }
+  if (count == 0) return 0;
   if (count > 0) std::memcpy(buffer, content_.data() + position_, count);
   position_ += count;
   return static_cast<int32_t>(count);
@@ -262,6 +309,7 @@ int32_t SealedFile::Seek(int64_t offset, int origin) {
         return -1;
       }
       dirty_ = true;
+      checkPending_ = damaged_ = false;
     }
   }
   position_ = static_cast<size_t>(target);
@@ -282,6 +330,7 @@ int32_t SealedFile::Write(const void* buffer, int32_t n) {
   std::memcpy(content_.data() + position_, buffer, static_cast<size_t>(n));
   position_ = end;
   dirty_ = true;
+  checkPending_ = damaged_ = false;
   return n;
 }
 

@@ -3,7 +3,18 @@
 // a package item's EntryFile.
 //
 // Opening reads the whole stream, deciphers and decompresses it into
-// memory; reads, writes and seeks then act on the plain content. Releasing
+// memory; reads, writes and seeks then act on the plain content. Memory for
+// the plain content follows what inflation really produces (it grows in
+// steps); the header's plainSize is only an upper bound checked against.
+//
+// A read that reaches the end of content not written since it was
+// unsealed first compares the MD5 of the whole content with the digest
+// stored in the header; on a mismatch it returns kSealDigestMismatch,
+// delivers nothing and leaves the position as it was (so does every later
+// read that reaches the end). Reads that stop before the end do not check.
+// Streams opened in mode 2 or 4, or written to, are never checked.
+//
+// Releasing
 // a written stream seals it back: compress (kept only when smaller), then
 // encipher, then write header and stored bytes from position 0 of the
 // underlying file.
@@ -43,11 +54,14 @@ struct SealParams {
   std::function<void(int code)> sealFailed;
 };
 
-// Open codes.
+// Open codes. Unsealing reads the header, then the stored bytes, then
+// deciphers, then checks sizes and inflates; the first failing step gives
+// the code.
 enum SealOpenCode : int {
   kSealShortHeader = -11,
   kSealBadHeader = -12,
-  kSealShortContent = -13,  // also: storedSize runs past the file
+  kSealShortContent = -13,  // also: storedSize runs past the file, or
+                            // no memory for the content
   kSealNoCipher = -14,
   kSealDecipherFailed = -15,
   kSealNoCodec = -20,
@@ -56,6 +70,10 @@ enum SealOpenCode : int {
   kSealInflateOffset = -2000,     // decompressor code c gives c - 2000
   kSealBadMode = -100,
 };
+
+// Read code: the content read through to its end does not match the
+// digest stored in its header (the stream is damaged).
+inline constexpr int32_t kSealDigestMismatch = -30;
 
 // Largest expansion of deflate (bytes out per byte in).
 inline constexpr uint64_t kMaxInflateRatio = 1032;
@@ -86,6 +104,8 @@ class SealedFile : public VirtualFile {
   int32_t GetTime() override { return static_cast<int32_t>(header_.time); }
   // 0 means now. Sets the header time; does not mark the stream written.
   int32_t SetTime(int32_t seconds) override;
+  // The bytes copied, 0 at the end, -1 for bad arguments, or
+  // kSealDigestMismatch (see above).
   int32_t Read(void* buffer, int32_t n) override;
   // A negative target becomes 0. Past the end: mode 1 and 4 stop at the
   // end, writable modes grow the content (with zeros) to the target.
@@ -95,8 +115,9 @@ class SealedFile : public VirtualFile {
   // Mode 1 and 4: -1. Otherwise copies at the position, growing the content.
   int32_t Write(const void* buffer, int32_t n) override;
   int32_t Flush() override { return -1; }
-  // The stored digest; while written and not yet sealed, the digest the
-  // seal will store.
+  // The 16 digest bytes stored in the header, as they are (a damaged
+  // stream's content may not match them); while written and not yet
+  // sealed, the digest the seal will store.
   int32_t Digest(uint8_t digest[16]) override;
 
   const SealHeader& header() const { return header_; }
@@ -107,6 +128,10 @@ class SealedFile : public VirtualFile {
 
  private:
   int Unseal();
+  int Inflate(const std::vector<uint8_t>& stored);
+  // 0 when the content matches the stored digest or needs no check;
+  // otherwise kSealDigestMismatch. Checks once.
+  int32_t CheckDigest();
   CipherObject* CipherFor(uint8_t flags, bool enciphering) const;
 
   SealParams params_;
@@ -116,6 +141,10 @@ class SealedFile : public VirtualFile {
   std::vector<uint8_t> content_;
   size_t position_ = 0;
   bool dirty_ = false;
+  // The content is as unsealed and has not been compared with the stored
+  // digest yet.
+  bool checkPending_ = false;
+  bool damaged_ = false;
 };
 
 }  // namespace marrowgate

@@ -428,6 +428,229 @@ TEST_F(CorruptionTest, DamagedCompressedData) {
   }
 }
 
+TEST_F(CorruptionTest, UnsealingReadsThenDeciphersThenChecksSizes) {
+  // Several faults at once: the first step that fails names the code.
+  MemoryFile plainEnciphered;
+  Write(Params(kOpenCreate, &plainEnciphered, false, true, false), TextLike(300));
+  SetWord(plainEnciphered, 36, 299);  // plainSize no longer storedSize
+  EXPECT_EQ(kSealNoCipher, Open(plainEnciphered, false, false));
+  aDec_.set_fail(true);
+  EXPECT_EQ(kSealDecipherFailed, Open(plainEnciphered, false, true));
+  aDec_.set_fail(false);
+  EXPECT_EQ(kSealStoredSizeMismatch, Open(plainEnciphered, false, true));
+
+  // Content cut short and no cipher: the read fails first.
+  MemoryFile shortEnciphered;
+  Write(Params(kOpenCreate, &shortEnciphered, true, true, false), TextLike(3000));
+  shortEnciphered.mutable_bytes().resize(shortEnciphered.bytes().size() - 1);
+  EXPECT_EQ(kSealShortContent, Open(shortEnciphered, true, false));
+
+  // An impossible plainSize and no codec: the missing codec comes first.
+  MemoryFile hugeNoCodec(Sealed());
+  SetWord(hugeNoCodec, 36, 0x7FFFFFFFu);
+  EXPECT_EQ(kSealNoCodec, Open(hugeNoCodec, false));
+}
+
+// Records the capacities the sealed file asks the decompressor for.
+class RecordingCodec : public ZlibCodec {
+ public:
+  int Decompress(const void* source, int32_t sourceLength, void* destination,
+                 int32_t* destinationLength) override {
+    capacities.push_back(*destinationLength);
+    return ZlibCodec::Decompress(source, sourceLength, destination, destinationLength);
+  }
+  void Release() override {}
+  std::vector<int32_t> capacities;
+};
+
+TEST_F(CorruptionTest, ClaimedPlainSizeIsOnlyAnUpperBound) {
+  // 2 MB of stored bytes claiming 2^31 - 1 plain bytes (the deflate ratio
+  // allows it): memory follows what inflation produces.
+  const std::vector<uint8_t> noise = Noise(2 << 20, 7);
+  std::vector<uint8_t> packed(noise.size() + noise.size() / 100 + 1024);
+  int32_t packedLength = static_cast<int32_t>(packed.size());
+  ASSERT_EQ(0, codec_->Compress(noise.data(), static_cast<int32_t>(noise.size()), packed.data(),
+                                &packedLength));
+  ASSERT_GT(packedLength, 2 << 20);
+  packed.resize(static_cast<size_t>(packedLength));
+  SealHeader header;
+  header.flags = kSealCompressed;
+  header.plainSize = 0x7FFFFFFFu;
+  header.storedSize = static_cast<uint32_t>(packed.size());
+  std::vector<uint8_t> bytes(kSealHeaderSize);
+  EncodeSealHeader(header, bytes.data());
+  bytes.insert(bytes.end(), packed.begin(), packed.end());
+  MemoryFile file(bytes);
+
+  RecordingCodec recording;
+  SealParams params = Params(kOpenRead, &file, false, false, false);
+  params.compressor = &recording;
+  Owned<SealedFile> sealed(new SealedFile);
+  EXPECT_EQ(kSealWrongPlainSize, sealed->Open(params));
+  ASSERT_FALSE(recording.capacities.empty());
+  for (int32_t capacity : recording.capacities) EXPECT_LE(capacity, 16 << 20);
+}
+
+TEST_F(SealedFileTest, PlausiblePlainSizeGetsOneExactInflation) {
+  std::vector<uint8_t> plain(3000000, 'z');
+  for (size_t i = 0; i < plain.size(); i += 4099) plain[i] = static_cast<uint8_t>(i);
+  MemoryFile file;
+  Write(Params(kOpenCreate, &file, true, false, false), plain);
+  ASSERT_LT(HeaderOf(file).storedSize * 4, plain.size());
+
+  RecordingCodec recording;
+  SealParams params = Params(kOpenRead, &file, false, false, false);
+  params.compressor = &recording;
+  std::vector<uint8_t> back;
+  ASSERT_EQ(0, ReadBack(params, &back));
+  EXPECT_EQ(back, plain);
+  EXPECT_EQ(recording.capacities, std::vector<int32_t>{static_cast<int32_t>(plain.size()) + 1});
+}
+
+TEST_F(SealedFileTest, HighlyCompressedContentGrowsInStepsAndRoundTrips) {
+  // Far more than 16 MiB beyond four times its stored size.
+  std::vector<uint8_t> plain(40000000, 'z');
+  for (size_t i = 0; i < plain.size(); i += 4099) plain[i] = static_cast<uint8_t>(i);
+  MemoryFile file;
+  Write(Params(kOpenCreate, &file, true, false, false), plain);
+  ASSERT_LT(HeaderOf(file).storedSize * 4 + (16 << 20), plain.size());
+
+  RecordingCodec recording;
+  SealParams params = Params(kOpenRead, &file, false, false, false);
+  params.compressor = &recording;
+  std::vector<uint8_t> back;
+  ASSERT_EQ(0, ReadBack(params, &back));
+  EXPECT_EQ(back, plain);
+  ASSERT_GE(recording.capacities.size(), 2u);
+  EXPECT_LT(recording.capacities.front(), static_cast<int32_t>(plain.size()));
+  EXPECT_EQ(recording.capacities.back(), static_cast<int32_t>(plain.size()) + 1);
+}
+
+TEST_F(SealedFileTest, DigestIsTheStoredOneEvenWhenTheContentDiffers) {
+  MemoryFile file;
+  Write(Params(kOpenCreate, &file, false, false, false), TextLike(100));
+  const uint8_t stored[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  std::memcpy(file.mutable_bytes().data() + 16, stored, 16);
+
+  Owned<SealedFile> sealed(new SealedFile);
+  ASSERT_EQ(0, sealed->Open(Params(kOpenRead, &file, false, false, false)));
+  uint8_t digest[16] = {};
+  ASSERT_EQ(0, sealed->Digest(digest));
+  EXPECT_EQ(0, std::memcmp(digest, stored, 16));
+  EXPECT_EQ(0, sealed->Tell());  // the content was not read for it
+
+  // A fresh stream's digest, before and after its seal, is that of its
+  // content (here the empty one).
+  MemoryFile fresh;
+  Owned<SealedFile> created(new SealedFile);
+  ASSERT_EQ(0, created->Open(Params(kOpenCreate, &fresh, true, false, false)));
+  ASSERT_EQ(0, created->Digest(digest));
+  EXPECT_EQ(0, std::memcmp(digest, kEmptyDigest, 16));
+  ASSERT_EQ(0, created->Seal());
+  EXPECT_EQ(0, std::memcmp(HeaderOf(fresh).digest, kEmptyDigest, 16));
+}
+
+class DamagedContentTest : public SealedFileTest {
+ protected:
+  // A stream of `n` text-like bytes whose stored digest no longer matches.
+  std::vector<uint8_t> Damaged(size_t n, bool compress) {
+    MemoryFile file;
+    Write(Params(kOpenCreate, &file, compress, true, false), TextLike(n));
+    std::vector<uint8_t> bytes = file.bytes();
+    bytes[16] ^= 0x01;
+    return bytes;
+  }
+};
+
+TEST_F(DamagedContentTest, ReadingThroughToTheEndFailsWithItsOwnCode) {
+  for (bool compress : {false, true}) {
+    MemoryFile file(Damaged(5000, compress));
+    Owned<SealedFile> sealed(new SealedFile);
+    ASSERT_EQ(0, sealed->Open(Params(kOpenRead, &file, compress, true, false)));
+    std::vector<uint8_t> buffer(5000);
+    // Partial reads are not checked.
+    EXPECT_EQ(4000, sealed->Read(buffer.data(), 4000));
+    // The read that would reach the end delivers nothing and fails.
+    buffer[0] = 0xEE;
+    EXPECT_EQ(kSealDigestMismatch, sealed->Read(buffer.data(), 2000));
+    EXPECT_EQ(0xEE, buffer[0]);
+    EXPECT_EQ(4000, sealed->Tell());
+    EXPECT_FALSE(sealed->AtEnd());
+    // So does every later one, also one that ends exactly at the end.
+    EXPECT_EQ(kSealDigestMismatch, sealed->Read(buffer.data(), 1000));
+    EXPECT_EQ(999, sealed->Read(buffer.data(), 999));
+    EXPECT_EQ(kSealDigestMismatch, sealed->Read(buffer.data(), 1));
+  }
+}
+
+TEST_F(DamagedContentTest, OneReadOfTheWholeContentFails) {
+  MemoryFile file(Damaged(10, false));
+  Owned<SealedFile> sealed(new SealedFile);
+  ASSERT_EQ(0, sealed->Open(Params(kOpenUpdate, &file, false, true, false)));
+  char buffer[64];
+  EXPECT_EQ(kSealDigestMismatch, sealed->Read(buffer, sizeof buffer));
+  // The line reader passes the failure on instead of a shortened line.
+  ASSERT_EQ(0, sealed->Seek(0, 0));
+  EXPECT_EQ(kSealDigestMismatch, sealed->ReadLine(buffer, sizeof buffer));
+  EXPECT_STREQ("", buffer);
+}
+
+TEST_F(DamagedContentTest, DamagedEmptyStreamFailsAtItsEnd) {
+  MemoryFile file;
+  Write(Params(kOpenCreate, &file, false, false, false), {});
+  file.mutable_bytes()[20] ^= 0x40;
+  Owned<SealedFile> sealed(new SealedFile);
+  ASSERT_EQ(0, sealed->Open(Params(kOpenRead, &file, false, false, false)));
+  char byte;
+  EXPECT_EQ(kSealDigestMismatch, sealed->Read(&byte, 1));
+}
+
+TEST_F(DamagedContentTest, FlippedStoredByteOfAPlainStreamIsCaught) {
+  MemoryFile file;
+  Write(Params(kOpenCreate, &file, false, false, false), TextLike(700));
+  file.mutable_bytes()[kSealHeaderSize + 350] ^= 0x20;
+  Owned<SealedFile> sealed(new SealedFile);
+  ASSERT_EQ(0, sealed->Open(Params(kOpenRead, &file, false, false, false)));
+  std::vector<uint8_t> buffer(700);
+  EXPECT_EQ(kSealDigestMismatch, sealed->Read(buffer.data(), 700));
+}
+
+TEST_F(DamagedContentTest, WrittenContentAndGoodStreamsAreNotRefused) {
+  // Content replaced by the caller is the caller's: no check.
+  MemoryFile file(Damaged(300, true));
+  {
+    Owned<SealedFile> sealed(new SealedFile);
+    ASSERT_EQ(0, sealed->Open(Params(kOpenUpdate, &file, true, true, false)));
+    ASSERT_EQ(3, sealed->Write("new", 3));
+    ASSERT_EQ(0, sealed->Seek(0, 0));
+    std::vector<uint8_t> buffer(300);
+    EXPECT_EQ(300, sealed->Read(buffer.data(), 300));
+  }
+  // Sealed again, it carries a digest that matches.
+  std::vector<uint8_t> back;
+  ASSERT_EQ(0, ReadBack(Params(kOpenRead, &file, true, true, false), &back));
+  ASSERT_EQ(300u, back.size());
+  EXPECT_EQ(0, std::memcmp(back.data(), "new", 3));
+
+  // A good stream reads to its end, twice.
+  MemoryFile good;
+  Write(Params(kOpenCreate, &good, true, false, false), TextLike(2000));
+  Owned<SealedFile> sealed(new SealedFile);
+  ASSERT_EQ(0, sealed->Open(Params(kOpenRead, &good, true, false, false)));
+  std::vector<uint8_t> buffer(2000);
+  EXPECT_EQ(2000, sealed->Read(buffer.data(), 2000));
+  EXPECT_EQ(0, sealed->Read(buffer.data(), 1));
+  ASSERT_EQ(0, sealed->Seek(0, 0));
+  EXPECT_EQ(2000, sealed->Read(buffer.data(), 2000));
+
+  // Raw mode hands out the bytes as they are.
+  MemoryFile raw(Damaged(100, false));
+  Owned<SealedFile> rawFile(new SealedFile);
+  ASSERT_EQ(0, rawFile->Open(Params(kOpenRaw, &raw, false, false, false)));
+  std::vector<uint8_t> all(raw.bytes().size());
+  EXPECT_EQ(static_cast<int32_t>(all.size()), rawFile->Read(all.data(), static_cast<int32_t>(all.size())));
+}
+
 TEST(ZlibCodecTest, RoundTripAndCapacity) {
   Owned<ZlibCodec> codec(CreateZlibCodec());
   const std::vector<uint8_t> plain = TextLike(100000);

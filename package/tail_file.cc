@@ -59,9 +59,10 @@ int TailFile::Detach() {
     int64_t recordAt = WindowEnd();
     if (host_->Seek(recordAt, 0) != 0 || host_->Write(bytes, kTailRecordSize) != kTailRecordSize) {
       result = -1;
-    } else if (mode_ == kOpenCreate && recordAt + kTailRecordSize != host_->Size()) {
-      // The old window was longer: the host keeps its length, so the record
-      // must also sit where Attach looks for it.
+    } else if (recordAt + kTailRecordSize != host_->Size()) {
+      // The host goes on past the new record (an old, longer window, or
+      // bytes between the window and the old record): the host keeps its
+      // length, so the record must also sit where Attach looks for it.
       int64_t lastAt = static_cast<int64_t>(host_->Size()) - kTailRecordSize;
       if (host_->Seek(lastAt, 0) != 0 || host_->Write(bytes, kTailRecordSize) != kTailRecordSize) {
         result = -2;
@@ -84,7 +85,6 @@ int32_t TailFile::GetTime() { return static_cast<int32_t>(record_.time); }
 
 int32_t TailFile::SetTime(int32_t seconds) {
   record_.time = static_cast<uint32_t>(seconds);
-  if (mode_ != kOpenRead) dirty_ = true;
   return 0;
 }
 

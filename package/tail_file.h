@@ -38,8 +38,11 @@ class TailFile : public VirtualFile {
   // when owned.
   // Mode 2 over an existing record empties the window (its start stays).
   int Attach(VirtualFile* host, bool ownsHost, int mode);
-  // Writes the record back when the window was written (in mode 2 also over
-  // the last 64 bytes of a host that was longer), flushes, and releases the
+  // Writes the record back when the window was written: after the window,
+  // and also over the last 64 bytes when the host goes on past that point
+  // (an old, longer window, or bytes between the window and its old
+  // record), so that a written host always ends with a readable record.
+  // Flushes, and releases the
   // host when owned. 0; -1 the record could not be written after the
   // window; -2 it could not be written at the host's end; -3 the host could
   // not be flushed. The host is let go in every case.
@@ -49,7 +52,9 @@ class TailFile : public VirtualFile {
   int32_t Size() override;
   // The record's time (0 when never set).
   int32_t GetTime() override;
-  // Stores the value as it is (0 stays 0).
+  // Stores the value as it is (0 stays 0). It reaches the host with the
+  // record, which is written back only when the window was written: a host
+  // whose window was not written is left untouched.
   int32_t SetTime(int32_t seconds) override;
   // Never hands out bytes past the end of the window.
   int32_t Read(void* buffer, int32_t n) override;

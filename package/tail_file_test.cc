@@ -155,10 +155,26 @@ TEST_F(TailFileTest, HugeSeekOffsetsDoNotOverflow) {
   Owned<TailFile> tail(new TailFile);
   ASSERT_EQ(0, tail->Attach(OpenHost(path), true, kOpenUpdate));
   ASSERT_EQ(3, tail->Write("abc", 3));
-  tail->Seek(INT64_MAX, 1);
-  tail->Seek(INT64_MAX, 2);
+  for (int origin : {1, 2}) {
+    SCOPED_TRACE(origin);
+    ASSERT_EQ(0, tail->Seek(1, 0));
+    // The host may refuse so far a position; if it takes it, the position
+    // lies past the window and did not wrap round to its start.
+    const int32_t result = tail->Seek(INT64_MAX, origin);
+    if (result == 0) {
+      EXPECT_GT(tail->Tell(), 3);
+      EXPECT_TRUE(tail->AtEnd());
+      char c = 0;
+      EXPECT_EQ(tail->Read(&c, 1), 0);
+    } else {
+      EXPECT_LT(result, 0);
+    }
+  }
   EXPECT_EQ(0, tail->Seek(INT64_MIN, 2));
   EXPECT_EQ(tail->Tell(), 0);
+  char back[3] = {};
+  EXPECT_EQ(tail->Read(back, 3), 3);
+  EXPECT_EQ(std::string(back, 3), "abc");
 }
 
 TEST_F(TailFileTest, UpdateKeepsTheWindowAndMovesTheRecord) {
@@ -199,6 +215,51 @@ TEST_F(TailFileTest, ShorterRecreatedWindowWritesTheRecordTwice) {
   EXPECT_EQ(reader->Size(), 200);
 }
 
+TEST_F(TailFileTest, UpdateOfAHostWithBytesAfterItsWindowKeepsARecordAtTheEnd) {
+  // One byte sits between the window and the record (the record is valid
+  // but not right after its window).
+  std::string path =
+      folder_.WriteFile("gap", std::string(50, 'h') + "window" + "X" + RecordBytes(50, 6));
+  {
+    Owned<TailFile> tail(new TailFile);
+    ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
+    EXPECT_EQ(tail->Size(), 6);
+    ASSERT_EQ(tail->Seek(0, 0), 0);
+    EXPECT_EQ(tail->Write("W", 1), 1);
+    EXPECT_EQ(tail->Detach(), 0);
+  }
+  std::string content = TestFolder::ReadFile(path);
+  TailRecord last = RecordAt(content, content.size() - kTailRecordSize);
+  EXPECT_EQ(last.baseOffset, 50u);
+  EXPECT_EQ(last.dataSize, 6u);
+  Owned<TailFile> reader(new TailFile);
+  ASSERT_EQ(reader->Attach(OpenHost(path, kOpenRead), true, kOpenRead), 0);
+  char window[8] = {};
+  EXPECT_EQ(reader->Read(window, sizeof window), 6);
+  EXPECT_STREQ(window, "Window");
+}
+
+TEST_F(TailFileTest, UpdateGrowingTowardsTheOldRecordKeepsARecordAtTheEnd) {
+  // The window grows into the bytes before the old record; the record
+  // after it and the one at the host's end overlap.
+  std::string path =
+      folder_.WriteFile("grow", std::string(20, 'h') + "ab" + std::string(100, 'g') +
+                                    RecordBytes(20, 2));
+  {
+    Owned<TailFile> tail(new TailFile);
+    ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
+    ASSERT_EQ(tail->Seek(0, 2), 0);
+    EXPECT_EQ(tail->Write(std::string(50, 'n').data(), 50), 50);
+  }
+  std::string content = TestFolder::ReadFile(path);
+  ASSERT_EQ(content.size(), 20u + 2 + 100 + kTailRecordSize);
+  TailRecord last = RecordAt(content, content.size() - kTailRecordSize);
+  EXPECT_EQ(last.dataSize, 52u);
+  Owned<TailFile> reader(new TailFile);
+  ASSERT_EQ(reader->Attach(OpenHost(path, kOpenRead), true, kOpenRead), 0);
+  EXPECT_EQ(reader->Size(), 52);
+}
+
 TEST_F(TailFileTest, DetachReportsARecordThatCouldNotBeWritten) {
   std::string path = folder_.WriteFile("ro", std::string(10, 'h'));
   Owned<VirtualFile> readOnlyHost(OpenHost(path, kOpenRead));
@@ -236,6 +297,31 @@ TEST_F(TailFileTest, ProbeTellsPackagesApart) {
   Owned<VirtualFile> file(OpenHost(withPackage, kOpenRead));
   ASSERT_EQ(ProbePackage(file.get()), 2);
   EXPECT_EQ(file->Tell(), 0);
+}
+
+TEST_F(TailFileTest, SettingTheTimeAloneLeavesTheHostUntouched) {
+  const std::string original = std::string(80, 'h') + "abc" + RecordBytes(80, 3, 500);
+  const std::string path = folder_.WriteFile("t", original);
+  {
+    Owned<TailFile> tail(new TailFile);
+    ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
+    EXPECT_EQ(tail->SetTime(1234), 0);
+    EXPECT_EQ(tail->GetTime(), 1234);
+    EXPECT_EQ(tail->Detach(), 0);
+  }
+  EXPECT_EQ(TestFolder::ReadFile(path), original);
+  // With a write, the time goes out with the record.
+  {
+    Owned<TailFile> tail(new TailFile);
+    ASSERT_EQ(tail->Attach(OpenHost(path), true, kOpenUpdate), 0);
+    ASSERT_EQ(tail->Seek(0, 0), 0);
+    ASSERT_EQ(tail->Write("x", 1), 1);
+    EXPECT_EQ(tail->SetTime(1234), 0);
+  }
+  Owned<TailFile> reader(new TailFile);
+  ASSERT_EQ(reader->Attach(OpenHost(path, kOpenRead), true, kOpenRead), 0);
+  EXPECT_EQ(reader->GetTime(), 1234);
+  EXPECT_EQ(reader->Size(), 3);
 }
 
 }  // namespace

@@ -43,7 +43,12 @@ int32_t VirtualFile::ReadLine(char* buffer, int32_t size) {
   int32_t stored = 0;
   while (stored < size - 1) {
     char byte;
-    if (Read(&byte, 1) != 1) break;
+    const int32_t got = Read(&byte, 1);
+    if (got < 0) {
+      buffer[0] = '\0';
+      return got;
+    }
+    if (got != 1) break;
     buffer[stored++] = byte;
     if (byte == '\n') break;
   }

@@ -48,6 +48,8 @@ class VirtualFile {
   // Reads one line into `buffer` (at most size - 1 bytes), keeping the '\n'
   // and stopping after it; always terminates. Returns the bytes stored.
   // '\r' is not removed. A size below 2 stores an empty text and returns 0.
+  // A failing Read (a negative result) ends with that negative code and an
+  // empty text: a damaged line is never handed out as good.
   int32_t ReadLine(char* buffer, int32_t size);
 
  protected:

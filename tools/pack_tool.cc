@@ -8,6 +8,7 @@
 #include "package/file_manager.h"
 #include "package/layout.h"
 #include "package/normalise_path.h"
+#include "package/sealed_file.h"
 #include "package/package_check.h"
 #include "package/tail_file.h"
 #include "platform/env.h"
@@ -447,7 +448,10 @@ class PackTool {
         while ((n = item->Read(buffer.data(), kCopyBufferSize)) > 0) Md5Update(&md5, buffer.data(), n);
         uint8_t computed[16], stored[16];
         Md5Final(&md5, computed);
-        if (n < 0 || item->Digest(stored) != 0) {
+        if (n == kSealDigestMismatch && item->Digest(stored) == 0) {
+          ok = Fail(e.path + ": content does not match its stored MD5 (stored " + Hex(stored, 16) +
+                    ")");
+        } else if (n < 0 || item->Digest(stored) != 0) {
           ok = Fail(e.path + ": cannot be read");
         } else if (std::memcmp(computed, stored, 16) != 0) {
           ok = Fail(e.path + ": content does not match its stored MD5 (stored " + Hex(stored, 16) +

@@ -243,6 +243,7 @@ TEST_F(PackToolTest, VerifyCatchesAFlippedByteAndABrokenChain) {
   ToolRun damaged = RunTool({"verify", flipped});
   EXPECT_EQ(damaged.status, kPackExitFailure);
   EXPECT_NE(damaged.err.find("big.bin"), std::string::npos) << damaged.err;
+  EXPECT_NE(damaged.err.find("does not match its stored MD5"), std::string::npos) << damaged.err;
 
   // Block 4 follows block 3; make block 4 point back at block 3.
   std::string broken = (root_ / "broken.dpk").string();

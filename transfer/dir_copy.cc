@@ -18,7 +18,7 @@ int32_t CheckRun(const DIRCP_PARAM_T& params) {
     if (std::strlen(root) > static_cast<size_t>(kMaxPath)) {
       char text[1024];
       std::snprintf(text, sizeof text, kTextPathTooLong, root);
-      params.pNotify->cb_ERROR(kNotifyFolderTooLong, text);
+      params.pNotify->cb_ERROR(kNotifyPathTooLong, text);
       return DirSearch::kListingFailed;
     }
   }

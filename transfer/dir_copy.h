@@ -22,28 +22,38 @@
 // cb_ENTERDIR, its entries, cb_LEAVEDIR; cb_LEAVEDIR of the root; then for
 // each held-back file cb_FILEBEGIN, cb_PROGRESS..., cb_FILEEND.
 //
-// Targets are written in place under their final names (created or
-// truncated); files copied before a failure stay copied.
+// A target on the local disk (FileSystem::WritesToDisk) is written under a
+// staging name in its folder and moved over the old file only when the
+// whole source was read and the new content is on the device; a file given
+// up (a read or write error, a refusal during progress) leaves the old
+// target as it was. See transfer/staged_target.h for the naming rule and
+// the removal of leftovers of an interrupted run. A failed final move is
+// reported as a write error. Targets inside packages are written in place
+// (the package's commit makes them whole). Files copied before a failure
+// stay copied.
 //
 // Safety: nothing is ever written outside szDstDir. The part of a target
 // path below szDstDir (from the source listing, after nCutTail, with
 // szDstSuffix; or a held-back name with szDstSuffix) must be a relative
 // path of non-empty components none of which is "." or ".." or holds ':'
-// ("/" and "\\" both separate components). Otherwise the file is refused
+// ("/" and "\\" both separate components), and its name must not end with
+// the staging suffix ".~mgpart". Otherwise the file is refused
 // before anything is opened, with cb_ERROR(-6, "Unsafe path refused: %s")
 // formatted with that relative part, and, when the sink answers non-zero,
 // the file code -14 (-1014 from the walk, -4014 from the held-back pass);
 // else it is skipped.
 //
-// Paths are limited to kMaxPath characters and never truncated:
-//  - a file whose source or target path would be longer is refused with
-//    cb_ERROR(-1, "Path too long: %s") like a source that cannot be opened
-//    (file code -2 when the sink answers non-zero, else skipped);
-//  - a sub-folder whose path would be longer gets
-//    cb_ERROR(-2, "Path too long: %s") and ends the walk with -2 like a
+// Paths are limited to kMaxPath characters and never truncated. A path too
+// long is sent as cb_ERROR(-7, "Path too long: %s") (kNotifyPathTooLong: a
+// code of its own, outside -1 .. -5 and -100, which the patcher's dialog
+// shows under its caption for any other copy-engine error):
+//  - a file whose source or target path would be longer is refused like a
+//    source that cannot be opened (file code -2 when the sink answers
+//    non-zero, else skipped);
+//  - a sub-folder whose path would be longer ends the walk with -2 like a
 //    folder that cannot be listed;
-//  - szSrcDir or szDstDir longer than kMaxPath: the same cb_ERROR(-2, ...)
-//    and DoIt returns -2 before anything else is sent.
+//  - szSrcDir or szDstDir longer than kMaxPath: DoIt returns -2 before
+//    anything else is sent.
 //
 // Results of DoIt: 0 success; -1 (cb_ENTERDIR refused), -2 (a folder cannot
 // be listed, or a path too long as above), -3 (cb_LEAVEDIR refused); a file
@@ -56,7 +66,7 @@
 //
 // File codes: 0 copied or skipped; -1 Stat of the source failed (nothing
 // sent); -2 source cannot be opened (cb_ERROR -1 "Can not open %s!") or path
-// too long, and the sink asked to stop; -11 cb_FILEBEGIN refused; -12 the
+// too long (cb_ERROR -7), and the sink asked to stop; -11 cb_FILEBEGIN refused; -12 the
 // target's folders cannot be made; -13 the target cannot be opened for
 // writing; -14 unsafe path and the sink asked to stop; -21 read error
 // (cb_ERROR -3 "ERROR reading file %s!") and the sink asked to stop; -22
@@ -114,11 +124,11 @@ inline constexpr char kTextPathTooLong[] = "Path too long: %s";
 inline constexpr char kTextUnsafePath[] = "Unsafe path refused: %s";
 
 // Codes sent to cb_ERROR.
-constexpr int32_t kNotifyCanNotOpen = -1;  // also a file path too long
-constexpr int32_t kNotifyFolderTooLong = -2;
+constexpr int32_t kNotifyCanNotOpen = -1;
 constexpr int32_t kNotifyReadError = -3;   // also the corrupted source
 constexpr int32_t kNotifyWriteError = -4;
 constexpr int32_t kNotifyUnsafePath = -6;
+constexpr int32_t kNotifyPathTooLong = -7;  // a file, folder or root path
 
 // File codes (see above) and DoIt codes of the engine itself.
 constexpr int32_t kFileStatFailed = -1;

@@ -292,15 +292,38 @@ TEST_F(DirCopyTest, ZeroLengthFileHasNoProgress) {
 
 TEST_F(DirCopyTest, BadParametersAreRefusedWithoutNotification) {
   EXPECT_EQ(Run(kNoDelayed), -2);  // no "src" folder to list
+  EXPECT_EQ(sink_.events, (Events{"ENTERDIR src"}));
+  sink_.events.clear();
   DIRCP_PARAM_T empty;
   Owned<dircp> engine(CreateDirCopy(0, nullptr));
   EXPECT_EQ(engine->DoIt(empty), kDirCopyBadParams);
+  // Each missing part is refused before the sink hears anything.
+  for (int missing = 0; missing < 5; ++missing) {
+    SCOPED_TRACE(missing);
+    DIRCP_PARAM_T bad = params_;
+    if (missing == 0) bad.nBufSize = 0;
+    if (missing == 1) bad.nBufSize = -1;
+    if (missing == 2) bad.pSrcFM = nullptr;
+    if (missing == 3) bad.szDstDir = nullptr;
+    if (missing == 4) bad.pDstFM = nullptr;
+    EXPECT_EQ(engine->DoIt(bad), kDirCopyBadParams);
+  }
   params_.nBufSize = 0;
   EXPECT_EQ(Run(kNoDelayed), kDirCopyBadParams);
+  EXPECT_TRUE(sink_.events.empty());
   Owned<dircp> null_list(CreateDirCopy(kDelayedDirCopy, nullptr));
   params_.nBufSize = 10;
   fs_.AddFolder("src");
   EXPECT_EQ(null_list->DoIt(params_), 0);
+  EXPECT_EQ(sink_.events, (Events{"ENTERDIR src", "LEAVEDIR src"}));
+}
+
+TEST_F(DirCopyTest, PathTooLongHasACodeOfItsOwn) {
+  // Not one of the codes a sink shows under a message of its own (-1 .. -5,
+  // and -100 which stops the run), nor any other code of the engine.
+  EXPECT_TRUE(kNotifyPathTooLong < -5 && kNotifyPathTooLong != -100);
+  for (int32_t other : {kNotifyCanNotOpen, kNotifyReadError, kNotifyWriteError, kNotifyUnsafePath})
+    EXPECT_NE(kNotifyPathTooLong, other);
 }
 
 // Mends: nothing is written outside the target folder.
@@ -368,11 +391,11 @@ TEST_F(DirCopyTest, OverlongFilePathsAreRefusedLikeUnopenableSources) {
   fs_.AddFile("src/" + long_name, "x");
   fs_.AddFile("src/ok", "k");
   ASSERT_EQ(Run(kNoDelayed), 0);
-  EXPECT_EQ(sink_.events[1], "ERROR -1 Path too long: src/" + long_name);
+  EXPECT_EQ(sink_.events[1], "ERROR -7 Path too long: src/" + long_name);
   EXPECT_EQ(fs_.Content("dst/ok"), "k");
 
   RecordingNotify strict;
-  strict.answer = RecordingNotify::RefuseFirst("ERROR -1 Path too long");
+  strict.answer = RecordingNotify::RefuseFirst("ERROR -7 Path too long");
   params_.pNotify = &strict;
   EXPECT_EQ(Run(kNoDelayed), -1002);
 
@@ -385,21 +408,21 @@ TEST_F(DirCopyTest, OverlongFilePathsAreRefusedLikeUnopenableSources) {
   RecordingNotify sink;
   params_.pNotify = &sink;
   ASSERT_EQ(Run(kNoDelayed), 0);
-  EXPECT_EQ(sink.events[1], "ERROR -1 Path too long: " + long_dst + "/okay");
+  EXPECT_EQ(sink.events[1], "ERROR -7 Path too long: " + long_dst + "/okay");
 }
 
 TEST_F(DirCopyTest, OverlongFolderPathsEndTheRunWithMinus2) {
   std::string long_folder(kMaxPath - 3, 'f');  // "src/" + name is 260
   fs_.AddFile("src/" + long_folder + "/a", "x");
   EXPECT_EQ(Run(kNoDelayed), -2);
-  EXPECT_EQ(sink_.events, (Events{"ENTERDIR src", "ERROR -2 Path too long: src/" + long_folder}));
+  EXPECT_EQ(sink_.events, (Events{"ENTERDIR src", "ERROR -7 Path too long: src/" + long_folder}));
 
   std::string long_root(kMaxPath + 1, 'r');
   params_.szDstDir = long_root.c_str();
   RecordingNotify sink;
   params_.pNotify = &sink;
   EXPECT_EQ(Run(kNoDelayed), -2);
-  EXPECT_EQ(sink.events, (Events{"ERROR -2 Path too long: " + long_root}));
+  EXPECT_EQ(sink.events, (Events{"ERROR -7 Path too long: " + long_root}));
 }
 
 }  // namespace

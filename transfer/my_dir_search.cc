@@ -1,5 +1,6 @@
 #include "transfer/my_dir_search.h"
 
+#include "transfer/staged_target.h"
 #include "util/safe_path.h"
 
 #include <cstdio>
@@ -35,13 +36,13 @@ int32_t MyDirSearch::RefuseUnsafe(const std::string& relative) {
 }
 
 int32_t MyDirSearch::RefuseTooLong(const std::string& path) {
-  return SendError(kNotifyCanNotOpen, kTextPathTooLong, path) != 0 ? kFileOpenStopped : 0;
+  return SendError(kNotifyPathTooLong, kTextPathTooLong, path) != 0 ? kFileOpenStopped : 0;
 }
 
 int32_t MyDirSearch::ActionOnDir(const char* name) {
   size_t length = std::strlen(CurrentFolder()) + 1 + std::strlen(name);
   if (length > static_cast<size_t>(kMaxPath)) {
-    SendError(kNotifyFolderTooLong, kTextPathTooLong, std::string(CurrentFolder()) + "/" + name);
+    SendError(kNotifyPathTooLong, kTextPathTooLong, std::string(CurrentFolder()) + "/" + name);
   }
   return 0;
 }
@@ -67,7 +68,7 @@ bool MyDirSearch::PrepareListedFile(const char* name, std::string* source_path,
   rel.resize(rel.size() - std::min<size_t>(params_.nCutTail, rel.size()));
   const char* suffix = params_.szDstSuffix != nullptr ? params_.szDstSuffix : "";
   std::string below = (rel.empty() ? std::string() : rel.substr(1)) + suffix;
-  if (rel.empty() || !IsContainedRelativePath(below)) {
+  if (rel.empty() || !IsContainedRelativePath(below) || IsStagingName(below)) {
     *code = RefuseUnsafe(std::string(source + RootLength()) + suffix);
     return false;
   }
@@ -102,30 +103,68 @@ int32_t MyDirSearch::ActionOnFile(const char* name) {
   return CopyOpenedFile(std::move(source), source_path, target);
 }
 
+void MyDirSearch::SweepStagingLeftovers(const std::string& folder) {
+  if (!swept_folders_.insert(folder).second) return;
+  RemoveLeftoverStagingFiles(params_.pDstFM, folder);
+}
+
 int32_t MyDirSearch::CopyOpenedFile(Owned<VirtualFile> source, const std::string& source_path,
                                     const std::string& target_path) {
   CPackNotify* notify = params_.pNotify;
+  FileSystem* destination = params_.pDstFM;
   if (notify->cb_FILEBEGIN(source_path.c_str(), target_path.c_str(), source->Size()) != 0)
     return kFileRefused;
-  if (params_.pDstFM->MakeParentFolder(target_path.c_str()) < 0) return kFileNoFolders;
-  Owned<VirtualFile> target(params_.pDstFM->Open(target_path.c_str(), kOpenCreate));
+  if (destination->MakeParentFolder(target_path.c_str()) < 0) return kFileNoFolders;
+  // A disk target is written under its staging name and replaces the old
+  // file only once complete (transfer/staged_target.h).
+  const bool staged = destination->WritesToDisk(target_path.c_str());
+  std::string write_path = target_path;
+  if (staged) {
+    // A read-only target or a folder in the target's place is not replaced.
+    FileInfo existing;
+    if (destination->Stat(target_path.c_str(), &existing) == 0 &&
+        (existing.flags & (kFileInfoReadOnly | kFileInfoFolder)) != 0)
+      return kFileNoTarget;
+    SweepStagingLeftovers(FolderPartOf(target_path));
+    write_path = StagingPathFor(target_path);
+    if (write_path.empty()) return kFileNoTarget;
+  }
+  Owned<VirtualFile> target(destination->Open(write_path.c_str(), kOpenCreate));
   if (!target) return kFileNoTarget;
+  // Gives up the file: the staging file goes, the old target stays.
+  auto give_up = [&](int32_t code) {
+    target.reset();
+    if (staged) destination->DeleteFile(write_path.c_str());
+    return code;
+  };
   uint32_t total = 0;
   while (!source->AtEnd()) {
     int32_t n = source->Read(buffer_.data(), params_.nBufSize);
     if (n == 0) break;
     if (n < 0)
-      return SendError(kNotifyReadError, kTextReadError, source_path) != 0 ? kFileReadStopped : 0;
+      return give_up(SendError(kNotifyReadError, kTextReadError, source_path) != 0
+                         ? kFileReadStopped
+                         : 0);
     int32_t written = target->Write(buffer_.data(), n);
     if (written != n)
-      return SendError(kNotifyWriteError, kTextWriteError, target_path) != 0 ? kFileWriteStopped
-                                                                             : 0;
+      return give_up(SendError(kNotifyWriteError, kTextWriteError, target_path) != 0
+                         ? kFileWriteStopped
+                         : 0);
     total += static_cast<uint32_t>(written);
-    if (notify->cb_PROGRESS(static_cast<int32_t>(total)) != 0) return kFileProgressStopped;
+    if (notify->cb_PROGRESS(static_cast<int32_t>(total)) != 0)
+      return give_up(kFileProgressStopped);
   }
   if (params_.byFlags & kCopyFileTimes) target->SetTime(source->GetTime());
+  if (staged && target->Flush() != 0)
+    return give_up(SendError(kNotifyWriteError, kTextWriteError, target_path) != 0
+                       ? kFileWriteStopped
+                       : 0);
   source.reset();
   target.reset();
+  if (staged && destination->ReplaceFile(write_path.c_str(), target_path.c_str()) != 0) {
+    destination->DeleteFile(write_path.c_str());
+    return SendError(kNotifyWriteError, kTextWriteError, target_path) != 0 ? kFileWriteStopped : 0;
+  }
   return notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
 }
 

@@ -6,6 +6,7 @@
 #define MARROWGATE_TRANSFER_MY_DIR_SEARCH_H_
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,9 @@ class MyDirSearch : public DirSearch {
   // otherwise `*code` is the file's result (0 skipped, or negative).
   bool PrepareListedFile(const char* name, std::string* source, std::string* relative,
                          std::string* target, int32_t* code);
-  // Steps from cb_FILEBEGIN to cb_FILEEND for an opened source.
+  // Steps from cb_FILEBEGIN to cb_FILEEND for an opened source. A disk
+  // target is staged and replaces the old file only when complete
+  // (transfer/staged_target.h); a file given up leaves the old target.
   int32_t CopyOpenedFile(Owned<VirtualFile> source, const std::string& source_path,
                          const std::string& target_path);
   // Sends cb_ERROR(code, text formatted with arg) and returns the answer.
@@ -51,7 +54,11 @@ class MyDirSearch : public DirSearch {
   const DIRCP_PARAM_T& params_;
 
  private:
+  // Removes leftover staging files from `folder`, once per run.
+  void SweepStagingLeftovers(const std::string& folder);
+
   std::vector<char> buffer_;
+  std::set<std::string> swept_folders_;
 };
 
 // True when the record has both sides, both folders, a sink and a positive

@@ -172,9 +172,15 @@ class PackageCheck:
             if len(w) < self.block_count * self.block_size:
                 raise FormatError("file shorter than blockCount blocks")
         self.require(self.block_count >= 3, "header: blockCount %d < 3" % self.block_count)
-        self.require(self.dir_block == 1, "header: dirBlock %d, expected 1" % self.dir_block)
-        self.require(self.names_block == 2,
-                     "header: namesBlock %d, expected 2" % self.names_block)
+        # A new package keeps its folder tree in block 1 and its names in
+        # block 2; a package updated since may have committed them to other
+        # blocks.
+        self.require(1 <= self.dir_block < self.block_count,
+                     "header: dirBlock %d outside the file" % self.dir_block)
+        self.require(1 <= self.names_block < self.block_count,
+                     "header: namesBlock %d outside the file" % self.names_block)
+        self.require(self.dir_block != self.names_block,
+                     "header: dirBlock and namesBlock are both %d" % self.dir_block)
         self.require(self.free_head < self.block_count,
                      "header: freeHead %d outside the file" % self.free_head)
         if key_a is not None:

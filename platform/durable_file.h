@@ -1,0 +1,37 @@
+// Durable writes: pushing a stream's bytes through to the storage device
+// and replacing one file by another so that a crash leaves either of them,
+// never a mix. Used where a write must survive power loss or a killed
+// process (the copy engine's whole-file replacement, a package's commit).
+//
+// Conventions as in env.h: false on failure, nothing throws.
+#ifndef MARROWGATE_PLATFORM_DURABLE_FILE_H_
+#define MARROWGATE_PLATFORM_DURABLE_FILE_H_
+
+#include "platform/env.h"
+
+namespace marrowgate::platform {
+
+// Empties the stream's buffer and asks the system to put the file's data on
+// the device before returning (a buffered flush alone only reaches the
+// system's cache).
+bool SyncStream(FileStream* stream);
+
+// Moves `from` over `to` in one step: afterwards `to` names what `from`
+// held, and a crash in between leaves `to` as it was or as it became, with
+// `from` possibly still present. When `to` existed, the moved file first
+// takes its permission bits (a replaced program stays runnable, a read-only
+// file stays read-only). Both paths must lie in the same folder. The
+// folder's new entry is made durable where the system allows.
+bool ReplacePath(const char* from, const char* to);
+
+// The permission bits of a file as the system keeps them (on POSIX the
+// mode's low 12 bits), -1 when they cannot be read. For checks only.
+int PermissionBits(const char* path);
+
+// Makes a folder's entries (files created, renamed or removed in it)
+// durable. False when the folder cannot be opened or synced.
+bool SyncFolder(const char* path);
+
+}  // namespace marrowgate::platform
+
+#endif  // MARROWGATE_PLATFORM_DURABLE_FILE_H_

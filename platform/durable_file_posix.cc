@@ -1,0 +1,71 @@
+// POSIX implementation of durable writes.
+#include "platform/durable_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace marrowgate::platform {
+
+namespace {
+
+// The folder part of a path ("." when there is none).
+std::string FolderOf(const char* path) {
+  std::string text(path);
+  size_t last = text.find_last_of('/');
+  if (last == std::string::npos) return ".";
+  if (last == 0) return "/";
+  return text.substr(0, last);
+}
+
+}  // namespace
+
+bool SyncStream(FileStream* stream) {
+  if (stream == nullptr) return false;
+  FILE* file = reinterpret_cast<FILE*>(stream->Handle());
+  if (file == nullptr || std::fflush(file) != 0) return false;
+  int fd = fileno(file);
+  if (fd < 0) return false;
+  while (::fsync(fd) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+bool SyncFolder(const char* path) {
+  if (path == nullptr) return false;
+  int fd = ::open(*path ? path : ".", O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  int rc;
+  do {
+    rc = ::fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  ::close(fd);
+  return rc == 0;
+}
+
+int PermissionBits(const char* path) {
+  struct stat st;
+  if (path == nullptr || ::stat(path, &st) != 0) return -1;
+  return static_cast<int>(st.st_mode & 07777);
+}
+
+bool ReplacePath(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return false;
+  struct stat existing;
+  if (::stat(to, &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) return false;
+    if (::chmod(from, existing.st_mode & 07777) != 0) return false;
+  }
+  if (std::rename(from, to) != 0) return false;
+  // The rename is done; a folder that cannot be synced (some file systems
+  // refuse) does not undo it.
+  SyncFolder(FolderOf(to).c_str());
+  return true;
+}
+
+}  // namespace marrowgate::platform

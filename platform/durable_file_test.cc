@@ -1,0 +1,77 @@
+#include "platform/durable_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace marrowgate::platform {
+namespace {
+
+std::string TempPath(const char* leaf) { return ::testing::TempDir() + "mg_durable_" + leaf; }
+
+void WriteFile(const std::string& path, const std::string& content) {
+  auto stream = FileStream::Open(path.c_str(), "wb");
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(stream->Write(content.data(), content.size()), content.size());
+  ASSERT_TRUE(SyncStream(stream.get()));
+}
+
+std::string ReadFile(const std::string& path) {
+  auto stream = FileStream::Open(path.c_str(), "rb");
+  if (!stream) return "<missing>";
+  std::string content(4096, '\0');
+  content.resize(stream->Read(content.data(), content.size()));
+  return content;
+}
+
+TEST(DurableFileTest, ReplaceMovesTheNewContentOverTheOld) {
+  std::string target = TempPath("target.txt"), staged = TempPath("staged.txt");
+  WriteFile(target, "old");
+  WriteFile(staged, "new content");
+  ASSERT_TRUE(ReplacePath(staged.c_str(), target.c_str()));
+  EXPECT_EQ(ReadFile(target), "new content");
+  EXPECT_FALSE(PathAccessible(staged.c_str()));
+  RemoveFile(target.c_str());
+}
+
+TEST(DurableFileTest, ReplacedFileKeepsTheTargetsPermissionBits) {
+  std::string target = TempPath("perm.txt"), staged = TempPath("perm.new");
+  WriteFile(target, "old");
+  ASSERT_TRUE(SetWritable(target.c_str(), false));
+  WriteFile(staged, "new");
+  const int bits = PermissionBits(target.c_str());
+  ASSERT_GE(bits, 0);
+  ASSERT_TRUE(ReplacePath(staged.c_str(), target.c_str()));
+  EXPECT_EQ(PermissionBits(target.c_str()), bits);
+  PathStatus status;
+  ASSERT_TRUE(StatPath(target.c_str(), &status));
+  EXPECT_FALSE(status.writable);
+  EXPECT_EQ(ReadFile(target), "new");
+  SetWritable(target.c_str(), true);
+  RemoveFile(target.c_str());
+}
+
+TEST(DurableFileTest, ReplaceCreatesAMissingTargetAndRefusesAFolder) {
+  std::string target = TempPath("fresh.txt"), staged = TempPath("fresh.new");
+  RemoveFile(target.c_str());
+  WriteFile(staged, "first");
+  ASSERT_TRUE(ReplacePath(staged.c_str(), target.c_str()));
+  EXPECT_EQ(ReadFile(target), "first");
+  RemoveFile(target.c_str());
+
+  std::string folder = TempPath("folder");
+  MakeFolder(folder.c_str());
+  WriteFile(staged, "x");
+  EXPECT_FALSE(ReplacePath(staged.c_str(), folder.c_str()));
+  EXPECT_EQ(ReadFile(staged), "x");
+  RemoveFile(staged.c_str());
+  RemoveFolder(folder.c_str());
+}
+
+TEST(DurableFileTest, SyncFolderNeedsAFolder) {
+  EXPECT_TRUE(SyncFolder(::testing::TempDir().c_str()));
+  EXPECT_FALSE(SyncFolder(TempPath("no-such-folder").c_str()));
+}
+
+}  // namespace
+}  // namespace marrowgate::platform

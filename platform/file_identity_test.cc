@@ -1,0 +1,37 @@
+#include "platform/file_identity.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace marrowgate::platform {
+namespace {
+
+std::string TempPath(const char* leaf) { return ::testing::TempDir() + "mg_identity_" + leaf; }
+
+FileIdentity IdentityOf(const std::string& path) {
+  FileIdentity identity;
+  auto stream = FileStream::Open(path.c_str(), "rb");
+  EXPECT_NE(stream, nullptr) << path;
+  EXPECT_TRUE(IdentityOfStream(stream.get(), &identity)) << path;
+  return identity;
+}
+
+TEST(FileIdentityTest, TwoPathsToOneFileShareTheIdentity) {
+  const std::string path = TempPath("one.bin");
+  const std::string other = TempPath("two.bin");
+  ASSERT_NE(FileStream::Open(path.c_str(), "wb"), nullptr);
+  ASSERT_NE(FileStream::Open(other.c_str(), "wb"), nullptr);
+  const FileIdentity first = IdentityOf(path);
+  EXPECT_EQ(IdentityOf("/" + path), first);  // "//tmp/..." names the same file
+  EXPECT_EQ(IdentityOf(path), first);        // and so does a second stream
+  EXPECT_NE(IdentityOf(other), first);
+
+  FileIdentity none;
+  EXPECT_FALSE(IdentityOfStream(nullptr, &none));
+  RemoveFile(path.c_str());
+  RemoveFile(other.c_str());
+}
+
+}  // namespace
+}  // namespace marrowgate::platform

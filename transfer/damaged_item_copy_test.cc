@@ -1,0 +1,106 @@
+// The copy engine never copies a damaged package item as good: the item's
+// content no longer matches its stored digest, so its last read fails and
+// the engine reports a read error for it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "package/file_manager.h"
+#include "package/test_cipher.h"
+#include "package/test_folder.h"
+#include "package/zlib_codec.h"
+#include "platform/env.h"
+#include "transfer/dir_copy.h"
+#include "transfer/recording_notify_testing.h"
+#include "util/md5.h"
+#include "util/releaser.h"
+
+namespace marrowgate {
+namespace {
+
+class DamagedItemCopyTest : public ::testing::Test {
+ protected:
+  DamagedItemCopyTest()
+      : disk_(CreateFileSystem()), codec_(CreateZlibCodec()), enc_(new XorTestCipher),
+        dec_(new XorTestCipher) {
+    config_.searchMode = 3;
+    config_.fileSystem = disk_.get();
+    config_.compressor = codec_.get();
+    config_.cipherAEnc = enc_.get();
+    config_.cipherADec = dec_.get();
+    config_.keyA[0] = 'k';
+    config_.keyALen = 1;
+  }
+
+  // Copies through `fm`, or through a new file manager when it is null.
+  int32_t Copy(const std::string& from, const std::string& to, RecordingNotify* sink,
+               FileManager* fm = nullptr) {
+    Owned<FileManager> own;
+    if (fm == nullptr) {
+      own.reset(new FileManager(config_));
+      fm = own.get();
+    }
+    DIRCP_PARAM_T params;
+    params.pSrcFM = fm;
+    params.pDstFM = fm;
+    params.szSrcDir = from.c_str();
+    params.szDstDir = to.c_str();
+    params.pNotify = sink;
+    params.nBufSize = 1000;
+    params.byStatMode = kStatFromInfo;
+    const char* const noDelayed[] = {nullptr};
+    Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, noDelayed));
+    return engine->DoIt(params);
+  }
+
+  TestFolder folder_;
+  Owned<FileSystem> disk_;
+  Owned<ZlibCodec> codec_;
+  Owned<CipherObject> enc_, dec_;
+  FileManagerConfig config_;
+};
+
+TEST_F(DamagedItemCopyTest, ItemNotMatchingItsDigestIsAReadError) {
+  std::string good = "good item\n";
+  std::string text;
+  for (int i = 0; i < 500; ++i) text += "line " + std::to_string(i) + " of the damaged item\n";
+  platform::MakeFolder(folder_.Child("src").c_str());
+  folder_.WriteFile("src/good.txt", good);
+  folder_.WriteFile("src/text.txt", text);
+  const std::string inside = folder_.Child("pack/update");
+  {
+    Owned<FileManager> fm(new FileManager(config_));
+    ASSERT_EQ(fm->EnsurePackage(folder_.Child("pack").c_str(), ".dpk", kOpenCreate), 0);
+    RecordingNotify sink;
+    ASSERT_EQ(Copy(folder_.Child("src"), inside, &sink, fm.get()), 0);
+  }
+
+  // The stored digest sits in the item's header unenciphered: flip a bit.
+  uint8_t digest[16];
+  Md5Digest(reinterpret_cast<const uint8_t*>(text.data()), text.size(), digest);
+  const std::string packagePath = folder_.Child("pack.dpk");
+  std::string bytes = TestFolder::ReadFile(packagePath);
+  auto at = std::search(bytes.begin(), bytes.end(), digest, digest + 16,
+                        [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+  ASSERT_NE(at, bytes.end());
+  *at = static_cast<char>(*at ^ 0x01);
+  folder_.WriteFile("pack.dpk", bytes);
+
+  RecordingNotify sink;
+  const std::string out = folder_.Child("out");
+  EXPECT_EQ(Copy(inside, out, &sink), 0);  // this sink goes on after errors
+  const std::string error = "ERROR -3 ERROR reading file " + inside + "/text.txt!";
+  EXPECT_NE(std::find(sink.events.begin(), sink.events.end(), error), sink.events.end());
+  EXPECT_EQ(TestFolder::ReadFile(out + "/good.txt"), good);
+  EXPECT_NE(TestFolder::ReadFile(out + "/text.txt"), text);
+
+  // A sink that stops at read errors ends the run with the engine's code.
+  RecordingNotify stopping;
+  stopping.answer = [](const std::string& e) { return e.rfind("ERROR -3 ", 0) == 0 ? 1 : 0; };
+  EXPECT_EQ(Copy(inside, folder_.Child("out2"), &stopping), -1021);
+}
+
+}  // namespace
+}  // namespace marrowgate

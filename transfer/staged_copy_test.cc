@@ -1,0 +1,224 @@
+// Whole-file replacement of disk targets: the staging rule, leftovers of
+// an interrupted run, and a copy interrupted at every write, flush,
+// replace or delete.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "package/fault_injection_testing.h"
+#include "package/file_system.h"
+#include "package/test_folder.h"
+#include "platform/durable_file.h"
+#include "platform/env.h"
+#include "transfer/delete_tree.h"
+#include "transfer/dir_copy.h"
+#include "transfer/recording_notify_testing.h"
+#include "transfer/staged_target.h"
+#include "util/releaser.h"
+
+namespace marrowgate {
+namespace {
+
+using testing_faults::FaultFileSystem;
+using testing_faults::FaultPlan;
+
+TEST(StagedTargetTest, StagingNamesFollowTheTargetAndFitThePathLimit) {
+  EXPECT_EQ(StagingPathFor("/game/bin/app.exe"), "/game/bin/app.exe.~mgpart");
+  EXPECT_TRUE(IsStagingName("/game/bin/app.exe.~mgpart"));
+  EXPECT_TRUE(IsStagingName("x.~mgpart"));
+  EXPECT_FALSE(IsStagingName("/game/bin/app.exe"));
+  EXPECT_FALSE(IsStagingName("/game/.~mgpart/app"));  // only the last component counts
+  EXPECT_FALSE(IsStagingName("mgpart"));
+  // A long name is cut so that the staging path still fits.
+  std::string longTarget = "/game/" + std::string(kMaxPath - 6, 'n');
+  ASSERT_EQ(longTarget.size(), static_cast<size_t>(kMaxPath));
+  std::string staged = StagingPathFor(longTarget);
+  EXPECT_EQ(staged.size(), static_cast<size_t>(kMaxPath));
+  EXPECT_TRUE(IsStagingName(staged));
+  EXPECT_EQ(staged.compare(0, 7, "/game/n"), 0);
+  // A folder that leaves no room for a name and the suffix: none.
+  EXPECT_EQ(StagingPathFor(std::string(kMaxPath - 4, 'f') + "/abc"), "");
+  EXPECT_EQ(FolderPartOf("/game/bin/app.exe"), "/game/bin");
+  EXPECT_EQ(FolderPartOf("app.exe"), "");
+}
+
+class StagedCopyTest : public ::testing::Test {
+ protected:
+  StagedCopyTest() : disk_(CreateFileSystem()) {
+    src_ = folder_.Child("src");
+    dst_ = folder_.Child("dst");
+    platform::MakeFolder(src_.c_str());
+    platform::MakeFolder((src_ + "/sub").c_str());
+    params_.pSrcFM = disk_.get();
+    params_.pDstFM = disk_.get();
+    params_.szSrcDir = src_.c_str();
+    params_.szDstDir = dst_.c_str();
+    params_.pNotify = &sink_;
+    params_.nBufSize = 4096;
+    params_.byFlags = kCopyFileTimes;
+  }
+
+  std::string Target(const std::string& relative) { return dst_ + "/" + relative; }
+  std::string Read(const std::string& relative) { return TestFolder::ReadFile(Target(relative)); }
+  bool Exists(const std::string& relative) {
+    return platform::PathAccessible(Target(relative).c_str());
+  }
+  int32_t Run(DelayedNameList delayed) {
+    Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed));
+    return engine->DoIt(params_);
+  }
+  // Names below the target folder ending in the staging suffix.
+  std::vector<std::string> Leftovers(const std::string& folder) {
+    std::vector<std::string> found;
+    auto listing = platform::FolderEnumerator::Open(folder.c_str());
+    std::string name;
+    bool isFolder = false;
+    while (listing && listing->Next(&name, &isFolder)) {
+      if (name == "." || name == "..") continue;
+      if (isFolder) {
+        for (const std::string& below : Leftovers(folder + "/" + name)) found.push_back(below);
+      } else if (IsStagingName(name)) {
+        found.push_back(folder + "/" + name);
+      }
+    }
+    return found;
+  }
+
+  TestFolder folder_;
+  Owned<FileSystem> disk_;
+  std::string src_, dst_;
+  RecordingNotify sink_;
+  DIRCP_PARAM_T params_;
+};
+
+const char* const kNoDelayed[] = {nullptr};
+
+// A sink's answer that ends the run at the first error.
+int32_t StopOnErrors(const std::string& event) { return event.rfind("ERROR", 0) == 0 ? 1 : 0; }
+
+TEST_F(StagedCopyTest, AWriteErrorLeavesTheOldTargetAndNoStagingFile) {
+  folder_.WriteFile("src/a.txt", std::string(10000, 'n'));
+  platform::MakeFolder(dst_.c_str());
+  folder_.WriteFile("dst/a.txt", "old a");
+  FaultPlan plan;
+  FaultFileSystem faulty(disk_.get(), &plan);
+  params_.pDstFM = &faulty;
+  plan.Arm(2, FaultPlan::Effect::kFail);  // the second block written
+  sink_.answer = StopOnErrors;
+  EXPECT_EQ(Run(kNoDelayed), -1000 + kFileWriteStopped);
+  EXPECT_EQ(Read("a.txt"), "old a");
+  EXPECT_EQ(Leftovers(dst_), std::vector<std::string>{});
+}
+
+TEST_F(StagedCopyTest, ReplacedFilesKeepTheirPermissionBits) {
+  folder_.WriteFile("src/run", "new program");
+  platform::MakeFolder(dst_.c_str());
+  folder_.WriteFile("dst/run", "old program");
+  // The old target is a program (the bits of this test's own executable);
+  // the staging file is created with the default bits.
+  ASSERT_TRUE(
+      platform::CopyPermissions(platform::OwnExecutablePath().c_str(), Target("run").c_str()));
+  const int before = platform::PermissionBits(Target("run").c_str());
+  ASSERT_NE(before & 0100, 0);
+  ASSERT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(Read("run"), "new program");
+  EXPECT_EQ(platform::PermissionBits(Target("run").c_str()), before);
+}
+
+TEST_F(StagedCopyTest, AReadOnlyTargetIsNotReplaced) {
+  folder_.WriteFile("src/locked.txt", "new");
+  platform::MakeFolder(dst_.c_str());
+  folder_.WriteFile("dst/locked.txt", "old");
+  ASSERT_TRUE(platform::SetWritable(Target("locked.txt").c_str(), false));
+  EXPECT_EQ(Run(kNoDelayed), -1000 + kFileNoTarget);
+  EXPECT_EQ(Read("locked.txt"), "old");
+  EXPECT_EQ(Leftovers(dst_), std::vector<std::string>{});
+  platform::SetWritable(Target("locked.txt").c_str(), true);
+}
+
+TEST_F(StagedCopyTest, LeftoversOfAnInterruptedRunAreRemovedAndTheNameIsReserved) {
+  folder_.WriteFile("src/a.txt", "new a");
+  folder_.WriteFile("src/sub/b.txt", "new b");
+  folder_.WriteFile("src/sub/evil.~mgpart", "never installed");
+  platform::MakeFolder(dst_.c_str());
+  platform::MakeFolder((dst_ + "/sub").c_str());
+  folder_.WriteFile("dst/a.txt.~mgpart", "half of a");
+  folder_.WriteFile("dst/sub/old.dat.~mgpart", "half of something");
+  folder_.WriteFile("dst/sub/keep.dat", "the game's own file");
+  sink_.answer = [](const std::string&) { return 0; };
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(Read("a.txt"), "new a");
+  EXPECT_EQ(Read("sub/b.txt"), "new b");
+  EXPECT_EQ(Read("sub/keep.dat"), "the game's own file");
+  EXPECT_FALSE(Exists("sub/evil.~mgpart"));
+  EXPECT_EQ(Leftovers(dst_), std::vector<std::string>{});
+  bool refused = false;
+  for (const std::string& event : sink_.events)
+    if (event.find("Unsafe path refused: /sub/evil.~mgpart") != std::string::npos ||
+        event.find("Unsafe path refused: sub/evil.~mgpart") != std::string::npos)
+      refused = true;
+  EXPECT_TRUE(refused);
+}
+
+// The old and new versions of the tree; "" for a file the old tree lacks.
+struct Version {
+  std::string before, after;
+};
+
+TEST_F(StagedCopyTest, EveryInterruptedCopyLeavesEachTargetOldOrNew) {
+  const std::map<std::string, Version> files = {
+      {"a.txt", {"old a", "new a, longer than before"}},
+      {"sub/b.bin", {std::string(9000, 'o'), std::string(13000, 'N')}},
+      {"sub/c.txt", {"", "a file the old tree lacks"}},
+      {"late.dll", {"old late", "new late"}},
+  };
+  for (const auto& [path, version] : files) folder_.WriteFile("src/" + path, version.after);
+  const char* const delayed[] = {"late.dll", nullptr};
+  auto restore = [&] {
+    DeleteTree(disk_.get(), dst_.c_str());
+    platform::MakeFolder(dst_.c_str());
+    platform::MakeFolder((dst_ + "/sub").c_str());
+    for (const auto& [path, version] : files)
+      if (!version.before.empty()) folder_.WriteFile("dst/" + path, version.before);
+    folder_.WriteFile("dst/keep.txt", "not in the patch");
+  };
+  FaultPlan plan;
+  FaultFileSystem faulty(disk_.get(), &plan);
+  params_.pDstFM = &faulty;
+  sink_.answer = StopOnErrors;  // errors end the run
+
+  int injected = 0;
+  for (FaultPlan::Effect effect : {FaultPlan::Effect::kFail, FaultPlan::Effect::kStop}) {
+    for (int64_t n = 1;; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) +
+                   (effect == FaultPlan::Effect::kStop ? " stops" : " fails"));
+      restore();
+      plan.Arm(n, effect);
+      const int32_t rc = Run(delayed);
+      if (!plan.tripped()) {
+        EXPECT_EQ(rc, 0);
+        break;
+      }
+      ++injected;
+      for (const auto& [path, version] : files) {
+        const std::string now = Exists(path) ? Read(path) : "";
+        EXPECT_TRUE(now == version.before || now == version.after) << path << ": " << now;
+      }
+      EXPECT_EQ(Read("keep.txt"), "not in the patch");
+      // Run again without faults: every target new, no staging file left.
+      plan.Arm(0, FaultPlan::Effect::kFail);
+      EXPECT_EQ(Run(delayed), 0);
+      for (const auto& [path, version] : files) EXPECT_EQ(Read(path), version.after) << path;
+      EXPECT_EQ(Leftovers(dst_), std::vector<std::string>{});
+    }
+  }
+  EXPECT_GT(injected, 20);
+  std::printf("patch copy: %d failure points injected, each left every target old or new\n",
+              injected);
+}
+
+}  // namespace
+}  // namespace marrowgate
