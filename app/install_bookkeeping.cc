@@ -49,16 +49,23 @@ bool ScanNumberAndWord(std::string_view line, int64_t* number, std::string_view*
 }
 
 // Reads one whole line (line end included) through pieces of the file
-// reader. False at the end of the file. A line longer than `maxLength`
-// is read to its end but reported through *tooLong with only its start.
-bool ReadWholeLine(VirtualFile* file, size_t maxLength, std::string* line, bool* tooLong) {
+// reader. False at the end of the file, and when a read fails (*failed is
+// then set: a damaged list must not pass for a shorter one). A line longer
+// than `maxLength` is read to its end but reported through *tooLong with
+// only its start.
+bool ReadWholeLine(VirtualFile* file, size_t maxLength, std::string* line, bool* tooLong,
+                   bool* failed) {
   line->clear();
   *tooLong = false;
   char piece[1024];
   bool any = false;
   for (;;) {
     int32_t got = file->ReadLine(piece, static_cast<int32_t>(sizeof(piece)));
-    if (got <= 0) break;
+    if (got < 0) {
+      *failed = true;
+      return false;
+    }
+    if (got == 0) break;
     any = true;
     if (line->size() + static_cast<size_t>(got) > maxLength) {
       *tooLong = true;
@@ -184,7 +191,8 @@ int UpdateFileLists(const FileManagerOptions& options, std::string_view installD
     }
     std::string line;
     bool tooLong = false;
-    while (ReadWholeLine(newList.get(), kMaxListLine, &line, &tooLong)) {
+    bool failed = false;
+    while (ReadWholeLine(newList.get(), kMaxListLine, &line, &tooLong, &failed)) {
       std::string name(Trim(line));
       if (name.empty() && !tooLong) continue;
       std::string path = dir + "/" + name;
@@ -207,6 +215,13 @@ int UpdateFileLists(const FileManagerOptions& options, std::string_view installD
       }
       table.insert_or_assign(std::move(name), record);
     }
+    if (failed) {
+      // Nothing has been deleted or written yet: the lists stay for the
+      // next run.
+      messages->ShowMessageText(kMessageNewListUnreadable,
+                                messages->MessageText(kMessageNewListUnreadable));
+      return kMessageNewListUnreadable;
+    }
   }
 
   // 3. The delete list.
@@ -214,7 +229,9 @@ int UpdateFileLists(const FileManagerOptions& options, std::string_view installD
     Owned<VirtualFile> deleteList(fileManager->Open((dir + kDeleteListPath).c_str(), kOpenRead));
     std::string line;
     bool tooLong = false;
-    while (deleteList != nullptr && ReadWholeLine(deleteList.get(), kMaxListLine, &line, &tooLong)) {
+    bool failed = false;
+    while (deleteList != nullptr &&
+           ReadWholeLine(deleteList.get(), kMaxListLine, &line, &tooLong, &failed)) {
       std::string_view name = Trim(line);
       if (name.empty() && !tooLong) continue;
       std::string relative;
@@ -233,6 +250,11 @@ int UpdateFileLists(const FileManagerOptions& options, std::string_view installD
           ++entry;
         }
       }
+    }
+    // The list stays in place, so the next run applies the rest.
+    if (failed) {
+      Debug("marrowgate, delete list unreadable past this point: " + dir + kDeleteListPath +
+            "\n");
     }
   }
 

@@ -59,10 +59,13 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 //  1. loads the local file list (missing or damaged: message 206, no list
 //     is touched);
 //  2. records the size and digest of every file named in the new-file list
-//     (missing list: message 207, nothing else happens; a file that does
-//     not open: message 208 followed by its path, that name is skipped);
+//     (missing list, or one that fails while being read, as a damaged
+//     package item does: message 207, nothing else happens; a file that
+//     does not open: message 208 followed by its path, that name is
+//     skipped);
 //  3. removes every file or folder named in the delete list, and every
-//     table name that begins with the line. A line that would leave the
+//     table name that begins with the line (a read failure ends the list
+//     there; it stays for the next run). A line that would leave the
 //     install folder (absolute, a drive, a "." or ".." component, empty)
 //     is refused with a debug line and removes nothing;
 //  4. replaces the local file list (app/local_file_list.h; failure:

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "app/app_file_manager.h"
+#include "util/md5.h"
+#include "util/releaser.h"
 #include "package/test_folder.h"
 
 namespace marrowgate {
@@ -244,6 +246,41 @@ TEST_F(BookkeepingTest, MissingNewFileListStopsBeforeDeleting) {
   EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{207, "<207>"}}));
   EXPECT_TRUE(Exists("doomed.txt"));
   EXPECT_EQ(TestFolder::ReadFile(folder.Child("update/localfilelist.txt")), before);
+}
+
+TEST_F(BookkeepingTest, DamagedNewFileListInAPackageStopsBeforeAnyChange) {
+  // The install folder's "update" is a package whose new-file list no
+  // longer matches its stored digest.
+  const std::string newList = "a.txt\r\n";
+  folder.WriteFile("a.txt", "abc");
+  folder.WriteFile("doomed.txt", "d");
+  ASSERT_TRUE(platform::RemoveFolder(folder.Child("update").c_str()));
+  {
+    Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
+    ASSERT_TRUE(fm);
+    ASSERT_EQ(fm->EnsurePackage((dir + "/update").c_str(), ".dpk", kOpenCreate), 0);
+    for (const auto& [name, content] :
+         {std::pair<std::string, std::string>{"newfile.txt", newList},
+          {"dellist.txt", "doomed.txt\r\n"},
+          {"localfilelist.txt", SerializeLocalFileList(FileTable())}}) {
+      Owned<VirtualFile> file(fm->Open((dir + "/update/" + name).c_str(), kOpenCreate));
+      ASSERT_TRUE(file);
+      ASSERT_EQ(file->Write(content.data(), static_cast<int32_t>(content.size())),
+                static_cast<int32_t>(content.size()));
+    }
+  }
+  uint8_t digest[16];
+  Md5Digest(newList.data(), newList.size(), digest);
+  std::string bytes = TestFolder::ReadFile(folder.Child("update.dpk"));
+  size_t at = bytes.find(std::string(reinterpret_cast<const char*>(digest), 16));
+  ASSERT_NE(at, std::string::npos);
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+  folder.WriteFile("update.dpk", bytes);
+
+  EXPECT_EQ(Update(), 207);
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{207, "<207>"}}));
+  EXPECT_TRUE(Exists("doomed.txt"));
+  EXPECT_EQ(TestFolder::ReadFile(folder.Child("update.dpk")), bytes);
 }
 
 TEST_F(BookkeepingTest, FailedListWriteKeepsOldListAndNewFileList) {

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The host's own bytes are kept, and it ends with a readable record.
   const std::vector<uint8_t>& now = host.bytes();
   Check(now.size() >= static_cast<size_t>(base) + window.size() + kTailRecordSize);
-  Check(std::memcmp(now.data(), original.data(), base) == 0);
+  Check(base == 0 || std::memcmp(now.data(), original.data(), base) == 0);
   Owned<TailFile> reader(new TailFile);
   Check(reader->Attach(&host, false, kOpenRead) == 0);
   Check(reader->record().baseOffset == base);

@@ -15,7 +15,7 @@ packages=(
   python3                # independent package-format checks (tests/)
   libgtk-3-dev           # the patcher's window
   xvfb xauth             # window tests on a virtual display (xvfb-run)
-  imagemagick            # screenshots of the window in those tests
+  imagemagick x11-utils  # screenshots of the window in those tests (import, xwininfo)
 )
 
 missing=()

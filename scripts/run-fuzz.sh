@@ -20,7 +20,7 @@ bash scripts/install-deps.sh
 root=$(pwd)
 build_dir=${BUILD_DIR:-build-fuzz}
 case "$build_dir" in /*) ;; *) build_dir="$root/$build_dir" ;; esac
-targets=${FUZZ_TARGETS:-"package_fuzz sealed_fuzz tail_fuzz config_fuzz app_input_fuzz"}
+targets=${FUZZ_TARGETS:-"package_fuzz sealed_fuzz tail_fuzz config_fuzz message_file_fuzz version_file_fuzz local_file_list_fuzz file_lists_fuzz app_input_fuzz"}
 jobs=${JOBS:-2}
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"
 
@@ -43,6 +43,10 @@ for target in $targets; do
   runs=${!runs_var:-${FUZZ_RUNS:--1}}          # -1: bounded by time only
   seconds=${!seconds_var:-${FUZZ_SECONDS:-60}}
   seed=${FUZZ_SEED:-0}                           # 0: a new seed each run
+  # Sealed streams inflate up to 1032 times their size: smaller inputs keep
+  # each run short.
+  max_len=65536
+  [ "$target" = sealed_fuzz ] && max_len=16384
   corpus="$build_dir/fuzz/corpus-$target"
   mkdir -p "$corpus"
   seeds=()
@@ -54,7 +58,7 @@ for target in $targets; do
   # folder: run it inside the build folder.
   (cd "$build_dir/fuzz" &&
     "./$target" "corpus-$target" "${seeds[@]}" -runs="$runs" \
-      -max_total_time="$seconds" -seed="$seed" -max_len=65536 -rss_limit_mb=2048 \
+      -max_total_time="$seconds" -seed="$seed" -max_len="$max_len" -rss_limit_mb=2048 \
       -timeout=10 -artifact_prefix="$target-" -print_final_stats=1) >"$log" 2>&1 || {
     tail -n 60 "$log"
     echo "== $target found a problem (log: $log)"

@@ -55,12 +55,22 @@ std::string Noise(std::mt19937* random, size_t n) {
   return bytes;
 }
 
+// A suffix that keeps scratch names of test processes running at the same
+// time (several build trees on one machine) apart.
+std::string UniqueSuffix() {
+  static const std::string suffix = [] {
+    std::random_device random;
+    return std::to_string(random()) + std::to_string(random());
+  }();
+  return suffix;
+}
+
 // Runs a command line through the shell; its exit status (137 after a
 // SIGKILL).
 int Shell(const std::string& command) {
   static int counter = 0;
   fs::path status = fs::path(::testing::TempDir()) /
-                    ("mg_crash_status_" + std::to_string(++counter) + ".txt");
+                    ("mg_crash_status_" + UniqueSuffix() + "_" + std::to_string(++counter) + ".txt");
   std::system((command + " > /dev/null 2>&1; echo $? > " + status.string()).c_str());
   int code = std::atoi(ReadFile(status).c_str());
   fs::remove(status);
@@ -83,7 +93,8 @@ class CrashRunTest : public ::testing::Test {
   void SetUp() override {
     root_ = fs::path(::testing::TempDir()) /
             ("mg_crash_" +
-             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+             UniqueSuffix());
     fs::remove_all(root_);
     fs::create_directories(root_);
   }
@@ -252,7 +263,9 @@ TEST_F(CrashRunTest, PatcherKilledDuringARunThenRunAgain) {
                   (newIt != expected.end() && newIt->second == content))
           << name;
     }
-    if (fs::exists(install / "res/pack.dpk")) EXPECT_TRUE(Verify(install / "res/pack.dpk"));
+    if (fs::exists(install / "res/pack.dpk")) {
+      EXPECT_TRUE(Verify(install / "res/pack.dpk"));
+    }
     // Run again: the same end as the uninterrupted run.
     EXPECT_EQ(Shell(run(install)), 0);
     EXPECT_EQ(ReadTree(install, skip), expected);

@@ -448,7 +448,10 @@ class PatcherProgramTest : public PatchRunTest {
   Result Run(const std::string& arguments) {
     fs::path out = root_ / "stdout.txt", err = root_ / "stderr.txt";
     fs::path status = root_ / "status.txt";
-    std::string command = program_.string() + " " + arguments + " > " + out.string() + " 2> " +
+    // No display: the program shows itself in the terminal, whatever the
+    // test's environment.
+    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + program_.string() + " " +
+                          arguments + " > " + out.string() + " 2> " +
                           err.string() + "; echo $? > " + status.string();
     std::system(command.c_str());
     return {std::atoi(ReadFile(status).c_str()), ReadFile(out), ReadFile(err)};
@@ -494,6 +497,8 @@ TEST_F(PatcherProgramTest, UsageHelpVersionAndBadLists) {
   MakeProgram();
   EXPECT_EQ(Run("").status, 2);
   EXPECT_EQ(Run("--bogus " + install_.string()).status, 2);
+  EXPECT_EQ(Run("--dir").status, 2);
+  EXPECT_EQ(Run("-h " + install_.string()).status, 2);
   Result help = Run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: marrowgate", 0), 0u);

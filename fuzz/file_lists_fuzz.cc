@@ -1,0 +1,116 @@
+// libFuzzer target: the new-file list and the delete list of an install
+// folder, applied by UpdateFileLists to a small install folder on the disk.
+//
+// Input: the new-file list, a zero byte, the delete list, a zero byte, and
+// the local file list's bytes (any of them may be missing).
+//
+// Beyond "no crash": nothing outside the install folder is ever deleted,
+// the local file list afterwards is whole (it parses) or the old one, and
+// after a successful run the new-file list is gone.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/install_bookkeeping.h"
+#include "app/local_file_list.h"
+#include "app/message_sink.h"
+#include "package/file_system.h"
+#include "util/releaser.h"
+
+namespace marrowgate {
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+class QuietSink : public MessageSink {
+ public:
+  std::string MessageText(int32_t) override { return {}; }
+  void ShowMessageById(int32_t) override {}
+  void ShowMessageText(int32_t, const std::string&) override {}
+  void ReportError(int32_t, int32_t) override {}
+};
+
+// Inside the current folder: the install folder, and files beside it that
+// no list may reach.
+const char kRoot[] = "file_lists_fuzz_work";
+const char kInstall[] = "file_lists_fuzz_work/install";
+const char* const kOutside[] = {"file_lists_fuzz_work/outside.txt",
+                                "file_lists_fuzz_work/installed.txt",
+                                "file_lists_fuzz_work/other/keep.txt"};
+const char* const kInside[] = {"a.txt", "bin/game.exe", "bin/data/b.dat", "update/readme.txt"};
+
+bool Store(FileSystem* disk, const std::string& path, std::string_view text) {
+  Owned<VirtualFile> file(disk->Open(path.c_str(), kOpenCreate));
+  return file && (text.empty() || file->Write(text.data(), static_cast<int32_t>(text.size())) ==
+                                      static_cast<int32_t>(text.size()));
+}
+
+std::string Load(FileSystem* disk, const std::string& path, bool* exists) {
+  Owned<VirtualFile> file(disk->Open(path.c_str(), kOpenRead));
+  *exists = file != nullptr;
+  std::string out;
+  if (!file) return out;
+  char piece[4096];
+  int32_t got;
+  while ((got = file->Read(piece, sizeof piece)) > 0) out.append(piece, static_cast<size_t>(got));
+  return out;
+}
+
+}  // namespace
+}  // namespace marrowgate
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace marrowgate;
+  static FileSystem* disk = CreateFileSystem();
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::string_view pieces[3];
+  for (int i = 0; i < 2; ++i) {
+    const size_t zero = input.find('\0');
+    if (zero == std::string_view::npos) {
+      pieces[i] = input;
+      input = {};
+      break;
+    }
+    pieces[i] = input.substr(0, zero);
+    input.remove_prefix(zero + 1);
+  }
+  pieces[2] = input;
+
+  // The same starting state for every input.
+  const std::string install = kInstall;
+  for (const char* folder : {"/bin/data", "/update"})
+    if (disk->MakeFolder((install + folder).c_str()) < 0) return 0;
+  if (disk->MakeFolder((std::string(kRoot) + "/other").c_str()) < 0) return 0;
+  for (const char* path : kOutside)
+    if (!Store(disk, path, "outside")) return 0;
+  for (const char* path : kInside)
+    if (!Store(disk, install + "/" + path, path)) return 0;
+  if (!Store(disk, install + kNewFileListPath, pieces[0]) ||
+      !Store(disk, install + kDeleteListPath, pieces[1]) ||
+      !Store(disk, install + kLocalFileListPath, pieces[2]))
+    return 0;
+
+  QuietSink sink;
+  const int result = UpdateFileLists(FileManagerOptions(), install, &sink);
+
+  bool exists = false;
+  for (const char* path : kOutside) {
+    Check(Load(disk, path, &exists) == "outside");
+    Check(exists);
+  }
+  const std::string list = Load(disk, install + kLocalFileListPath, &exists);
+  FileTable table;
+  if (result == 0) {
+    Check(exists && ParseLocalFileList(list, &table));
+    Load(disk, install + kNewFileListPath, &exists);
+    Check(!exists);
+  } else if (exists) {
+    Check(list == pieces[2] || ParseLocalFileList(list, &table));
+  }
+  return 0;
+}
