@@ -116,7 +116,7 @@ class PatcherDialog {
   // nothing.
   void OnBrowse();
 
-  // Builds the skip list from messages 900 onward (the run's steps 10-12);
+  // Builds the skip list from messages 900 onward (done by every run);
   // public for tests.
   void BuildSkipList();
   // Keeps the flag of the skip names present in `installDir`, counts them.

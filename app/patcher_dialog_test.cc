@@ -179,5 +179,15 @@ TEST_F(PatcherDialogTest, SinkDrivesTheBar) {
   EXPECT_EQ(dialog_.parent_link()->progress_total(), 70000);
 }
 
+TEST_F(PatcherDialogTest, EmptySourceIsNoLauncherStep) {
+  DialogPackNotify sink(&dialog_);
+  SRCDIRSTAT_T stat;
+  stat.nTotalFile = 0;
+  EXPECT_EQ(sink.cb_SRCDIRSTAT(&stat), 0);
+  EXPECT_EQ(view_.events, (Names{"RANGE 0 0", "STEPSIZE 1", "POS 0"}));
+  EXPECT_EQ(dialog_.parent_link()->progress_total(), 0);
+  EXPECT_EQ(dialog_.parent_link()->progress_count(), 0);
+}
+
 }  // namespace
 }  // namespace marrowgate
