@@ -124,7 +124,14 @@ void PatcherDialog::OnStart() {
     delivery_.ShowMessageById(kMessageNoFolder);
     return;
   }
-  RunPatch();
+  try {
+    RunPatch();
+  } catch (...) {
+    // Nothing leaves a handler; the dialog is usable again.
+    running_ = false;
+    view_->EnableControl(kControlStart, true);
+    view_->EnableControl(kControlExit, true);
+  }
 }
 
 void PatcherDialog::BuildSkipList() {

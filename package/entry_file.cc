@@ -1,7 +1,9 @@
 #include "package/entry_file.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <new>
 
 #include "util/clock.h"
 
@@ -10,6 +12,9 @@ namespace marrowgate {
 namespace {
 
 constexpr uint64_t kMaxItemSize = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+
+// Bytes of whole blocks one read or write of a run moves at most.
+constexpr uint64_t kRunBytes = uint64_t{256} << 10;
 
 uint32_t Now() { return static_cast<uint32_t>(LibClockNow()); }
 
@@ -141,6 +146,33 @@ bool EntryFile::GoTo(uint32_t index) {
   return true;
 }
 
+uint32_t EntryFile::RunLength(uint64_t wanted) const {
+  const uint64_t blockSize = store_->BlockSize();
+  const uint64_t byBuffer = std::max<uint64_t>(1, kRunBytes / blockSize);
+  const uint64_t byPackage = store_->BlockCount() - currentBlock_;
+  return static_cast<uint32_t>(std::min({wanted, byBuffer, byPackage}));
+}
+
+bool EntryFile::LoadRun(uint32_t run) {
+  const size_t bytes = static_cast<size_t>(run) * store_->BlockSize();
+  try {
+    if (run_.size() < bytes) run_.resize(bytes);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return store_->ReadAt(BlockOffset(currentBlock_), run_.data(), bytes);
+}
+
+bool EntryFile::StepIntoRun(const uint8_t* link) {
+  if (currentLink_.next != currentBlock_ + 1) return false;
+  const BlockLink next = DecodeBlockLink(link);
+  if (next.prev != currentBlock_) return false;
+  ++currentBlock_;
+  ++currentIndex_;
+  currentLink_ = next;
+  return true;
+}
+
 uint32_t EntryFile::IndexOf(uint32_t position) const {
   return MapItemPosition(position, entry_.size, store_->BlockSize()).index;
 }
@@ -148,13 +180,32 @@ uint32_t EntryFile::IndexOf(uint32_t position) const {
 int32_t EntryFile::Read(void* buffer, int32_t n) {
   if (!opened_ || n < 0 || (buffer == nullptr && n > 0)) return -1;
   if (n == 0 || position_ >= entry_.size) return 0;
-  const uint32_t payload = BlockPayload(store_->BlockSize());
+  const uint32_t blockSize = store_->BlockSize();
+  const uint32_t payload = BlockPayload(blockSize);
   auto* out = static_cast<uint8_t*>(buffer);
   uint32_t remaining = std::min<uint32_t>(static_cast<uint32_t>(n), entry_.size - position_);
   int32_t copied = 0;
   while (remaining > 0) {
-    const ChainPosition where = MapItemPosition(position_, entry_.size, store_->BlockSize());
+    const ChainPosition where = MapItemPosition(position_, entry_.size, blockSize);
     if (!GoTo(where.index)) return copied > 0 ? copied : -2;
+    const uint64_t wanted = (static_cast<uint64_t>(where.offset) + remaining + payload - 1) / payload;
+    const uint32_t run = RunLength(wanted);
+    if (run > 1 && LoadRun(run)) {
+      // The blocks of the run as far as the chain goes through them in
+      // order; the next turn walks the chain from where it left off.
+      uint32_t offset = where.offset;
+      for (uint32_t j = 0; j < run && remaining > 0; ++j, offset = 0) {
+        const uint8_t* block = run_.data() + static_cast<size_t>(j) * blockSize;
+        if (j > 0 && !StepIntoRun(block)) break;
+        const uint32_t take = std::min(payload - offset, remaining);
+        std::memcpy(out, block + kBlockLinkSize + offset, take);
+        out += take;
+        position_ += take;
+        remaining -= take;
+        copied += static_cast<int32_t>(take);
+      }
+      continue;
+    }
     const uint32_t take = std::min(payload - where.offset, remaining);
     if (!store_->ReadAt(BlockOffset(currentBlock_) + kBlockLinkSize + where.offset, out, take))
       return copied > 0 ? copied : -10;
@@ -172,12 +223,35 @@ int32_t EntryFile::Write(const void* buffer, int32_t n) {
   if (n == 0) return 0;
   const uint64_t end = static_cast<uint64_t>(position_) + static_cast<uint64_t>(n);
   if (end > entry_.size && Extend(static_cast<uint32_t>(end - entry_.size)) < 0) return -11;
-  const uint32_t payload = BlockPayload(store_->BlockSize());
+  const uint32_t blockSize = store_->BlockSize();
+  const uint32_t payload = BlockPayload(blockSize);
   const auto* in = static_cast<const uint8_t*>(buffer);
   uint32_t remaining = static_cast<uint32_t>(n);
   while (remaining > 0) {
-    const ChainPosition where = MapItemPosition(position_, entry_.size, store_->BlockSize());
+    const ChainPosition where = MapItemPosition(position_, entry_.size, blockSize);
     if (!GoTo(where.index)) return -12;
+    const uint64_t wanted = (static_cast<uint64_t>(where.offset) + remaining + payload - 1) / payload;
+    const uint32_t run = RunLength(wanted);
+    if (run > 1 && LoadRun(run)) {
+      // The payloads of the blocks the chain goes through in order are
+      // replaced in the run, which is written back whole (links as read).
+      const uint32_t start = currentBlock_;
+      uint32_t used = 0;
+      uint32_t offset = where.offset;
+      for (uint32_t j = 0; j < run && remaining > 0; ++j, offset = 0) {
+        uint8_t* block = run_.data() + static_cast<size_t>(j) * blockSize;
+        if (j > 0 && !StepIntoRun(block)) break;
+        const uint32_t take = std::min(payload - offset, remaining);
+        std::memcpy(block + kBlockLinkSize + offset, in, take);
+        in += take;
+        position_ += take;
+        remaining -= take;
+        used = j + 1;
+      }
+      if (!store_->WriteAt(BlockOffset(start), run_.data(), static_cast<size_t>(used) * blockSize))
+        return -13;
+      continue;
+    }
     const uint32_t take = std::min(payload - where.offset, remaining);
     if (!store_->WriteAt(BlockOffset(currentBlock_) + kBlockLinkSize + where.offset, in, take))
       return -13;

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "package/layout.h"
 #include "package/open_mode.h"
@@ -101,6 +102,15 @@ class EntryFile : public VirtualFile {
   }
   // Appends blocks so the chain covers `newSize`; sets size and last block.
   int GrowTo(uint64_t newSize);
+  // Blocks from the current one that one call may read or write together:
+  // at most `wanted`, within the package and the run buffer.
+  uint32_t RunLength(uint64_t wanted) const;
+  // Reads blocks [currentBlock_, currentBlock_ + run) whole into run_.
+  bool LoadRun(uint32_t run);
+  // Makes the block after the current one current when it is the next
+  // block of the package and of the chain, its link (at `link` in run_)
+  // pointing back. False otherwise (nothing changes).
+  bool StepIntoRun(const uint8_t* link);
 
   BlockStore* store_;
   int mode_ = 0;
@@ -115,6 +125,9 @@ class EntryFile : public VirtualFile {
   uint32_t currentBlock_ = 0;
   uint32_t currentIndex_ = kNoBlock;
   BlockLink currentLink_;
+  // Whole blocks of a run of the chain that lies in consecutive blocks of
+  // the package, read or written in one call instead of block by block.
+  std::vector<uint8_t> run_;
 };
 
 }  // namespace marrowgate

@@ -170,6 +170,125 @@ TEST_F(EntryFileTest, RefusesBrokenChains) {
   }
 }
 
+// Counts the calls that reach the store.
+class CountingStore : public MemoryBlockStore {
+ public:
+  using MemoryBlockStore::MemoryBlockStore;
+  bool ReadAt(uint64_t offset, void* buffer, size_t n) override {
+    ++reads;
+    return MemoryBlockStore::ReadAt(offset, buffer, n);
+  }
+  bool WriteAt(uint64_t offset, const void* buffer, size_t n) override {
+    ++writes;
+    return MemoryBlockStore::WriteAt(offset, buffer, n);
+  }
+  int reads = 0;
+  int writes = 0;
+};
+
+class EntryFileRunTest : public ::testing::Test {
+ protected:
+  static constexpr uint32_t kSmallBlock = 64;
+  EntryFileRunTest() : bytes_(kSmallBlock, 0), store_(&bytes_, kSmallBlock, 1) {}
+
+  // Two items whose chains interleave: a stretch of `a`, some of `b`, the
+  // rest of `a`, the rest of `b`.
+  void WriteInterleaved() {
+    a_ = TextBytes(9000, 1);
+    b_ = TextBytes(5000, 2);
+    Owned<EntryFile> a(new EntryFile(&store_));
+    Owned<EntryFile> b(new EntryFile(&store_));
+    ASSERT_EQ(0, a->Open(kOpenCreate, &firstA_));
+    ASSERT_EQ(0, b->Open(kOpenCreate, &firstB_));
+    ASSERT_EQ(4000, a->Write(a_.data(), 4000));
+    ASSERT_EQ(1000, b->Write(b_.data(), 1000));
+    ASSERT_EQ(5000, a->Write(a_.data() + 4000, 5000));
+    ASSERT_EQ(4000, b->Write(b_.data() + 1000, 4000));
+  }
+
+  std::vector<uint8_t> ReadAll(uint32_t first, size_t size, int32_t step) {
+    Owned<EntryFile> entry(new EntryFile(&store_));
+    EXPECT_EQ(0, entry->Open(kOpenRead, &first));
+    std::vector<uint8_t> out(size + 100);
+    size_t done = 0;
+    while (done < out.size()) {
+      const int32_t got = entry->Read(out.data() + done, step);
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    out.resize(done);
+    return out;
+  }
+
+  std::vector<uint8_t> bytes_;
+  CountingStore store_;
+  std::vector<uint8_t> a_, b_;
+  uint32_t firstA_ = 0, firstB_ = 0;
+};
+
+TEST_F(EntryFileRunTest, InterleavedChainsReadBackWithAnyReadSize) {
+  WriteInterleaved();
+  for (int32_t step : {1, 7, 56, 57, 1000, 4096, 100000}) {
+    SCOPED_TRACE(step);
+    EXPECT_EQ(ReadAll(firstA_, a_.size(), step), a_);
+    EXPECT_EQ(ReadAll(firstB_, b_.size(), step), b_);
+  }
+}
+
+TEST_F(EntryFileRunTest, ConsecutiveBlocksAreReadInFewCalls) {
+  const std::vector<uint8_t> data = TextBytes(50000, 3);
+  uint32_t first = 0;
+  {
+    Owned<EntryFile> entry(new EntryFile(&store_));
+    ASSERT_EQ(0, entry->Open(kOpenCreate, &first));
+    ASSERT_EQ(50000, entry->Write(data.data(), 50000));
+  }
+  store_.reads = 0;
+  EXPECT_EQ(ReadAll(first, data.size(), 1 << 20), data);
+  // About 900 blocks of 56 payload bytes: a handful of runs, not a call or
+  // two per block.
+  EXPECT_LT(store_.reads, 20);
+}
+
+TEST_F(EntryFileRunTest, WritesOverInterleavedChainsKeepTheLinks) {
+  WriteInterleaved();
+  std::vector<uint8_t> patch = TextBytes(7000, 9);
+  {
+    Owned<EntryFile> entry(new EntryFile(&store_));
+    ASSERT_EQ(0, entry->Open(kOpenUpdate, &firstA_));
+    ASSERT_EQ(0, entry->Seek(1500, 0));
+    ASSERT_EQ(7000, entry->Write(patch.data(), 7000));
+  }
+  std::copy(patch.begin(), patch.end(), a_.begin() + 1500);
+  EXPECT_EQ(ReadAll(firstA_, a_.size(), 333), a_);
+  EXPECT_EQ(ReadAll(firstB_, b_.size(), 333), b_);
+}
+
+TEST_F(EntryFileRunTest, BrokenLinkInsideARunStopsTheRead) {
+  const std::vector<uint8_t> data = TextBytes(20000, 4);
+  uint32_t first = 0;
+  {
+    Owned<EntryFile> entry(new EntryFile(&store_));
+    ASSERT_EQ(0, entry->Open(kOpenCreate, &first));
+    ASSERT_EQ(20000, entry->Write(data.data(), 20000));
+  }
+  // Block first + 100 no longer points back to its predecessor.
+  const uint32_t broken = first + 100;
+  BlockLink link = DecodeBlockLink(bytes_.data() + broken * kSmallBlock);
+  link.prev = 0;
+  EncodeBlockLink(link, bytes_.data() + broken * kSmallBlock);
+
+  Owned<EntryFile> entry(new EntryFile(&store_));
+  ASSERT_EQ(0, entry->Open(kOpenRead, &first));
+  std::vector<uint8_t> out(20000);
+  const int32_t got = entry->Read(out.data(), 20000);
+  ASSERT_GT(got, 0);
+  ASSERT_LT(got, 20000);
+  out.resize(static_cast<size_t>(got));
+  EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin()));
+  EXPECT_LT(entry->Read(out.data(), 100), 0);
+}
+
 // A 3000-byte item in blocks 1, 2, 3 whose links a test then breaks.
 class EntryFileChainTest : public EntryFileTest {
  protected:

@@ -156,14 +156,21 @@ int SealedFile::Unseal() {
 }
 
 // The decompressor takes a fixed capacity and stops once its output does
-// not fit, so the buffer starts from what the stored size suggests and
-// doubles (inflating again) while it comes out full, up to one byte more
-// than plainSize (that byte tells a longer stream apart). A stream that
-// claims far more than it holds costs only what it really inflates to.
+// not fit. A plain size up to 16 MiB beyond four times the stored size gets
+// its exact buffer (plus one byte, which tells a longer stream apart) and a
+// single inflation. A larger claim starts from what the stored size
+// suggests and doubles (inflating again) while the output comes out full,
+// so a stream that claims far more than it holds costs only what it really
+// inflates to (and 16 MiB at most beyond it).
 int SealedFile::Inflate(const std::vector<uint8_t>& stored) {
   constexpr size_t kFirstCapacity = size_t{1} << 16;
+  // A claim within this much of the stored size is taken at its word: one
+  // buffer of the exact size, one inflation.
+  constexpr size_t kTrustedClaim = size_t{16} << 20;
   const size_t limit = static_cast<size_t>(header_.plainSize) + 1;
-  size_t capacity = std::min(limit, std::max(kFirstCapacity, stored.size() * 4));
+  size_t capacity = limit <= stored.size() * 4 + kTrustedClaim
+                        ? limit
+                        : std::min(limit, std::max(kFirstCapacity, stored.size() * 4));
   for (;;) {
     content_.clear();
     content_.shrink_to_fit();

@@ -491,7 +491,7 @@ TEST_F(CorruptionTest, ClaimedPlainSizeIsOnlyAnUpperBound) {
   for (int32_t capacity : recording.capacities) EXPECT_LE(capacity, 16 << 20);
 }
 
-TEST_F(SealedFileTest, HighlyCompressedContentGrowsInStepsAndRoundTrips) {
+TEST_F(SealedFileTest, PlausiblePlainSizeGetsOneExactInflation) {
   std::vector<uint8_t> plain(3000000, 'z');
   for (size_t i = 0; i < plain.size(); i += 4099) plain[i] = static_cast<uint8_t>(i);
   MemoryFile file;
@@ -504,7 +504,25 @@ TEST_F(SealedFileTest, HighlyCompressedContentGrowsInStepsAndRoundTrips) {
   std::vector<uint8_t> back;
   ASSERT_EQ(0, ReadBack(params, &back));
   EXPECT_EQ(back, plain);
+  EXPECT_EQ(recording.capacities, std::vector<int32_t>{static_cast<int32_t>(plain.size()) + 1});
+}
+
+TEST_F(SealedFileTest, HighlyCompressedContentGrowsInStepsAndRoundTrips) {
+  // Far more than 16 MiB beyond four times its stored size.
+  std::vector<uint8_t> plain(40000000, 'z');
+  for (size_t i = 0; i < plain.size(); i += 4099) plain[i] = static_cast<uint8_t>(i);
+  MemoryFile file;
+  Write(Params(kOpenCreate, &file, true, false, false), plain);
+  ASSERT_LT(HeaderOf(file).storedSize * 4 + (16 << 20), plain.size());
+
+  RecordingCodec recording;
+  SealParams params = Params(kOpenRead, &file, false, false, false);
+  params.compressor = &recording;
+  std::vector<uint8_t> back;
+  ASSERT_EQ(0, ReadBack(params, &back));
+  EXPECT_EQ(back, plain);
   ASSERT_GE(recording.capacities.size(), 2u);
+  EXPECT_LT(recording.capacities.front(), static_cast<int32_t>(plain.size()));
   EXPECT_EQ(recording.capacities.back(), static_cast<int32_t>(plain.size()) + 1);
 }
 

@@ -2,11 +2,20 @@
 // sealed streams, deflate level 6 with a 2^15-byte window.
 //
 // For both directions *destinationLength is the destination's capacity on
-// entry and the produced length on return. A null source yields length 0
-// and result 0. Results: 0, or a negative code:
+// entry and the produced length on return. When the output is longer than
+// the capacity, the destination holds the first `capacity` bytes of a valid
+// output and *destinationLength is the capacity, so a caller tells "did not
+// fit" from "fitted exactly" by offering one byte more than it expects.
+// A null source yields length 0 and result 0. Results: 0, or a negative code:
 //   -11 other error, -12 not implemented, -13 invalid argument,
 //   -14 cannot flush, -15 data integrity check failed,
 //   -16 invalid data format, -100 anything else.
+//
+// CreateZlibCodec() gives the fast whole-buffer engine; streams it writes
+// may differ in their bytes from the reference engine's but each inflates
+// with the other. CreateReferenceZlibCodec() gives the slower streaming
+// engine that earlier versions used throughout; the fast engine falls back
+// to it for damaged input, so both report the same codes.
 #ifndef MARROWGATE_PACKAGE_ZLIB_CODEC_H_
 #define MARROWGATE_PACKAGE_ZLIB_CODEC_H_
 
@@ -32,6 +41,9 @@ class ZlibCodec {
 
 // A new codec; the caller releases it.
 ZlibCodec* CreateZlibCodec();
+
+// A new codec over the reference streaming engine; the caller releases it.
+ZlibCodec* CreateReferenceZlibCodec();
 
 }  // namespace marrowgate
 

@@ -9,8 +9,13 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev  # libFuzzer targets
   zlib1g-dev             # independent inflate used by the tests
+  libdeflate-dev         # the zlib codec's engine
+  libisal-dev            # engine comparison in bench/
   zip unzip openssl      # reference figures for the benchmarks
   python3                # independent package-format checks (tests/)
+  libgtk-3-dev           # the patcher's window
+  xvfb xauth             # window tests on a virtual display (xvfb-run)
+  imagemagick            # screenshots of the window in those tests
 )
 
 missing=()

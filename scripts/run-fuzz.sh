@@ -20,7 +20,7 @@ bash scripts/install-deps.sh
 root=$(pwd)
 build_dir=${BUILD_DIR:-build-fuzz}
 case "$build_dir" in /*) ;; *) build_dir="$root/$build_dir" ;; esac
-targets=${FUZZ_TARGETS:-"package_fuzz sealed_fuzz tail_fuzz config_fuzz"}
+targets=${FUZZ_TARGETS:-"package_fuzz sealed_fuzz tail_fuzz config_fuzz app_input_fuzz"}
 jobs=${JOBS:-2}
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"
 

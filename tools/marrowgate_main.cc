@@ -1,8 +1,10 @@
-// marrowgate: the self-applying patcher in a terminal (see
-// tools/patcher_program.h).
+// marrowgate: the self-applying patcher, in a window or in a terminal (see
+// tools/patcher_program.h and app/patcher_app.h).
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/gtk/gtk_patcher_view.h"
 #include "platform/env.h"
 #include "tools/patcher_program.h"
 
@@ -13,5 +15,9 @@ int main(int argc, char** argv) {
   io.out = [](const std::string& text) { platform::WriteStandardOutput(text.data(), text.size()); };
   io.err = [](const std::string& text) { platform::WriteStandardError(text.data(), text.size()); };
   io.errIsTerminal = platform::StderrIsTerminal();
+  io.openWindow = []() -> std::unique_ptr<ModalPatcherView> {
+    if (!GtkPatcherView::OpenDisplay()) return nullptr;
+    return std::make_unique<GtkPatcherView>();
+  };
   return RunPatcherProgram(args, io);
 }

@@ -4,6 +4,7 @@
 #include "app/console_view.h"
 #include "app/install_verify.h"
 #include "app/parent_link.h"
+#include "app/patcher_app.h"
 #include "app/patcher_dialog.h"
 
 #ifndef MARROWGATE_VERSION
@@ -14,7 +15,7 @@ namespace marrowgate {
 
 namespace {
 
-struct PatcherCommandLine {
+struct VerifyCommandLine {
   bool help = false;
   bool version = false;
   bool verify = false;
@@ -22,7 +23,7 @@ struct PatcherCommandLine {
 };
 
 // Empty on success, else what is wrong.
-std::string ParseArgs(const std::vector<std::string>& args, PatcherCommandLine* line) {
+std::string ParseArgs(const std::vector<std::string>& args, VerifyCommandLine* line) {
   bool optionsEnded = false;
   std::vector<std::string> operands;
   for (const std::string& arg : args) {
@@ -80,34 +81,41 @@ int Verify(const std::string& folder, const PatcherProgramIo& io) {
   return kPatcherExitFailure;
 }
 
-int Patch(const std::string& folder, const PatcherProgramIo& io) {
-  ConsoleView view(io.out, io.err, io.errIsTerminal);
-  ParentLink link;
-  PatcherDialogSettings settings;
-  settings.modulePath = io.modulePath;
-  PatcherDialog dialog(&view, &link, folder, settings);
-  dialog.OnInitDialog();
-  if (!dialog.close_requested()) dialog.OnShowWindow();
-  return dialog.finished() ? kPatcherExitOk : kPatcherExitFailure;
+// The start-up of a patch run: a window when a display opens, else the
+// terminal (app/patcher_app.h).
+int Patch(const std::vector<std::string>& args, const PatcherProgramIo& io) {
+  PatcherAppIo appIo;
+  appIo.out = io.out;
+  appIo.err = io.err;
+  appIo.errIsTerminal = io.errIsTerminal;
+  appIo.modulePath = io.modulePath;
+  appIo.openWindow = io.openWindow;
+  appIo.version = MARROWGATE_VERSION;
+  return PatcherApp(appIo).Run(args);
+}
+
+bool AsksForVerify(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (arg == "--verify") return true;
+    // /D takes the rest of the line as the folder.
+    if (arg == "/D" || arg.rfind("/D=", 0) == 0) return false;
+  }
+  return false;
 }
 
 }  // namespace
 
 const char* PatcherUsageText() {
-  return "usage: marrowgate [--console] INSTALL_FOLDER\n"
-         "       marrowgate --verify INSTALL_FOLDER\n"
-         "       marrowgate --help | --version\n"
-         "\n"
-         "Applies the patch this program carries to the game installed in\n"
-         "INSTALL_FOLDER, showing its progress in the terminal.\n"
-         "  --console   run in the terminal (the only front end of this build)\n"
-         "  --verify    check every file of INSTALL_FOLDER/update/localfilelist.txt:\n"
-         "              present, with the listed size and MD5\n"
-         "Exit status: 0 success, 1 failure, 2 bad usage.\n";
+  return "usage: marrowgate --verify INSTALL_FOLDER\n"
+         "Checks every file of INSTALL_FOLDER/update/localfilelist.txt: present,\n"
+         "with the listed size and MD5.\n"
+         "Exit status: 0 every file matched, 1 a file is missing or differs, 2 bad usage.\n";
 }
 
 int RunPatcherProgram(const std::vector<std::string>& args, const PatcherProgramIo& io) {
-  PatcherCommandLine line;
+  if (!AsksForVerify(args)) return Patch(args, io);
+  VerifyCommandLine line;
   std::string problem = ParseArgs(args, &line);
   if (!problem.empty()) {
     io.err("marrowgate: " + problem + "\n" + PatcherUsageText());
@@ -121,8 +129,7 @@ int RunPatcherProgram(const std::vector<std::string>& args, const PatcherProgram
     io.out(std::string("marrowgate ") + MARROWGATE_VERSION + "\n");
     return kPatcherExitOk;
   }
-  if (line.verify) return Verify(line.folder, io);
-  return Patch(line.folder, io);
+  return Verify(line.folder, io);
 }
 
 }  // namespace marrowgate

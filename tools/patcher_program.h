@@ -1,14 +1,11 @@
-// The `marrowgate` program in a terminal: applies the patch package that
-// the program file carries to an install folder, or checks a folder.
+// The `marrowgate` program: applies the patch package that the program
+// file carries to an install folder, or checks a folder.
 //
-//   marrowgate [--console] INSTALL_FOLDER   the patch run, shown as lines
+//   marrowgate [OPTIONS] [INSTALL_FOLDER]   the patcher (app/patcher_app.h):
+//                                           a window, or lines in a terminal
 //   marrowgate --verify INSTALL_FOLDER      checks the folder's files
 //                                           against its local file list
-//   marrowgate --help | --version
 //
-// A run is a self-started one: the dialog logic (app/patcher_dialog.h)
-// over a ConsoleView, started as if its window had been shown with the
-// folder given, ending with the run.
 // Exit status: 0 the run succeeded (--verify: every file matched), 1 it
 // failed (--verify: a file is missing or differs, or the list cannot be
 // read), 2 bad usage.
@@ -16,8 +13,11 @@
 #define MARROWGATE_TOOLS_PATCHER_PROGRAM_H_
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "app/modal_patcher_view.h"
 
 namespace marrowgate {
 
@@ -31,9 +31,11 @@ struct PatcherProgramIo {
   bool errIsTerminal = false;  // draw the progress bar in place
   // The program file carrying the package; empty: the running program.
   std::string modulePath;
+  // The window, or null when no display opens; unset: the terminal only.
+  std::function<std::unique_ptr<ModalPatcherView>()> openWindow;
 };
 
-// The usage text of --help.
+// The usage text of --verify --help.
 const char* PatcherUsageText();
 
 // Runs one command line (argv without the program name).

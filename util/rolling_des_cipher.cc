@@ -1,6 +1,8 @@
 #include "util/rolling_des_cipher.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace marrowgate {
 namespace {
@@ -16,6 +18,22 @@ inline void StoreBe32(uint32_t v, uint8_t* p) {
   p[2] = static_cast<uint8_t>(v >> 8);
   p[3] = static_cast<uint8_t>(v);
 }
+
+inline uint64_t LoadBe64(const uint8_t* p) {
+  return (static_cast<uint64_t>(LoadBe32(p)) << 32) | LoadBe32(p + 4);
+}
+
+inline void StoreBe64(uint64_t v, uint8_t* p) {
+  StoreBe32(static_cast<uint32_t>(v >> 32), p);
+  StoreBe32(static_cast<uint32_t>(v), p + 4);
+}
+
+// Below this many whole blocks a batch costs more than deciphering them one
+// by one: a batch always runs all its lanes.
+int MinimumBatch(const DesBatchEngine& engine) { return std::max(16, engine.blocks() / 4); }
+
+// Room for the widest engine's batch.
+constexpr int kMaxBatchBlocks = 512;
 
 // Chained XOR: every byte also takes in the previous ciphertext byte.
 void ChainedXorEncode(uint8_t* bytes, int n, const uint8_t* key) {
@@ -52,7 +70,75 @@ void PairSwap(uint8_t* bytes, int n) {
 
 }  // namespace
 
-RollingDesCipher::RollingDesCipher(int32_t step) : step_(step < 1 ? 1 : step) {}
+RollingDesCipher::RollingDesCipher(int32_t step)
+    : step_(step < 1 ? 1 : step), batch_engine_(&DesBestBatchEngine()) {
+  if (batch_engine_->blocks() > kMaxBatchBlocks) batch_engine_ = &DesPortableBatchEngine();
+}
+
+RollingDesCipher::~RollingDesCipher() = default;
+
+void RollingDesCipher::UseBatchEngine(const DesBatchEngine* engine) {
+  if (engine != nullptr && engine->blocks() > kMaxBatchBlocks) engine = nullptr;
+  batch_engine_ = engine;
+  batch_keys_.clear();
+}
+
+const uint64_t* RollingDesCipher::BatchKeys(int32_t start) {
+  const DesBatchEngine& engine = *batch_engine_;
+  if (batch_keys_.empty()) {
+    try {
+      batch_keys_.resize(static_cast<size_t>(key_block_count_));
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+  std::unique_ptr<uint64_t[]>& keys = batch_keys_[static_cast<size_t>(start)];
+  if (!keys) {
+    keys.reset(new (std::nothrow) uint64_t[DesBatchKeyWords(engine)]);
+    if (!keys) return nullptr;
+    const DesSchedule* lanes[kMaxBatchBlocks];
+    int32_t index = start;
+    for (int i = 0; i < engine.blocks(); ++i) {
+      lanes[i] = &schedules_[index];
+      index += step_;
+      if (index >= key_block_count_) index -= key_block_count_;
+    }
+    DesBuildBatchKeys(engine, lanes, keys.get());
+  }
+  return keys.get();
+}
+
+int32_t RollingDesCipher::DecryptBatches(const uint8_t* in, int32_t blocks, uint8_t* out,
+                                         uint64_t* chain) {
+  if (batch_engine_ == nullptr) return 0;
+  const DesBatchEngine& engine = *batch_engine_;
+  const int lanes = engine.blocks();
+  const int minimum = MinimumBatch(engine);
+  uint64_t batch[kMaxBatchBlocks];
+  uint64_t previous = *chain;
+  int32_t done = 0;
+  while (blocks - done >= minimum) {
+    const uint64_t* keys = BatchKeys(key_index_);
+    if (keys == nullptr) break;  // the caller goes on block by block
+    const int count = static_cast<int>(std::min<int32_t>(lanes, blocks - done));
+    const uint8_t* from = in + 8 * static_cast<size_t>(done);
+    uint8_t* to = out + 8 * static_cast<size_t>(done);
+    for (int i = 0; i < count; ++i) batch[i] = LoadBe64(from + 8 * i);
+    std::fill(batch + count, batch + lanes, uint64_t{0});
+    engine.crypt(keys, batch);
+    // Block i is read before its plain text overwrites it in place.
+    for (int i = 0; i < count; ++i) {
+      const uint64_t cipher = LoadBe64(from + 8 * i);
+      StoreBe64(batch[i] ^ previous, to + 8 * i);
+      previous = cipher;
+    }
+    done += count;
+    key_index_ = static_cast<int32_t>(
+        (key_index_ + static_cast<int64_t>(count) * step_) % key_block_count_);
+  }
+  *chain = previous;
+  return done;
+}
 
 bool RollingDesCipher::SetKey(const void* key, int32_t length, DesDirection direction) {
   if (length < 0) return false;
@@ -75,6 +161,7 @@ bool RollingDesCipher::SetKey(const void* key, int32_t length, DesDirection dire
   }
   for (int32_t i = 0; i < count; ++i) DesSetKey(key_material_ + 8 * i, direction, &schedules_[i]);
   key_index_ = 0;
+  batch_keys_.clear();
   return true;
 }
 
@@ -137,10 +224,15 @@ int RollingDesCipher::Decrypt(const void* input, int32_t length, void* output) {
   if (!CheckCall(input, length, output)) return -1;
   const uint8_t* in = static_cast<const uint8_t*>(input);
   uint8_t* out = static_cast<uint8_t*>(output);
-  const int32_t blocks = length / 8;
+  int32_t blocks = length / 8;
   const int tail = length % 8;
 
-  uint32_t chain[2] = {LoadBe32(chain_), LoadBe32(chain_ + 4)};
+  uint64_t batch_chain = LoadBe64(chain_);
+  const int32_t batched = DecryptBatches(in, blocks, out, &batch_chain);
+  in += 8 * static_cast<size_t>(batched);
+  out += 8 * static_cast<size_t>(batched);
+  blocks -= batched;
+  uint32_t chain[2] = {static_cast<uint32_t>(batch_chain >> 32), static_cast<uint32_t>(batch_chain)};
   int32_t index = key_index_;
   for (int32_t b = 0; b < blocks; ++b, in += 8, out += 8) {
     const uint32_t cipher[2] = {LoadBe32(in), LoadBe32(in + 4)};

@@ -9,6 +9,14 @@
 // A context is keyed for one direction at a time: encrypting and decrypting
 // under one key at once takes two objects with the same step.
 //
+// Deciphering runs the whole blocks of a long message through a many-block
+// DES engine (util/des_batch.h): block i depends only on ciphertext blocks
+// i and i-1 and its key block, so a batch of them is deciphered at once.
+// The bitsliced keys of a batch depend on the key index it starts at; they
+// are built the first time that index starts a batch and kept until the key
+// changes (at most one set per key block: up to 48 KiB each for the widest
+// engine). Enciphering chains every block on the one before and stays serial.
+//
 //   RollingDesCipher sender(1), receiver(1);
 //   sender.SetKey(key, key_length, DesDirection::kEncrypt);
 //   receiver.SetKey(key, key_length, DesDirection::kDecrypt);
@@ -18,8 +26,11 @@
 #define MARROWGATE_UTIL_ROLLING_DES_CIPHER_H_
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "util/des.h"
+#include "util/des_batch.h"
 
 namespace marrowgate {
 
@@ -33,6 +44,9 @@ class RollingDesCipher {
   // `step` is how far the key index advances after each block; values below
   // 1 are taken as 1. It is reduced against the key count by SetKey().
   explicit RollingDesCipher(int32_t step);
+  ~RollingDesCipher();
+  RollingDesCipher(const RollingDesCipher&) = delete;
+  RollingDesCipher& operator=(const RollingDesCipher&) = delete;
 
   // Keys the context for `direction` and restarts the key index. The key
   // gives length / 8 DES keys (a remaining length % 8 bytes are unused); a
@@ -51,6 +65,12 @@ class RollingDesCipher {
   int Encrypt(const void* input, int32_t length, void* output);
   int Decrypt(const void* input, int32_t length, void* output);
 
+  // The engine Decrypt uses for long messages (by default the widest this
+  // CPU runs), or null to decipher block by block with the one-block DES.
+  // Both give the same bytes.
+  void UseBatchEngine(const DesBatchEngine* engine);
+  const DesBatchEngine* batch_engine() const { return batch_engine_; }
+
   int32_t key_block_count() const { return key_block_count_; }
   int32_t step() const { return step_; }
   uint16_t counter() const { return counter_; }
@@ -60,6 +80,13 @@ class RollingDesCipher {
  private:
   bool CheckCall(const void* input, int32_t length, const void* output) const;
   void StepCounter();
+  // Deciphers the first whole blocks of a call in batches; returns how many
+  // it did, having advanced the key index and set *chain to the last
+  // ciphertext block taken.
+  int32_t DecryptBatches(const uint8_t* in, int32_t blocks, uint8_t* out, uint64_t* chain);
+  // The bitsliced keys of a batch starting at key index `start`, or null
+  // when there is no memory for them.
+  const uint64_t* BatchKeys(int32_t start);
 
   int32_t key_block_count_ = 0;
   uint16_t counter_ = 0;
@@ -69,6 +96,9 @@ class RollingDesCipher {
   DesSchedule schedules_[kMaxKeyBlocks] = {};
   int32_t key_index_ = 0;
   int32_t step_;
+  const DesBatchEngine* batch_engine_;
+  // Per starting key index, the bitsliced keys of batch_engine_.
+  std::vector<std::unique_ptr<uint64_t[]>> batch_keys_;
 };
 
 }  // namespace marrowgate

@@ -1,0 +1,71 @@
+// The patcher's command line.
+//
+// Two readers give the same result record:
+//
+// ParseWindowsCommandLine() reads the Windows form: the process's whole
+// command line (program path included) is searched for the substrings
+// "/user" and "/D".
+//   /user VALUE   after "/user", any run of spaces, tabs and '=' is
+//                 skipped; the value is quoted ('...' or "...", ending at
+//                 the next quote mark of either kind) or runs to the next
+//                 space, tab or '='. A value of kMaxParentTitle bytes or
+//                 more is ignored.
+//   /D?FOLDER     the text from three characters after "/D" (the option
+//                 and one separator) to the end of the line.
+//   otherwise     the tail after the program name is the install folder.
+// A search over the whole line matches pieces of ordinary paths, so a
+// POSIX build does not use it; it is kept for a Windows build.
+//
+// ParsePosixArguments() reads the argument vector as whole arguments:
+//   /user TITLE, /user=TITLE, --launcher TITLE, --launcher=TITLE
+//   /D FOLDER..., /D=FOLDER...  the rest of the arguments joined by single
+//                               spaces (the rest of the line)
+//   --dir FOLDER, --dir=FOLDER  one argument
+//   -h, --hidden                hidden run into the program's own folder
+//   --console                   the terminal view even when a display exists
+//   --help, --version
+//   --                          ends the options
+// Any other arguments, joined by single spaces, are the install folder.
+#ifndef MARROWGATE_APP_COMMAND_LINE_H_
+#define MARROWGATE_APP_COMMAND_LINE_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace marrowgate {
+
+// The parent title buffer holds 128 bytes with its terminator.
+inline constexpr size_t kMaxParentTitle = 128;
+// The install-folder buffer holds 512 bytes with its terminator.
+inline constexpr size_t kMaxCommandFolder = 512;
+// The install folder that asks for a hidden run.
+inline constexpr const char* kHiddenRunFolder = "-h";
+
+struct PatcherCommandLine {
+  std::string parentTitle;    // empty: interactive (no launcher window)
+  std::string installFolder;  // empty: none; "-h": hidden run
+  bool console = false;       // --console
+  bool help = false;          // --help
+  bool version = false;       // --version
+  // Bad usage: `error` says what is wrong (the other fields are unset).
+  bool usageError = false;
+  std::string error;
+  // Remarks for the debug channel (an ignored over-long title, ...).
+  std::vector<std::string> notes;
+};
+
+// `commandLine` is the whole line (GetCommandLine), `tail` the part after
+// the program name as the platform hands it to the program.
+PatcherCommandLine ParseWindowsCommandLine(const std::string& commandLine,
+                                           const std::string& tail);
+
+// `args` are the arguments after the program name.
+PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args);
+
+// The usage text printed by --help and after bad usage.
+std::string PatcherUsage(const std::string& programName);
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_APP_COMMAND_LINE_H_

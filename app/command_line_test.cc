@@ -1,0 +1,210 @@
+#include "app/command_line.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace marrowgate {
+namespace {
+
+// ------------------------------------------------------- the Windows form
+
+PatcherCommandLine Windows(const std::string& program, const std::string& tail) {
+  std::string line = program;
+  if (!tail.empty()) line += " " + tail;
+  return ParseWindowsCommandLine(line, tail);
+}
+
+TEST(WindowsCommandLine, NoArgumentsLeavesEverythingEmpty) {
+  PatcherCommandLine r = Windows("C:\\Game\\patch.exe", "");
+  EXPECT_FALSE(r.usageError);
+  EXPECT_EQ(r.parentTitle, "");
+  EXPECT_EQ(r.installFolder, "");
+}
+
+TEST(WindowsCommandLine, BareTailIsTheInstallFolder) {
+  PatcherCommandLine r = Windows("patch.exe", "C:\\Games\\Client");
+  EXPECT_EQ(r.installFolder, "C:\\Games\\Client");
+  EXPECT_EQ(r.parentTitle, "");
+}
+
+TEST(WindowsCommandLine, UserValueForms) {
+  EXPECT_EQ(Windows("p.exe", "/user Launcher /D C:\\G").parentTitle, "Launcher");
+  EXPECT_EQ(Windows("p.exe", "/user=Launcher /D C:\\G").parentTitle, "Launcher");
+  // Any run of spaces, tabs and '=' before the value.
+  EXPECT_EQ(Windows("p.exe", "/user \t= =Launcher").parentTitle, "Launcher");
+  // An unquoted value stops at a space, a tab or '='.
+  EXPECT_EQ(Windows("p.exe", "/user Lau=ncher").parentTitle, "Lau");
+  EXPECT_EQ(Windows("p.exe", "/user Lau\tncher").parentTitle, "Lau");
+  // Quoted: to the next quote mark of either kind, spaces included.
+  EXPECT_EQ(Windows("p.exe", "/user \"My Launcher\" /D x").parentTitle, "My Launcher");
+  EXPECT_EQ(Windows("p.exe", "/user 'My Launcher' /D x").parentTitle, "My Launcher");
+  EXPECT_EQ(Windows("p.exe", "/user \"it's\"").parentTitle, "it");
+  // An unclosed quote runs to the end of the line.
+  EXPECT_EQ(Windows("p.exe", "/user \"Open end").parentTitle, "Open end");
+  // Nothing after the option.
+  EXPECT_EQ(Windows("p.exe", "/user").parentTitle, "");
+}
+
+TEST(WindowsCommandLine, UserTitleOf128BytesOrMoreIsIgnored) {
+  std::string longest(kMaxParentTitle - 1, 'a');
+  EXPECT_EQ(Windows("p.exe", "/user " + longest + " /D x").parentTitle, longest);
+  PatcherCommandLine r = Windows("p.exe", "/user " + longest + "a /D x");
+  EXPECT_EQ(r.parentTitle, "");
+  EXPECT_FALSE(r.notes.empty());
+  EXPECT_FALSE(r.usageError);
+}
+
+TEST(WindowsCommandLine, FolderStartsThreeCharactersAfterTheOption) {
+  EXPECT_EQ(Windows("p.exe", "/D C:\\Games\\Client").installFolder, "C:\\Games\\Client");
+  EXPECT_EQ(Windows("p.exe", "/D=C:\\Games\\Client").installFolder, "C:\\Games\\Client");
+  // No separator: the folder's first character is lost.
+  EXPECT_EQ(Windows("p.exe", "/DC:\\Games").installFolder, ":\\Games");
+  // Quotes are kept, and the folder runs to the end of the line.
+  EXPECT_EQ(Windows("p.exe", "/D \"C:\\My Games\" more").installFolder,
+            "\"C:\\My Games\" more");
+  // The option letter is case-sensitive.
+  EXPECT_EQ(Windows("p.exe", "/d C:\\G").installFolder, "/d C:\\G");
+}
+
+TEST(WindowsCommandLine, UserWithoutFolderTakesTheWholeTail) {
+  PatcherCommandLine r = Windows("p.exe", "/user Launcher");
+  EXPECT_EQ(r.parentTitle, "Launcher");
+  EXPECT_EQ(r.installFolder, "/user Launcher");
+}
+
+TEST(WindowsCommandLine, OptionAtTheVeryEndFallsBackToTheTail) {
+  EXPECT_EQ(Windows("p.exe", "/D").installFolder, "/D");
+  EXPECT_EQ(Windows("p.exe", "x /D ").installFolder, "x /D ");
+}
+
+TEST(WindowsCommandLine, SearchesTheProgramPathToo) {
+  // This is why a POSIX build does not use this reader.
+  PatcherCommandLine r = ParseWindowsCommandLine("/home/user/Downloads/patch", "");
+  EXPECT_EQ(r.parentTitle, "/Downloads/patch");
+  EXPECT_EQ(r.installFolder, "wnloads/patch");
+  EXPECT_EQ(ParseWindowsCommandLine("/user/x/patch C:\\G", "C:\\G").parentTitle, "/x/patch");
+}
+
+TEST(WindowsCommandLine, HiddenRunIsTheWholeTail) {
+  EXPECT_EQ(Windows("p.exe", "-h").installFolder, "-h");
+  EXPECT_EQ(Windows("p.exe", "-h x").installFolder, "-h x");
+}
+
+TEST(WindowsCommandLine, OnlyTheFirst511BytesAreSearched) {
+  std::string program(600, 'p');
+  PatcherCommandLine r = ParseWindowsCommandLine(program + " /user L /D C:\\G", "/user L /D C:\\G");
+  EXPECT_EQ(r.parentTitle, "");
+  EXPECT_EQ(r.installFolder, "/user L /D C:\\G");
+}
+
+TEST(WindowsCommandLine, FolderCutByTheCopyIsRefused) {
+  std::string folder = "C:\\" + std::string(600, 'f');
+  PatcherCommandLine r = Windows("p.exe", "/D " + folder);
+  EXPECT_TRUE(r.usageError);
+  EXPECT_NE(r.error.find("cut"), std::string::npos);
+  // A line that just fits is taken whole.
+  std::string fits = "C:\\" + std::string(511 - 3 - 6 - 3, 'f');
+  PatcherCommandLine ok = Windows("p.exe", "/D " + fits);
+  EXPECT_FALSE(ok.usageError);
+  EXPECT_EQ(ok.installFolder, fits);
+}
+
+// --------------------------------------------------------- the POSIX form
+
+PatcherCommandLine Posix(std::vector<std::string> args) { return ParsePosixArguments(args); }
+
+TEST(PosixArguments, NoArgumentsIsInteractiveWithoutFolder) {
+  PatcherCommandLine r = Posix({});
+  EXPECT_FALSE(r.usageError);
+  EXPECT_EQ(r.parentTitle, "");
+  EXPECT_EQ(r.installFolder, "");
+  EXPECT_FALSE(r.console);
+}
+
+TEST(PosixArguments, LauncherTitleForms) {
+  EXPECT_EQ(Posix({"/user", "Launcher", "/tmp/g"}).parentTitle, "Launcher");
+  EXPECT_EQ(Posix({"/user=Launcher", "/tmp/g"}).parentTitle, "Launcher");
+  EXPECT_EQ(Posix({"--launcher", "My Launcher", "/tmp/g"}).parentTitle, "My Launcher");
+  EXPECT_EQ(Posix({"--launcher=L", "/tmp/g"}).parentTitle, "L");
+  // The option is not part of the folder.
+  EXPECT_EQ(Posix({"/user", "Launcher", "/tmp/g"}).installFolder, "/tmp/g");
+  EXPECT_EQ(Posix({"/user", "Launcher"}).installFolder, "");
+}
+
+TEST(PosixArguments, LauncherTitleTooLongIsIgnored) {
+  std::string title(kMaxParentTitle, 't');
+  PatcherCommandLine r = Posix({"/user", title, "/tmp/g"});
+  EXPECT_FALSE(r.usageError);
+  EXPECT_EQ(r.parentTitle, "");
+  EXPECT_EQ(r.notes.size(), 1u);
+  EXPECT_EQ(r.installFolder, "/tmp/g");
+}
+
+TEST(PosixArguments, FolderOptionTakesTheRestOfTheLine) {
+  EXPECT_EQ(Posix({"/D", "/tmp/My", "Games"}).installFolder, "/tmp/My Games");
+  EXPECT_EQ(Posix({"/D=/tmp/My", "Games"}).installFolder, "/tmp/My Games");
+  EXPECT_EQ(Posix({"/user", "L", "/D", "/tmp/g"}).installFolder, "/tmp/g");
+  // Whatever follows /D belongs to the folder, option-like or not.
+  EXPECT_EQ(Posix({"/D", "/tmp/g", "--console"}).installFolder, "/tmp/g --console");
+  EXPECT_FALSE(Posix({"/D", "/tmp/g", "--console"}).console);
+  EXPECT_EQ(Posix({"--dir", "/tmp/My Games"}).installFolder, "/tmp/My Games");
+  EXPECT_EQ(Posix({"--dir=/tmp/g", "--console"}).installFolder, "/tmp/g");
+  EXPECT_TRUE(Posix({"--dir=/tmp/g", "--console"}).console);
+}
+
+TEST(PosixArguments, PlainArgumentsAreJoinedBySingleSpaces) {
+  EXPECT_EQ(Posix({"/tmp/My", "Games"}).installFolder, "/tmp/My Games");
+  EXPECT_EQ(Posix({"--console", "/tmp/g"}).installFolder, "/tmp/g");
+  EXPECT_TRUE(Posix({"--console", "/tmp/g"}).console);
+}
+
+TEST(PosixArguments, PathsContainingTheOptionTextsAreFolders) {
+  PatcherCommandLine r = Posix({"/home/user/Downloads/game"});
+  EXPECT_FALSE(r.usageError);
+  EXPECT_EQ(r.parentTitle, "");
+  EXPECT_EQ(r.installFolder, "/home/user/Downloads/game");
+  EXPECT_EQ(Posix({"/user/games"}).installFolder, "/user/games");
+  EXPECT_EQ(Posix({"/users"}).installFolder, "/users");
+  EXPECT_EQ(Posix({"/Data"}).installFolder, "/Data");
+  EXPECT_EQ(Posix({"/D/games"}).installFolder, "/D/games");
+  EXPECT_EQ(Posix({"/user", "L", "/home/user/D x"}).installFolder, "/home/user/D x");
+}
+
+TEST(PosixArguments, HiddenRun) {
+  EXPECT_EQ(Posix({"-h"}).installFolder, "-h");
+  EXPECT_EQ(Posix({"--hidden"}).installFolder, "-h");
+  PatcherCommandLine withLauncher = Posix({"/user", "L", "-h"});
+  EXPECT_EQ(withLauncher.installFolder, "-h");
+  EXPECT_EQ(withLauncher.parentTitle, "L");
+  EXPECT_TRUE(Posix({"-h", "/tmp/g"}).usageError);
+  EXPECT_TRUE(Posix({"--", "-h"}).usageError);
+}
+
+TEST(PosixArguments, DoubleDashEndsTheOptions) {
+  EXPECT_EQ(Posix({"--", "--console"}).installFolder, "--console");
+  EXPECT_FALSE(Posix({"--", "--console"}).console);
+}
+
+TEST(PosixArguments, BadUsage) {
+  EXPECT_TRUE(Posix({"/user"}).usageError);
+  EXPECT_TRUE(Posix({"--launcher"}).usageError);
+  EXPECT_TRUE(Posix({"/D"}).usageError);
+  EXPECT_TRUE(Posix({"--dir"}).usageError);
+  EXPECT_TRUE(Posix({"--dir="}).usageError);
+  EXPECT_TRUE(Posix({"--frobnicate"}).usageError);
+  EXPECT_TRUE(Posix({"-x"}).usageError);
+  EXPECT_TRUE(Posix({"--dir", "/a", "/b"}).usageError);
+  PatcherCommandLine r = Posix({"--bogus"});
+  EXPECT_NE(r.error.find("--bogus"), std::string::npos);
+}
+
+TEST(PosixArguments, HelpAndVersion) {
+  EXPECT_TRUE(Posix({"--help"}).help);
+  EXPECT_TRUE(Posix({"--version"}).version);
+  EXPECT_NE(PatcherUsage("marrowgate").find("--launcher"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace marrowgate

@@ -1,0 +1,33 @@
+// ModalPatcherView: a PatcherView that also runs the dialog modally.
+//
+// The application object hands the view the dialog's handlers and runs it:
+// RunModal() shows the window (unless it was hidden or closed during the
+// dialog's start), delivers one show notification, and handles events
+// until the dialog closes, as OK (CloseAsOk) or cancelled (Exit, or the
+// window manager's close). A close asked for while a run is under way
+// (Exit insensitive) waits for the run's end: a run is never cut off.
+#ifndef MARROWGATE_APP_MODAL_PATCHER_VIEW_H_
+#define MARROWGATE_APP_MODAL_PATCHER_VIEW_H_
+
+#include <functional>
+
+#include "app/patcher_view.h"
+
+namespace marrowgate {
+
+struct PatcherViewHandlers {
+  std::function<void()> onStart;   // Start (1000) clicked
+  std::function<void()> onBrowse;  // Browse (1004) clicked
+  std::function<void()> onShow;    // the window shown (once)
+};
+
+class ModalPatcherView : public PatcherView {
+ public:
+  virtual void SetHandlers(PatcherViewHandlers handlers) = 0;
+  // Returns true when the dialog ended as OK, false when cancelled.
+  virtual bool RunModal() = 0;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_APP_MODAL_PATCHER_VIEW_H_
