@@ -59,8 +59,10 @@ std::string Noise(std::mt19937* random, size_t n) {
 // SIGKILL).
 int Shell(const std::string& command) {
   static int counter = 0;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   fs::path status = fs::path(::testing::TempDir()) /
-                    ("mg_crash_status_" + std::to_string(++counter) + ".txt");
+                    ("mg_crash_status_" + std::string(test != nullptr ? test->name() : "") + "_" +
+                     std::to_string(++counter) + ".txt");
   std::system((command + " > /dev/null 2>&1; echo $? > " + status.string()).c_str());
   int code = std::atoi(ReadFile(status).c_str());
   fs::remove(status);
