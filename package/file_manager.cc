@@ -210,7 +210,10 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
     if (IdentityOf(present.get(), &identity) && MountedFile(identity) != nullptr) return -23;
   }
   if (disk->MakeParentFolder(filePath.c_str()) != 0) return -11;
-  if (!disk->WritesToDisk(filePath.c_str())) return CreateInPlace(key, filePath, existed);
+  // An explicit re-creation (mode 2) writes in place: its caller makes the
+  // whole file at once (marrowgate-pack stages it itself).
+  if (mode == kOpenCreate || !disk->WritesToDisk(filePath.c_str()))
+    return CreateInPlace(key, filePath, existed);
   // The empty package is made under its staging name and moved into place
   // whole, so that no half-made package is ever found under its own name.
   const std::string staging = filePath + kStagingSuffix;

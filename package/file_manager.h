@@ -137,12 +137,12 @@ class FileManager : public FileSystem {
   //        it is removed again); -23 it could not be mounted: the file is
   //        the package already mounted under another spelling of the path
   //        (it is left as it is).
-  // A new package file (not a host's window) is made whole under the
-  // staging name path + extension + kStagingSuffix, saved empty and moved
-  // into place, then mounted for update: from its first appearance it is
-  // a package, and what is written into it later commits as any update
-  // does (package/package.h). A file that was there before stays until
-  // the move.
+  // A package made because none was there (modes 0, 1 and 3, on the local
+  // disk) is made whole under the staging name path + extension +
+  // kStagingSuffix, saved empty and moved into place, then mounted for
+  // update: from its first appearance it is a package, and what is
+  // written into it later commits as any update does (package/package.h).
+  // Mode 2 writes the new package in place and mounts it in mode 2.
   int EnsurePackage(const char* path, const char* extension, int mode);
 
   // Unmounts the package mounted under `path` and closes it, so that a

@@ -1,8 +1,8 @@
 #include "package/package.h"
 
 #include <algorithm>
-#include <deque>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <new>

@@ -100,8 +100,12 @@ class Package {
   // in one write and flushed: the commit point. Afterwards the free list
   // is made plain again. A session in which sealing an item or any write
   // of the package file failed is not committed (-50, or the item's
-  // failure): the package stays as it was opened. After a crash at any
-  // point the package reads as before or after the session.
+  // failure): the package stays as it was opened. A step of the commit
+  // that fails gives -11 .. -27 (saving the names or the tree), -51 .. -59
+  // or -71 .. -73 (nothing committed), or
+  // -61 .. -66 (committed; only the free list was not made plain yet,
+  // which the next update does). After a crash at any point the package
+  // reads as before or after the session.
   int Close();
   // A sealed stream over the item at `path`; null on failure. The item's
   // first block is stored through `firstBlock` when given.

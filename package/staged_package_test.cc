@@ -28,7 +28,7 @@ TEST(StagedPackageTest, ANewPackageIsWholeFromItsFirstAppearance) {
   folder.WriteFile(std::string("data.dpk") + kStagingSuffix, "half a package");
   {
     Owned<FileManager> fm(NewFileManager());
-    ASSERT_EQ(fm->EnsurePackage(base.c_str(), ".dpk", kOpenCreate), 0);
+    ASSERT_EQ(fm->EnsurePackage(base.c_str(), ".dpk", kOpenUpdate), 0);
     // Already a package on disk, before anything was written or closed.
     Owned<FileSystem> disk(CreateFileSystem());
     EXPECT_EQ(ProbePackageFile(disk.get(), (base + ".dpk").c_str()), 1);
@@ -46,17 +46,16 @@ TEST(StagedPackageTest, ANewPackageIsWholeFromItsFirstAppearance) {
   EXPECT_STREQ(text, "alpha");
 }
 
-TEST(StagedPackageTest, AFileInTheWayIsReplacedOnlyByAWholePackage) {
+TEST(StagedPackageTest, AnExplicitRecreationWritesInPlace) {
   TestFolder folder;
   const std::string base = folder.Child("res");
   folder.WriteFile("res.dpk", "not a package");
   Owned<FileManager> fm(NewFileManager());
   ASSERT_EQ(fm->EnsurePackage(base.c_str(), ".dpk", kOpenCreate), 0);
-  Owned<FileSystem> disk(CreateFileSystem());
-  EXPECT_EQ(ProbePackageFile(disk.get(), (base + ".dpk").c_str()), 1);
-  Package* package = fm->OpenPackage(base.c_str(), ".dpk", kOpenUpdate);
+  Package* package = fm->OpenPackage(base.c_str(), ".dpk", kOpenCreate);
   ASSERT_NE(package, nullptr);
-  EXPECT_EQ(package->Mode(), kOpenUpdate);
+  EXPECT_EQ(package->Mode(), kOpenCreate);
+  EXPECT_FALSE(platform::PathAccessible((base + ".dpk" + kStagingSuffix).c_str()));
 }
 
 }  // namespace
