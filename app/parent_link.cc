@@ -77,7 +77,13 @@ void ParentLink::NotifyParent(int32_t number, std::string_view text) {
   for (int32_t code : ParentCodes(number)) SendToParent(kParentTagMessage, code, text);
 }
 
-void ParentLink::StartParentProgress() { SendToParent(kParentTagProgress, 0, {}); }
+// Every run starts its progress afresh: counts of an earlier run in the same
+// process would otherwise push the values past 100.
+void ParentLink::StartParentProgress() {
+  progressTotal_ = 0;
+  progressCount_ = 0;
+  SendToParent(kParentTagProgress, 0, {});
+}
 
 void ParentLink::StepParentProgress(int32_t n) {
   if (n > 0) {

@@ -142,6 +142,20 @@ TEST(ParentLink, ProgressSequence) {
   EXPECT_EQ(values, (std::vector<int32_t>{0, 66, 99, 100, -1}));
 }
 
+TEST(ParentLink, ASecondRunCountsItsProgressAfresh) {
+  Linked linked;
+  Connect(&linked);
+  for (int run = 0; run < 2; ++run) {
+    linked.link.StartParentProgress();
+    linked.link.StepParentProgress(2);
+    linked.link.StepParentProgress(0);  // 1 * 100 / 2
+  }
+  const auto& records = Finish(&linked);
+  std::vector<int32_t> values;
+  for (const ParentRecord& record : records) values.push_back(record.value);
+  EXPECT_EQ(values, (std::vector<int32_t>{0, 50, 0, 50}));
+}
+
 TEST(ParentLink, ListenerThatNeverAnswersIsDropped) {
   std::unique_ptr<platform::LocalSocket> patcher, launcher;
   ASSERT_TRUE(platform::LocalSocket::MakePair(&patcher, &launcher));
