@@ -22,4 +22,9 @@ int BlockCipherObject::Decrypt(const void* source, int32_t length, void* destina
   return cipher_.Decrypt(source, length, destination) == 0 ? 0 : -1;
 }
 
+int BlockCipherObject::DecryptPiece(const void* source, int32_t length, void* destination,
+                                    bool last) {
+  return cipher_.DecryptPiece(source, length, destination, last) == 0 ? 0 : -1;
+}
+
 }  // namespace marrowgate

@@ -23,6 +23,8 @@ class BlockCipherObject final : public CipherObject {
   void ResetChain() override;
   int Encrypt(const void* source, int32_t length, void* destination) override;
   int Decrypt(const void* source, int32_t length, void* destination) override;
+  bool DecryptsInPieces() const override { return true; }
+  int DecryptPiece(const void* source, int32_t length, void* destination, bool last) override;
 
   // The key step after reduction against the key count.
   int32_t step() const { return cipher_.step(); }

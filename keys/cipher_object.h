@@ -25,6 +25,16 @@ class CipherObject {
   // 0 on success, negative on failure.
   virtual int Encrypt(const void* source, int32_t length, void* destination) = 0;
   virtual int Decrypt(const void* source, int32_t length, void* destination) = 0;
+  // Deciphering one message handed over in pieces, for messages too long
+  // to hold at once: pieces of whole 8-byte blocks with `last` false, then
+  // the final piece (any length) with `last` true give the bytes, and leave
+  // the state, of one Decrypt() of the whole message. A cipher that cannot
+  // answers false from DecryptsInPieces(); it then takes only a final
+  // piece, that is the whole message.
+  virtual bool DecryptsInPieces() const { return false; }
+  virtual int DecryptPiece(const void* source, int32_t length, void* destination, bool last) {
+    return last ? Decrypt(source, length, destination) : -1;
+  }
 
  protected:
   virtual ~CipherObject() = default;

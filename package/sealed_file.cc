@@ -86,16 +86,10 @@ int SealedFile::Open(const SealParams& params) {
         break;
       }
       case kOpenRaw: {
+        // Reads pass through to the underlying file: nothing is held here,
+        // whatever the item's size.
         header_ = SealHeader();
         if (params.file->Seek(0, 0) < 0) return kSealShortHeader;
-        const int32_t size = params.file->Size();
-        if (size > 0) {
-          content_.resize(static_cast<size_t>(size));
-          if (!ReadFully(params.file, content_.data(), content_.size())) {
-            content_.clear();
-            return kSealShortContent;
-          }
-        }
         break;
       }
       default: {
@@ -276,8 +270,20 @@ int32_t SealedFile::SetTime(int32_t seconds) {
   return 0;
 }
 
+int32_t SealedFile::Size() {
+  if (IsRaw()) return params_.file->Size();
+  return static_cast<int32_t>(content_.size());
+}
+
+bool SealedFile::AtEnd() { return IsRaw() ? params_.file->AtEnd() : position_ >= content_.size(); }
+
+int64_t SealedFile::Tell() {
+  return IsRaw() ? params_.file->Tell() : static_cast<int64_t>(position_);
+}
+
 int32_t SealedFile::Read(void* buffer, int32_t n) {
   if (n < 0 || (buffer == nullptr && n > 0)) return -1;
+  if (IsRaw()) return params_.file->Read(buffer, n);
   const size_t left = position_ < content_.size() ? content_.size() - position_ : 0;
   const size_t count = std::min(static_cast<size_t>(n), left);
   if (count == left) {
@@ -291,6 +297,17 @@ int32_t SealedFile::Read(void* buffer, int32_t n) {
 }
 
 int32_t SealedFile::Seek(int64_t offset, int origin) {
+  if (IsRaw()) {
+    // As for a read-only stream: within 0 .. the end.
+    const int64_t size = static_cast<uint32_t>(params_.file->Size());
+    int64_t base = 0;
+    if (origin == 1) base = params_.file->Tell();
+    else if (origin == 2) base = size;
+    else if (origin != 0) return -1;
+    int64_t target = offset > INT64_MAX - base ? INT64_MAX : base + offset;
+    target = std::clamp<int64_t>(target, 0, size);
+    return params_.file->Seek(target, 0) < 0 ? -1 : 0;
+  }
   int64_t base = 0;
   if (origin == 1) base = static_cast<int64_t>(position_);
   else if (origin == 2) base = static_cast<int64_t>(content_.size());

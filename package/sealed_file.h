@@ -21,7 +21,10 @@
 //
 // Modes (OpenMode): 1 read (writes refused), 2 create (a new empty stream),
 // 3 update (unsealed, writable, sealed again when written), 4 raw (the
-// underlying bytes as they are, header included; read-only).
+// underlying bytes as they are, header included; read-only). A raw stream
+// holds nothing itself: reads, seeks and sizes pass through to the
+// underlying file, so it costs no memory however long the item is (and
+// reads nothing once the underlying file is gone).
 #ifndef MARROWGATE_PACKAGE_SEALED_FILE_H_
 #define MARROWGATE_PACKAGE_SEALED_FILE_H_
 
@@ -100,7 +103,7 @@ class SealedFile : public VirtualFile {
   // package closes while it is open.
   void Detach();
 
-  int32_t Size() override { return static_cast<int32_t>(content_.size()); }
+  int32_t Size() override;
   int32_t GetTime() override { return static_cast<int32_t>(header_.time); }
   // 0 means now. Sets the header time; does not mark the stream written.
   int32_t SetTime(int32_t seconds) override;
@@ -110,8 +113,8 @@ class SealedFile : public VirtualFile {
   // A negative target becomes 0. Past the end: mode 1 and 4 stop at the
   // end, writable modes grow the content (with zeros) to the target.
   int32_t Seek(int64_t offset, int origin) override;
-  bool AtEnd() override { return position_ >= content_.size(); }
-  int64_t Tell() override { return static_cast<int64_t>(position_); }
+  bool AtEnd() override;
+  int64_t Tell() override;
   // Mode 1 and 4: -1. Otherwise copies at the position, growing the content.
   int32_t Write(const void* buffer, int32_t n) override;
   int32_t Flush() override { return -1; }
@@ -133,6 +136,7 @@ class SealedFile : public VirtualFile {
   // otherwise kSealDigestMismatch. Checks once.
   int32_t CheckDigest();
   CipherObject* CipherFor(uint8_t flags, bool enciphering) const;
+  bool IsRaw() const { return opened_ && params_.mode == kOpenRaw; }
 
   SealParams params_;
   bool opened_ = false;

@@ -25,6 +25,15 @@ class XorTestCipher : public CipherObject {
   int Decrypt(const void* source, int32_t length, void* destination) override {
     return Apply(source, length, destination);
   }
+  // A keystream cipher: any split of a message deciphers alike.
+  bool DecryptsInPieces() const override { return pieces_; }
+  int DecryptPiece(const void* source, int32_t length, void* destination, bool last) override {
+    if (!pieces_ && !last) return -1;
+    return Apply(source, length, destination);
+  }
+  // Makes DecryptsInPieces() answer false (the cipher then takes whole
+  // messages only).
+  void set_pieces(bool pieces) { pieces_ = pieces; }
   // Makes the next Encrypt/Decrypt fail.
   void set_fail(bool fail) { fail_ = fail; }
   int resets() const { return resets_; }
@@ -51,6 +60,7 @@ class XorTestCipher : public CipherObject {
   uint32_t seed_ = 0;
   uint32_t state_ = 0;
   bool fail_ = false;
+  bool pieces_ = true;
   int resets_ = 0;
 };
 

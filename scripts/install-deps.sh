@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev  # libFuzzer targets
   zlib1g-dev             # independent inflate used by the tests
   libdeflate-dev         # the zlib codec's engine
-  libisal-dev            # engine comparison in bench/
+  libisal-dev            # streaming inflater of long items; engine comparison in bench/
   zip unzip openssl      # reference figures for the benchmarks
   python3                # independent package-format checks (tests/)
   libgtk-3-dev           # the patcher's window

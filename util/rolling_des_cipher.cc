@@ -220,13 +220,14 @@ int RollingDesCipher::Encrypt(const void* input, int32_t length, void* output) {
   return 0;
 }
 
-int RollingDesCipher::Decrypt(const void* input, int32_t length, void* output) {
-  if (!CheckCall(input, length, output)) return -1;
-  const uint8_t* in = static_cast<const uint8_t*>(input);
-  uint8_t* out = static_cast<uint8_t*>(output);
-  int32_t blocks = length / 8;
-  const int tail = length % 8;
+int RollingDesCipher::DecryptPiece(const void* input, int32_t length, void* output, bool last) {
+  if (last) return Decrypt(input, length, output);
+  if (!CheckCall(input, length, output) || length % 8 != 0) return -1;
+  DecryptBlocks(static_cast<const uint8_t*>(input), length / 8, static_cast<uint8_t*>(output));
+  return 0;
+}
 
+void RollingDesCipher::DecryptBlocks(const uint8_t* in, int32_t blocks, uint8_t* out) {
   uint64_t batch_chain = LoadBe64(chain_);
   const int32_t batched = DecryptBatches(in, blocks, out, &batch_chain);
   in += 8 * static_cast<size_t>(batched);
@@ -248,6 +249,17 @@ int RollingDesCipher::Decrypt(const void* input, int32_t length, void* output) {
   key_index_ = index;
   StoreBe32(chain[0], chain_);
   StoreBe32(chain[1], chain_ + 4);
+}
+
+int RollingDesCipher::Decrypt(const void* input, int32_t length, void* output) {
+  if (!CheckCall(input, length, output)) return -1;
+  const uint8_t* in = static_cast<const uint8_t*>(input);
+  uint8_t* out = static_cast<uint8_t*>(output);
+  const int32_t blocks = length / 8;
+  const int tail = length % 8;
+  DecryptBlocks(in, blocks, out);
+  in += 8 * static_cast<size_t>(blocks);
+  out += 8 * static_cast<size_t>(blocks);
 
   if (tail > 0) {
     uint8_t cipher_tail[8];

@@ -64,6 +64,13 @@ class RollingDesCipher {
   // for a negative length, or for a null buffer with a positive length.
   int Encrypt(const void* input, int32_t length, void* output);
   int Decrypt(const void* input, int32_t length, void* output);
+  // Deciphers one message handed over in pieces, for messages too long to
+  // hold at once: pieces with `last` false, each a whole number of blocks,
+  // then the final piece (any length, possibly empty) with `last` true.
+  // The output and the state afterwards are those of one Decrypt() of the
+  // whole message. -1 (nothing changed) for a non-final piece that is not
+  // whole blocks, or as Decrypt().
+  int DecryptPiece(const void* input, int32_t length, void* output, bool last);
 
   // The engine Decrypt uses for long messages (by default the widest this
   // CPU runs), or null to decipher block by block with the one-block DES.
@@ -80,6 +87,8 @@ class RollingDesCipher {
  private:
   bool CheckCall(const void* input, int32_t length, const void* output) const;
   void StepCounter();
+  // Deciphers whole blocks, carrying the chaining value and key index on.
+  void DecryptBlocks(const uint8_t* in, int32_t blocks, uint8_t* out);
   // Deciphers the first whole blocks of a call in batches; returns how many
   // it did, having advanced the key index and set *chain to the last
   // ciphertext block taken.

@@ -1,0 +1,177 @@
+#include "package/unsealer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include <isa-l/igzip_lib.h>
+
+#include "util/md5.h"
+
+namespace marrowgate {
+
+namespace {
+
+// ZlibCodec's codes for damaged input.
+constexpr int kCodecIntegrityFailed = -15;
+constexpr int kCodecInvalidData = -16;
+
+int InflaterCode(int isalCode) {
+  return kSealInflateOffset +
+         (isalCode == ISAL_INCORRECT_CHECKSUM ? kCodecIntegrityFailed : kCodecInvalidData);
+}
+
+// Reads exactly n bytes (the file may hand them out in pieces).
+bool ReadFully(VirtualFile* file, uint8_t* out, size_t n) {
+  while (n > 0) {
+    const int32_t chunk = static_cast<int32_t>(std::min<size_t>(n, size_t{1} << 30));
+    const int32_t got = file->Read(out, chunk);
+    if (got <= 0) return false;
+    out += got;
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace
+
+struct Unsealer::Inflater {
+  inflate_state state;
+};
+
+Unsealer::Unsealer() = default;
+Unsealer::~Unsealer() = default;
+
+size_t Unsealer::buffer_bytes() const {
+  return stored_.capacity() + plain_.capacity() + (inflater_ ? sizeof(Inflater) : 0);
+}
+
+int Unsealer::ReadStored(VirtualFile* file, CipherObject* cipher, uint32_t storedSize,
+                         const std::function<int(const uint8_t*, size_t)>& take) {
+  // Every piece but the last is a whole number of cipher blocks.
+  static_assert(kSliceSize % 8 == 0);
+  const bool inPieces = cipher == nullptr || cipher->DecryptsInPieces();
+  const size_t slice = inPieces ? std::min<size_t>(kSliceSize, storedSize) : storedSize;
+  stored_.resize(slice);
+  uint64_t left = storedSize;
+  while (left > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(slice, left));
+    if (!ReadFully(file, stored_.data(), n)) return kSealShortContent;
+    left -= n;
+    if (cipher != nullptr &&
+        cipher->DecryptPiece(stored_.data(), static_cast<int32_t>(n), stored_.data(), left == 0) < 0)
+      return kSealDecipherFailed;
+    const int code = take(stored_.data(), n);
+    if (code < 0) return code;
+  }
+  return 0;
+}
+
+int Unsealer::UnsealWhole(VirtualFile* file, CipherObject* cipher, const SealHeader& header,
+                          ZlibCodec* codec, const UnsealSink& sink, uint8_t digest[16]) {
+  const int read = ReadStored(file, cipher, header.storedSize,
+                              [](const uint8_t*, size_t) { return 0; });
+  if (read < 0) return read;
+  // One byte more than the claim tells a longer stream apart.
+  plain_.resize(static_cast<size_t>(header.plainSize) + 1);
+  int32_t produced = static_cast<int32_t>(plain_.size());
+  const int code = codec->Decompress(stored_.data(), static_cast<int32_t>(header.storedSize),
+                                     plain_.data(), &produced);
+  if (code < 0) return code + kSealInflateOffset;
+  if (produced < 0 || static_cast<uint32_t>(produced) != header.plainSize) return kSealWrongPlainSize;
+  Md5Digest(plain_.data(), header.plainSize, digest);
+  if (header.plainSize > 0 && !sink(plain_.data(), header.plainSize)) return kUnsealSinkFailed;
+  return 0;
+}
+
+int Unsealer::Unseal(const SealParams& params, const UnsealSink& sink, SealHeader* headerOut) {
+  VirtualFile* file = params.file;
+  if (file == nullptr) return kSealBadMode;
+  SealHeader header;
+  const int headerCode = ReadSealHeader(file, &header);
+  if (headerCode < 0) return headerCode;
+  if (headerOut != nullptr) *headerOut = header;
+
+  // Checks the header alone allows, in the order SealedFile makes them.
+  // The file's size is read as unsigned: an item may be up to 4 GiB - 1.
+  const uint32_t fileSize = static_cast<uint32_t>(file->Size());
+  if (fileSize < kSealHeaderSize || header.storedSize > fileSize - kSealHeaderSize)
+    return kSealShortContent;
+  CipherObject* cipher = nullptr;
+  if (header.flags & kSealEnciphered) {
+    cipher = (header.flags & kSealCipherB) ? params.cipherBDec : params.cipherADec;
+    if (cipher == nullptr) return kSealNoCipher;
+    cipher->ResetChain();
+  }
+  const bool compressed = (header.flags & kSealCompressed) != 0;
+  if (!compressed && header.storedSize != header.plainSize) return kSealStoredSizeMismatch;
+  if (compressed && params.compressor == nullptr) return kSealNoCodec;
+  if (compressed &&
+      static_cast<uint64_t>(header.plainSize) > kMaxInflateRatio * header.storedSize)
+    return kSealWrongPlainSize;
+
+  uint8_t computed[16];
+  int code = 0;
+  try {
+    if (compressed && header.plainSize <= wholeLimit_ && header.storedSize <= wholeLimit_) {
+      code = UnsealWhole(file, cipher, header, params.compressor, sink, computed);
+    } else {
+      Md5 md5;
+      Md5Init(&md5);
+      if (!compressed) {
+        code = ReadStored(file, cipher, header.storedSize, [&](const uint8_t* bytes, size_t n) -> int {
+          Md5Update(&md5, bytes, n);
+          return sink(bytes, n) ? 0 : kUnsealSinkFailed;
+        });
+      } else {
+        if (!inflater_) inflater_ = std::make_unique<Inflater>();
+        inflate_state& state = inflater_->state;
+        isal_inflate_init(&state);
+        state.crc_flag = ISAL_ZLIB;
+        plain_.resize(std::min<size_t>(kSliceSize, static_cast<size_t>(header.plainSize) + 1));
+        uint64_t produced = 0;
+        bool finished = false;
+        code = ReadStored(file, cipher, header.storedSize, [&](const uint8_t* bytes, size_t n) -> int {
+          // Bytes after the end of the deflate stream are not content.
+          if (finished) return 0;
+          state.next_in = const_cast<uint8_t*>(bytes);
+          state.avail_in = static_cast<uint32_t>(n);
+          for (;;) {
+            const uint32_t inBefore = state.avail_in;
+            state.next_out = plain_.data();
+            state.avail_out = static_cast<uint32_t>(plain_.size());
+            const int rc = isal_inflate(&state);
+            if (rc != ISAL_DECOMP_OK) return InflaterCode(rc);
+            const size_t got = plain_.size() - state.avail_out;
+            if (got > 0) {
+              produced += got;
+              if (produced > header.plainSize) return kSealWrongPlainSize;
+              Md5Update(&md5, plain_.data(), got);
+              if (!sink(plain_.data(), got)) return kUnsealSinkFailed;
+            }
+            if (state.block_state == ISAL_BLOCK_FINISH) {
+              finished = true;
+              return 0;
+            }
+            if (state.avail_out != 0) {
+              if (state.avail_in == 0) return 0;  // wants the next slice
+              if (got == 0 && state.avail_in == inBefore) return InflaterCode(ISAL_INVALID_BLOCK);
+            }
+          }
+        });
+        if (code == 0 && !finished) code = InflaterCode(ISAL_END_INPUT);
+        if (code == 0 && produced != header.plainSize) code = kSealWrongPlainSize;
+      }
+      Md5Final(&md5, computed);
+    }
+  } catch (const std::bad_alloc&) {
+    code = kSealShortContent;
+  }
+  // A cipher that takes messages only whole made the stored bytes be held
+  // whole: let go of them.
+  if (stored_.capacity() > std::max(kSliceSize, wholeLimit_)) std::vector<uint8_t>().swap(stored_);
+  if (code < 0) return code;
+  return std::memcmp(computed, header.digest, 16) == 0 ? 0 : kSealDigestMismatch;
+}
+
+}  // namespace marrowgate
