@@ -13,6 +13,7 @@
 #include "package/package_check.h"
 #include "package/sealed_file.h"
 #include "package/tail_file.h"
+#include "package/unsealer.h"
 #include "platform/env.h"
 #include "platform/file_tree.h"
 #include "platform/interrupt.h"
@@ -178,35 +179,57 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
   return {};
 }
 
-// Reads one item whole, handing its content to `sink`, and compares its
-// MD5 with the stored digest (the item's own check at the end of a full
-// read, and this one, which does not depend on it).
+// Why an item could not be unsealed, in words.
+std::string UnsealProblem(int code) {
+  switch (code) {
+    case kSealShortHeader:
+    case kSealBadHeader: return "its header is damaged";
+    case kSealShortContent: return "its stored bytes are cut short or unreadable";
+    case kSealNoCipher: return "it is enciphered with a key that was not given";
+    case kSealDecipherFailed: return "it cannot be deciphered";
+    case kSealNoCodec: return "it is compressed and no decompressor is at hand";
+    case kSealWrongPlainSize:
+    case kSealStoredSizeMismatch: return "its content does not have the size its header gives";
+    default:
+      return code < kSealInflateOffset && code >= kSealInflateOffset - 1000
+                 ? "its compressed bytes are damaged"
+                 : "the item is damaged";
+  }
+}
+
+// Reads one item from start to end in slices, handing its content to
+// `sink`, and compares its MD5 with the stored digest. The digest is known
+// only at the end: what the sink wrote must be kept aside until this
+// returns success. Memory stays at a few slices whatever the item's size.
 template <typename Sink>
 ItemResult ReadCheckedItem(Package* package, const std::string& inner,
-                           std::vector<uint8_t>* buffer, uint32_t* time, Sink sink) {
-  Owned<VirtualFile> item(package->OpenItem(inner.c_str(), kOpenRead));
-  if (!item) return Failed(inner + ": cannot be unsealed: the item is damaged");
-  if (time != nullptr) *time = static_cast<uint32_t>(item->GetTime());
-  buffer->resize(kChunk);
-  Md5 md5;
-  Md5Init(&md5);
-  uint8_t computed[16], stored[16];
-  for (;;) {
-    int32_t n = item->Read(buffer->data(), static_cast<int32_t>(buffer->size()));
-    if (n == kSealDigestMismatch && item->Digest(stored) == 0)
-      return Failed(inner + ": damaged: its content does not match the stored MD5 (stored " +
-                    Hex(stored, 16) + ")");
-    if (n < 0) return Failed(inner + ": cannot be read: the item is damaged");
-    if (n == 0) break;
-    Md5Update(&md5, buffer->data(), static_cast<size_t>(n));
-    ItemResult written = sink(buffer->data(), static_cast<size_t>(n));
-    if (!written.ok()) return written;
-  }
-  Md5Final(&md5, computed);
-  if (item->Digest(stored) != 0) return Failed(inner + ": cannot be read: the item is damaged");
-  if (std::memcmp(computed, stored, 16) != 0)
+                           std::vector<uint8_t>* /*buffer*/, uint32_t* time, Sink sink) {
+  // The item's sealed stream as it is stored; the unsealer reads it.
+  Owned<VirtualFile> raw(package->OpenItem(inner.c_str(), kOpenRaw));
+  if (!raw) return Failed(inner + ": cannot be unsealed: the item is damaged");
+  const PackageParams& packageParams = package->Params();
+  SealParams params;
+  params.mode = kOpenRead;
+  params.file = raw.get();
+  params.compressor = packageParams.compressor;
+  params.cipherADec = packageParams.cipherADec;
+  params.cipherBDec = packageParams.cipherBDec;
+  Unsealer unsealer;
+  SealHeader header;
+  ItemResult written;
+  const int code = unsealer.Unseal(
+      params,
+      [&](const uint8_t* bytes, size_t n) {
+        written = sink(bytes, n);
+        return written.ok();
+      },
+      &header);
+  if (code == kUnsealSinkFailed) return written;
+  if (code == kSealDigestMismatch)
     return Failed(inner + ": damaged: its content does not match the stored MD5 (stored " +
-                  Hex(stored, 16) + ", computed " + Hex(computed, 16) + ")");
+                  Hex(header.digest, 16) + ")");
+  if (code < 0) return Failed(inner + ": cannot be unsealed: " + UnsealProblem(code));
+  if (time != nullptr) *time = header.time;
   return {};
 }
 
