@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "util/clock.h"
@@ -206,52 +207,51 @@ int SealedFile::Seal() {
   Md5Digest(content_.data(), content_.size(), header.digest);
   header.plainSize = static_cast<uint32_t>(content_.size());
 
-  std::vector<uint8_t> stored;
-  bool useStored = false;  // false: the plain content is what gets stored
+  // The stored form, when it is not the plain content itself. Its buffer
+  // is left uninitialised: memory the compressor does not fill is never
+  // touched, so a well-compressing item costs little beyond its content.
+  std::unique_ptr<uint8_t[]> stored;
+  size_t storedLength = 0;
   if ((header.flags & kSealCompressed) != 0 && params_.compressor == nullptr)
     header.flags &= static_cast<uint8_t>(~kSealCompressed);
   if (header.flags & kSealCompressed) {
-    try {
-      stored.resize(content_.size());
-    } catch (const std::bad_alloc&) {
-      return -100 - 1500;
-    }
+    stored.reset(new (std::nothrow) uint8_t[std::max<size_t>(content_.size(), 1)]);
+    if (!stored) return -100 - 1500;
     // Output as large as the input is of no use: it would be stored plain.
-    int32_t produced = static_cast<int32_t>(stored.size());
+    int32_t produced = static_cast<int32_t>(content_.size());
     const int code = params_.compressor->Compress(
-        content_.data(), static_cast<int32_t>(content_.size()), stored.data(), &produced);
+        content_.data(), static_cast<int32_t>(content_.size()), stored.get(), &produced);
     if (code < 0) return code - 1500;
     if (static_cast<size_t>(produced) < content_.size()) {
-      stored.resize(static_cast<size_t>(produced));
-      useStored = true;
+      storedLength = static_cast<size_t>(produced);
     } else {
+      stored.reset();
       header.flags &= static_cast<uint8_t>(~kSealCompressed);
     }
   }
   if (header.flags & kSealEnciphered) {
     CipherObject* cipher = CipherFor(header.flags, true);
     if (cipher == nullptr) return -2;
-    if (!useStored) {
-      try {
-        stored.assign(content_.begin(), content_.end());
-      } catch (const std::bad_alloc&) {
-        return -1;
-      }
-      useStored = true;
+    if (!stored) {
+      stored.reset(new (std::nothrow) uint8_t[std::max<size_t>(content_.size(), 1)]);
+      if (!stored) return -1;
+      storedLength = content_.size();
+      if (storedLength > 0) std::memcpy(stored.get(), content_.data(), storedLength);
     }
     cipher->ResetChain();
-    if (!stored.empty() &&
-        cipher->Encrypt(stored.data(), static_cast<int32_t>(stored.size()), stored.data()) < 0)
+    if (storedLength > 0 &&
+        cipher->Encrypt(stored.get(), static_cast<int32_t>(storedLength), stored.get()) < 0)
       return -1;
   }
-  const std::vector<uint8_t>& bytes = useStored ? stored : content_;
-  header.storedSize = static_cast<uint32_t>(bytes.size());
+  const uint8_t* bytes = stored ? stored.get() : content_.data();
+  const size_t length = stored ? storedLength : content_.size();
+  header.storedSize = static_cast<uint32_t>(length);
 
   uint8_t headerBytes[kSealHeaderSize];
   EncodeSealHeader(header, headerBytes);
   if (file->Seek(0, 0) < 0) return -10;
   if (!WriteFully(file, headerBytes, sizeof(headerBytes))) return -11;
-  if (!bytes.empty() && !WriteFully(file, bytes.data(), bytes.size())) return -12;
+  if (length > 0 && !WriteFully(file, bytes, length)) return -12;
   header_ = header;
   dirty_ = false;
   return 0;
@@ -349,6 +349,17 @@ int32_t SealedFile::Write(const void* buffer, int32_t n) {
   dirty_ = true;
   checkPending_ = damaged_ = false;
   return n;
+}
+
+int SealedFile::Reserve(size_t bytes) {
+  if (!opened_ || IsReadOnlyMode(params_.mode)) return -1;
+  if (bytes > kMaxContent) return -1;
+  try {
+    content_.reserve(bytes);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  return 0;
 }
 
 int32_t SealedFile::Digest(uint8_t digest[16]) {

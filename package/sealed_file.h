@@ -97,6 +97,10 @@ class SealedFile : public VirtualFile {
   // compressor error e gives e - 1500, -2 cipher missing, -1 cipher
   // failure, -10 seek, -11 header write, -12 content write.
   int Seal();
+  // Makes room for `bytes` of content at once, for a writer that knows the
+  // size it will write: the content then takes that much memory instead of
+  // growing in doubling steps. 0, or -1 (read-only, too large, no memory).
+  int Reserve(size_t bytes);
   // Lets go of the codecs and of the underlying stream's content: later
   // writes are refused, releasing seals nothing (what was written and not
   // sealed is dropped). Reads go on from memory. For a stream whose

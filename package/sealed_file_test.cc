@@ -687,3 +687,49 @@ TEST(ZlibCodecTest, RoundTripAndCapacity) {
 
 }  // namespace
 }  // namespace marrowgate
+
+namespace marrowgate {
+namespace {
+
+// Room reserved ahead of the writes changes nothing in what is sealed, and
+// a read-only stream refuses it.
+TEST_F(SealedFileTest, ReserveKeepsWhatIsSealed) {
+  const std::vector<uint8_t> plain = TextLike(70000);
+  MemoryFile plainWay, reservedWay;
+  Write(Params(kOpenCreate, &plainWay, true, true, false), plain);
+  {
+    Owned<SealedFile> sealed(new SealedFile);
+    ASSERT_EQ(0, sealed->Open(Params(kOpenCreate, &reservedWay, true, true, false)));
+    ASSERT_EQ(0, sealed->Reserve(plain.size()));
+    sealed->SetTime(static_cast<int32_t>(HeaderOf(plainWay).time));
+    ASSERT_EQ(70000, sealed->Write(plain.data(), 70000));
+    EXPECT_EQ(0, sealed->Seal());
+  }
+  EXPECT_EQ(plainWay.bytes(), reservedWay.bytes());
+  Owned<SealedFile> reader(new SealedFile);
+  ASSERT_EQ(0, reader->Open(Params(kOpenRead, &reservedWay, true, true, false)));
+  EXPECT_EQ(-1, reader->Reserve(10));
+  EXPECT_EQ(-1, reader->Reserve(size_t{1} << 40));
+}
+
+// A raw stream passes reads, seeks and its size through to the file.
+TEST_F(SealedFileTest, RawModeReadsThroughWithoutHolding) {
+  MemoryFile file;
+  Write(Params(kOpenCreate, &file, false, false, false), Noise(5000));
+  Owned<SealedFile> raw(new SealedFile);
+  ASSERT_EQ(0, raw->Open(Params(kOpenRaw, &file, false, false, false)));
+  EXPECT_EQ(static_cast<int32_t>(file.bytes().size()), raw->Size());
+  ASSERT_EQ(0, raw->Seek(-10, 2));
+  EXPECT_EQ(static_cast<int64_t>(file.bytes().size() - 10), raw->Tell());
+  uint8_t last[20];
+  EXPECT_EQ(10, raw->Read(last, 20));
+  EXPECT_EQ(0, std::memcmp(last, file.bytes().data() + file.bytes().size() - 10, 10));
+  EXPECT_TRUE(raw->AtEnd());
+  EXPECT_EQ(0, raw->Seek(1000000, 0));
+  EXPECT_EQ(static_cast<int64_t>(file.bytes().size()), raw->Tell());
+  EXPECT_EQ(0, raw->Seek(-5, 0));
+  EXPECT_EQ(0, raw->Tell());
+}
+
+}  // namespace
+}  // namespace marrowgate

@@ -157,6 +157,10 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
   if (!out)
     return Failed(item.diskPath + ": cannot be added: the package has no room for " +
                   item.innerPath + " (a file and a folder of that name?)");
+  // The content is held whole until it is sealed: room for the size the
+  // scan saw, so it is not grown in doubling steps.
+  auto* sealed = dynamic_cast<SealedFile*>(out.get());
+  if (sealed != nullptr) sealed->Reserve(static_cast<size_t>(item.size));
   buffer->resize(kChunk);
   uint64_t total = 0;
   for (;;) {
@@ -172,7 +176,7 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
   }
   // 0 would mean "now" to the item; the first second of 1970 stands in.
   out->SetTime(static_cast<int32_t>(item.time != 0 ? item.time : 1));
-  if (auto* sealed = dynamic_cast<SealedFile*>(out.get())) {
+  if (sealed != nullptr) {
     if (sealed->Seal() != 0)
       return Failed(item.diskPath + ": cannot be stored: writing the package file failed");
   }
