@@ -67,21 +67,47 @@ int Unsealer::ReadStored(VirtualFile* file, CipherObject* cipher, uint32_t store
   return 0;
 }
 
-int Unsealer::UnsealWhole(VirtualFile* file, CipherObject* cipher, const SealHeader& header,
-                          ZlibCodec* codec, const UnsealSink& sink, uint8_t digest[16]) {
-  const int read = ReadStored(file, cipher, header.storedSize,
-                              [](const uint8_t*, size_t) { return 0; });
-  if (read < 0) return read;
-  // One byte more than the claim tells a longer stream apart.
-  plain_.resize(static_cast<size_t>(header.plainSize) + 1);
-  int32_t produced = static_cast<int32_t>(plain_.size());
-  const int code = codec->Decompress(stored_.data(), static_cast<int32_t>(header.storedSize),
-                                     plain_.data(), &produced);
-  if (code < 0) return code + kSealInflateOffset;
-  if (produced < 0 || static_cast<uint32_t>(produced) != header.plainSize) return kSealWrongPlainSize;
-  Md5Digest(plain_.data(), header.plainSize, digest);
-  if (header.plainSize > 0 && !sink(plain_.data(), header.plainSize)) return kUnsealSinkFailed;
-  return 0;
+int Unsealer::Inflate(VirtualFile* file, CipherObject* cipher, const SealHeader& header, Md5* md5,
+                      const UnsealSink& sink) {
+  if (!inflater_) inflater_ = std::make_unique<Inflater>();
+  inflate_state& state = inflater_->state;
+  isal_inflate_init(&state);
+  state.crc_flag = ISAL_ZLIB;  // the zlib wrapper, its Adler-32 checked
+  plain_.resize(std::min<size_t>(kSliceSize, static_cast<size_t>(header.plainSize) + 1));
+  uint64_t produced = 0;
+  bool finished = false;
+  const int code = ReadStored(file, cipher, header.storedSize, [&](const uint8_t* bytes, size_t n) {
+    // Bytes after the end of the deflate stream are not content.
+    if (finished) return 0;
+    state.next_in = const_cast<uint8_t*>(bytes);
+    state.avail_in = static_cast<uint32_t>(n);
+    for (;;) {
+      const uint32_t inBefore = state.avail_in;
+      state.next_out = plain_.data();
+      state.avail_out = static_cast<uint32_t>(plain_.size());
+      const int rc = isal_inflate(&state);
+      if (rc != ISAL_DECOMP_OK) return InflaterCode(rc);
+      const size_t got = plain_.size() - state.avail_out;
+      if (got > 0) {
+        produced += got;
+        if (produced > header.plainSize) return static_cast<int>(kSealWrongPlainSize);
+        Md5Update(md5, plain_.data(), got);
+        if (!sink(plain_.data(), got)) return kUnsealSinkFailed;
+      }
+      if (state.block_state == ISAL_BLOCK_FINISH) {
+        finished = true;
+        return 0;
+      }
+      // Output room left: the inflater took all it could of this slice.
+      if (state.avail_out != 0) {
+        if (state.avail_in == 0) return 0;
+        if (got == 0 && state.avail_in == inBefore) return InflaterCode(ISAL_INVALID_BLOCK);
+      }
+    }
+  });
+  if (code < 0) return code;
+  if (!finished) return InflaterCode(ISAL_END_INPUT);  // the stream stops short
+  return produced == header.plainSize ? 0 : kSealWrongPlainSize;
 }
 
 int Unsealer::Unseal(const SealParams& params, const UnsealSink& sink, SealHeader* headerOut) {
@@ -110,67 +136,27 @@ int Unsealer::Unseal(const SealParams& params, const UnsealSink& sink, SealHeade
       static_cast<uint64_t>(header.plainSize) > kMaxInflateRatio * header.storedSize)
     return kSealWrongPlainSize;
 
-  uint8_t computed[16];
+  Md5 md5;
+  Md5Init(&md5);
   int code = 0;
   try {
-    if (compressed && header.plainSize <= wholeLimit_ && header.storedSize <= wholeLimit_) {
-      code = UnsealWhole(file, cipher, header, params.compressor, sink, computed);
+    if (!compressed) {
+      code = ReadStored(file, cipher, header.storedSize, [&](const uint8_t* bytes, size_t n) {
+        Md5Update(&md5, bytes, n);
+        return sink(bytes, n) ? 0 : kUnsealSinkFailed;
+      });
     } else {
-      Md5 md5;
-      Md5Init(&md5);
-      if (!compressed) {
-        code = ReadStored(file, cipher, header.storedSize, [&](const uint8_t* bytes, size_t n) -> int {
-          Md5Update(&md5, bytes, n);
-          return sink(bytes, n) ? 0 : kUnsealSinkFailed;
-        });
-      } else {
-        if (!inflater_) inflater_ = std::make_unique<Inflater>();
-        inflate_state& state = inflater_->state;
-        isal_inflate_init(&state);
-        state.crc_flag = ISAL_ZLIB;
-        plain_.resize(std::min<size_t>(kSliceSize, static_cast<size_t>(header.plainSize) + 1));
-        uint64_t produced = 0;
-        bool finished = false;
-        code = ReadStored(file, cipher, header.storedSize, [&](const uint8_t* bytes, size_t n) -> int {
-          // Bytes after the end of the deflate stream are not content.
-          if (finished) return 0;
-          state.next_in = const_cast<uint8_t*>(bytes);
-          state.avail_in = static_cast<uint32_t>(n);
-          for (;;) {
-            const uint32_t inBefore = state.avail_in;
-            state.next_out = plain_.data();
-            state.avail_out = static_cast<uint32_t>(plain_.size());
-            const int rc = isal_inflate(&state);
-            if (rc != ISAL_DECOMP_OK) return InflaterCode(rc);
-            const size_t got = plain_.size() - state.avail_out;
-            if (got > 0) {
-              produced += got;
-              if (produced > header.plainSize) return kSealWrongPlainSize;
-              Md5Update(&md5, plain_.data(), got);
-              if (!sink(plain_.data(), got)) return kUnsealSinkFailed;
-            }
-            if (state.block_state == ISAL_BLOCK_FINISH) {
-              finished = true;
-              return 0;
-            }
-            if (state.avail_out != 0) {
-              if (state.avail_in == 0) return 0;  // wants the next slice
-              if (got == 0 && state.avail_in == inBefore) return InflaterCode(ISAL_INVALID_BLOCK);
-            }
-          }
-        });
-        if (code == 0 && !finished) code = InflaterCode(ISAL_END_INPUT);
-        if (code == 0 && produced != header.plainSize) code = kSealWrongPlainSize;
-      }
-      Md5Final(&md5, computed);
+      code = Inflate(file, cipher, header, &md5, sink);
     }
   } catch (const std::bad_alloc&) {
     code = kSealShortContent;
   }
   // A cipher that takes messages only whole made the stored bytes be held
   // whole: let go of them.
-  if (stored_.capacity() > std::max(kSliceSize, wholeLimit_)) std::vector<uint8_t>().swap(stored_);
+  if (stored_.capacity() > kSliceSize) std::vector<uint8_t>().swap(stored_);
   if (code < 0) return code;
+  uint8_t computed[16];
+  Md5Final(&md5, computed);
   return std::memcmp(computed, header.digest, 16) == 0 ? 0 : kSealDigestMismatch;
 }
 

@@ -139,8 +139,8 @@ class UnsealerTest : public ::testing::Test {
   Owned<CipherObject> aEnc_, aDec_, bEnc_, bDec_;
 };
 
-// Every way of sealing, sizes around the cipher block and the slice, both
-// reading paths: the same content and result as SealedFile.
+// Every way of sealing, sizes around the cipher block and the slice: the
+// same content and result as SealedFile.
 TEST_F(UnsealerTest, MatchesSealedFileForEveryWayOfSealing) {
   std::vector<size_t> sizes = {0, 1, 5, 8, 13, 4096 + 3, kSlice - 1};
   for (size_t base : {kSlice, 2 * kSlice})
@@ -160,13 +160,10 @@ TEST_F(UnsealerTest, MatchesSealedFileForEveryWayOfSealing) {
         std::vector<uint8_t> reference;
         ASSERT_EQ(0, ReadWhole(stream, &reference));
         ASSERT_EQ(reference, plain);
-        for (size_t limit : {Unsealer::kDefaultWholeLimit, size_t{0}}) {
-          Unsealer unsealer;
-          unsealer.set_whole_limit(limit);
-          std::vector<uint8_t> got;
-          ASSERT_EQ(0, Unseal(&unsealer, stream, &got)) << "whole limit " << limit;
-          EXPECT_TRUE(got == plain) << "whole limit " << limit;
-        }
+        Unsealer unsealer;
+        std::vector<uint8_t> got;
+        ASSERT_EQ(0, Unseal(&unsealer, stream, &got));
+        EXPECT_TRUE(got == plain);
       }
     }
   }
@@ -212,12 +209,11 @@ TEST_F(UnsealerTest, DamagedCompressedItemFails) {
   for (size_t at : {size_t{1}, size_t{header.storedSize / 2}, size_t{header.storedSize - 2}}) {
     std::vector<uint8_t> stream = good;
     stream[kSealHeaderSize + at] ^= 0x55;
-    for (size_t limit : {Unsealer::kDefaultWholeLimit, size_t{0}}) {
-      Unsealer unsealer;
-      unsealer.set_whole_limit(limit);
-      std::vector<uint8_t> got;
-      EXPECT_LT(Unseal(&unsealer, stream, &got), 0) << "byte " << at << " limit " << limit;
-    }
+    Unsealer unsealer;
+    std::vector<uint8_t> got;
+    EXPECT_LT(Unseal(&unsealer, stream, &got), 0) << "byte " << at;
+    std::vector<uint8_t> reference;
+    EXPECT_LT(ReadWhole(stream, &reference), 0) << "byte " << at;
   }
 }
 
@@ -266,15 +262,12 @@ TEST_F(UnsealerTest, HeaderProblemsHaveSealedFileCodes) {
   EXPECT_TRUE(got.empty());
   // A plain size one more or one less than the content.
   for (int64_t delta : {-1, 1}) {
-    for (size_t limit : {Unsealer::kDefaultWholeLimit, size_t{0}}) {
-      std::vector<uint8_t> off = Seal(text, true, Cipher::kNone);
-      ASSERT_TRUE(DecodeSealHeader(off.data(), &header));
-      header.plainSize = static_cast<uint32_t>(header.plainSize + delta);
-      EncodeSealHeader(header, off.data());
-      unsealer.set_whole_limit(limit);
-      EXPECT_EQ(kSealWrongPlainSize, Unseal(&unsealer, off, &got)) << delta << " " << limit;
-      EXPECT_EQ(ReadWhole(off, &reference), kSealWrongPlainSize);
-    }
+    std::vector<uint8_t> off = Seal(text, true, Cipher::kNone);
+    ASSERT_TRUE(DecodeSealHeader(off.data(), &header));
+    header.plainSize = static_cast<uint32_t>(header.plainSize + delta);
+    EncodeSealHeader(header, off.data());
+    EXPECT_EQ(kSealWrongPlainSize, Unseal(&unsealer, off, &got)) << delta;
+    EXPECT_EQ(ReadWhole(off, &reference), kSealWrongPlainSize);
   }
 }
 
