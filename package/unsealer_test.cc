@@ -47,7 +47,7 @@ std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
 class CountingFile : public VirtualFile {
  public:
   explicit CountingFile(VirtualFile* inner) : inner_(inner) {}
-  int32_t Size() override { return inner_->Size(); }
+  int32_t Size() override { return reportedSize_ != 0 ? reportedSize_ : inner_->Size(); }
   int32_t GetTime() override { return inner_->GetTime(); }
   int32_t SetTime(int32_t s) override { return inner_->SetTime(s); }
   int32_t Read(void* buffer, int32_t n) override {
@@ -65,6 +65,8 @@ class CountingFile : public VirtualFile {
   int reads_ = 0;
   int32_t largest_ = 0;
   int64_t failAfter_ = -1;
+  // A size to report instead of the inner file's (0: its own).
+  int32_t reportedSize_ = 0;
 
  private:
   VirtualFile* inner_;
@@ -232,6 +234,22 @@ TEST_F(UnsealerTest, TruncatedOrUnreadableItemIsShortContent) {
   failing.failAfter_ = static_cast<int64_t>(kSlice + 1000);
   EXPECT_EQ(kSealShortContent, Unseal(&unsealer, stream, &got, &failing));
   EXPECT_EQ(got.size(), kSlice);
+}
+
+// An item's file of 2 GiB or more reports its size through the signed
+// 32-bit Size() as a negative number: it is read as the unsigned size the
+// format stores, so items up to 4 GiB - 1 unseal.
+TEST_F(UnsealerTest, FileSizesBeyondTwoGibibytesAreUnsigned) {
+  const std::vector<uint8_t> plain = TextLike(5000, 12);
+  const std::vector<uint8_t> stream = Seal(plain, true, Cipher::kA);
+  MemoryFile file(stream);
+  CountingFile large(&file);
+  large.reportedSize_ = static_cast<int32_t>(uint32_t{3} << 30);
+  ASSERT_LT(large.Size(), 0);
+  Unsealer unsealer;
+  std::vector<uint8_t> got;
+  EXPECT_EQ(0, Unseal(&unsealer, stream, &got, &large));
+  EXPECT_TRUE(got == plain);
 }
 
 TEST_F(UnsealerTest, HeaderProblemsHaveSealedFileCodes) {

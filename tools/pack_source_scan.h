@@ -25,8 +25,9 @@
 namespace marrowgate {
 
 // The largest item the package store takes: the format's sizes are
-// unsigned 32 bits, and items are sealed in memory with signed 32-bit
-// lengths, which is the tighter bound.
+// unsigned 32 bits (reading takes items up to that), and items are sealed
+// in memory with signed 32-bit lengths, which is the tighter bound for
+// writing.
 inline constexpr uint64_t kFormatMaxItemSize = 0xFFFFFFFFu;
 inline constexpr uint64_t kMaxItemSize = 0x7FFFFFFFu;
 
