@@ -42,8 +42,18 @@ struct Unsealer::Inflater {
 Unsealer::Unsealer() = default;
 Unsealer::~Unsealer() = default;
 
+uint8_t* Unsealer::Buffer::Reserve(size_t n) {
+  if (n > capacity) {
+    bytes.reset();
+    capacity = 0;
+    bytes.reset(new uint8_t[n]);  // throws std::bad_alloc
+    capacity = n;
+  }
+  return bytes.get();
+}
+
 size_t Unsealer::buffer_bytes() const {
-  return stored_.capacity() + plain_.capacity() + (inflater_ ? sizeof(Inflater) : 0);
+  return stored_.capacity + plain_.capacity + (inflater_ ? sizeof(Inflater) : 0);
 }
 
 int Unsealer::ReadStored(VirtualFile* file, CipherObject* cipher, uint32_t storedSize,
@@ -52,16 +62,16 @@ int Unsealer::ReadStored(VirtualFile* file, CipherObject* cipher, uint32_t store
   static_assert(kSliceSize % 8 == 0);
   const bool inPieces = cipher == nullptr || cipher->DecryptsInPieces();
   const size_t slice = inPieces ? std::min<size_t>(kSliceSize, storedSize) : storedSize;
-  stored_.resize(slice);
+  uint8_t* buffer = stored_.Reserve(slice);
   uint64_t left = storedSize;
   while (left > 0) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(slice, left));
-    if (!ReadFully(file, stored_.data(), n)) return kSealShortContent;
+    if (!ReadFully(file, buffer, n)) return kSealShortContent;
     left -= n;
     if (cipher != nullptr &&
-        cipher->DecryptPiece(stored_.data(), static_cast<int32_t>(n), stored_.data(), left == 0) < 0)
+        cipher->DecryptPiece(buffer, static_cast<int32_t>(n), buffer, left == 0) < 0)
       return kSealDecipherFailed;
-    const int code = take(stored_.data(), n);
+    const int code = take(buffer, n);
     if (code < 0) return code;
   }
   return 0;
@@ -69,11 +79,13 @@ int Unsealer::ReadStored(VirtualFile* file, CipherObject* cipher, uint32_t store
 
 int Unsealer::Inflate(VirtualFile* file, CipherObject* cipher, const SealHeader& header, Md5* md5,
                       const UnsealSink& sink) {
-  if (!inflater_) inflater_ = std::make_unique<Inflater>();
+  // Not cleared: isal_inflate_init sets what the inflater reads.
+  if (!inflater_) inflater_.reset(new Inflater);
   inflate_state& state = inflater_->state;
   isal_inflate_init(&state);
   state.crc_flag = ISAL_ZLIB;  // the zlib wrapper, its Adler-32 checked
-  plain_.resize(std::min<size_t>(kSliceSize, static_cast<size_t>(header.plainSize) + 1));
+  const size_t plainSlice = std::min<size_t>(kSliceSize, static_cast<size_t>(header.plainSize) + 1);
+  uint8_t* plain = plain_.Reserve(plainSlice);
   uint64_t produced = 0;
   bool finished = false;
   const int code = ReadStored(file, cipher, header.storedSize, [&](const uint8_t* bytes, size_t n) {
@@ -83,16 +95,16 @@ int Unsealer::Inflate(VirtualFile* file, CipherObject* cipher, const SealHeader&
     state.avail_in = static_cast<uint32_t>(n);
     for (;;) {
       const uint32_t inBefore = state.avail_in;
-      state.next_out = plain_.data();
-      state.avail_out = static_cast<uint32_t>(plain_.size());
+      state.next_out = plain;
+      state.avail_out = static_cast<uint32_t>(plainSlice);
       const int rc = isal_inflate(&state);
       if (rc != ISAL_DECOMP_OK) return InflaterCode(rc);
-      const size_t got = plain_.size() - state.avail_out;
+      const size_t got = plainSlice - state.avail_out;
       if (got > 0) {
         produced += got;
         if (produced > header.plainSize) return static_cast<int>(kSealWrongPlainSize);
-        Md5Update(md5, plain_.data(), got);
-        if (!sink(plain_.data(), got)) return kUnsealSinkFailed;
+        Md5Update(md5, plain, got);
+        if (!sink(plain, got)) return kUnsealSinkFailed;
       }
       if (state.block_state == ISAL_BLOCK_FINISH) {
         finished = true;
@@ -153,7 +165,7 @@ int Unsealer::Unseal(const SealParams& params, const UnsealSink& sink, SealHeade
   }
   // A cipher that takes messages only whole made the stored bytes be held
   // whole: let go of them.
-  if (stored_.capacity() > kSliceSize) std::vector<uint8_t>().swap(stored_);
+  if (stored_.capacity > kSliceSize) stored_ = Buffer();
   if (code < 0) return code;
   uint8_t computed[16];
   Md5Final(&md5, computed);

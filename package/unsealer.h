@@ -63,7 +63,8 @@ class Unsealer {
   // held whole.
   int Unseal(const SealParams& params, const UnsealSink& sink, SealHeader* header = nullptr);
 
-  // The most bytes the buffers of the last Unseal() held at once.
+  // The bytes the buffers kept for the next call take (the most the
+  // calls so far have needed at once, within a few slices).
   size_t buffer_bytes() const;
 
  private:
@@ -76,8 +77,17 @@ class Unsealer {
   // Inflates the stored bytes slice by slice into the digest and the sink.
   int Inflate(VirtualFile* file, CipherObject* cipher, const SealHeader& header, Md5* md5,
               const UnsealSink& sink);
-  std::vector<uint8_t> stored_;
-  std::vector<uint8_t> plain_;
+  // A buffer kept from call to call, never cleared (every byte used is
+  // written first).
+  struct Buffer {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t capacity = 0;
+    // Room for at least n bytes (what it held is lost when it grows).
+    uint8_t* Reserve(size_t n);
+  };
+
+  Buffer stored_;
+  Buffer plain_;
   std::unique_ptr<Inflater> inflater_;
 };
 

@@ -218,7 +218,8 @@ ItemResult ReadCheckedItem(Package* package, const std::string& inner,
   params.compressor = packageParams.compressor;
   params.cipherADec = packageParams.cipherADec;
   params.cipherBDec = packageParams.cipherBDec;
-  Unsealer unsealer;
+  // Its buffers serve every item this thread reads.
+  static thread_local Unsealer unsealer;
   SealHeader header;
   ItemResult written;
   const int code = unsealer.Unseal(
