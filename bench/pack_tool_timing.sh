@@ -3,8 +3,9 @@
 # (half text-like, half incompressible) next to zip -6, unzip and unzip -t
 # on the same files, and reports each ratio (ours / theirs: below 1 is
 # faster). With REPEAT=n every command runs n times and the best time counts.
-# With RSS=1 it also measures the peak resident memory of create and extract
-# for those 2000 files and for one 1 GiB item (needs 3 GiB of disk in $TMPDIR).
+# With RSS=1 it also measures the peak resident memory of create, extract
+# and verify for those 2000 files and for one 1 GiB item (needs 3 GiB of
+# disk in $TMPDIR).
 #
 #   REPEAT=3 RSS=1 bash bench/pack_tool_timing.sh build-rel/tools/marrowgate-pack
 set -euo pipefail
@@ -67,8 +68,9 @@ printf 'sizes: package %d bytes, zip %d bytes\n' "$(stat -c %s p.dpk)" "$(stat -
 
 if [[ "${RSS:-0}" == 1 ]]; then
   rm -rf out
-  printf 'peak RSS, 2000 files: create %s MiB, extract %s MiB\n' \
-    "$(rm -f q.dpk; peak_mib "$pack" create q.dpk src)" "$(peak_mib "$pack" extract p.dpk out)"
+  printf 'peak RSS, 2000 files: create %s MiB, extract %s MiB, verify %s MiB\n' \
+    "$(rm -f q.dpk; peak_mib "$pack" create q.dpk src)" "$(peak_mib "$pack" extract p.dpk out)" \
+    "$(peak_mib "$pack" verify p.dpk)"
   rm -rf src out unz p.zip q.dpk p.dpk
   mkdir big
   # Half text-like, half incompressible, in 1 MiB stretches.
@@ -81,6 +83,7 @@ with open(sys.argv[1], "wb") as f:
 PY
   cm=$(peak_mib "$pack" create big.dpk big)
   em=$(peak_mib "$pack" extract big.dpk bigout)
+  vm=$(peak_mib "$pack" verify big.dpk)
   cmp big/item.bin bigout/item.bin && echo "1 GiB item identical"
-  printf 'peak RSS, one 1 GiB item: create %s MiB, extract %s MiB\n' "$cm" "$em"
+  printf 'peak RSS, one 1 GiB item: create %s MiB, extract %s MiB, verify %s MiB\n' "$cm" "$em" "$vm"
 fi

@@ -10,7 +10,9 @@
 // - a stream read through to its end without an error has exactly the
 //   digest stored in its header (damaged content is never delivered as
 //   good);
-// - a stream sealed again opens again and gives back what was written.
+// - a stream sealed again opens again and gives back what was written;
+// - the Unsealer, reading the same stream in slices, delivers content only
+//   with the stored digest, and the same content when both read it whole.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 #include "package/memory_file.h"
 #include "package/package_codecs.h"
 #include "package/sealed_file.h"
+#include "package/unsealer.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 
@@ -85,6 +88,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int mode = (control & kUpdate) ? kOpenUpdate : kOpenRead;
   MemoryFile file(std::vector<uint8_t>(data + 1, data + size));
 
+  // The slice-by-slice reader first.
+  std::vector<uint8_t> unsealed;
+  static Unsealer* unsealer = new Unsealer;
+  const int unsealCode = unsealer->Unseal(codecs->Params(kOpenRead, &file, control),
+                                          [&](const uint8_t* bytes, size_t n) {
+                                            unsealed.insert(unsealed.end(), bytes, bytes + n);
+                                            return true;
+                                          });
+  if (unsealCode == 0) {
+    SealHeader header;
+    Check(ReadSealHeader(&file, &header) == 0);
+    uint8_t computed[16];
+    Md5Digest(unsealed.data(), unsealed.size(), computed);
+    Check(std::memcmp(computed, header.digest, 16) == 0);
+    Check(unsealed.size() == header.plainSize);
+  }
+
   std::vector<uint8_t> content;
   {
     Owned<SealedFile> sealed(new SealedFile);
@@ -103,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       uint8_t computed[16];
       Md5Digest(content.data(), content.size(), computed);
       Check(std::memcmp(computed, stored, 16) == 0);
+      if (unsealCode == 0) Check(unsealed == content);
     }
     if (mode != kOpenUpdate) return 0;
     // Change it: the released stream seals what it now holds. The content

@@ -80,6 +80,8 @@ int Unsealer::ReadStored(VirtualFile* file, CipherObject* cipher, uint32_t store
 int Unsealer::Inflate(VirtualFile* file, CipherObject* cipher, const SealHeader& header, Md5* md5,
                       const UnsealSink& sink) {
   // Not cleared: isal_inflate_init sets what the inflater reads.
+  // No stored bytes inflate to nothing, as for the codec.
+  if (header.storedSize == 0) return header.plainSize == 0 ? 0 : kSealWrongPlainSize;
   if (!inflater_) inflater_.reset(new Inflater);
   inflate_state& state = inflater_->state;
   isal_inflate_init(&state);

@@ -252,6 +252,21 @@ TEST_F(UnsealerTest, FileSizesBeyondTwoGibibytesAreUnsigned) {
   EXPECT_TRUE(got == plain);
 }
 
+// A compressed stream with no stored bytes is empty content, as for the
+// codec (no writer makes one, but readers agree on it).
+TEST_F(UnsealerTest, CompressedWithoutStoredBytesIsEmpty) {
+  std::vector<uint8_t> stream = Seal({}, false, Cipher::kNone);
+  SealHeader header;
+  ASSERT_TRUE(DecodeSealHeader(stream.data(), &header));
+  header.flags |= kSealCompressed;
+  EncodeSealHeader(header, stream.data());
+  std::vector<uint8_t> reference, got{1};
+  EXPECT_EQ(0, ReadWhole(stream, &reference));
+  Unsealer unsealer;
+  EXPECT_EQ(0, Unseal(&unsealer, stream, &got));
+  EXPECT_TRUE(got.empty());
+}
+
 TEST_F(UnsealerTest, HeaderProblemsHaveSealedFileCodes) {
   const std::vector<uint8_t> text = TextLike(5000, 2);
   Unsealer unsealer;
