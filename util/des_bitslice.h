@@ -6,7 +6,8 @@
 // kWidth of them) and its operations: Zero, Xor, And, AndNot(a, b) = a & ~b,
 // Or, Not, Mux(s, a, b) = s ? b : a (bit by bit), Fn3<imm>(a, b, c) = the
 // 3-input function whose truth table is imm, indexed by a * 4 + b * 2 + c,
-// ShiftRight<n>/ShiftLeft<n> within each 64-bit word, Load and Store.
+// ShiftRight<n>/ShiftLeft<n> within each 64-bit word, Load and Store;
+// Not, Mux and Fn3 may come from GatesFromBasics.
 // Every function here is a template over Ops; each engine's Ops type lives
 // in an unnamed namespace, so code built for one instruction set never
 // stands in for another's.
@@ -103,6 +104,28 @@ inline typename Ops::W GenericFn3(typename Ops::W a, typename Ops::W b, typename
     return Ops::Mux(a, Fn2<Ops, low>(b, c), Fn2<Ops, high>(b, c));
   }
 }
+
+// The gates an engine may take from its basic ones rather than write out:
+// its Ops type derives from GatesFromBasics<itself> and defines Zero,
+// Broadcast, Xor, And, AndNot, Or, the shifts, Load and Store. An engine
+// with better instructions for Not, Mux or Fn3 declares its own, which
+// hide these.
+template <class Ops>
+struct GatesFromBasics {
+  template <class W>
+  static W Not(W a) {
+    return Ops::Xor(a, Ops::Broadcast(~uint64_t{0}));
+  }
+  // s ? b : a, bit by bit.
+  template <class W>
+  static W Mux(W s, W a, W b) {
+    return Ops::Xor(a, Ops::And(Ops::Xor(a, b), s));
+  }
+  template <int imm, class W>
+  static W Fn3(W a, W b, W c) {
+    return GenericFn3<Ops, imm>(a, b, c);
+  }
+};
 
 // ------------------------------------------------ S-boxes
 
