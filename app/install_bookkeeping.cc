@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "platform/env.h"
@@ -153,12 +154,17 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 
 int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
                     MessageSink* messages) {
-  const std::string dir(installDir);
   Owned<FileManager> fileManager(CreateFileManager(options));
   if (fileManager == nullptr) {
     messages->ShowMessageById(kMessageNoListFileManager);
     return kMessageNoListFileManager;
   }
+  return UpdateFileLists(std::move(fileManager), installDir, messages);
+}
+
+int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
+                    MessageSink* messages) {
+  const std::string dir(installDir);
 
   // 1. The local file list. Without an install folder every path below
   // would be rooted at the top of the disk: treated as a missing list.
