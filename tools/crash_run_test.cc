@@ -17,23 +17,13 @@
 #include <vector>
 
 #include "app/local_file_list.h"
+#include "tools/pack_tool_test_util.h"
 #include "util/md5.h"
 
 namespace marrowgate {
 namespace {
 
-namespace fs = std::filesystem;
 using Tree = std::map<std::string, std::string>;
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Every file below `root` by relative path, except those `skip` names.
 Tree ReadTree(const fs::path& root, const std::vector<std::string>& skip = {}) {

@@ -1,4 +1,4 @@
-// Helpers shared by the tests of marrowgate-pack: running the tool in
+// Helpers shared by the tests of the tools: running marrowgate-pack in
 // this process, and reading and writing real files.
 #ifndef MARROWGATE_TOOLS_PACK_TOOL_TEST_UTIL_H_
 #define MARROWGATE_TOOLS_PACK_TOOL_TEST_UTIL_H_

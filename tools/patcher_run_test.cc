@@ -25,24 +25,14 @@
 #include "platform/local_socket.h"
 #include "tools/launcher_listener.h"
 #include "tools/pack_tool.h"
+#include "tools/pack_tool_test_util.h"
 #include "transfer/recording_notify_testing.h"
 #include "util/md5.h"
 
 namespace marrowgate {
 namespace {
 
-namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 FileRecord RecordOf(const std::string& content) {
   FileRecord record;
