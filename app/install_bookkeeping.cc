@@ -9,21 +9,11 @@
 #include "transfer/delete_tree.h"
 #include "util/releaser.h"
 #include "util/safe_path.h"
+#include "util/text.h"
+#include "util/values.h"
 
 namespace marrowgate {
 namespace {
-
-bool IsScanSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // Scans `line` as "%d%s". True when both fields were read.
 bool ScanNumberAndWord(std::string_view line, int64_t* number, std::string_view* word) {
@@ -199,7 +189,7 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
     bool tooLong = false;
     bool failed = false;
     while (ReadWholeLine(newList.get(), kMaxListLine, &line, &tooLong, &failed)) {
-      std::string name(Trim(line));
+      std::string name(TrimView(line));
       if (name.empty() && !tooLong) continue;
       std::string path = dir + "/" + name;
       FileRecord record;
@@ -238,7 +228,7 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
     bool failed = false;
     while (deleteList != nullptr &&
            ReadWholeLine(deleteList.get(), kMaxListLine, &line, &tooLong, &failed)) {
-      std::string_view name = Trim(line);
+      std::string_view name = TrimView(line);
       if (name.empty() && !tooLong) continue;
       std::string relative;
       if (tooLong || !ContainedDeletePath(name, &relative)) {
