@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "util/byte_order.h"
 #include "util/des_tables.h"
 
 namespace marrowgate {
@@ -86,18 +87,6 @@ inline uint32_t RoundFunction(uint32_t rotated_half, uint32_t odd_key, uint32_t 
   return kSp[0][(odd >> 24) & 63] | kSp[2][(odd >> 16) & 63] | kSp[4][(odd >> 8) & 63] |
          kSp[6][odd & 63] | kSp[1][(even >> 24) & 63] | kSp[3][(even >> 16) & 63] |
          kSp[5][(even >> 8) & 63] | kSp[7][even & 63];
-}
-
-inline uint32_t LoadBe32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
-}
-
-inline void StoreBe32(uint32_t v, uint8_t* p) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
 }
 
 }  // namespace
