@@ -1,5 +1,6 @@
 #include "bench/bench_trees.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/env.h"
@@ -68,6 +69,17 @@ bool WriteTreeFile(FileSystem* fs, const std::string& path, const std::string& c
 
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+bool RecordIteration(benchmark::State& state, bool ok, const char* error, double seconds,
+                     double* best) {
+  if (!ok) {
+    state.SkipWithError(error);
+    return false;
+  }
+  *best = std::min(*best, seconds);
+  state.SetIterationTime(seconds);
+  return true;
 }
 
 void RegisterBestOfThree(std::initializer_list<std::pair<const char*, TimedRun>> runs) {

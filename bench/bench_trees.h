@@ -42,6 +42,12 @@ bool WriteTreeFile(FileSystem* fs, const std::string& path, const std::string& c
 // Wall time since `since`, in seconds.
 double Seconds(std::chrono::steady_clock::time_point since);
 
+// Ends one timed iteration: when `ok` the iteration takes `seconds` and
+// *best keeps the least time seen; otherwise the benchmark is skipped with
+// `error`. Returns `ok` (false: leave the loop).
+bool RecordIteration(benchmark::State& state, bool ok, const char* error, double seconds,
+                     double* best);
+
 // Registers each (name, function) pair as a benchmark that times itself
 // (manual time, milliseconds) in one iteration, repeated three times: the
 // functions keep the best of the three.

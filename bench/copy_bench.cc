@@ -117,12 +117,7 @@ void BM_EngineCopyFromPackage(benchmark::State& state) {
     int32_t rc = RunEngine(fm.get(), fixture.root + "/pack/update", out);
     fm.reset();
     double seconds = Seconds(start);
-    if (rc != 0) {
-      state.SkipWithError("copy failed");
-      break;
-    }
-    best_engine = std::min(best_engine, seconds);
-    state.SetIterationTime(seconds);
+    if (!bench::RecordIteration(state, rc == 0, "copy failed", seconds, &best_engine)) break;
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
@@ -154,12 +149,10 @@ void BM_UnsealInMemory(benchmark::State& state) {
       file->Release();
     }
     double seconds = Seconds(start);
-    if (!ok || total != kTotalBytes) {
-      state.SkipWithError("unsealing failed");
+    if (!bench::RecordIteration(state, ok && total == kTotalBytes, "unsealing failed", seconds,
+                                &best_memory)) {
       break;
     }
-    best_memory = std::min(best_memory, seconds);
-    state.SetIterationTime(seconds);
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
@@ -175,12 +168,7 @@ void BM_UnzipArchive(benchmark::State& state) {
     auto start = std::chrono::steady_clock::now();
     int rc = std::system(command.c_str());
     double seconds = Seconds(start);
-    if (rc != 0) {
-      state.SkipWithError("unzip failed");
-      break;
-    }
-    best_unzip = std::min(best_unzip, seconds);
-    state.SetIterationTime(seconds);
+    if (!bench::RecordIteration(state, rc == 0, "unzip failed", seconds, &best_unzip)) break;
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }

@@ -140,12 +140,7 @@ void BM_EngineAlone(benchmark::State& state) {
     parts.fm.reset();
     double seconds = Seconds(start);
     cpu_engine = std::min(cpu_engine, CpuSeconds(cpuStart));
-    if (rc != 0) {
-      state.SkipWithError("copy failed");
-      break;
-    }
-    best_engine = std::min(best_engine, seconds);
-    state.SetIterationTime(seconds);
+    if (!bench::RecordIteration(state, rc == 0, "copy failed", seconds, &best_engine)) break;
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
@@ -167,12 +162,8 @@ void RunPatch(benchmark::State& state, const std::string& program, const std::st
     dialog.OnShowWindow();
     double seconds = Seconds(start);
     *bestCpu = std::min(*bestCpu, CpuSeconds(cpuStart));
-    if (!dialog.finished() || view.steps != kFiles + 1) {
-      state.SkipWithError("patch run failed");
-      break;
-    }
-    *best = std::min(*best, seconds);
-    state.SetIterationTime(seconds);
+    const bool ran = dialog.finished() && view.steps == kFiles + 1;
+    if (!bench::RecordIteration(state, ran, "patch run failed", seconds, best)) break;
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
