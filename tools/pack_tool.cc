@@ -358,10 +358,14 @@ ItemResult ExtractItem(Package* package, const PackEntry& entry, ExtractTarget* 
 // -------------------------------------------------- work for workers
 //
 // The halves of the per-item work that need no package: sealing a source
-// file into a stream, unsealing a stream read by the owner. Items larger
-// than this (plain or stored) take the single-item path on the owner.
-constexpr size_t kWorkerItemLimit = size_t{32} << 20;
-// Memory the items in flight between the owner and the workers may hold.
+// file into a stream, unsealing a stream read by the owner. An item is
+// held whole a few times over while a worker has it, so only items up to
+// this size (plain and stored) go to workers; larger ones take the
+// single-item path on the owner, in their turn.
+constexpr size_t kWorkerItemLimit = size_t{16} << 20;
+// Memory the items in flight between the owner and the workers may hold,
+// with what the workers need for them (one item larger than this goes
+// alone).
 constexpr size_t kBytesInFlight = size_t{64} << 20;
 
 // One worker's codec and ciphers, keyed as the package keys its own.
@@ -380,20 +384,21 @@ ItemResult SealSourceItem(const SourceItem& item, WorkerCodecs* worker,
   if (!in) return Failed(item.diskPath + ": cannot be read: " + reason);
   std::vector<uint8_t> plain;
   try {
-    plain.reserve(static_cast<size_t>(item.size));
+    // One byte more than the scan saw, so that the end shows without
+    // growing the buffer.
+    plain.resize(static_cast<size_t>(item.size) + 1);
+    size_t used = 0;
     for (;;) {
-      if (plain.size() == plain.capacity()) plain.reserve(plain.size() + kChunk);
-      size_t room = plain.capacity() - plain.size();
-      size_t used = plain.size();
-      plain.resize(plain.capacity());
-      int64_t n = in->Read(plain.data() + used, room, &reason);
-      plain.resize(used + static_cast<size_t>(std::max<int64_t>(n, 0)));
+      if (used == plain.size()) plain.resize(used + kChunk);
+      int64_t n = in->Read(plain.data() + used, plain.size() - used, &reason);
       if (n < 0) return Failed(item.diskPath + ": cannot be read: " + reason);
       if (n == 0) break;
-      if (plain.size() > kMaxItemSize)
+      used += static_cast<size_t>(n);
+      if (used > kMaxItemSize)
         return Failed(item.diskPath + ": cannot be stored: it grew past " +
                       std::to_string(kMaxItemSize) + " bytes while being read");
     }
+    plain.resize(used);
   } catch (const std::bad_alloc&) {
     return Failed(item.diskPath + ": cannot be stored: out of memory");
   }
@@ -435,7 +440,9 @@ size_t WorkerBytesFor(const std::vector<uint8_t>& stream) {
   if (stream.size() < kSealHeaderSize || !DecodeSealHeader(stream.data(), &header) ||
       header.plainSize > kWorkerItemLimit)
     return 0;
-  return stream.size() + header.plainSize + 1;
+  // The stream, the stored bytes unsealing copies out of it, the plain
+  // content and a buffer.
+  return 2 * stream.size() + header.plainSize + kChunk;
 }
 
 // ------------------------------------------------------------ the tool
@@ -637,7 +644,9 @@ class PackTool {
         continue;
       }
       slot.onWorker = true;
-      pipeline.Add(std::move(slot), 2 * static_cast<size_t>(item.size) + 1,
+      // The plain content twice (read, and held by the sealing), the
+      // stored form twice (sealed, and the stream).
+      pipeline.Add(std::move(slot), 4 * static_cast<size_t>(item.size) + kChunk,
                    [workers](Slot& s, int worker) {
                      s.result = SealSourceItem(*s.item, (*workers)[worker].get(), &s.stream);
                    });
