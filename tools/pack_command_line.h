@@ -37,8 +37,8 @@ struct PackCommandLine {
   bool strict = false;       // create/add stop at the first problem
   bool skipSpecial = false;  // special files and bad links are no problem
   std::vector<std::string> excludes;  // --exclude PATTERN
-  int jobs = 0;  // -j N: worker threads for create/add/extract/verify
-                 // (0: one per processor)
+  int jobs = 0;  // -j N: worker threads for create/add/attach/extract/
+                 // verify (0: one per processor)
 };
 
 // Largest -j value taken.
