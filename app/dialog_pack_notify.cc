@@ -2,6 +2,7 @@
 
 #include "app/patcher_dialog.h"
 #include "platform/env.h"
+#include "transfer/dir_copy.h"
 #include "transfer/stat_dir.h"
 #include "util/text.h"
 
@@ -12,6 +13,11 @@ int32_t DialogPackNotify::CaptionMessageOf(int32_t code) {
   if (code >= -5 && code <= -1) return kMessageCopyErrorFirst - 1 - code;
   if (code == kNotifyStopRequest) return kMessageCopyStopped;
   return kMessageCopyOtherError;
+}
+
+bool DialogPackNotify::LeavesFileOut(int32_t code) {
+  return code == kNotifyCanNotOpen || code == kNotifyReadError || code == kNotifyWriteError ||
+         code == kNotifyUnsafePath || code == kNotifyPathTooLong;
 }
 
 void DialogPackNotify::ShowUnder(int32_t number, const char* text) {
@@ -39,7 +45,9 @@ int32_t DialogPackNotify::cb_ERROR(int32_t code, const char* text) {
   int32_t number = CaptionMessageOf(code);
   if (number == 0) return 0;
   ShowUnder(number, text);
-  return code == kNotifyStopRequest ? -1 : 0;
+  if (code == kNotifyStopRequest) return -1;
+  if (LeavesFileOut(code)) ++filesLeftOut_;
+  return 0;
 }
 
 int32_t DialogPackNotify::cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) {

@@ -11,6 +11,10 @@
 //                  -100: shown under message 306 and answered -1 (stop);
 //                  any other code: shown under message 307;
 //   everything else answers 0 and shows nothing.
+// The copy engine skips a file it could not open, read, write or place
+// (codes -1, -3, -4, -6, -7) when told to go on, and still ends its run
+// with 0; the sink counts those files so that the run is not reported as
+// a success when the install folder did not get the whole update.
 // To show a text under message N: interactive, a box with the text and
 // message N as caption; otherwise the launcher gets message N's own text
 // (never for message 300).
@@ -50,11 +54,18 @@ class DialogPackNotify : public CPackNotify {
 
   // The message whose text captions copy error `code` (0 for code 0).
   static int32_t CaptionMessageOf(int32_t code);
+  // True for the engine's codes after which, answered 0, a file is left
+  // out of the copy.
+  static bool LeavesFileOut(int32_t code);
+
+  // Files the copy left out after an error this sink answered with 0.
+  int32_t files_left_out() const { return filesLeftOut_; }
 
  private:
   void ShowUnder(int32_t number, const char* text);
 
   PatcherDialog* dialog_;
+  int32_t filesLeftOut_ = 0;
 };
 
 }  // namespace marrowgate

@@ -55,6 +55,9 @@ constexpr int32_t kRunVersionTooLow = -10100;
 constexpr int32_t kRunBadJob = -10200;
 constexpr int32_t kRunNoMemory = -10201;
 constexpr int32_t kRunFailed = -10202;
+// The copy ended but left files out after errors it was told to skip: the
+// install folder did not get the whole update.
+constexpr int32_t kRunFilesLeftOut = -10203;
 
 // Block name of the record in "cfg.txt".
 inline constexpr char kUpdateBlockName[] = "UPDATE";

@@ -202,6 +202,10 @@ void PatcherDialog::RunPatch() {
       auto update = std::make_unique<FlexUpdate>();
       update->SetOwnProgram(modulePath_);
       result = update->Run(&runJob.job(), delayedNames_.data());
+      if (result >= 0 && notify.files_left_out() > 0) {
+        WriteLog(FormatText(kTextFilesLeftOut, static_cast<int>(notify.files_left_out())));
+        result = kRunFilesLeftOut;
+      }
     } catch (...) {
       result = kRunFailed;
     }

@@ -29,6 +29,10 @@
 // shows and the next run, never the running one; Start stays disabled
 // until the run ends, and OnStart during a run does nothing.
 //
+// A copy that skipped files after errors (a full disk, an unreadable or
+// unsafe item) fails with kRunFilesLeftOut and a log line counting them:
+// the file lists are not updated, so running the patch again completes it.
+//
 // Messages come from the "cfg.txt" of the package appended to the program
 // (OnInitDialog loads them); every caption and status text is a message.
 // While a launcher is attached to the ParentLink the patcher is not
@@ -70,6 +74,10 @@ inline constexpr const char* kDefaultSkipFiles[] = {"vave.exe", "zivoridor.dll"}
 // What the install folder text "-h" asks for: a hidden run into the
 // program's own folder.
 inline constexpr char kHiddenRunArgument[] = "-h";
+
+// Log line of a copy that left files out (the run then fails with
+// kRunFilesLeftOut).
+inline constexpr char kTextFilesLeftOut[] = "%d file(s) of the update could not be copied";
 
 struct PatcherDialogSettings {
   // The program file that carries the patch package; empty: the running

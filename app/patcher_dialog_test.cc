@@ -164,6 +164,22 @@ TEST_F(PatcherDialogTest, SinkCaptionsAndStop) {
                                 "Read-only|x/ro.txt"}));
 }
 
+TEST_F(PatcherDialogTest, SinkCountsFilesLeftOutAfterSkippedErrors) {
+  DialogPackNotify sink(&dialog_);
+  EXPECT_EQ(sink.cb_ERROR(-4, "ERROR writng file a!"), 0);
+  EXPECT_EQ(sink.cb_ERROR(-1, "Can not open b!"), 0);
+  EXPECT_EQ(sink.cb_ERROR(-3, "ERROR reading file c!"), 0);
+  EXPECT_EQ(sink.cb_ERROR(-6, "Unsafe path: ../d"), 0);
+  EXPECT_EQ(sink.cb_ERROR(-7, "Path too long: e"), 0);
+  EXPECT_EQ(sink.files_left_out(), 5);
+  // Package and version errors end the run themselves; a stop is a stop.
+  sink.cb_ERROR(-2, "Create package p err:-1");
+  sink.cb_ERROR(-5, "Need Client Version");
+  sink.cb_ERROR(-100, "halt");
+  sink.cb_ERROR(0, "nothing");
+  EXPECT_EQ(sink.files_left_out(), 5);
+}
+
 TEST_F(PatcherDialogTest, SinkDrivesTheBar) {
   folder_.WriteFile("vave.exe", "x");
   dialog_.BuildSkipList();

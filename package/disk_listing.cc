@@ -7,7 +7,7 @@ namespace marrowgate {
 const ListingEntry* DiskListing::Next() {
   if (!started_) {
     started_ = true;
-    if (basePath_.size() <= static_cast<size_t>(kMaxPath)) {
+    if (basePath_.size() <= static_cast<size_t>(kMaxDiskPath)) {
       std::string folder = basePath_;
       for (char& c : folder) {
         if (c == '\\') c = '/';

@@ -1,7 +1,7 @@
 // DiskListing: a DirListing over one folder of the local disk.
 //
 // Every entry is handed out, "." and ".." included. A folder that cannot
-// be opened (missing, not a folder, path longer than kMaxPath) lists
+// be opened (missing, not a folder, path longer than kMaxDiskPath) lists
 // nothing. An entry whose name does not fit ListingEntry::name is skipped
 // (and reported on the debug output).
 #ifndef MARROWGATE_PACKAGE_DISK_LISTING_H_

@@ -141,7 +141,7 @@ Package* FileManager::OpenNormalised(const std::string& key, const char* extensi
   }
   if (!IsValidOpenMode(mode) || config_.fileSystem == nullptr) return nullptr;
   std::string filePath = key + extension;
-  if (filePath.size() > static_cast<size_t>(kMaxPath)) return nullptr;
+  if (filePath.size() > static_cast<size_t>(kMaxDiskPath)) return nullptr;
   // Re-creating must not empty the file before it is known to be a
   // package (or a host whose own content has to stay): probe it as it is.
   int fileMode = mode == kOpenCreate ? kOpenUpdate : mode;
@@ -188,7 +188,7 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
   FileSystem* disk = config_.fileSystem;
   if (disk == nullptr) return -21;
   std::string filePath = key + extension;
-  if (filePath.size() > static_cast<size_t>(kMaxPath)) return -11;
+  if (filePath.size() > static_cast<size_t>(kMaxDiskPath)) return -11;
   if (mode != kOpenCreate && disk->Exists(filePath.c_str())) {
     int probe = ProbePackageFile(disk, filePath.c_str());
     if (probe != 1 && probe != 2) return -1;
@@ -217,7 +217,7 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
   // The empty package is made under its staging name and moved into place
   // whole, so that no half-made package is ever found under its own name.
   const std::string staging = filePath + kStagingSuffix;
-  if (staging.size() > static_cast<size_t>(kMaxPath)) return -21;
+  if (staging.size() > static_cast<size_t>(kMaxDiskPath)) return -21;
   VirtualFile* file = disk->Open(staging.c_str(), kOpenCreate);
   if (file == nullptr) return -21;
   Package* made = NewPackage(file, kOpenCreate, key);

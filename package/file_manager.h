@@ -8,6 +8,10 @@
 //
 // Every path is normalised first (package/normalise_path.h); relative
 // paths resolve against the working folder at the time of each call.
+// A whole path may be as long as the system allows (kMaxDiskPath); the
+// part of it inside a package is the item's path, relative to the
+// package, and is held to kMaxPath. So where a package lies never limits
+// what can be reached in it.
 //
 // Search modes (FileManagerConfig::searchMode):
 //   0  disk only.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -61,6 +62,30 @@ class FileManagerTest : public ::testing::Test {
  protected:
   TestFolder folder_;
 };
+
+// Where a package lies does not limit it: only the path inside the
+// package, which the package stores, is held to kMaxPath.
+TEST_F(FileManagerTest, APackageInAFolderDeeperThanTheItemLimitWorks) {
+  std::string deep = folder_.path();
+  while (deep.size() <= static_cast<size_t>(kMaxPath)) deep += "/" + std::string(50, 'd');
+  std::string package = deep + "/pkg";
+  MakePackage(package, {{"sub/a.txt", "inside a deep folder"}});
+  Owned<FileManager> manager(NewManager(1));
+  EXPECT_EQ(ReadItem(manager.get(), package + "/sub/a.txt"), "inside a deep folder");
+  Owned<DirListing> listing(manager->OpenListing((package + "/sub/").c_str()));
+  ASSERT_NE(listing, nullptr);
+  std::vector<std::string> names;
+  while (const ListingEntry* entry = listing->Next()) names.push_back(entry->name);
+  EXPECT_NE(std::find(names.begin(), names.end(), "a.txt"), names.end());
+
+  // The longest path inside the package is taken; one more is refused.
+  std::string longest = std::string(kMaxPath - 4, 'n') + ".txt";
+  EXPECT_TRUE(WriteItem(manager.get(), package + "/" + longest, "x"));
+  EXPECT_EQ(ReadItem(manager.get(), package + "/" + longest), "x");
+  Owned<VirtualFile> tooLong(
+      manager->Open((package + "/" + longest + "x").c_str(), kOpenCreate));
+  EXPECT_EQ(tooLong, nullptr);
+}
 
 TEST_F(FileManagerTest, ItemsMayOutliveAFactoryMadeManager) {
   std::string package = folder_.Child("held");

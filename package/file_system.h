@@ -9,13 +9,20 @@
 #include <cstdint>
 
 #include "package/open_mode.h"
+#include "platform/env.h"
 #include "package/virtual_file.h"
 
 namespace marrowgate {
 
 // Longest path text held in a fixed path buffer (259 characters and the
-// terminator).
+// terminator): the limit of a path inside a package (which packages
+// store), and of every path the copy engine composes.
 constexpr int kMaxPath = 259;
+
+// Longest disk path, or disk path and path inside a package, that the
+// file systems take: as long as the system allows, so that where a
+// package lies never limits what it holds.
+constexpr int kMaxDiskPath = platform::kMaxNativePath;
 
 // The ending of the names under which whole-file replacements are staged
 // next to their targets (see transfer/staged_target.h); reserved.

@@ -20,7 +20,7 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 bool NativePath(const char* path, std::string* out) {
   if (path == nullptr) return false;
   size_t length = std::strlen(path);
-  if (length > static_cast<size_t>(kMaxPath)) return false;
+  if (length > static_cast<size_t>(kMaxDiskPath)) return false;
   out->assign(path, length);
   for (char& c : *out) {
     if (c == '\\') c = '/';

@@ -55,7 +55,7 @@ TEST(LocalFileSystemTest, OpenModes) {
 
 TEST(LocalFileSystemTest, PathLongerThanLimitIsRefused) {
   Owned<FileSystem> fs(CreateFileSystem());
-  std::string tooLong(kMaxPath + 1, 'p');
+  std::string tooLong(kMaxDiskPath + 1, 'p');
   FileInfo info;
   EXPECT_EQ(fs->Open(tooLong.c_str(), kOpenCreate), nullptr);
   EXPECT_EQ(fs->Stat(tooLong.c_str(), &info), -4);

@@ -86,7 +86,7 @@ bool NormalisePath(const char* path, std::string* out) {
     result += components[i];
   }
   if (trailingSeparator && !components.empty()) result += '/';
-  if (result.size() > static_cast<size_t>(kMaxPath)) return false;
+  if (result.size() > static_cast<size_t>(kMaxDiskPath)) return false;
   *out = std::move(result);
   return true;
 }

@@ -17,7 +17,8 @@
 //
 //   NormalisePath("d:/a//b/./c/../f", &out)   // out == "d:/a/b/f"
 //
-// False (out unchanged) for a null path or a result longer than kMaxPath.
+// False (out unchanged) for a null path or a result longer than
+// kMaxDiskPath (package/file_system.h).
 #ifndef MARROWGATE_PACKAGE_NORMALISE_PATH_H_
 #define MARROWGATE_PACKAGE_NORMALISE_PATH_H_
 

@@ -76,7 +76,7 @@ TEST(NormalisePathTest, RelativePathsUseTheWorkingFolderOfEachCall) {
 TEST(NormalisePathTest, RefusesNullAndOverlongResults) {
   std::string out = "kept";
   EXPECT_FALSE(NormalisePath(nullptr, &out));
-  std::string longPath = "/" + std::string(kMaxPath, 'a');
+  std::string longPath = "/" + std::string(kMaxDiskPath, 'a');
   EXPECT_FALSE(NormalisePath(longPath.c_str(), &out));
   EXPECT_EQ(out, "kept");
   // Long input that shrinks under normalisation is fine.

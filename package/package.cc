@@ -42,9 +42,11 @@ bool SetPackageKeyB(PackageParams* params, const void* key, int length) {
 
 bool SetPackageName(PackageParams* params, const char* name) {
   if (params == nullptr || name == nullptr) return false;
-  const size_t length = std::strlen(name);
-  if (length >= sizeof(params->name)) return false;
-  std::memcpy(params->name, name, length + 1);
+  try {
+    params->name = name;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   return true;
 }
 
@@ -522,7 +524,6 @@ int PackageImpl::Open(const PackageParams& params) {
     ReleaseFile();
     return -3;
   }
-  params_.name[sizeof(params_.name) - 1] = '\0';
   if (params_.file->Seek(0, 0) < 0) {
     ReleaseFile();
     return -2;
@@ -1083,7 +1084,7 @@ DirListing* PackageImpl::List(const char* path) {
     if (!lookup.node->isFolder) return nullptr;
     folder = lookup.node->children.get();
   }
-  std::string base = std::string(params_.name) + "/" + (path ? path : "");
+  std::string base = params_.name + "/" + (path ? path : "");
   try {
     return new PackageListing(std::move(base), *folder, openItems_);
   } catch (const std::bad_alloc&) {

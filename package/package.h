@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "keys/cipher_object.h"
@@ -43,7 +44,7 @@ struct PackageParams {
   int blockSize = 1024;           // for a new package; a stored one wins
   uint8_t keyA[128] = {};         // first password
   int keyALen = 0;                // 0 = no key A
-  char name[260] = {};            // package path without extension
+  std::string name;               // package path without extension
   uint8_t ownFile = 0;            // release `file` when the package closes
   uint8_t checkSize = 0;          // require length == blockCount * blockSize
   uint8_t ignoreFreeErrors = 0;   // unreachable chains free as success
@@ -52,7 +53,7 @@ struct PackageParams {
 };
 
 // Checked setters for the fixed fields: false (field unchanged) when the
-// value does not fit.
+// value does not fit (a name only when it is null or memory runs out).
 bool SetPackageKeyA(PackageParams* params, const void* key, int length);
 bool SetPackageKeyB(PackageParams* params, const void* key, int length);
 bool SetPackageName(PackageParams* params, const char* name);

@@ -16,6 +16,13 @@
 
 namespace marrowgate::platform {
 
+// Longest path text the system takes, without the terminator.
+#ifdef _WIN32
+inline constexpr int kMaxNativePath = 259;
+#else
+inline constexpr int kMaxNativePath = 4095;
+#endif
+
 // ---------------------------------------------------------------- streams
 
 // A buffered file stream with 64-bit positions (stdio underneath).

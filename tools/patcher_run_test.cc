@@ -188,6 +188,33 @@ TEST_F(PatchRunTest, SuccessCopiesHoldsBackAndUpdatesTheLists) {
   EXPECT_EQ(std::string(dialog_->client_version()), "1.5.0.0");
 }
 
+TEST_F(PatchRunTest, FileLeftOutAfterAnErrorFailsTheRunAndKeepsTheLists) {
+  // An item the engine refuses to place (a staging name) is skipped with
+  // an error box answered "go on"; the rest is copied, but the run must
+  // not count as done.
+  Patch("update/data/b.~mgpart", "refused");
+  FileTable before = [&] {
+    FileTable table;
+    EXPECT_TRUE(ParseLocalFileList(ReadFile(install_ / "update/localfilelist.txt"), &table));
+    return table;
+  }();
+  SelfStartedRun(nullptr);
+
+  EXPECT_EQ(dialog_->last_result(), kRunFilesLeftOut);
+  EXPECT_FALSE(dialog_->finished());
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_NE(view_.boxes[0].find("b.~mgpart"), std::string::npos) << view_.boxes[0];
+  EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10203)");
+  EXPECT_EQ(view_.texts[kControlStart], "Start");
+  EXPECT_FALSE(fs::exists(install_ / "data/b.~mgpart"));
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "new readme\n");  // the rest was copied
+  // The lists wait for a complete run: the old list stands, the delete
+  // list has not run, the new-file list is still to be taken in.
+  EXPECT_EQ(LocalList(), before);
+  EXPECT_TRUE(fs::exists(install_ / "old/x.txt"));
+  EXPECT_TRUE(fs::exists(install_ / "update/newfile.txt"));
+}
+
 TEST_F(PatchRunTest, StartAfterSuccessClosesInsteadOfRunningAgain) {
   MakeProgram();
   PatcherDialog dialog(&view_, nullptr, "", Settings());

@@ -57,7 +57,7 @@ int32_t dircp::DoIt(const DIRCP_PARAM_T& params) {
   }
 }
 
-delayed_dircp::delayed_dircp(DelayedNameList delayedNames) : delayed_names_(delayedNames) {}
+delayed_dircp::delayed_dircp(HeldBackNames delayedNames) : delayed_names_(delayedNames) {}
 
 int32_t delayed_dircp::DoIt(const DIRCP_PARAM_T& params) {
   int32_t r = CheckRun(params);
@@ -73,7 +73,7 @@ int32_t delayed_dircp::DoIt(const DIRCP_PARAM_T& params) {
   }
 }
 
-dircp* CreateDirCopy(int kind, DelayedNameList delayedNames) {
+dircp* CreateDirCopy(int kind, HeldBackNames delayedNames) {
   if (kind == kDelayedDirCopy) return new (std::nothrow) delayed_dircp(delayedNames);
   return new (std::nothrow) dircp();
 }

@@ -4,7 +4,7 @@
 // reporting every step to a CPackNotify sink (transfer/pack_notify.h).
 //
 //   dircp          copies every file the filters let through;
-//   delayed_dircp  the same, but files named in a DelayedNameList are held
+//   delayed_dircp  the same, but files named in a HeldBackNames list are held
 //                  back during the walk and copied after the whole tree was
 //                  copied without error.
 //
@@ -112,7 +112,7 @@ struct DIRCP_PARAM_T {
 
 // Paths relative to the source root, "/" between folder names, no leading
 // "/", ending with a null entry. Borrowed; must outlive the engine.
-using DelayedNameList = const char* const*;
+using HeldBackNames = const char* const*;
 
 // Texts sent to cb_ERROR and cb_INFO.
 inline constexpr char kTextCanNotOpen[] = "Can not open %s!";
@@ -161,11 +161,11 @@ class dircp {
 class delayed_dircp : public dircp {
  public:
   // A null list is taken as an empty one.
-  explicit delayed_dircp(DelayedNameList delayedNames);
+  explicit delayed_dircp(HeldBackNames delayedNames);
   int32_t DoIt(const DIRCP_PARAM_T& params) override;
 
  private:
-  DelayedNameList delayed_names_;
+  HeldBackNames delayed_names_;
 };
 
 constexpr int kDelayedDirCopy = 1;
@@ -173,7 +173,7 @@ constexpr int kDelayedDirCopy = 1;
 // kind 1 (kDelayedDirCopy): a delayed_dircp keeping `delayedNames`; any
 // other kind: a dircp (the list is ignored). Null when it cannot be
 // allocated. Dispose of it through Release().
-dircp* CreateDirCopy(int kind, DelayedNameList delayedNames);
+dircp* CreateDirCopy(int kind, HeldBackNames delayedNames);
 
 }  // namespace marrowgate
 

@@ -42,7 +42,7 @@ class DirCopyDiskTest : public ::testing::Test {
   bool TargetExists(const std::string& relative) {
     return platform::PathAccessible((dst_ + "/" + relative).c_str());
   }
-  int32_t Run(DelayedNameList delayed) {
+  int32_t Run(HeldBackNames delayed) {
     Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed));
     return engine->DoIt(params_);
   }

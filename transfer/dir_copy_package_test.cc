@@ -45,7 +45,7 @@ class DirCopyPackageTest : public ::testing::Test {
   }
 
   int32_t Copy(FileSystem* fs, const std::string& from, const std::string& to,
-               RecordingNotify* sink, DelayedNameList delayed) {
+               RecordingNotify* sink, HeldBackNames delayed) {
     DIRCP_PARAM_T params;
     params.pSrcFM = fs;
     params.pDstFM = fs;

@@ -32,7 +32,7 @@ class DirCopyTest : public ::testing::Test {
     fs_.AddFolder("dst");
   }
 
-  int32_t Run(DelayedNameList delayed, int kind = kDelayedDirCopy) {
+  int32_t Run(HeldBackNames delayed, int kind = kDelayedDirCopy) {
     Owned<dircp> engine(CreateDirCopy(kind, delayed));
     return engine->DoIt(params_);
   }

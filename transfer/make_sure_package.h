@@ -16,7 +16,7 @@
 // was); otherwise the FileManager's code (package/file_manager.h): -1 the
 // file exists but is not a package (left unchanged), -2 a package that
 // cannot be mounted, -11 folders cannot be made or the path is longer than
-// kMaxPath, -21/-22/-23 the new package cannot be created or mounted; or
+// kMaxDiskPath, -21/-22/-23 the new package cannot be created or mounted; or
 // one of the refusals below, made before anything is touched and reported
 // with the same cb_ERROR text:
 //   kPackageNameRefused  a missing file manager, folder or name; an empty

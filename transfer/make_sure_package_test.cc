@@ -159,10 +159,20 @@ TEST_F(MakeSurePackageTest, NamesLeavingTheFolderAreRefusedBeforeAnythingIsTouch
 }
 
 TEST_F(MakeSurePackageTest, OverlongNamesAreRefusedNotCut) {
-  // Longer than a path may be: the file manager refuses it (-11).
+  // A name the disk cannot hold (one component longer than a file name
+  // may be): the package cannot be created (-21).
   std::string longName(300, 'n');
-  EXPECT_EQ(Make(longName.c_str()), -11);
-  EXPECT_EQ(sink_.events.back(), "ERROR -2 Create package " + longName + " err:-11");
+  EXPECT_EQ(Make(longName.c_str()), -21);
+  EXPECT_EQ(sink_.events.back(), "ERROR -2 Create package " + longName + " err:-21");
+
+  // Where the package lies does not limit it: a name of several parts
+  // longer than a path inside a package may be is fine.
+  sink_.events.clear();
+  std::string deepName;
+  while (deepName.size() <= 300) deepName += std::string(60, 'd') + "/";
+  deepName += "pack";
+  EXPECT_EQ(Make(deepName.c_str()), 0);
+  EXPECT_EQ(sink_.events.size(), 1u);  // the announcement only
 
   // Too long for the text buffer: refused before the file manager is asked,
   // the error text shows the beginning of the name.

@@ -24,10 +24,10 @@ void Debug(const char* format, const char* where, const char* what) {
 
 }  // namespace
 
-MyDirSearchDelayed::MyDirSearchDelayed(const DIRCP_PARAM_T& params, DelayedNameList names)
+MyDirSearchDelayed::MyDirSearchDelayed(const DIRCP_PARAM_T& params, HeldBackNames names)
     : MyDirSearch(params), names_(names) {
   if (names_ == nullptr) return;
-  for (DelayedNameList name = names_; *name != nullptr; ++name) delayed_set_.Insert(*name);
+  for (HeldBackNames name = names_; *name != nullptr; ++name) delayed_set_.Insert(*name);
 }
 
 int32_t MyDirSearchDelayed::ActionOnFile(const char* name) {
@@ -61,7 +61,7 @@ int32_t MyDirSearchDelayed::ActionOnDelayedFile(const char* name) {
 
 int32_t MyDirSearchDelayed::ActionOnDelayedFiles() {
   if (!held_back_ || names_ == nullptr) return 0;
-  for (DelayedNameList name = names_; *name != nullptr; ++name) {
+  for (HeldBackNames name = names_; *name != nullptr; ++name) {
     Debug("in %s,filedelayed,process %s ", kOnFilesName, *name);
     int32_t r = ActionOnDelayedFile(*name);
     if (r != 0) return r < INT32_MIN + kDelayedOffset ? INT32_MIN : r - kDelayedOffset;

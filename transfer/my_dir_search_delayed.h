@@ -17,7 +17,7 @@ class MyDirSearchDelayed : public MyDirSearch {
  public:
   // Fills the delayed-name set from `names` (borrowed, null-ended; null is
   // an empty list). std::bad_alloc when memory runs out.
-  MyDirSearchDelayed(const DIRCP_PARAM_T& params, DelayedNameList names);
+  MyDirSearchDelayed(const DIRCP_PARAM_T& params, HeldBackNames names);
 
   int32_t ActionOnFile(const char* name) override;
   // Copies one listed name N from szSrcDir/N to szDstDir/N (with the
@@ -33,7 +33,7 @@ class MyDirSearchDelayed : public MyDirSearch {
  private:
   StringHashSet delayed_set_;
   bool held_back_ = false;
-  DelayedNameList names_;
+  HeldBackNames names_;
 };
 
 }  // namespace marrowgate

@@ -66,7 +66,7 @@ class StagedCopyTest : public ::testing::Test {
   bool Exists(const std::string& relative) {
     return platform::PathAccessible(Target(relative).c_str());
   }
-  int32_t Run(DelayedNameList delayed) {
+  int32_t Run(HeldBackNames delayed) {
     Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed));
     return engine->DoIt(params_);
   }
