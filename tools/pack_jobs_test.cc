@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <thread>
@@ -333,6 +334,31 @@ TEST_F(PackJobsTest, ABrokenChainIsToldAlikeForEveryNumberOfWorkers) {
   EXPECT_EQ(extractThree.status, extractOne.status);
   EXPECT_EQ(Tree(root_ / "x3"), Tree(root_ / "x1"));
   EXPECT_EQ(ReadFile(root_ / "x3/b.txt"), "the second item\n");
+}
+
+// Runs a shell command; its exit status.
+int Shell(const std::string& command) {
+  int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(PackJobsTest, SigintWhileWorkersWriteLeavesNoTemporaryFiles) {
+  for (int i = 0; i < 24; ++i)
+    WriteFile(root_ / ("src/f" + std::to_string(i)), Incompressible(1u << 20, static_cast<unsigned>(i)));
+  ASSERT_EQ(RunTool({"-j", "3", "create", Path("p.dpk"), Path("src")}).status, kPackExitOk);
+  // Interrupted once the first files are in place, while workers write
+  // the next ones.
+  std::string script = std::string(MARROWGATE_PACK_PROGRAM) + " -j 3 extract " + Path("p.dpk") +
+                       " " + Path("out") + " & pid=$!; n=0; while [ ! -e " + Path("out/f1") +
+                       " ] && [ $n -lt 2000 ]; do sleep 0.002; n=$((n+1)); done; "
+                       "kill -INT $pid; wait $pid; exit $?";
+  EXPECT_EQ(Shell(script), 128 + 2);
+  for (const auto& entry : fs::directory_iterator(root_ / "out")) {
+    std::string name = entry.path().filename().string();
+    EXPECT_EQ(name.find(".partial"), std::string::npos) << name;
+    // What was renamed into place is complete.
+    EXPECT_EQ(ReadFile(entry.path()), ReadFile(root_ / "src" / name)) << name;
+  }
 }
 
 }  // namespace

@@ -181,13 +181,13 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
   return {};
 }
 
-// Reads one item whole, handing its content to `sink`, and compares its
-// MD5 with the stored digest (the item's own check at the end of a full
-// read, and this one, which does not depend on it).
 template <typename Sink>
 ItemResult ReadCheckedStream(VirtualFile* item, const std::string& inner,
                              std::vector<uint8_t>* buffer, uint32_t* time, Sink sink);
 
+// Reads one item whole, handing its content to `sink`, and compares its
+// MD5 with the stored digest (the item's own check at the end of a full
+// read, and this one, which does not depend on it).
 template <typename Sink>
 ItemResult ReadCheckedItem(Package* package, const std::string& inner,
                            std::vector<uint8_t>* buffer, uint32_t* time, Sink sink) {
