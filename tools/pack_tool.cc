@@ -553,7 +553,8 @@ class PackTool {
     for (const SourceItem& item : scan.items)
       if (!item.isFolder) ++fileCount;
     progress.SetTotals(fileCount, static_cast<int64_t>(scan.totalBytes));
-    std::vector<std::unique_ptr<WorkerCodecs>> workers = MakeWorkers(package);
+    std::vector<std::unique_ptr<WorkerCodecs>> workers =
+        MakeWorkers(package, static_cast<size_t>(fileCount));
     if (!workers.empty()) {
       StoreOnWorkers(package, scan, &progress, &workers);
       progress.Finish();
@@ -585,12 +586,12 @@ class PackTool {
 
   int Jobs() const { return line_.jobs > 0 ? line_.jobs : platform::ProcessorCount(); }
 
-  // A codec set per worker for items of `package`; none when one worker
-  // (or none) is asked for or they cannot be made: the work then stays on
-  // this thread.
-  std::vector<std::unique_ptr<WorkerCodecs>> MakeWorkers(Package* package) {
+  // A codec set per worker for `files` items of `package` (no more
+  // workers than items); none when one worker is asked for, there is one
+  // item, or they cannot be made: the work then stays on this thread.
+  std::vector<std::unique_ptr<WorkerCodecs>> MakeWorkers(Package* package, size_t files) {
     std::vector<std::unique_ptr<WorkerCodecs>> workers;
-    const int jobs = Jobs();
+    const int jobs = static_cast<int>(std::min<size_t>(static_cast<size_t>(Jobs()), files));
     if (jobs < 2) return workers;
     for (int i = 0; i < jobs; ++i) {
       auto worker = std::make_unique<WorkerCodecs>();
@@ -1014,7 +1015,10 @@ class PackTool {
     progress.SetTotals(static_cast<int64_t>(chosen.size()), 0);
     std::vector<uint8_t> buffer;
     int64_t kept = 0;
-    std::vector<std::unique_ptr<WorkerCodecs>> workers = MakeWorkers(archive.package());
+    std::vector<std::unique_ptr<WorkerCodecs>> workers =
+        MakeWorkers(archive.package(), static_cast<size_t>(std::count_if(
+                                           chosen.begin(), chosen.end(),
+                                           [](const PackEntry* e) { return !e->isFolder; })));
     if (!workers.empty()) {
       ExtractOnWorkers(archive.package(), chosen, &target, &progress, &kept, &workers);
     } else {
@@ -1064,7 +1068,8 @@ class PackTool {
         else items.emplace_back(e.path, e.firstBlock);
       }
       std::vector<uint8_t> buffer;
-      std::vector<std::unique_ptr<WorkerCodecs>> workers = MakeWorkers(archive.package());
+      std::vector<std::unique_ptr<WorkerCodecs>> workers =
+          MakeWorkers(archive.package(), items.size());
       if (!workers.empty()) {
         VerifyOnWorkers(archive.package(), package, entries, &progress, &workers);
       } else {
