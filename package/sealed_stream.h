@@ -5,7 +5,7 @@
 //   // worker (its own codecs, keyed as the package keys its own):
 //   PackageCodecs codecs;
 //   SealParams seal;
-//   if (!MakeStreamCodecs(package->Params(), &codecs, &seal)) ...;
+//   if (!MakeStreamCodecs(package->Params(), /*cipherKind=*/0, &codecs, &seal)) ...;
 //   std::vector<uint8_t> stream;
 //   SealStream(seal, plain.data(), plain.size(), time, &stream);
 //   // owner:
