@@ -2,19 +2,18 @@
 
 #include <limits>
 
+#include "util/values.h"
+
 namespace marrowgate {
 namespace {
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads one part at `*at`; false (and `*at` unchanged) when no digit is
 // there.
 bool ScanPart(std::string_view text, size_t* at, uint32_t* part) {
   size_t i = *at;
-  while (i < text.size() && IsSpace(text[i])) ++i;
+  while (i < text.size() && IsScanSpace(text[i])) ++i;
   if (i < text.size() && text[i] == '+') ++i;
   if (i >= text.size() || !IsDigit(text[i])) return false;
   constexpr uint32_t kMax = std::numeric_limits<uint32_t>::max();

@@ -2,27 +2,18 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "platform/env.h"
 #include "transfer/delete_tree.h"
 #include "util/releaser.h"
 #include "util/safe_path.h"
+#include "util/text.h"
+#include "util/values.h"
 
 namespace marrowgate {
 namespace {
-
-bool IsScanSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // Scans `line` as "%d%s". True when both fields were read.
 bool ScanNumberAndWord(std::string_view line, int64_t* number, std::string_view* word) {
@@ -153,12 +144,17 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 
 int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
                     MessageSink* messages) {
-  const std::string dir(installDir);
   Owned<FileManager> fileManager(CreateFileManager(options));
   if (fileManager == nullptr) {
     messages->ShowMessageById(kMessageNoListFileManager);
     return kMessageNoListFileManager;
   }
+  return UpdateFileLists(std::move(fileManager), installDir, messages);
+}
+
+int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
+                    MessageSink* messages) {
+  const std::string dir(installDir);
 
   // 1. The local file list. Without an install folder every path below
   // would be rooted at the top of the disk: treated as a missing list.
@@ -193,7 +189,7 @@ int UpdateFileLists(const FileManagerOptions& options, std::string_view installD
     bool tooLong = false;
     bool failed = false;
     while (ReadWholeLine(newList.get(), kMaxListLine, &line, &tooLong, &failed)) {
-      std::string name(Trim(line));
+      std::string name(TrimView(line));
       if (name.empty() && !tooLong) continue;
       std::string path = dir + "/" + name;
       FileRecord record;
@@ -232,7 +228,7 @@ int UpdateFileLists(const FileManagerOptions& options, std::string_view installD
     bool failed = false;
     while (deleteList != nullptr &&
            ReadWholeLine(deleteList.get(), kMaxListLine, &line, &tooLong, &failed)) {
-      std::string_view name = Trim(line);
+      std::string_view name = TrimView(line);
       if (name.empty() && !tooLong) continue;
       std::string relative;
       if (tooLong || !ContainedDeletePath(name, &relative)) {

@@ -19,6 +19,7 @@
 #include "app/local_file_list.h"
 #include "app/message_sink.h"
 #include "package/file_manager.h"
+#include "util/releaser.h"
 
 namespace marrowgate {
 
@@ -75,6 +76,11 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 // Returns 0, or the message number of the failure that ended it (205,
 // 206, 207, 209); messages 208 do not end it.
 int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
+                    MessageSink* messages);
+
+// The same through `fileManager` (taken over; not null), which reads and
+// writes every list; returns 0 or 206, 207, 209.
+int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
                     MessageSink* messages);
 
 }  // namespace marrowgate

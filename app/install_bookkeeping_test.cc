@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/app_file_manager.h"
+#include "package/fault_injection_testing.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 #include "package/test_folder.h"
@@ -314,6 +315,69 @@ TEST_F(BookkeepingTest, OverlongNewFileNameIsReportedNotSplit) {
   EXPECT_TRUE(ReadList().empty());
   ASSERT_EQ(sink.shown.size(), 1u);
   EXPECT_EQ(sink.shown[0].number, 208);
+}
+
+// The list written through a disk whose every write, flush, replacement
+// and deletion in turn fails, or stops as a killed process would: either
+// the run ends with message 209 and leaves the old list and the new-file
+// list for the next run, or the fault came after the list was replaced.
+TEST_F(BookkeepingTest, FaultsWhileReplacingTheListKeepTheOldList) {
+  using testing_faults::FaultFileSystem;
+  using testing_faults::FaultPlan;
+  FileTable old;
+  old["a.txt"].size = 1;
+  old["gone.txt"].size = 2;
+  WriteList(old);
+  const std::string before = TestFolder::ReadFile(folder.Child("update/localfilelist.txt"));
+  folder.WriteFile("a.txt", "abc");
+  FileTable updated = old;
+  updated["a.txt"].size = 3;
+  Md5Digest("abc", 3, updated["a.txt"].digest.data());
+  const std::string after = SerializeLocalFileList(updated);
+
+  Owned<FileSystem> disk(CreateFileSystem());
+  FaultPlan plan;
+  FaultFileSystem faulty(disk.get(), &plan);
+  auto faultyManager = [&faulty] {
+    FileManagerConfig config;
+    config.searchMode = 3;
+    config.fileSystem = &faulty;  // borrowed
+    return Owned<FileManager>(new FileManager(config));
+  };
+  int refused = 0;
+  for (FaultPlan::Effect effect : {FaultPlan::Effect::kFail, FaultPlan::Effect::kStop}) {
+    for (int64_t n = 1;; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) +
+                   (effect == FaultPlan::Effect::kStop ? " stops" : " fails"));
+      folder.WriteFile("update/localfilelist.txt", before);
+      folder.WriteFile("update/newfile.txt", "a.txt\r\n");
+      platform::RemoveFile(folder.Child("update/localfilelist.txt.tmp").c_str());
+      sink.shown.clear();
+      plan.Arm(n, effect);
+      const int result = UpdateFileLists(faultyManager(), dir, &sink);
+      const std::string list = TestFolder::ReadFile(folder.Child("update/localfilelist.txt"));
+      if (!plan.tripped()) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(list, after);
+        EXPECT_FALSE(Exists("update/newfile.txt"));
+        break;
+      }
+      if (result == kMessageLocalListUnwritable) {
+        ++refused;
+        EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{209, ""}}));
+        EXPECT_EQ(list, before);
+        EXPECT_TRUE(Exists("update/newfile.txt"));
+      } else {
+        // Only the deletion of the used new-file list comes after the
+        // replacement; its failure ends nothing.
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(sink.shown, std::vector<RecordingSink::Shown>{});
+        EXPECT_EQ(list, after);
+      }
+    }
+  }
+  // Write, flush and replace of the list, each failing and stopping.
+  EXPECT_EQ(refused, 6);
 }
 
 }  // namespace

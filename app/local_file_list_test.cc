@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "package/fault_injection_testing.h"
 #include "package/memory_file.h"
 #include "package/test_folder.h"
 #include "util/releaser.h"
@@ -112,6 +113,53 @@ TEST(LocalFileList, FailedWriteKeepsTheOldList) {
   table["a"] = Record(1, 1);
   EXPECT_FALSE(WriteLocalFileList(disk.get(), path, table));
   EXPECT_EQ(TestFolder::ReadFile(path), "old list");
+}
+
+// Every write, flush and replacement of a list write failing, or the
+// process stopping there: the call says so and the old list stays whole;
+// the next write replaces it.
+TEST(LocalFileList, FaultAtEveryStepKeepsTheOldList) {
+  using testing_faults::FaultFileSystem;
+  using testing_faults::FaultPlan;
+  TestFolder folder;
+  Owned<FileSystem> disk(CreateFileSystem());
+  FaultPlan plan;
+  FaultFileSystem faulty(disk.get(), &plan);
+  FileTable old;
+  old["old/file"] = Record(7, 0x11);
+  FileTable table;
+  table["bin/app"] = Record(12, 0x5A);
+  table["data/level1"] = Record(4096, 0xC3);
+  const std::string path = folder.WriteFile("localfilelist.txt", SerializeLocalFileList(old));
+  int injected = 0;
+  for (FaultPlan::Effect effect : {FaultPlan::Effect::kFail, FaultPlan::Effect::kStop}) {
+    for (int64_t n = 1;; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) +
+                   (effect == FaultPlan::Effect::kStop ? " stops" : " fails"));
+      folder.WriteFile("localfilelist.txt", SerializeLocalFileList(old));
+      plan.Arm(n, effect);
+      const bool written = WriteLocalFileList(&faulty, path, table);
+      if (!plan.tripped()) {
+        EXPECT_TRUE(written);
+        EXPECT_EQ(TestFolder::ReadFile(path), SerializeLocalFileList(table));
+        break;
+      }
+      ++injected;
+      EXPECT_FALSE(written);
+      EXPECT_EQ(TestFolder::ReadFile(path), SerializeLocalFileList(old));
+      // A failure cleans up after itself; a stopped process may leave the
+      // temporary file, which the next write replaces.
+      if (effect == FaultPlan::Effect::kFail) {
+        EXPECT_FALSE(platform::PathAccessible((path + ".tmp").c_str()));
+      }
+      plan.Arm(0, FaultPlan::Effect::kFail);
+      ASSERT_TRUE(WriteLocalFileList(&faulty, path, table));
+      EXPECT_EQ(TestFolder::ReadFile(path), SerializeLocalFileList(table));
+      EXPECT_FALSE(platform::PathAccessible((path + ".tmp").c_str()));
+    }
+  }
+  // Write, flush and replace, each failing and stopping.
+  EXPECT_EQ(injected, 6);
 }
 
 }  // namespace

@@ -7,35 +7,10 @@
 
 #include "app/code_format.h"
 #include "app/delayed_name_list.h"
+#include "app/recording_view_testing.h"
 
 namespace marrowgate {
 namespace {
-
-// A view that records its message boxes.
-class BoxRecorder : public PatcherView {
- public:
-  void SetTitle(const std::string&) override {}
-  void SetControlText(int, const std::string&) override {}
-  void EnableControl(int, bool) override {}
-  void ShowControl(int, bool) override {}
-  void SetProgressRange(int, int) override {}
-  void SetProgressStep(int) override {}
-  void SetProgressPosition(int) override {}
-  void StepProgress() override {}
-  void MessageBox(const std::string& text, const std::string& caption) override {
-    boxes.push_back(text);
-    captions.push_back(caption);
-  }
-  std::optional<std::string> PickFolder(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  void DispatchPendingEvents() override {}
-  void HideWindow() override {}
-  void CloseAsOk() override {}
-
-  std::vector<std::string> boxes;
-  std::vector<std::string> captions;
-};
 
 // Collects what a non-interactive link sends, from the other end of a
 // socket pair, answering each record with 0.
@@ -68,7 +43,7 @@ class MessageDeliveryTest : public ::testing::Test {
   }
   MessageTable table;
   ParentLink link;
-  BoxRecorder view;
+  RecordingView view;
   MessageDelivery delivery{&table, &link, &view};
 };
 
@@ -77,9 +52,9 @@ TEST_F(MessageDeliveryTest, InteractiveShowsBoxesAndSendsNothing) {
   delivery.ShowMessageText(208, "Cannot open /game/a.txt");
   delivery.ReportError(203, -5);  // never a box
   delivery.ShowMessageById(999);  // missing: an empty box, and now in the table
-  EXPECT_EQ(view.boxes, (std::vector<std::string>{"Choose the install folder first.",
-                                                  "Cannot open /game/a.txt", ""}));
-  EXPECT_EQ(view.captions, (std::vector<std::string>{"", "", ""}));
+  // No caption before the bar of every box.
+  EXPECT_EQ(view.boxes, (std::vector<std::string>{"|Choose the install folder first.",
+                                                  "|Cannot open /game/a.txt", "|"}));
   EXPECT_TRUE(table.Contains(999));
 }
 

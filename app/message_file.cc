@@ -5,13 +5,10 @@
 
 #include "app/own_package.h"
 #include "util/releaser.h"
+#include "util/values.h"
 
 namespace marrowgate {
 namespace {
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
 
 int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -25,7 +22,7 @@ int DigitValue(char c) {
 // digits and the value fits 32 bits.
 bool ScanNumber(std::string_view line, int32_t* value, size_t* end) {
   size_t at = 0;
-  while (at < line.size() && IsSpace(line[at])) ++at;
+  while (at < line.size() && IsScanSpace(line[at])) ++at;
   bool negative = false;
   if (at < line.size() && (line[at] == '+' || line[at] == '-')) {
     negative = line[at] == '-';

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "util/values.h"
+
 namespace marrowgate {
 
 bool MessageTable::Insert(int32_t number, std::string text) {
@@ -19,10 +21,7 @@ const std::string* MessageTable::Find(int32_t number) const {
 
 int32_t MessageCount(const std::string& text) {
   size_t at = 0;
-  auto isSpace = [](char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-  };
-  while (at < text.size() && isSpace(text[at])) ++at;
+  while (at < text.size() && IsScanSpace(text[at])) ++at;
   bool negative = false;
   if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
     negative = text[at] == '-';

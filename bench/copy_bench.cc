@@ -18,20 +18,19 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_trees.h"
 #include "package/file_manager.h"
 #include "package/memory_file.h"
 #include "package/sealed_file.h"
-#include "platform/env.h"
 #include "transfer/delete_tree.h"
-#include "transfer/dir_copy.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
 namespace {
 
-constexpr int kFolders = 20;
-constexpr int kFilesPerFolder = 100;
-constexpr int64_t kTotalBytes = 64ll << 20;
+using bench::kFiles;
+using bench::kTotalBytes;
+using bench::Seconds;
 constexpr char kPassword[] = "copy-bench-password";
 
 struct Fixture {
@@ -45,33 +44,6 @@ Fixture& TheFixture() {
   return fixture;
 }
 
-// Content that compresses roughly like program data: runs of random bytes
-// between repeated phrases.
-void FillContent(uint32_t seed, size_t size, std::string* out) {
-  static const char* const kPhrases[] = {"texture_", "model.", "\x00\x00\x00\x01", "level ",
-                                         "sound/", "    ", "0123456789"};
-  out->clear();
-  uint32_t state = seed * 2654435761u + 1;
-  while (out->size() < size) {
-    state = state * 1103515245u + 12345u;
-    if ((state >> 29) < 3) {
-      int run = 8 + static_cast<int>((state >> 8) % 24);
-      for (int i = 0; i < run; ++i) {
-        state = state * 1103515245u + 12345u;
-        out->push_back(static_cast<char>(state >> 24));
-      }
-    } else {
-      out->append(kPhrases[(state >> 16) % 7]);
-    }
-  }
-  out->resize(size);
-}
-
-bool WriteDiskFile(const std::string& path, const std::string& content) {
-  auto stream = platform::FileStream::Open(path.c_str(), "wb");
-  return stream && stream->Write(content.data(), content.size()) == content.size();
-}
-
 // A file manager as a patch run makes one: packages first, then the disk.
 FileManager* NewFileManager() {
   FileManagerOptions options;
@@ -83,56 +55,23 @@ FileManager* NewFileManager() {
 }
 
 int32_t RunEngine(FileManager* fm, const std::string& from, const std::string& to) {
-  CPackNotify quiet;
-  DIRCP_PARAM_T params;
-  params.pSrcFM = fm;
-  params.pDstFM = fm;
-  params.szSrcDir = from.c_str();
-  params.szDstDir = to.c_str();
-  params.pNotify = &quiet;
-  params.nBufSize = 100000;
-  params.byFlags = kCopyFileTimes;
-  params.byStatMode = kStatFromInfo;
   const char* const none[] = {nullptr};
-  Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, none));
-  return engine->DoIt(params);
+  return bench::RunDelayedCopy(fm, from, to, none);
 }
 
 bool Prepare(Fixture& fixture) {
-  std::string base = platform::CurrentFolder();
-  if (const char* tmp = platform::GetEnvironment("TMPDIR")) base = tmp;
-  else base = "/tmp";
-  fixture.root = base + "/marrowgate_copy_bench_" + std::to_string(platform::TimeNow());
+  fixture.root = bench::ScratchRoot("marrowgate_copy_bench_");
   Owned<FileSystem> disk(CreateFileSystem());
   const std::string plain = fixture.root + "/plain";
   if (disk->MakeFolder(plain.c_str()) != 0) return false;
 
-  // Sizes between 4 KiB and 60 KiB, scaled so that they add up to 64 MiB.
-  const int count = kFolders * kFilesPerFolder;
-  std::vector<int64_t> sizes(count);
-  uint32_t state = 7;
-  int64_t sum = 0;
-  for (int64_t& size : sizes) {
-    state = state * 1103515245u + 12345u;
-    size = 4096 + (state >> 8) % (56 * 1024);
-    sum += size;
-  }
-  int64_t assigned = 0;
-  for (int i = 0; i < count; ++i) {
-    sizes[i] = sizes[i] * kTotalBytes / sum;
-    assigned += sizes[i];
-  }
-  sizes[count - 1] += kTotalBytes - assigned;
-
+  const std::vector<int64_t> sizes = bench::TreeFileSizes();
   std::string content;
-  for (int i = 0; i < count; ++i) {
-    char name[64];
-    std::snprintf(name, sizeof name, "d%02d/f%04d.dat", i / kFilesPerFolder, i);
-    fixture.names.push_back(name);
-    std::string path = plain + "/" + name;
-    if (disk->MakeParentFolder(path.c_str()) != 0) return false;
-    FillContent(static_cast<uint32_t>(i), static_cast<size_t>(sizes[i]), &content);
-    if (!WriteDiskFile(path, content)) return false;
+  for (int i = 0; i < kFiles; ++i) {
+    fixture.names.push_back(bench::TreeFileName(i));
+    bench::FillContent(static_cast<uint32_t>(i), static_cast<size_t>(sizes[i]), &content);
+    if (!bench::WriteTreeFile(disk.get(), plain + "/" + fixture.names.back(), content))
+      return false;
   }
 
   // The package, filled through the engine (disk -> package).
@@ -164,10 +103,6 @@ bool Prepare(Fixture& fixture) {
   return true;
 }
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
 double best_engine = 1e9, best_memory = 1e9, best_unzip = 1e9;
 
 void BM_EngineCopyFromPackage(benchmark::State& state) {
@@ -182,12 +117,7 @@ void BM_EngineCopyFromPackage(benchmark::State& state) {
     int32_t rc = RunEngine(fm.get(), fixture.root + "/pack/update", out);
     fm.reset();
     double seconds = Seconds(start);
-    if (rc != 0) {
-      state.SkipWithError("copy failed");
-      break;
-    }
-    best_engine = std::min(best_engine, seconds);
-    state.SetIterationTime(seconds);
+    if (!bench::RecordIteration(state, rc == 0, "copy failed", seconds, &best_engine)) break;
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
@@ -219,12 +149,10 @@ void BM_UnsealInMemory(benchmark::State& state) {
       file->Release();
     }
     double seconds = Seconds(start);
-    if (!ok || total != kTotalBytes) {
-      state.SkipWithError("unsealing failed");
+    if (!bench::RecordIteration(state, ok && total == kTotalBytes, "unsealing failed", seconds,
+                                &best_memory)) {
       break;
     }
-    best_memory = std::min(best_memory, seconds);
-    state.SetIterationTime(seconds);
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
@@ -240,12 +168,7 @@ void BM_UnzipArchive(benchmark::State& state) {
     auto start = std::chrono::steady_clock::now();
     int rc = std::system(command.c_str());
     double seconds = Seconds(start);
-    if (rc != 0) {
-      state.SkipWithError("unzip failed");
-      break;
-    }
-    best_unzip = std::min(best_unzip, seconds);
-    state.SetIterationTime(seconds);
+    if (!bench::RecordIteration(state, rc == 0, "unzip failed", seconds, &best_unzip)) break;
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
@@ -257,20 +180,14 @@ int main(int argc, char** argv) {
   using namespace marrowgate;
   benchmark::Initialize(&argc, argv);
   Fixture& fixture = TheFixture();
-  std::fprintf(stderr, "preparing 64 MiB in %d files ...\n", kFolders * kFilesPerFolder);
+  std::fprintf(stderr, "preparing 64 MiB in %d files ...\n", bench::kFiles);
   if (!Prepare(fixture)) {
     std::fprintf(stderr, "preparation failed in %s\n", fixture.root.c_str());
     return 1;
   }
-  for (auto [name, fn] : {std::pair{"EngineCopyFromPackage", &BM_EngineCopyFromPackage},
-                          std::pair{"UnsealInMemory", &BM_UnsealInMemory},
-                          std::pair{"UnzipArchive", &BM_UnzipArchive}}) {
-    benchmark::RegisterBenchmark(name, fn)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(3)
-        ->Unit(benchmark::kMillisecond);
-  }
+  bench::RegisterBestOfThree({{"EngineCopyFromPackage", &BM_EngineCopyFromPackage},
+                             {"UnsealInMemory", &BM_UnsealInMemory},
+                             {"UnzipArchive", &BM_UnzipArchive}});
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::printf("\nbest of 3: engine %.0f ms, in-memory unseal %.0f ms, unzip %.0f ms\n",

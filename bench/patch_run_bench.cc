@@ -22,20 +22,21 @@
 #include <vector>
 
 #include "app/app_file_manager.h"
+#include "bench/bench_trees.h"
 #include "app/patcher_dialog.h"
 #include "app/patcher_view.h"
 #include "package/file_manager.h"
 #include "platform/env.h"
 #include "transfer/delete_tree.h"
-#include "transfer/dir_copy.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
 namespace {
 
-constexpr int kFolders = 20;
-constexpr int kFilesPerFolder = 100;
-constexpr int64_t kTotalBytes = 64ll << 20;
+using bench::kFiles;
+using bench::kTotalBytes;
+using bench::Seconds;
+using bench::WriteTreeFile;
 
 // A view with no screen: the run's calls cost what the dialog's logic costs.
 class QuietView : public PatcherView {
@@ -71,34 +72,6 @@ Fixture& TheFixture() {
   return fixture;
 }
 
-// Content that compresses roughly like program data.
-void FillContent(uint32_t seed, size_t size, std::string* out) {
-  static const char* const kPhrases[] = {"texture_", "model.", "\x00\x00\x00\x01", "level ",
-                                         "sound/", "    ", "0123456789"};
-  out->clear();
-  uint32_t state = seed * 2654435761u + 1;
-  while (out->size() < size) {
-    state = state * 1103515245u + 12345u;
-    if ((state >> 29) < 3) {
-      int run = 8 + static_cast<int>((state >> 8) % 24);
-      for (int i = 0; i < run; ++i) {
-        state = state * 1103515245u + 12345u;
-        out->push_back(static_cast<char>(state >> 24));
-      }
-    } else {
-      out->append(kPhrases[(state >> 16) % 7]);
-    }
-  }
-  out->resize(size);
-}
-
-bool WriteFile(FileSystem* fs, const std::string& path, const std::string& content) {
-  if (fs->MakeParentFolder(path.c_str()) != 0) return false;
-  Owned<VirtualFile> file(fs->Open(path.c_str(), kOpenCreate));
-  return file && file->Write(content.data(), static_cast<int32_t>(content.size())) ==
-                     static_cast<int32_t>(content.size());
-}
-
 const char kCfg[] =
     "100 Bench patch\r\n200 Patching\r\n201 Done\r\n202 Close\r\n203 Failed (%d)\r\n"
     "10001 1\r\n10002 d00/f0000.dat\r\n"
@@ -111,33 +84,17 @@ bool MakePatch(const std::string& root, const std::string& name, bool listEveryF
   Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
   std::string base = root + "/" + name;
   if (!fm || fm->EnsurePackage(base.c_str(), ".dpk", kOpenCreate) != 0) return false;
-  if (!WriteFile(fm.get(), base + "/cfg.txt", kCfg)) return false;
+  if (!WriteTreeFile(fm.get(), base + "/cfg.txt", kCfg)) return false;
 
-  const int count = kFolders * kFilesPerFolder;
-  std::vector<int64_t> sizes(count);
-  uint32_t state = 7;
-  int64_t sum = 0;
-  for (int64_t& size : sizes) {
-    state = state * 1103515245u + 12345u;
-    size = 4096 + (state >> 8) % (56 * 1024);
-    sum += size;
-  }
-  int64_t assigned = 0;
-  for (int i = 0; i < count; ++i) {
-    sizes[i] = sizes[i] * kTotalBytes / sum;
-    assigned += sizes[i];
-  }
-  sizes[count - 1] += kTotalBytes - assigned;
-
+  const std::vector<int64_t> sizes = bench::TreeFileSizes();
   std::string content, newFiles;
-  for (int i = 0; i < count; ++i) {
-    char file[64];
-    std::snprintf(file, sizeof file, "d%02d/f%04d.dat", i / kFilesPerFolder, i);
-    FillContent(static_cast<uint32_t>(i), static_cast<size_t>(sizes[i]), &content);
-    if (!WriteFile(fm.get(), base + "/update/" + file, content)) return false;
-    if (listEveryFile) newFiles += std::string(file) + "\r\n";
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string file = bench::TreeFileName(i);
+    bench::FillContent(static_cast<uint32_t>(i), static_cast<size_t>(sizes[i]), &content);
+    if (!WriteTreeFile(fm.get(), base + "/update/" + file, content)) return false;
+    if (listEveryFile) newFiles += file + "\r\n";
   }
-  if (!WriteFile(fm.get(), base + "/update/update/newfile.txt", newFiles)) return false;
+  if (!WriteTreeFile(fm.get(), base + "/update/update/newfile.txt", newFiles)) return false;
   if (fm->ClosePackage(base.c_str()) != 0) return false;
   *program = base + ".exe";
   return true;
@@ -147,12 +104,8 @@ bool PrepareInstall(const std::string& install) {
   Owned<FileSystem> disk(CreateFileSystem());
   DeleteTree(disk.get(), install.c_str());
   return disk->MakeFolder(install.c_str()) == 0 &&
-         WriteFile(disk.get(), install + "/mb/etc/version.txt", "1 1.0.0.0\r\n") &&
-         WriteFile(disk.get(), install + "/update/localfilelist.txt", "");
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+         WriteTreeFile(disk.get(), install + "/mb/etc/version.txt", "1 1.0.0.0\r\n") &&
+         WriteTreeFile(disk.get(), install + "/update/localfilelist.txt", "");
 }
 
 // Processor time of this process (all threads), for a machine shared with
@@ -182,31 +135,12 @@ void BM_EngineAlone(benchmark::State& state) {
     std::clock_t cpuStart = std::clock();
     RunParts parts;
     parts.fm->SetPackageMode((fixture.root + "/with").c_str(), kOpenRead);
-    CPackNotify quiet;
-    DIRCP_PARAM_T params;
-    params.pSrcFM = parts.fm.get();
-    params.pDstFM = parts.fm.get();
-    params.szSrcDir = source.c_str();
-    params.szDstDir = install.c_str();
-    params.pNotify = &quiet;
-    params.nBufSize = 100000;
-    params.byFlags = kCopyFileTimes;
-    params.byStatMode = kStatFromInfo;
     const char* const delayed[] = {"d00/f0000.dat", nullptr};
-    const char* const none[] = {nullptr};
-    params.ppszExcludeNames = none;
-    Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed));
-    int32_t rc = engine->DoIt(params);
-    engine.reset();
+    int32_t rc = bench::RunDelayedCopy(parts.fm.get(), source, install, delayed);
     parts.fm.reset();
     double seconds = Seconds(start);
     cpu_engine = std::min(cpu_engine, CpuSeconds(cpuStart));
-    if (rc != 0) {
-      state.SkipWithError("copy failed");
-      break;
-    }
-    best_engine = std::min(best_engine, seconds);
-    state.SetIterationTime(seconds);
+    if (!bench::RecordIteration(state, rc == 0, "copy failed", seconds, &best_engine)) break;
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
@@ -228,12 +162,8 @@ void RunPatch(benchmark::State& state, const std::string& program, const std::st
     dialog.OnShowWindow();
     double seconds = Seconds(start);
     *bestCpu = std::min(*bestCpu, CpuSeconds(cpuStart));
-    if (!dialog.finished() || view.steps != kFolders * kFilesPerFolder + 1) {
-      state.SkipWithError("patch run failed");
-      break;
-    }
-    *best = std::min(*best, seconds);
-    state.SetIterationTime(seconds);
+    const bool ran = dialog.finished() && view.steps == kFiles + 1;
+    if (!bench::RecordIteration(state, ran, "patch run failed", seconds, best)) break;
   }
   state.SetBytesProcessed(state.iterations() * kTotalBytes);
 }
@@ -256,26 +186,17 @@ int main(int argc, char** argv) {
   using namespace marrowgate;
   benchmark::Initialize(&argc, argv);
   Fixture& fixture = TheFixture();
-  const char* tmp = platform::GetEnvironment("TMPDIR");
-  fixture.root = std::string(tmp != nullptr ? tmp : "/tmp") + "/marrowgate_patch_run_bench_" +
-                 std::to_string(platform::TimeNow());
+  fixture.root = bench::ScratchRoot("marrowgate_patch_run_bench_");
   platform::MakeFolder(fixture.root.c_str());
-  std::fprintf(stderr, "preparing two patches of 64 MiB in %d files ...\n",
-               kFolders * kFilesPerFolder);
+  std::fprintf(stderr, "preparing two patches of 64 MiB in %d files ...\n", kFiles);
   if (!MakePatch(fixture.root, "with", true, &fixture.withList) ||
       !MakePatch(fixture.root, "without", false, &fixture.withoutList)) {
     std::fprintf(stderr, "preparation failed in %s\n", fixture.root.c_str());
     return 1;
   }
-  for (auto [name, fn] : {std::pair{"EngineAlone", &BM_EngineAlone},
-                          std::pair{"PatchRunNoBookkeeping", &BM_PatchRunNoBookkeeping},
-                          std::pair{"PatchRun", &BM_PatchRun}}) {
-    benchmark::RegisterBenchmark(name, fn)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(3)
-        ->Unit(benchmark::kMillisecond);
-  }
+  bench::RegisterBestOfThree({{"EngineAlone", &BM_EngineAlone},
+                             {"PatchRunNoBookkeeping", &BM_PatchRunNoBookkeeping},
+                             {"PatchRun", &BM_PatchRun}});
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::printf("\nbest of 3: engine alone %.0f ms, patch run without bookkeeping %.0f ms, "

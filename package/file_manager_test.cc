@@ -63,6 +63,26 @@ class FileManagerTest : public ::testing::Test {
   TestFolder folder_;
 };
 
+// Appends to the file `program` a new package holding `item` with `content`.
+void AppendPackage(const std::string& program, const char* item, const std::string& content) {
+  Owned<FileSystem> disk(CreateFileSystem());
+  TailFile* window = new TailFile;
+  ASSERT_EQ(window->Attach(disk->Open(program.c_str(), kOpenUpdate), true, kOpenCreate), 0);
+  PackageParams params;
+  params.mode = kOpenCreate;
+  params.file = window;
+  params.ownFile = 1;
+  Owned<Package> package(new Package);
+  ASSERT_EQ(package->Open(params), 0);
+  {
+    Owned<VirtualFile> file(package->OpenItem(item, kOpenCreate));
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(file->Write(content.data(), static_cast<int32_t>(content.size())),
+              static_cast<int32_t>(content.size()));
+  }
+  EXPECT_EQ(package->Close(), 0);
+}
+
 // Where a package lies does not limit it: only the path inside the
 // package, which the package stores, is held to kMaxPath.
 TEST_F(FileManagerTest, APackageInAFolderDeeperThanTheItemLimitWorks) {
@@ -371,24 +391,9 @@ TEST_F(FileManagerTest, ListingShowsPackagesAsFoldersAndEntersThem) {
 
 TEST_F(FileManagerTest, ExecutableWithoutExtensionCarriesItsPackage) {
   std::string program = folder_.WriteFile("prog", std::string(1000, 'P'));
+  ASSERT_NO_FATAL_FAILURE(AppendPackage(program, "cfg.txt", "messages"));
   {
-    // Append a package with cfg.txt to the program.
     Owned<FileSystem> disk(CreateFileSystem());
-    TailFile* window = new TailFile;
-    ASSERT_EQ(window->Attach(disk->Open(program.c_str(), kOpenUpdate), true, kOpenCreate), 0);
-    PackageParams params;
-    params.mode = kOpenCreate;
-    params.file = window;
-    params.ownFile = 1;
-    Package* package = new Package;
-    ASSERT_EQ(package->Open(params), 0);
-    {
-      Owned<VirtualFile> item(package->OpenItem("cfg.txt", kOpenCreate));
-      ASSERT_NE(item, nullptr);
-      item->Write("messages", 8);
-    }
-    EXPECT_EQ(package->Close(), 0);
-    package->Release();
     EXPECT_EQ(ProbePackageFile(disk.get(), program.c_str()), 2);
     EXPECT_EQ(TestFolder::ReadFile(program).substr(0, 1000), std::string(1000, 'P'));
   }
@@ -405,23 +410,7 @@ TEST_F(FileManagerTest, ExecutableWithoutExtensionCarriesItsPackage) {
 TEST_F(FileManagerTest, RecreatingAHostPackageKeepsTheProgram) {
   std::string program = folder_.WriteFile("tool.exe", std::string(500, 'T'));
   std::string path = folder_.Child("tool");
-  {
-    Owned<FileSystem> disk(CreateFileSystem());
-    TailFile* window = new TailFile;
-    ASSERT_EQ(window->Attach(disk->Open(program.c_str(), kOpenUpdate), true, kOpenCreate), 0);
-    PackageParams params;
-    params.mode = kOpenCreate;
-    params.file = window;
-    params.ownFile = 1;
-    Package* package = new Package;
-    ASSERT_EQ(package->Open(params), 0);
-    Owned<VirtualFile> item(package->OpenItem("old.txt", kOpenCreate));
-    ASSERT_NE(item, nullptr);
-    item->Write(std::string(5000, 'o').data(), 5000);
-    item.reset();
-    EXPECT_EQ(package->Close(), 0);
-    package->Release();
-  }
+  ASSERT_NO_FATAL_FAILURE(AppendPackage(program, "old.txt", std::string(5000, 'o')));
   {
     Owned<FileManager> manager(NewManager(3, /*acceptHosts=*/true));
     EXPECT_EQ(ReadItem(manager.get(), path + "/old.txt"), std::string(5000, 'o'));

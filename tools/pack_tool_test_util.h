@@ -1,4 +1,4 @@
-// Helpers shared by the tests of marrowgate-pack: running the tool in
+// Helpers shared by the tests of the tools: running marrowgate-pack in
 // this process, and reading and writing real files.
 #ifndef MARROWGATE_TOOLS_PACK_TOOL_TEST_UTIL_H_
 #define MARROWGATE_TOOLS_PACK_TOOL_TEST_UTIL_H_
@@ -19,6 +19,17 @@
 namespace marrowgate {
 
 namespace fs = std::filesystem;
+
+// The messages of a test patch's "cfg.txt" after its title (100): every
+// caption, status text and failure the patcher shows.
+inline constexpr char kPatcherTestMessages[] =
+    "101 Install folder:\r\n102 Browse\r\n103 Start\r\n104 Exit\r\n"
+    "200 Patching\r\n201 Done\r\n202 Close\r\n203 Failed (%d)\r\n204 No folder\r\n"
+    "205 No file manager\r\n206 No local list\r\n207 No new-file list\r\n208 No new file: \r\n"
+    "209 Cannot write the list\r\n210 Pick the folder\r\n211 No file manager\r\n"
+    "212 No version\r\n213 Bad version: \r\n"
+    "300 Read-only\r\n301 Open error\r\n302 Package error\r\n303 Read error\r\n"
+    "304 Write error\r\n305 Too old\r\n306 Stopped\r\n307 Error\r\n";
 
 struct ToolRun {
   int status;

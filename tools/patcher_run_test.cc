@@ -25,24 +25,14 @@
 #include "platform/local_socket.h"
 #include "tools/launcher_listener.h"
 #include "tools/pack_tool.h"
+#include "tools/pack_tool_test_util.h"
 #include "transfer/recording_notify_testing.h"
 #include "util/md5.h"
 
 namespace marrowgate {
 namespace {
 
-namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 FileRecord RecordOf(const std::string& content) {
   FileRecord record;
@@ -51,16 +41,9 @@ FileRecord RecordOf(const std::string& content) {
   return record;
 }
 
-const char kMessages[] =
-    "100 Test patch\r\n101 Install folder:\r\n102 Browse\r\n103 Start\r\n104 Exit\r\n"
-    "200 Patching\r\n201 Done\r\n202 Close\r\n203 Failed (%d)\r\n204 No folder\r\n"
-    "205 No file manager\r\n206 No local list\r\n207 No new-file list\r\n208 No new file: \r\n"
-    "209 Cannot write the list\r\n210 Pick the folder\r\n211 No file manager\r\n"
-    "212 No version\r\n213 Bad version: \r\n"
-    "300 Read-only\r\n301 Open error\r\n302 Package error\r\n303 Read error\r\n"
-    "304 Write error\r\n305 Too old\r\n306 Stopped\r\n307 Error\r\n"
-    "900 1\r\n901 launcher.exe\r\n"
-    "10001 1\r\n10002 bin/game.exe\r\n";
+const std::string kMessages = std::string("100 Test patch\r\n") + kPatcherTestMessages +
+                                "900 1\r\n901 launcher.exe\r\n"
+                                "10001 1\r\n10002 bin/game.exe\r\n";
 
 class PatchRunTest : public ::testing::Test {
  protected:

@@ -15,7 +15,7 @@ const DesBatchEngine* DesAvx512BatchEngine();
 
 namespace {
 
-struct PortableOps {
+struct PortableOps : bitslice::GatesFromBasics<PortableOps> {
   using W = uint64_t;
   static constexpr int kWidth = 1;
   static W Zero() { return 0; }
@@ -24,12 +24,6 @@ struct PortableOps {
   static W And(W a, W b) { return a & b; }
   static W AndNot(W a, W b) { return a & ~b; }
   static W Or(W a, W b) { return a | b; }
-  static W Not(W a) { return ~a; }
-  static W Mux(W s, W a, W b) { return a ^ ((a ^ b) & s); }
-  template <int imm>
-  static W Fn3(W a, W b, W c) {
-    return bitslice::GenericFn3<PortableOps, imm>(a, b, c);
-  }
   template <int n>
   static W ShiftRight(W a) {
     return a >> n;

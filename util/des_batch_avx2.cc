@@ -13,7 +13,7 @@ namespace marrowgate {
 #if defined(__AVX2__)
 namespace {
 
-struct Avx2Ops {
+struct Avx2Ops : bitslice::GatesFromBasics<Avx2Ops> {
   using W = __m256i;
   static constexpr int kWidth = 4;
   static W Zero() { return _mm256_setzero_si256(); }
@@ -22,12 +22,6 @@ struct Avx2Ops {
   static W And(W a, W b) { return _mm256_and_si256(a, b); }
   static W AndNot(W a, W b) { return _mm256_andnot_si256(b, a); }
   static W Or(W a, W b) { return _mm256_or_si256(a, b); }
-  static W Not(W a) { return _mm256_xor_si256(a, _mm256_set1_epi64x(-1)); }
-  static W Mux(W s, W a, W b) { return Xor(a, And(Xor(a, b), s)); }
-  template <int imm>
-  static W Fn3(W a, W b, W c) {
-    return bitslice::GenericFn3<Avx2Ops, imm>(a, b, c);
-  }
   template <int n>
   static W ShiftRight(W a) {
     return _mm256_srli_epi64(a, n);

@@ -6,7 +6,8 @@
 // kWidth of them) and its operations: Zero, Xor, And, AndNot(a, b) = a & ~b,
 // Or, Not, Mux(s, a, b) = s ? b : a (bit by bit), Fn3<imm>(a, b, c) = the
 // 3-input function whose truth table is imm, indexed by a * 4 + b * 2 + c,
-// ShiftRight<n>/ShiftLeft<n> within each 64-bit word, Load and Store.
+// ShiftRight<n>/ShiftLeft<n> within each 64-bit word, Load and Store;
+// Not, Mux and Fn3 may come from GatesFromBasics.
 // Every function here is a template over Ops; each engine's Ops type lives
 // in an unnamed namespace, so code built for one instruction set never
 // stands in for another's.
@@ -16,54 +17,16 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "util/des_tables.h"
+
 namespace marrowgate {
 namespace bitslice {
 
-// ------------------------------------------------ tables of FIPS 46-3
+// ------------------------------------------------ tables derived from FIPS 46-3
 
-constexpr uint8_t kSBoxes[8][64] = {
-    {14, 4,  13, 1, 2,  15, 11, 8,  3,  10, 6,  12, 5,  9,  0, 7,  //
-     0,  15, 7,  4, 14, 2,  13, 1,  10, 6,  12, 11, 9,  5,  3, 8,  //
-     4,  1,  14, 8, 13, 6,  2,  11, 15, 12, 9,  7,  3,  10, 5, 0,  //
-     15, 12, 8,  2, 4,  9,  1,  7,  5,  11, 3,  14, 10, 0,  6, 13},
-    {15, 1,  8,  14, 6,  11, 3,  4,  9,  7, 2,  13, 12, 0, 5,  10,  //
-     3,  13, 4,  7,  15, 2,  8,  14, 12, 0, 1,  10, 6,  9, 11, 5,   //
-     0,  14, 7,  11, 10, 4,  13, 1,  5,  8, 12, 6,  9,  3, 2,  15,  //
-     13, 8,  10, 1,  3,  15, 4,  2,  11, 6, 7,  12, 0,  5, 14, 9},
-    {10, 0,  9,  14, 6, 3,  15, 5,  1,  13, 12, 7,  11, 4,  2,  8,  //
-     13, 7,  0,  9,  3, 4,  6,  10, 2,  8,  5,  14, 12, 11, 15, 1,  //
-     13, 6,  4,  9,  8, 15, 3,  0,  11, 1,  2,  12, 5,  10, 14, 7,  //
-     1,  10, 13, 0,  6, 9,  8,  7,  4,  15, 14, 3,  11, 5,  2,  12},
-    {7,  13, 14, 3, 0,  6,  9,  10, 1,  2, 8, 5,  11, 12, 4,  15,  //
-     13, 8,  11, 5, 6,  15, 0,  3,  4,  7, 2, 12, 1,  10, 14, 9,   //
-     10, 6,  9,  0, 12, 11, 7,  13, 15, 1, 3, 14, 5,  2,  8,  4,   //
-     3,  15, 0,  6, 10, 1,  13, 8,  9,  4, 5, 11, 12, 7,  2,  14},
-    {2,  12, 4,  1,  7,  10, 11, 6,  8,  5,  3,  15, 13, 0, 14, 9,   //
-     14, 11, 2,  12, 4,  7,  13, 1,  5,  0,  15, 10, 3,  9, 8,  6,   //
-     4,  2,  1,  11, 10, 13, 7,  8,  15, 9,  12, 5,  6,  3, 0,  14,  //
-     11, 8,  12, 7,  1,  14, 2,  13, 6,  15, 0,  9,  10, 4, 5,  3},
-    {12, 1,  10, 15, 9, 2,  6,  8,  0,  13, 3,  4,  14, 7,  5,  11,  //
-     10, 15, 4,  2,  7, 12, 9,  5,  6,  1,  13, 14, 0,  11, 3,  8,   //
-     9,  14, 15, 5,  2, 8,  12, 3,  7,  0,  4,  10, 1,  13, 11, 6,   //
-     4,  3,  2,  12, 9, 5,  15, 10, 11, 14, 1,  7,  6,  0,  8,  13},
-    {4,  11, 2,  14, 15, 0, 8,  13, 3,  12, 9, 7,  5,  10, 6, 1,  //
-     13, 0,  11, 7,  4,  9, 1,  10, 14, 3,  5, 12, 2,  15, 8, 6,  //
-     1,  4,  11, 13, 12, 3, 7,  14, 10, 15, 6, 8,  0,  5,  9, 2,  //
-     6,  11, 13, 8,  1,  4, 10, 7,  9,  5,  0, 15, 14, 2,  3, 12},
-    {13, 2,  8,  4, 6,  15, 11, 1,  10, 9,  3,  14, 5,  0,  12, 7,  //
-     1,  15, 13, 8, 10, 3,  7,  4,  12, 5,  6,  11, 0,  14, 9,  2,  //
-     7,  11, 4,  1, 9,  12, 14, 2,  0,  6,  10, 13, 15, 3,  5,  8,  //
-     2,  1,  14, 7, 4,  10, 8,  13, 15, 12, 9,  0,  3,  5,  6,  11}};
-
-// Initial permutation: bit i of L0R0 (from 1) is bit kIp[i-1] of the block.
-constexpr uint8_t kIp[64] = {58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
-                             62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
-                             57, 49, 41, 33, 25, 17, 9,  1, 59, 51, 43, 35, 27, 19, 11, 3,
-                             61, 53, 45, 37, 29, 21, 13, 5, 63, 55, 47, 39, 31, 23, 15, 7};
-
-constexpr uint8_t kPermutationP[32] = {16, 7, 20, 21, 29, 12, 28, 17, 1,  15, 23,
-                                       26, 5, 18, 31, 10, 2,  8,  24, 14, 32, 27,
-                                       3,  9, 19, 13, 30, 6,  22, 11, 4,  25};
+using des_tables::kInitialPermutation;
+using des_tables::kPermutationP;
+using des_tables::kSBoxes;
 
 // S-box output bit s (from 0) lands on bit kPInverse[s] (from 0) of f.
 struct PInverse {
@@ -141,6 +104,28 @@ inline typename Ops::W GenericFn3(typename Ops::W a, typename Ops::W b, typename
     return Ops::Mux(a, Fn2<Ops, low>(b, c), Fn2<Ops, high>(b, c));
   }
 }
+
+// The gates an engine may take from its basic ones rather than write out:
+// its Ops type derives from GatesFromBasics<itself> and defines Zero,
+// Broadcast, Xor, And, AndNot, Or, the shifts, Load and Store. An engine
+// with better instructions for Not, Mux or Fn3 declares its own, which
+// hide these.
+template <class Ops>
+struct GatesFromBasics {
+  template <class W>
+  static W Not(W a) {
+    return Ops::Xor(a, Ops::Broadcast(~uint64_t{0}));
+  }
+  // s ? b : a, bit by bit.
+  template <class W>
+  static W Mux(W s, W a, W b) {
+    return Ops::Xor(a, Ops::And(Ops::Xor(a, b), s));
+  }
+  template <int imm, class W>
+  static W Fn3(W a, W b, W c) {
+    return GenericFn3<Ops, imm>(a, b, c);
+  }
+};
 
 // ------------------------------------------------ S-boxes
 
@@ -238,8 +223,8 @@ void CryptBatch(const uint64_t* keys, uint64_t* blocks) {
   Transpose64<Ops>(x);
   W a[32], b[32];
   for (int i = 0; i < 32; ++i) {
-    a[i] = x[64 - kIp[i]];
-    b[i] = x[64 - kIp[32 + i]];
+    a[i] = x[64 - kInitialPermutation[i]];
+    b[i] = x[64 - kInitialPermutation[32 + i]];
   }
   W* left = a;
   W* right = b;
@@ -253,8 +238,8 @@ void CryptBatch(const uint64_t* keys, uint64_t* blocks) {
   }
   // The output is the inverse permutation of R16 L16.
   for (int i = 0; i < 32; ++i) {
-    x[64 - kIp[i]] = right[i];
-    x[64 - kIp[32 + i]] = left[i];
+    x[64 - kInitialPermutation[i]] = right[i];
+    x[64 - kInitialPermutation[32 + i]] = left[i];
   }
   Transpose64<Ops>(x);
   for (int k = 0; k < 64; ++k) Ops::Store(blocks + k * kWidth, x[k]);

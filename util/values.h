@@ -27,6 +27,10 @@ inline constexpr size_t kMaxDateTimePartText = 127;
 // Whitespace of all text functions: space, tab, carriage return, line feed.
 inline bool IsTextSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Whitespace a number scan skips, as scanf does in the C locale: the
+// above, vertical tab and form feed.
+inline bool IsScanSpace(char c) { return IsTextSpace(c) || c == '\v' || c == '\f'; }
+
 // Skips at most 64 leading whitespace characters; true when the text then
 // begins with "true" (any letter case), "1", "Y" or "y".
 bool ParseBool(std::string_view text);

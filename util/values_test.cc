@@ -2,10 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 namespace marrowgate {
 namespace {
+
+// Every byte: the scan's whitespace is the C locale's isspace, and the text
+// functions' whitespace the part of it without vertical tab and form feed.
+TEST(WhitespaceTest, ScanSpaceIsCLocaleIsspace) {
+  for (int c = 0; c < 256; ++c) {
+    const char ch = static_cast<char>(c);
+    EXPECT_EQ(IsScanSpace(ch), std::isspace(c) != 0) << c;
+    EXPECT_EQ(IsTextSpace(ch), std::isspace(c) != 0 && ch != '\v' && ch != '\f') << c;
+  }
+}
 
 TEST(EvalIntTest, PrecedenceAndAssociativity) {
   EXPECT_EQ(EvalInt("2+3*4"), 14);
