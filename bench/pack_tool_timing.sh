@@ -3,14 +3,17 @@
 # (half text-like, half incompressible) next to zip -6, unzip and unzip -t
 # on the same files, and reports each ratio (ours / theirs: below 1 is
 # faster). With REPEAT=n every command runs n times and the best time counts.
-# With RSS=1 it also measures the peak resident memory of create, extract
-# and verify for those 2000 files and for one 1 GiB item (needs 3 GiB of
-# disk in $TMPDIR).
+# JOBS lists the worker counts (-j) to run marrowgate-pack with (default
+# "1 2"); zip and unzip run once for all of them. With RSS=1 it also
+# measures the peak resident memory of create, extract and verify for
+# those 2000 files and for one 1 GiB item (needs 3 GiB of disk in
+# $TMPDIR), per -j.
 #
-#   REPEAT=3 RSS=1 bash bench/pack_tool_timing.sh build-rel/tools/marrowgate-pack
+#   REPEAT=3 RSS=1 JOBS="1 2" bash bench/pack_tool_timing.sh build-rel/tools/marrowgate-pack
 set -euo pipefail
 pack=$(realpath "$1")
 repeat=${REPEAT:-1}
+jobs=${JOBS:-1 2}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -54,23 +57,30 @@ peak_mib() {
 }
 
 cd "$work"
-c=$(best 'rm -f p.dpk' "$pack" create p.dpk src)
 z=$(best 'rm -f p.zip' zip -q -6 -r p.zip src)
-e=$(best 'rm -rf out' "$pack" extract p.dpk out)
 u=$(best 'rm -rf unz' unzip -q p.zip -d unz)
-v=$(best '' "$pack" verify p.dpk)
 t=$(best '' unzip -tq p.zip)
-diff -r src out >/dev/null && echo "extracted tree identical"
-printf 'create  %6.2f s   zip -6   %6.2f s   ratio %s\n' "$c" "$z" "$(ratio "$c" "$z")"
-printf 'extract %6.2f s   unzip    %6.2f s   ratio %s\n' "$e" "$u" "$(ratio "$e" "$u")"
-printf 'verify  %6.2f s   unzip -t %6.2f s   ratio %s\n' "$v" "$t" "$(ratio "$v" "$t")"
+printf 'zip -6 %.2f s, unzip %.2f s, unzip -t %.2f s (best of %d)\n' "$z" "$u" "$t" "$repeat"
+for j in $jobs; do
+  c=$(best 'rm -f p.dpk' "$pack" -j "$j" create p.dpk src)
+  e=$(best 'rm -rf out' "$pack" -j "$j" extract p.dpk out)
+  v=$(best '' "$pack" -j "$j" verify p.dpk)
+  diff -r src out >/dev/null && echo "-j $j: extracted tree identical"
+  printf -- '-j %-2s create  %6.2f s   zip -6   %6.2f s   ratio %s\n' "$j" "$c" "$z" "$(ratio "$c" "$z")"
+  printf -- '-j %-2s extract %6.2f s   unzip    %6.2f s   ratio %s\n' "$j" "$e" "$u" "$(ratio "$e" "$u")"
+  printf -- '-j %-2s verify  %6.2f s   unzip -t %6.2f s   ratio %s\n' "$j" "$v" "$t" "$(ratio "$v" "$t")"
+done
 printf 'sizes: package %d bytes, zip %d bytes\n' "$(stat -c %s p.dpk)" "$(stat -c %s p.zip)"
 
 if [[ "${RSS:-0}" == 1 ]]; then
-  rm -rf out
-  printf 'peak RSS, 2000 files: create %s MiB, extract %s MiB, verify %s MiB\n' \
-    "$(rm -f q.dpk; peak_mib "$pack" create q.dpk src)" "$(peak_mib "$pack" extract p.dpk out)" \
-    "$(peak_mib "$pack" verify p.dpk)"
+  for j in $jobs; do
+    rm -rf out q.dpk
+    cm=$(peak_mib "$pack" -j "$j" create q.dpk src)
+    em=$(peak_mib "$pack" -j "$j" extract p.dpk out)
+    vm=$(peak_mib "$pack" -j "$j" verify p.dpk)
+    printf -- '-j %-2s peak RSS, 2000 files: create %s MiB, extract %s MiB, verify %s MiB\n' \
+      "$j" "$cm" "$em" "$vm"
+  done
   rm -rf src out unz p.zip q.dpk p.dpk
   mkdir big
   # Half text-like, half incompressible, in 1 MiB stretches.
@@ -81,9 +91,13 @@ with open(sys.argv[1], "wb") as f:
     for i in range(1024):
         f.write(text if i % 2 == 0 else os.urandom(1 << 20))
 PY
-  cm=$(peak_mib "$pack" create big.dpk big)
-  em=$(peak_mib "$pack" extract big.dpk bigout)
-  vm=$(peak_mib "$pack" verify big.dpk)
-  cmp big/item.bin bigout/item.bin && echo "1 GiB item identical"
-  printf 'peak RSS, one 1 GiB item: create %s MiB, extract %s MiB, verify %s MiB\n' "$cm" "$em" "$vm"
+  for j in $jobs; do
+    rm -rf big.dpk bigout
+    cm=$(peak_mib "$pack" -j "$j" create big.dpk big)
+    em=$(peak_mib "$pack" -j "$j" extract big.dpk bigout)
+    vm=$(peak_mib "$pack" -j "$j" verify big.dpk)
+    cmp big/item.bin bigout/item.bin && echo "-j $j: 1 GiB item identical"
+    printf -- '-j %-2s peak RSS, one 1 GiB item: create %s MiB, extract %s MiB, verify %s MiB\n' \
+      "$j" "$cm" "$em" "$vm"
+  done
 fi

@@ -149,6 +149,8 @@ class PackageImpl : public BlockStore {
   int Open(const PackageParams& params);
   int Close();
   VirtualFile* OpenItem(const char* path, int mode, uint32_t* firstBlock);
+  int ReadSealedItem(const char* path, size_t limit, std::vector<uint8_t>* stream);
+  int WriteSealedItem(const char* path, const uint8_t* stream, size_t size);
   int Stat(const char* path, FileInfo* info);
   int MakeFolder(const char* path);
   int Delete(const char* path);
@@ -179,6 +181,10 @@ class PackageImpl : public BlockStore {
   };
 
   Lookup Find(const char* path);
+  // The chain of the file at `path` opened in `mode` (made, or made anew,
+  // in kOpenCreate), its first block stored through `firstBlock`; null on
+  // failure.
+  EntryFile* OpenEntry(const char* path, int mode, uint32_t* firstBlock);
   // Creates the missing parts of a miss; the last one a file when
   // `leafIsFile`. Null on failure (an invalid name, a clash).
   FolderNode* CreateRemainder(const Lookup& lookup, bool leafIsFile);
@@ -835,6 +841,25 @@ FolderNode* PackageImpl::CreateRemainder(const Lookup& lookup, bool leafIsFile) 
 // ----------------------------------------------------------- operations
 
 VirtualFile* PackageImpl::OpenItem(const char* path, int mode, uint32_t* firstBlock) {
+  uint32_t first = 0;
+  EntryFile* entry = OpenEntry(path, mode, &first);
+  if (entry == nullptr) return nullptr;
+  PackageItem* sealed = nullptr;
+  try {
+    sealed = new PackageItem(openItems_, entry, mode);
+  } catch (const std::bad_alloc&) {
+    entry->Release();
+    return nullptr;
+  }
+  if (sealed->Open(ItemSealParams(mode, entry)) < 0) {
+    sealed->Release();  // releases the entry
+    return nullptr;
+  }
+  if (firstBlock != nullptr) *firstBlock = first;
+  return sealed;
+}
+
+EntryFile* PackageImpl::OpenEntry(const char* path, int mode, uint32_t* firstBlock) {
   if (!open_) return nullptr;
   if (ReadOnly() && !IsReadOnlyMode(mode)) return nullptr;
   Lookup lookup = Find(path);
@@ -868,19 +893,65 @@ VirtualFile* PackageImpl::OpenItem(const char* path, int mode, uint32_t* firstBl
     return nullptr;
   }
   if (mode == kOpenCreate) node->firstBlock = first;
-  PackageItem* sealed = nullptr;
+  *firstBlock = first;
+  return entry;
+}
+
+int PackageImpl::ReadSealedItem(const char* path, size_t limit, std::vector<uint8_t>* stream) {
+  stream->clear();
+  uint32_t first = 0;
+  if (path == nullptr) return -1;
+  Owned<EntryFile> entry(OpenEntry(path, kOpenRead, &first));
+  if (!entry) return -1;
+  const int32_t size = entry->Size();
+  if (size < 0) return -2;
+  if (static_cast<size_t>(size) > limit) return 1;
   try {
-    sealed = new PackageItem(openItems_, entry, mode);
+    stream->resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
-    entry->Release();
-    return nullptr;
+    return -2;
   }
-  if (sealed->Open(ItemSealParams(mode, entry)) < 0) {
-    sealed->Release();  // releases the entry
-    return nullptr;
+  size_t done = 0;
+  while (done < stream->size()) {
+    const int32_t got =
+        entry->Read(stream->data() + done, static_cast<int32_t>(stream->size() - done));
+    if (got <= 0) {
+      stream->clear();
+      return -2;
+    }
+    done += static_cast<size_t>(got);
   }
-  if (firstBlock != nullptr) *firstBlock = first;
-  return sealed;
+  return 0;
+}
+
+int PackageImpl::WriteSealedItem(const char* path, const uint8_t* stream, size_t size) {
+  if (!open_ || ReadOnly() || path == nullptr || (stream == nullptr && size != 0)) return -1;
+  SealHeader header;
+  if (size < kSealHeaderSize || !DecodeSealHeader(stream, &header) ||
+      size - kSealHeaderSize != header.storedSize)
+    return -2;
+  uint32_t first = 0;
+  Owned<EntryFile> entry(OpenEntry(path, kOpenCreate, &first));
+  if (!entry) return -1;
+  // Header and stored bytes are written as a seal writes them.
+  const size_t parts[2][2] = {{0, kSealHeaderSize}, {kSealHeaderSize, size - kSealHeaderSize}};
+  for (const auto& part : parts) {
+    size_t done = 0;
+    while (done < part[1]) {
+      const int32_t chunk = static_cast<int32_t>(std::min<size_t>(part[1] - done, 1u << 30));
+      const int32_t put = entry->Write(stream + part[0] + done, chunk);
+      if (put <= 0) {
+        ReportFailure(part[0] == 0 ? -11 : -12);
+        return -3;
+      }
+      done += static_cast<size_t>(put);
+    }
+  }
+  if (entry->Close() < 0) {
+    ReportFailure(-12);
+    return -3;
+  }
+  return 0;
 }
 
 int PackageImpl::Stat(const char* path, FileInfo* info) {
@@ -1030,6 +1101,12 @@ int Package::Open(const PackageParams& params) { return impl_->Open(params); }
 int Package::Close() { return impl_->Close(); }
 VirtualFile* Package::OpenItem(const char* path, int mode, uint32_t* firstBlock) {
   return impl_->OpenItem(path, mode, firstBlock);
+}
+int Package::ReadSealedItem(const char* path, size_t limit, std::vector<uint8_t>* stream) {
+  return impl_->ReadSealedItem(path, limit, stream);
+}
+int Package::WriteSealedItem(const char* path, const uint8_t* stream, size_t size) {
+  return impl_->WriteSealedItem(path, stream, size);
 }
 int Package::Stat(const char* path, FileInfo* info) { return impl_->Stat(path, info); }
 int Package::MakeFolder(const char* path) { return impl_->MakeFolder(path); }

@@ -20,8 +20,10 @@
 #ifndef MARROWGATE_PACKAGE_PACKAGE_H_
 #define MARROWGATE_PACKAGE_PACKAGE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "keys/cipher_object.h"
 #include "package/file_system.h"
@@ -111,6 +113,20 @@ class Package {
   // A sealed stream over the item at `path`; null on failure. The item's
   // first block is stored through `firstBlock` when given.
   VirtualFile* OpenItem(const char* path, int mode, uint32_t* firstBlock = nullptr);
+  // The stored form of the item at `path` (its SealHeader and stored
+  // bytes, as kOpenRaw reads them) into `stream`, when it is at most
+  // `limit` bytes long. 0 read; 1 longer than `limit` (nothing read); -1
+  // no file at `path`, or the chain cannot be opened; -2 the chain cannot be
+  // read whole.
+  int ReadSealedItem(const char* path, size_t limit, std::vector<uint8_t>* stream);
+  // Makes the file `path` (replacing a file of that name) from a complete
+  // sealed stream made apart from the package (see
+  // package/sealed_stream.h): the bytes are stored as they are, as sealing
+  // the item would store them. 0, or -1 not writable, not a valid path or
+  // a folder of that name; -2 `stream` is not one whole sealed stream (bad
+  // header, or the length is not the header plus the stored size); -3 a
+  // write failed (the session is then not committed).
+  int WriteSealedItem(const char* path, const uint8_t* stream, size_t size);
   int Stat(const char* path, FileInfo* info);
   int MakeFolder(const char* path);
   // A file, or a folder with everything below it.

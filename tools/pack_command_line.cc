@@ -1,6 +1,7 @@
 #include "tools/pack_command_line.h"
 
 #include <cstddef>
+#include <string>
 
 namespace marrowgate {
 
@@ -28,6 +29,19 @@ const CommandShape* FindCommand(const std::string& name) {
 std::string CheckKey(const std::string& name, const std::string& value) {
   if (value.size() > kMaxPackKeyLength)
     return name + " is longer than " + std::to_string(kMaxPackKeyLength) + " bytes";
+  return std::string();
+}
+
+std::string ParseJobs(const std::string& name, const std::string& value, int* jobs) {
+  int n = 0;
+  bool digits = !value.empty() && value.size() <= 4;
+  for (char c : value) {
+    if (c < '0' || c > '9') digits = false;
+    else n = n * 10 + (c - '0');
+  }
+  if (!digits || n < 1 || n > kMaxPackJobs)
+    return name + " needs a number of workers from 1 to " + std::to_string(kMaxPackJobs);
+  *jobs = n;
   return std::string();
 }
 
@@ -74,6 +88,9 @@ const char* PackUsageText() {
          "  --skip-special     create/add: FIFOs, sockets, devices and broken or\n"
          "                     looping links are skipped without failing\n"
          "  --strict           create/add: stop, writing nothing, at the first problem\n"
+         "  -j, --jobs N       create/add/attach/extract/verify: work on N files at\n"
+         "                     once (default: one per processor; packages and\n"
+         "                     messages are the same for every N)\n"
          "  -h, --help         show this text\n"
          "  -V, --version      show the version\n"
          "\n"
@@ -151,6 +168,15 @@ std::string ParsePackCommandLine(const std::vector<std::string>& args, PackComma
     } else if (name == "-o" || name == "--overwrite") {
       out->overwrite = OverwritePolicy::kOverwrite;
       problem = refuseValue();
+    } else if (name == "-j" || name == "--jobs" || name.compare(0, 2, "-j") == 0) {
+      std::string value;
+      if (name.size() > 2 && name[1] == 'j') {
+        value = name.substr(2);  // -j4
+        name = "-j";
+      } else {
+        problem = takeValue(&value);
+      }
+      if (problem.empty()) problem = ParseJobs(name, value, &out->jobs);
     } else if (name == "--strict") {
       out->strict = true;
       problem = refuseValue();

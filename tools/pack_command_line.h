@@ -37,7 +37,12 @@ struct PackCommandLine {
   bool strict = false;       // create/add stop at the first problem
   bool skipSpecial = false;  // special files and bad links are no problem
   std::vector<std::string> excludes;  // --exclude PATTERN
+  int jobs = 0;  // -j N: worker threads for create/add/attach/extract/
+                 // verify (0: one per processor)
 };
+
+// Largest -j value taken.
+inline constexpr int kMaxPackJobs = 256;
 
 // Parses argv[1..]. Returns an empty text on success, otherwise one line
 // saying what is wrong (the caller prints it with a pointer to --help and

@@ -10,15 +10,19 @@
 
 #include "package/disk_file.h"
 #include "package/layout.h"
+#include "package/memory_file.h"
 #include "package/package_check.h"
 #include "package/sealed_file.h"
+#include "package/sealed_stream.h"
 #include "package/tail_file.h"
 #include "package/unsealer.h"
 #include "platform/env.h"
 #include "platform/file_tree.h"
 #include "platform/interrupt.h"
+#include "platform/processor_count.h"
 #include "tools/pack_archive.h"
 #include "tools/pack_command_line.h"
+#include "tools/pack_jobs.h"
 #include "tools/pack_names.h"
 #include "tools/pack_progress.h"
 #include "tools/pack_source_scan.h"
@@ -201,23 +205,22 @@ std::string UnsealProblem(int code) {
   }
 }
 
-// Reads one item from start to end in slices, handing its content to
-// `sink`, and compares its MD5 with the stored digest. The digest is known
-// only at the end: what the sink wrote must be kept aside until this
-// returns success. Memory stays at a few slices whatever the item's size.
+// Reads the sealed stream held in `raw` (as stored: header first) from
+// start to end in slices, unsealed with the codec and ciphers of `codecs`,
+// handing its content to `sink`, and compares its MD5 with the stored
+// digest. The digest is known only at the end: what the sink wrote must
+// be kept aside until this returns success. Memory stays at a few slices
+// whatever the item's size.
 template <typename Sink>
-ItemResult ReadCheckedItem(Package* package, const std::string& inner,
-                           std::vector<uint8_t>* /*buffer*/, uint32_t* time, Sink sink) {
-  // The item's sealed stream as it is stored; the unsealer reads it.
-  Owned<VirtualFile> raw(package->OpenItem(inner.c_str(), kOpenRaw));
-  if (!raw) return Failed(inner + ": cannot be unsealed: the item is damaged");
-  const PackageParams& packageParams = package->Params();
+ItemResult ReadCheckedStream(VirtualFile* raw, const SealParams& codecs, const std::string& inner,
+                             uint32_t* time, Sink sink) {
+  if (raw == nullptr) return Failed(inner + ": cannot be unsealed: the item is damaged");
   SealParams params;
   params.mode = kOpenRead;
-  params.file = raw.get();
-  params.compressor = packageParams.compressor;
-  params.cipherADec = packageParams.cipherADec;
-  params.cipherBDec = packageParams.cipherBDec;
+  params.file = raw;
+  params.compressor = codecs.compressor;
+  params.cipherADec = codecs.cipherADec;
+  params.cipherBDec = codecs.cipherBDec;
   // Its buffers serve every item this thread reads.
   static thread_local Unsealer unsealer;
   SealHeader header;
@@ -236,6 +239,20 @@ ItemResult ReadCheckedItem(Package* package, const std::string& inner,
   if (code < 0) return Failed(inner + ": cannot be unsealed: " + UnsealProblem(code));
   if (time != nullptr) *time = header.time;
   return {};
+}
+
+// ReadCheckedStream over the item `inner` of `package`, with the
+// package's own codec and ciphers (the package's owner thread only).
+template <typename Sink>
+ItemResult ReadCheckedItem(Package* package, const std::string& inner,
+                           std::vector<uint8_t>* /*buffer*/, uint32_t* time, Sink sink) {
+  Owned<VirtualFile> raw(package->OpenItem(inner.c_str(), kOpenRaw));
+  SealParams codecs;
+  const PackageParams& packageParams = package->Params();
+  codecs.compressor = packageParams.compressor;
+  codecs.cipherADec = packageParams.cipherADec;
+  codecs.cipherBDec = packageParams.cipherBDec;
+  return ReadCheckedStream(raw.get(), codecs, inner, time, sink);
 }
 
 ItemResult VerifyItem(Package* package, const PackEntry& entry, std::vector<uint8_t>* buffer) {
@@ -312,39 +329,150 @@ class ExtractTarget {
   std::atomic<uint64_t> counter_{0};
 };
 
-ItemResult ExtractItem(Package* package, const PackEntry& entry, ExtractTarget* target,
-                       OverwritePolicy overwrite, std::vector<uint8_t>* buffer) {
+// Makes the folder of `entry` inside the target and looks at what is at
+// its path: `*disk` and `*diskFolder` get where it is to be written. A
+// result that is not ok, or skipped, ends the item.
+ItemResult PrepareExtract(const PackEntry& entry, ExtractTarget* target,
+                          OverwritePolicy overwrite, std::string* disk, std::string* diskFolder) {
   size_t slash = entry.path.find_last_of('/');
   std::string folder = slash == std::string::npos ? std::string() : entry.path.substr(0, slash);
   ItemResult made = target->MakeFolder(folder);
   if (!made.ok()) return made;
-  std::string disk = Join(target->root(), entry.path);
+  *disk = Join(target->root(), entry.path);
+  *diskFolder = Join(target->root(), folder);
   platform::NodeStatus existing;
-  if (platform::LinkStatusOf(disk.c_str(), &existing, nullptr)) {
+  if (platform::LinkStatusOf(disk->c_str(), &existing, nullptr)) {
     if (existing.kind == platform::NodeKind::kFolder)
-      return Failed(disk + ": cannot be replaced: Is a directory");
+      return Failed(*disk + ": cannot be replaced: Is a directory");
     if (overwrite == OverwritePolicy::kNever) {
       ItemResult kept;
       kept.skipped = true;
       return kept;
     }
   }
-  TemporaryFile temporary(target->TemporaryName(Join(target->root(), folder)));
+  return {};
+}
+
+// Writes the file `disk` under a temporary name in `diskFolder`, taking
+// its content from `read(&time, sink)` (a ReadChecked... call), and
+// renames it into place when complete and checked.
+template <typename Reader>
+ItemResult WriteExtracted(const std::string& disk, const std::string& diskFolder,
+                          ExtractTarget* target, Reader read) {
+  TemporaryFile temporary(target->TemporaryName(diskFolder));
   std::string reason;
   std::unique_ptr<platform::RawFile> out =
       platform::RawFile::CreateNew(temporary.path().c_str(), &reason);
   if (!out) return Failed(disk + ": cannot be created: " + reason);
   uint32_t time = 0;
-  ItemResult read = ReadCheckedItem(
-      package, entry.path, buffer, &time, [&](const uint8_t* bytes, size_t n) -> ItemResult {
-        if (!out->WriteAll(bytes, n, &reason)) return Failed(disk + ": cannot be written: " + reason);
-        return {};
-      });
-  if (!read.ok()) return Failed(read.problem + "; not written");
+  ItemResult result = read(&time, [&](const uint8_t* bytes, size_t n) -> ItemResult {
+    if (!out->WriteAll(bytes, n, &reason)) return Failed(disk + ": cannot be written: " + reason);
+    return {};
+  });
+  if (!result.ok()) return Failed(result.problem + "; not written");
   if (!out->Close(&reason)) return Failed(disk + ": cannot be written: " + reason);
   platform::SetFileTimes(temporary.path().c_str(), time, time);
   if (!temporary.MoveTo(disk, &reason)) return Failed(disk + ": cannot be written: " + reason);
   return {};
+}
+
+ItemResult ExtractItem(Package* package, const PackEntry& entry, ExtractTarget* target,
+                       OverwritePolicy overwrite, std::vector<uint8_t>* buffer) {
+  std::string disk, diskFolder;
+  ItemResult ready = PrepareExtract(entry, target, overwrite, &disk, &diskFolder);
+  if (!ready.ok() || ready.skipped) return ready;
+  return WriteExtracted(disk, diskFolder, target, [&](uint32_t* time, auto sink) {
+    return ReadCheckedItem(package, entry.path, buffer, time, sink);
+  });
+}
+
+// -------------------------------------------------- work for workers
+//
+// The halves of the per-item work that need no package: sealing a source
+// file into a stream, unsealing a stream read by the owner. An item is
+// held whole a few times over while a worker has it, so only items up to
+// this size (plain and stored) go to workers; larger ones take the
+// single-item path on the owner, in their turn.
+constexpr size_t kWorkerItemLimit = size_t{16} << 20;
+// Memory the items in flight between the owner and the workers may hold,
+// with what the workers need for them (one item larger than this goes
+// alone).
+constexpr size_t kBytesInFlight = size_t{64} << 20;
+
+// One worker's codec and ciphers, keyed as the package keys its own.
+struct WorkerCodecs {
+  PackageCodecs codecs;
+  SealParams seal;
+  std::vector<uint8_t> buffer;
+};
+
+// Reads the disk file of `item` whole and seals it into `stream`.
+ItemResult SealSourceItem(const SourceItem& item, WorkerCodecs* worker,
+                          std::vector<uint8_t>* stream) {
+  std::string reason;
+  std::unique_ptr<platform::RawFile> in =
+      platform::RawFile::OpenForReading(item.diskPath.c_str(), &reason);
+  if (!in) return Failed(item.diskPath + ": cannot be read: " + reason);
+  std::vector<uint8_t> plain;
+  try {
+    // One byte more than the scan saw, so that the end shows without
+    // growing the buffer.
+    plain.resize(static_cast<size_t>(item.size) + 1);
+    size_t used = 0;
+    for (;;) {
+      if (used == plain.size()) plain.resize(used + kChunk);
+      int64_t n = in->Read(plain.data() + used, plain.size() - used, &reason);
+      if (n < 0) return Failed(item.diskPath + ": cannot be read: " + reason);
+      if (n == 0) break;
+      used += static_cast<size_t>(n);
+      if (used > kMaxItemSize)
+        return Failed(item.diskPath + ": cannot be stored: it grew past " +
+                      std::to_string(kMaxItemSize) + " bytes while being read");
+    }
+    plain.resize(used);
+  } catch (const std::bad_alloc&) {
+    return Failed(item.diskPath + ": cannot be stored: out of memory");
+  }
+  // 0 would mean "now" to the item; the first second of 1970 stands in.
+  int code = SealStream(worker->seal, plain.data(), plain.size(),
+                        static_cast<uint32_t>(item.time != 0 ? item.time : 1), stream);
+  if (code == -100 - 1500) return Failed(item.diskPath + ": cannot be stored: out of memory");
+  if (code < 0)
+    return Failed(item.diskPath + ": cannot be stored: writing the package file failed");
+  return {};
+}
+
+// Stores a stream sealed by SealSourceItem as `item.innerPath`.
+ItemResult StoreSealedItem(Package* package, const SourceItem& item,
+                           const std::vector<uint8_t>& stream) {
+  int code = package->WriteSealedItem(item.innerPath.c_str(), stream.data(), stream.size());
+  if (code == -1)
+    return Failed(item.diskPath + ": cannot be added: the package has no room for " +
+                  item.innerPath + " (a file and a folder of that name?)");
+  if (code < 0)
+    return Failed(item.diskPath + ": cannot be stored: writing the package file failed");
+  return {};
+}
+
+// Unseals a stream the owner read from the package and checks it, handing
+// the content to `sink`: the worker's ReadCheckedItem.
+template <typename Sink>
+ItemResult ReadCheckedSealed(std::vector<uint8_t> stream, const std::string& inner,
+                             WorkerCodecs* worker, uint32_t* time, Sink sink) {
+  MemoryFile raw(std::move(stream));
+  return ReadCheckedStream(&raw, worker->seal, inner, time, sink);
+}
+
+// The memory an item read from the package takes in a worker, or 0 when
+// it is to stay on the owner (too large, or its header unreadable).
+size_t WorkerBytesFor(const std::vector<uint8_t>& stream) {
+  SealHeader header;
+  if (stream.size() < kSealHeaderSize || !DecodeSealHeader(stream.data(), &header) ||
+      header.plainSize > kWorkerItemLimit)
+    return 0;
+  // The stream, the stored bytes unsealing copies out of it, the plain
+  // content and a buffer.
+  return 2 * stream.size() + header.plainSize + kChunk;
 }
 
 // ------------------------------------------------------------ the tool
@@ -455,6 +583,13 @@ class PackTool {
     for (const SourceItem& item : scan.items)
       if (!item.isFolder) ++fileCount;
     progress.SetTotals(fileCount, static_cast<int64_t>(scan.totalBytes));
+    std::vector<std::unique_ptr<WorkerCodecs>> workers =
+        MakeWorkers(package, static_cast<size_t>(fileCount));
+    if (!workers.empty()) {
+      StoreOnWorkers(package, scan, &progress, &workers);
+      progress.Finish();
+      return true;
+    }
     std::vector<uint8_t> buffer;
     for (const SourceItem& item : scan.items) {
       if (item.isFolder) {
@@ -475,6 +610,207 @@ class PackTool {
     }
     progress.Finish();
     return true;
+  }
+
+  // ----------------------------------------------------------- workers
+
+  int Jobs() const { return line_.jobs > 0 ? line_.jobs : platform::ProcessorCount(); }
+
+  // A codec set per worker for `files` items of `package` (no more
+  // workers than items); none when one worker is asked for, there is one
+  // item, or they cannot be made: the work then stays on this thread.
+  std::vector<std::unique_ptr<WorkerCodecs>> MakeWorkers(Package* package, size_t files) {
+    std::vector<std::unique_ptr<WorkerCodecs>> workers;
+    const int jobs = static_cast<int>(std::min<size_t>(static_cast<size_t>(Jobs()), files));
+    if (jobs < 2) return workers;
+    for (int i = 0; i < jobs; ++i) {
+      auto worker = std::make_unique<WorkerCodecs>();
+      if (!MakeStreamCodecs(package->Params(), 0, &worker->codecs, &worker->seal)) return {};
+      workers.push_back(std::move(worker));
+    }
+    return workers;
+  }
+
+  static size_t MaxItemsInFlight(size_t workers) { return workers * 4 + 4; }
+
+  // StoreItems with the reading and sealing of files up to
+  // kWorkerItemLimit done by workers; the package is written here, in the
+  // order of the scan.
+  void StoreOnWorkers(Package* package, const ScanResult& scan, PackProgress* progress,
+                      std::vector<std::unique_ptr<WorkerCodecs>>* workers) {
+    struct Slot {
+      const SourceItem* item = nullptr;
+      bool onWorker = false;
+      ItemResult result;
+      std::vector<uint8_t> stream;
+    };
+    std::vector<uint8_t> buffer;
+    WorkerPool pool(static_cast<int>(workers->size()));
+    OrderedPipeline<Slot> pipeline(
+        &pool, MaxItemsInFlight(workers->size()), kBytesInFlight, [&](Slot& slot) {
+          const SourceItem& item = *slot.item;
+          if (item.isFolder) {
+            if (package->MakeFolder(item.innerPath.c_str()) < 0)
+              Problem(item.diskPath + ": cannot be added: a file of that name is in the package");
+            return;
+          }
+          progress->cb_FILEBEGIN(item.diskPath.c_str(), item.innerPath.c_str(),
+                                 static_cast<int32_t>(std::min<uint64_t>(item.size, INT32_MAX)));
+          ItemResult result = !slot.onWorker    ? StoreItem(package, item, &buffer)
+                              : slot.result.ok() ? StoreSealedItem(package, item, slot.stream)
+                                                 : slot.result;
+          if (result.ok()) {
+            ++files_;
+            Detail(EscapedName(item.innerPath));
+          } else {
+            Problem(result.problem);
+          }
+          progress->cb_FILEEND();
+        });
+    for (const SourceItem& item : scan.items) {
+      Slot slot;
+      slot.item = &item;
+      if (item.isFolder || item.size > kWorkerItemLimit) {
+        pipeline.Add(std::move(slot), 0, nullptr);
+        continue;
+      }
+      slot.onWorker = true;
+      // The plain content twice (read, and held by the sealing), the
+      // stored form twice (sealed, and the stream).
+      pipeline.Add(std::move(slot), 4 * static_cast<size_t>(item.size) + kChunk,
+                   [workers](Slot& s, int worker) {
+                     s.result = SealSourceItem(*s.item, (*workers)[worker].get(), &s.stream);
+                   });
+    }
+    pipeline.FinishAll();
+  }
+
+  // Extract's items with the unsealing, checking and writing of items up
+  // to kWorkerItemLimit done by workers; the package is read here, and
+  // results are told in the order of `chosen`.
+  void ExtractOnWorkers(Package* package, const std::vector<const PackEntry*>& chosen,
+                        ExtractTarget* target, PackProgress* progress, int64_t* kept,
+                        std::vector<std::unique_ptr<WorkerCodecs>>* workers) {
+    enum class Where { kDone, kWorker, kOwner };
+    struct Slot {
+      const PackEntry* entry = nullptr;
+      Where where = Where::kDone;
+      ItemResult result;
+      std::string disk, diskFolder;
+      std::vector<uint8_t> stream;
+    };
+    std::vector<uint8_t> buffer;
+    WorkerPool pool(static_cast<int>(workers->size()));
+    OrderedPipeline<Slot> pipeline(
+        &pool, MaxItemsInFlight(workers->size()), kBytesInFlight, [&](Slot& slot) {
+          const PackEntry& e = *slot.entry;
+          if (e.isFolder) {
+            if (!slot.result.ok()) Problem(slot.result.problem);
+            return;
+          }
+          progress->cb_FILEBEGIN(e.path.c_str(), e.path.c_str(), 0);
+          if (slot.where == Where::kOwner) {
+            slot.result = WriteExtracted(slot.disk, slot.diskFolder, target,
+                                         [&](uint32_t* time, auto sink) {
+                                           return ReadCheckedItem(package, e.path, &buffer,
+                                                                  time, sink);
+                                         });
+          }
+          progress->cb_FILEEND();
+          TellExtracted(e, slot.result, kept);
+        });
+    for (const PackEntry* e : chosen) {
+      Slot slot;
+      slot.entry = e;
+      if (e->isFolder) {
+        slot.result = target->MakeFolder(e->path);
+        pipeline.Add(std::move(slot), 0, nullptr);
+        continue;
+      }
+      slot.result = PrepareExtract(*e, target, line_.overwrite, &slot.disk, &slot.diskFolder);
+      size_t bytes = 0;
+      if (slot.result.ok() && !slot.result.skipped) {
+        slot.where = Where::kOwner;
+        if (package->ReadSealedItem(e->path.c_str(), kWorkerItemLimit, &slot.stream) == 0)
+          bytes = WorkerBytesFor(slot.stream);
+        if (bytes != 0) slot.where = Where::kWorker;
+        else std::vector<uint8_t>().swap(slot.stream);
+      }
+      if (slot.where != Where::kWorker) {
+        pipeline.Add(std::move(slot), 0, nullptr);
+        continue;
+      }
+      pipeline.Add(std::move(slot), bytes, [workers, target](Slot& s, int worker) {
+        WorkerCodecs* codecs = (*workers)[worker].get();
+        s.result = WriteExtracted(s.disk, s.diskFolder, target, [&](uint32_t* time, auto sink) {
+          return ReadCheckedSealed(std::move(s.stream), s.entry->path, codecs, time, sink);
+        });
+      });
+    }
+    pipeline.FinishAll();
+  }
+
+  // Tells what became of one extracted file.
+  void TellExtracted(const PackEntry& e, const ItemResult& result, int64_t* kept) {
+    if (result.ok() && result.skipped) {
+      ++*kept;
+      Detail(EscapedName(e.path) + " (kept the existing file)");
+    } else if (result.ok()) {
+      ++files_;
+      Detail(EscapedName(e.path));
+    } else {
+      Problem(result.problem);
+    }
+  }
+
+  // Verify's items with the unsealing and checking of items up to
+  // kWorkerItemLimit done by workers, told in the order of `entries`.
+  void VerifyOnWorkers(Package* package, const std::string& packagePath,
+                       const std::vector<PackEntry>& entries, PackProgress* progress,
+                       std::vector<std::unique_ptr<WorkerCodecs>>* workers) {
+    struct Slot {
+      const PackEntry* entry = nullptr;
+      bool onWorker = false;
+      ItemResult result;
+      std::vector<uint8_t> stream;
+    };
+    std::vector<uint8_t> buffer;
+    WorkerPool pool(static_cast<int>(workers->size()));
+    OrderedPipeline<Slot> pipeline(
+        &pool, MaxItemsInFlight(workers->size()), kBytesInFlight, [&](Slot& slot) {
+          const PackEntry& e = *slot.entry;
+          progress->cb_FILEBEGIN(e.path.c_str(), e.path.c_str(), 0);
+          if (!slot.onWorker) slot.result = VerifyItem(package, e, &buffer);
+          progress->cb_FILEEND();
+          TellVerified(packagePath, e, slot.result);
+        });
+    for (const PackEntry& e : entries) {
+      if (e.isFolder) continue;
+      Slot slot;
+      slot.entry = &e;
+      size_t bytes = 0;
+      if (package->ReadSealedItem(e.path.c_str(), kWorkerItemLimit, &slot.stream) == 0)
+        bytes = WorkerBytesFor(slot.stream);
+      if (bytes == 0) {
+        std::vector<uint8_t>().swap(slot.stream);
+        pipeline.Add(std::move(slot), 0, nullptr);
+        continue;
+      }
+      slot.onWorker = true;
+      pipeline.Add(std::move(slot), bytes, [workers](Slot& s, int worker) {
+        s.result = ReadCheckedSealed(std::move(s.stream), s.entry->path, (*workers)[worker].get(),
+                                     nullptr, [](const uint8_t*, size_t) { return ItemResult(); });
+      });
+    }
+    pipeline.FinishAll();
+  }
+
+  void TellVerified(const std::string& packagePath, const PackEntry& e, const ItemResult& result) {
+    if (result.ok()) {
+      Detail(EscapedName(e.path) + ": ok");
+    } else {
+      Problem(EscapedName(packagePath) + ": " + result.problem);
+    }
   }
 
   // Writes a new package file at `path` holding the scanned items.
@@ -709,23 +1045,24 @@ class PackTool {
     progress.SetTotals(static_cast<int64_t>(chosen.size()), 0);
     std::vector<uint8_t> buffer;
     int64_t kept = 0;
-    for (const PackEntry* e : chosen) {
-      ItemResult result;
-      if (e->isFolder) {
-        result = target.MakeFolder(e->path);
-      } else {
-        progress.cb_FILEBEGIN(e->path.c_str(), e->path.c_str(), 0);
-        result = ExtractItem(archive.package(), *e, &target, line_.overwrite, &buffer);
-        progress.cb_FILEEND();
-        if (result.ok() && result.skipped) {
-          ++kept;
-          Detail(EscapedName(e->path) + " (kept the existing file)");
-        } else if (result.ok()) {
-          ++files_;
-          Detail(EscapedName(e->path));
+    std::vector<std::unique_ptr<WorkerCodecs>> workers =
+        MakeWorkers(archive.package(), static_cast<size_t>(std::count_if(
+                                           chosen.begin(), chosen.end(),
+                                           [](const PackEntry* e) { return !e->isFolder; })));
+    if (!workers.empty()) {
+      ExtractOnWorkers(archive.package(), chosen, &target, &progress, &kept, &workers);
+    } else {
+      for (const PackEntry* e : chosen) {
+        if (e->isFolder) {
+          ItemResult result = target.MakeFolder(e->path);
+          if (!result.ok()) Problem(result.problem);
+          continue;
         }
+        progress.cb_FILEBEGIN(e->path.c_str(), e->path.c_str(), 0);
+        ItemResult result = ExtractItem(archive.package(), *e, &target, line_.overwrite, &buffer);
+        progress.cb_FILEEND();
+        TellExtracted(*e, result, &kept);
       }
-      if (!result.ok()) Problem(result.problem);
     }
     progress.Finish();
     std::string keptNote = kept == 0 ? std::string() : ", " + Count(kept, "existing file", "existing files") + " kept";
@@ -756,20 +1093,22 @@ class PackTool {
       if (!archive.Walk(&entries, &problem)) return Fail(package + ": " + problem);
       PackProgress progress(err_, draw_);
       progress.SetTotals(static_cast<int64_t>(entries.size()), 0);
-      std::vector<uint8_t> buffer;
       for (const PackEntry& e : entries) {
-        if (e.isFolder) {
-          ++folders;
-          continue;
-        }
-        items.emplace_back(e.path, e.firstBlock);
-        progress.cb_FILEBEGIN(e.path.c_str(), e.path.c_str(), 0);
-        ItemResult result = VerifyItem(archive.package(), e, &buffer);
-        progress.cb_FILEEND();
-        if (result.ok()) {
-          Detail(EscapedName(e.path) + ": ok");
-        } else {
-          Problem(EscapedName(package) + ": " + result.problem);
+        if (e.isFolder) ++folders;
+        else items.emplace_back(e.path, e.firstBlock);
+      }
+      std::vector<uint8_t> buffer;
+      std::vector<std::unique_ptr<WorkerCodecs>> workers =
+          MakeWorkers(archive.package(), items.size());
+      if (!workers.empty()) {
+        VerifyOnWorkers(archive.package(), package, entries, &progress, &workers);
+      } else {
+        for (const PackEntry& e : entries) {
+          if (e.isFolder) continue;
+          progress.cb_FILEBEGIN(e.path.c_str(), e.path.c_str(), 0);
+          ItemResult result = VerifyItem(archive.package(), e, &buffer);
+          progress.cb_FILEEND();
+          TellVerified(package, e, result);
         }
       }
       progress.Finish();

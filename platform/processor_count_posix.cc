@@ -1,0 +1,22 @@
+#include "platform/processor_count.h"
+
+#include <sched.h>
+
+#include <thread>
+
+namespace marrowgate::platform {
+
+int ProcessorCount() {
+  // The affinity mask first: a process limited to some cores (taskset, a
+  // container's cpuset) should not start a worker per core of the machine.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const unsigned hardware = std::thread::hardware_concurrency();
+  return hardware > 0 ? static_cast<int>(hardware) : 1;
+}
+
+}  // namespace marrowgate::platform
