@@ -44,6 +44,18 @@ bool WriteFully(VirtualFile* file, const void* buffer, size_t n) {
 
 }  // namespace
 
+SealParams SealParamsWithCodecs(const SealParams& codecs, int mode, VirtualFile* file) {
+  SealParams params;
+  params.mode = mode;
+  params.file = file;
+  params.compressor = codecs.compressor;
+  params.cipherAEnc = codecs.cipherAEnc;
+  params.cipherADec = codecs.cipherADec;
+  params.cipherBEnc = codecs.cipherBEnc;
+  params.cipherBDec = codecs.cipherBDec;
+  return params;
+}
+
 int ReadSealHeader(VirtualFile* file, SealHeader* header) {
   uint8_t bytes[kSealHeaderSize];
   if (file->Seek(0, 0) < 0 || !ReadFully(file, bytes, sizeof(bytes))) return kSealShortHeader;

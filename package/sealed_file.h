@@ -81,6 +81,10 @@ inline constexpr int32_t kSealDigestMismatch = -30;
 // Largest expansion of deflate (bytes out per byte in).
 inline constexpr uint64_t kMaxInflateRatio = 1032;
 
+// A record for `file` in `mode` with the codec and the four cipher objects
+// of `codecs` (nothing else of it is taken).
+SealParams SealParamsWithCodecs(const SealParams& codecs, int mode, VirtualFile* file);
+
 // Reads and checks only the SealHeader at position 0 of `file`:
 // 0, kSealShortHeader or kSealBadHeader.
 int ReadSealHeader(VirtualFile* file, SealHeader* header);

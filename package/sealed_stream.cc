@@ -44,14 +44,7 @@ int SealStream(const SealParams& codecs, const void* plain, size_t n, uint32_t t
   }
   Owned<MemoryFile> fileOwner(file);
   Owned<SealedFile> sealedOwner(sealed);
-  SealParams params;
-  params.mode = kOpenCreate;
-  params.file = file;
-  params.compressor = codecs.compressor;
-  params.cipherAEnc = codecs.cipherAEnc;
-  params.cipherADec = codecs.cipherADec;
-  params.cipherBEnc = codecs.cipherBEnc;
-  params.cipherBDec = codecs.cipherBDec;
+  SealParams params = SealParamsWithCodecs(codecs, kOpenCreate, file);
   params.reserve = 0;
   if (sealed->Open(params) < 0) return kOutOfMemory;
   if (n != 0 && sealed->Write(plain, static_cast<int32_t>(n)) != static_cast<int32_t>(n))
@@ -73,15 +66,8 @@ SealedFile* OpenSealedStream(const SealParams& codecs, std::vector<uint8_t> stre
     *code = kSealShortContent;
     return nullptr;
   }
-  SealParams params;
-  params.mode = kOpenRead;
-  params.file = file;
+  SealParams params = SealParamsWithCodecs(codecs, kOpenRead, file);
   params.ownFile = true;
-  params.compressor = codecs.compressor;
-  params.cipherAEnc = codecs.cipherAEnc;
-  params.cipherADec = codecs.cipherADec;
-  params.cipherBEnc = codecs.cipherBEnc;
-  params.cipherBDec = codecs.cipherBDec;
   *code = sealed->Open(params);
   if (*code < 0) {
     sealed->Release();  // releases the file

@@ -215,12 +215,7 @@ template <typename Sink>
 ItemResult ReadCheckedStream(VirtualFile* raw, const SealParams& codecs, const std::string& inner,
                              uint32_t* time, Sink sink) {
   if (raw == nullptr) return Failed(inner + ": cannot be unsealed: the item is damaged");
-  SealParams params;
-  params.mode = kOpenRead;
-  params.file = raw;
-  params.compressor = codecs.compressor;
-  params.cipherADec = codecs.cipherADec;
-  params.cipherBDec = codecs.cipherBDec;
+  const SealParams params = SealParamsWithCodecs(codecs, kOpenRead, raw);
   // Its buffers serve every item this thread reads.
   static thread_local Unsealer unsealer;
   SealHeader header;
