@@ -8,7 +8,17 @@
 //   ... write, rename ...
 //   platform::UnregisterCleanupFile(slot);
 //
-// Registration is safe from several threads.
+// Registration is safe from several threads. A file that a thread creates
+// while another thread may be interrupted is registered in two steps, so
+// that the handler never misses it:
+//
+//   int slot = platform::RegisterFileToCreate("f.tmp");  // before creating
+//   ... create f.tmp ...
+//   platform::CleanupFileCreated(slot);
+//
+// The handler waits (briefly) for creations under way before it removes
+// the files, and a registration made once an interrupt is being handled
+// never returns: the process is ending.
 #ifndef MARROWGATE_PLATFORM_INTERRUPT_H_
 #define MARROWGATE_PLATFORM_INTERRUPT_H_
 
@@ -21,6 +31,12 @@ void InstallInterruptCleanup();
 // -1 when the path is too long or every slot is taken (the file is then
 // simply not removed on an interrupt).
 int RegisterCleanupFile(const char* path);
+// As RegisterCleanupFile, for a file the caller is about to create: the
+// handler waits for CleanupFileCreated (or the slot being forgotten)
+// before it removes the file.
+int RegisterFileToCreate(const char* path);
+// The file of `slot` now exists (a negative slot is ignored).
+void CleanupFileCreated(int slot);
 // Forgets a slot (a negative slot is ignored).
 void UnregisterCleanupFile(int slot);
 

@@ -16,20 +16,58 @@ namespace {
 
 constexpr int kSlots = 64;
 
+// Slot states.
+constexpr int kFree = 0;
+constexpr int kClaimed = 3;   // the path is being copied in
+constexpr int kCreating = 1;  // holds a path; its file is being created
+constexpr int kHeld = 2;      // holds a path
+
 struct Slot {
-  // 0 free, 1 being filled, 2 holds a path.
-  std::atomic<int> state{0};
+  std::atomic<int> state{kFree};
   char path[PATH_MAX];
 };
 
 Slot g_slots[kSlots];
 std::atomic<bool> g_installed{false};
+std::atomic<bool> g_ending{false};
+
+// How long the handler waits for another thread's slot to settle (loop
+// turns; a thread interrupted in the middle of its own registration never
+// settles it).
+constexpr long kSettleTurns = 20000000;
 
 void OnInterrupt(int signal) {
+  g_ending.store(true);
   for (Slot& slot : g_slots) {
-    if (slot.state.load() == 2) ::unlink(slot.path);
+    int state = slot.state.load();
+    for (long turn = 0; (state == kClaimed || state == kCreating) && turn < kSettleTurns; ++turn)
+      state = slot.state.load();
+    if (state == kCreating || state == kHeld) ::unlink(slot.path);
   }
   ::_exit(128 + signal);
+}
+
+// Once an interrupt is being handled, no thread registers (and so creates)
+// another file: it waits for the process to end.
+void WaitIfEnding() {
+  while (g_ending.load()) ::pause();
+}
+
+int Register(const char* path, int state) {
+  size_t length = std::strlen(path);
+  if (length >= sizeof g_slots[0].path) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = kFree;
+    if (!g_slots[i].state.compare_exchange_strong(expected, kClaimed)) continue;
+    std::memcpy(g_slots[i].path, path, length + 1);
+    g_slots[i].state.store(state);
+    if (g_ending.load()) {
+      g_slots[i].state.store(kFree);
+      WaitIfEnding();
+    }
+    return i;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -46,22 +84,18 @@ void InstallInterruptCleanup() {
   for (int signal : {SIGINT, SIGTERM, SIGXFSZ}) ::sigaction(signal, &action, nullptr);
 }
 
-int RegisterCleanupFile(const char* path) {
-  size_t length = std::strlen(path);
-  if (length >= sizeof g_slots[0].path) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    int expected = 0;
-    if (!g_slots[i].state.compare_exchange_strong(expected, 1)) continue;
-    std::memcpy(g_slots[i].path, path, length + 1);
-    g_slots[i].state.store(2);
-    return i;
-  }
-  return -1;
+int RegisterCleanupFile(const char* path) { return Register(path, kHeld); }
+
+int RegisterFileToCreate(const char* path) { return Register(path, kCreating); }
+
+void CleanupFileCreated(int slot) {
+  if (slot < 0 || slot >= kSlots) return;
+  g_slots[slot].state.store(kHeld);
 }
 
 void UnregisterCleanupFile(int slot) {
   if (slot < 0 || slot >= kSlots) return;
-  g_slots[slot].state.store(0);
+  g_slots[slot].state.store(kFree);
 }
 
 }  // namespace marrowgate::platform

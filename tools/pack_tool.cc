@@ -124,8 +124,15 @@ std::string ResolvedTarget(const std::string& path) {
 // again unless kept, also when the process is interrupted.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(std::string path)
-      : path_(std::move(path)), slot_(platform::RegisterCleanupFile(path_.c_str())) {}
+  enum Creation { kCreatedLater, kCreatedByCaller };
+  // kCreatedByCaller: the caller creates the file right after this and
+  // then calls Created(), so that an interrupt handled on another thread
+  // meanwhile still removes it.
+  explicit TemporaryFile(std::string path, Creation creation = kCreatedLater)
+      : path_(std::move(path)),
+        slot_(creation == kCreatedByCaller ? platform::RegisterFileToCreate(path_.c_str())
+                                           : platform::RegisterCleanupFile(path_.c_str())) {}
+  void Created() { platform::CleanupFileCreated(slot_); }
   ~TemporaryFile() {
     if (!kept_) platform::RemoveNode(path_.c_str());
     platform::UnregisterCleanupFile(slot_);
@@ -354,10 +361,11 @@ ItemResult PrepareExtract(const PackEntry& entry, ExtractTarget* target,
 template <typename Reader>
 ItemResult WriteExtracted(const std::string& disk, const std::string& diskFolder,
                           ExtractTarget* target, Reader read) {
-  TemporaryFile temporary(target->TemporaryName(diskFolder));
+  TemporaryFile temporary(target->TemporaryName(diskFolder), TemporaryFile::kCreatedByCaller);
   std::string reason;
   std::unique_ptr<platform::RawFile> out =
       platform::RawFile::CreateNew(temporary.path().c_str(), &reason);
+  temporary.Created();
   if (!out) return Failed(disk + ": cannot be created: " + reason);
   uint32_t time = 0;
   ItemResult result = read(&time, [&](const uint8_t* bytes, size_t n) -> ItemResult {
