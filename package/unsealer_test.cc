@@ -10,6 +10,7 @@
 #include "keys/block_cipher_object.h"
 #include "package/layout.h"
 #include "package/memory_file.h"
+#include "package/package_test_util.h"
 #include "package/sealed_file.h"
 #include "package/test_cipher.h"
 #include "util/releaser.h"
@@ -18,29 +19,6 @@ namespace marrowgate {
 namespace {
 
 constexpr size_t kSlice = Unsealer::kSliceSize;
-
-std::vector<uint8_t> TextLike(size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"patch ", "client ", "folder ", "version ", "update ",
-                                       "file ", "install ", "package "};
-  std::vector<uint8_t> out;
-  out.reserve(n + 16);
-  while (out.size() < n) {
-    seed = seed * 1664525u + 1013904223u;
-    const char* word = kWords[(seed >> 24) % 8];
-    out.insert(out.end(), word, word + std::strlen(word));
-  }
-  out.resize(n);
-  return out;
-}
-
-std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
-  std::vector<uint8_t> out(n);
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    out[i] = static_cast<uint8_t>(seed >> 24);
-  }
-  return out;
-}
 
 // A file over another that counts and bounds the reads made of it, and can
 // fail every read after a number of bytes.
@@ -153,7 +131,7 @@ TEST_F(UnsealerTest, MatchesSealedFileForEveryWayOfSealing) {
       for (Cipher cipher : {Cipher::kNone, Cipher::kA, Cipher::kB}) {
         // Text-like content is stored compressed, noise as it is.
         const std::vector<uint8_t> plain =
-            (++seed % 2 == 0) ? TextLike(size, seed) : Noise(size, seed);
+            (++seed % 2 == 0) ? TextBytes(size, seed) : NoiseBytes(size, seed);
         const std::vector<uint8_t> stream = Seal(plain, compress, cipher);
         SealHeader header;
         ASSERT_TRUE(DecodeSealHeader(stream.data(), &header));
@@ -175,7 +153,7 @@ TEST_F(UnsealerTest, MatchesSealedFileForEveryWayOfSealing) {
 // tail length after the last whole block, deciphered in slices.
 TEST_F(UnsealerTest, EveryTailLengthAfterSlices) {
   for (size_t tail = 0; tail < 8; ++tail) {
-    const std::vector<uint8_t> plain = Noise(kSlice + 8 * 3 + tail, static_cast<uint32_t>(tail));
+    const std::vector<uint8_t> plain = NoiseBytes(kSlice + 8 * 3 + tail, static_cast<uint32_t>(tail));
     for (Cipher cipher : {Cipher::kA, Cipher::kB}) {
       const std::vector<uint8_t> stream = Seal(plain, false, cipher);
       Unsealer unsealer;
@@ -187,7 +165,7 @@ TEST_F(UnsealerTest, EveryTailLengthAfterSlices) {
 }
 
 TEST_F(UnsealerTest, FlippedStoredByteIsFoundAtTheEnd) {
-  const std::vector<uint8_t> plain = Noise(3 * kSlice + 5, 9);
+  const std::vector<uint8_t> plain = NoiseBytes(3 * kSlice + 5, 9);
   std::vector<uint8_t> stream = Seal(plain, true, Cipher::kB);
   SealHeader header;
   ASSERT_TRUE(DecodeSealHeader(stream.data(), &header));
@@ -203,7 +181,7 @@ TEST_F(UnsealerTest, FlippedStoredByteIsFoundAtTheEnd) {
 }
 
 TEST_F(UnsealerTest, DamagedCompressedItemFails) {
-  const std::vector<uint8_t> plain = TextLike(3 * kSlice, 4);
+  const std::vector<uint8_t> plain = TextBytes(3 * kSlice, 4);
   const std::vector<uint8_t> good = Seal(plain, true, Cipher::kNone);
   SealHeader header;
   ASSERT_TRUE(DecodeSealHeader(good.data(), &header));
@@ -220,7 +198,7 @@ TEST_F(UnsealerTest, DamagedCompressedItemFails) {
 }
 
 TEST_F(UnsealerTest, TruncatedOrUnreadableItemIsShortContent) {
-  const std::vector<uint8_t> plain = Noise(2 * kSlice + 3, 5);
+  const std::vector<uint8_t> plain = NoiseBytes(2 * kSlice + 3, 5);
   const std::vector<uint8_t> stream = Seal(plain, false, Cipher::kA);
   std::vector<uint8_t> cut(stream.begin(), stream.end() - 1);
   std::vector<uint8_t> reference, got;
@@ -240,7 +218,7 @@ TEST_F(UnsealerTest, TruncatedOrUnreadableItemIsShortContent) {
 // 32-bit Size() as a negative number: it is read as the unsigned size the
 // format stores, so items up to 4 GiB - 1 unseal.
 TEST_F(UnsealerTest, FileSizesBeyondTwoGibibytesAreUnsigned) {
-  const std::vector<uint8_t> plain = TextLike(5000, 12);
+  const std::vector<uint8_t> plain = TextBytes(5000, 12);
   const std::vector<uint8_t> stream = Seal(plain, true, Cipher::kA);
   MemoryFile file(stream);
   CountingFile large(&file);
@@ -268,7 +246,7 @@ TEST_F(UnsealerTest, CompressedWithoutStoredBytesIsEmpty) {
 }
 
 TEST_F(UnsealerTest, HeaderProblemsHaveSealedFileCodes) {
-  const std::vector<uint8_t> text = TextLike(5000, 2);
+  const std::vector<uint8_t> text = TextBytes(5000, 2);
   Unsealer unsealer;
   std::vector<uint8_t> got;
   // Short header, bad header.
@@ -305,7 +283,7 @@ TEST_F(UnsealerTest, HeaderProblemsHaveSealedFileCodes) {
 }
 
 TEST_F(UnsealerTest, SinkCanStopIt) {
-  const std::vector<uint8_t> stream = Seal(TextLike(3 * kSlice, 8), true, Cipher::kA);
+  const std::vector<uint8_t> stream = Seal(TextBytes(3 * kSlice, 8), true, Cipher::kA);
   MemoryFile file(stream);
   Unsealer unsealer;
   int calls = 0;
@@ -317,8 +295,8 @@ TEST_F(UnsealerTest, SinkCanStopIt) {
 // Memory does not follow the item's size: the stored bytes are read in
 // slices, and the buffers stay at a few slices.
 TEST_F(UnsealerTest, ReadsInSlicesWithBoundedBuffers) {
-  std::vector<uint8_t> plain = TextLike(6 * kSlice, 3);
-  const std::vector<uint8_t> noise = Noise(6 * kSlice, 3);
+  std::vector<uint8_t> plain = TextBytes(6 * kSlice, 3);
+  const std::vector<uint8_t> noise = NoiseBytes(6 * kSlice, 3);
   plain.insert(plain.end(), noise.begin(), noise.end());
   for (bool compress : {true, false}) {
     const std::vector<uint8_t> stream = Seal(plain, compress, Cipher::kB);
@@ -346,7 +324,7 @@ TEST_F(UnsealerTest, CipherWithoutPiecesTakesTheWholeMessage) {
   enc.SetEncryptKey("k", 1);
   dec.SetDecryptKey("k", 1);
   dec.set_pieces(false);
-  const std::vector<uint8_t> plain = Noise(2 * kSlice + 11, 6);
+  const std::vector<uint8_t> plain = NoiseBytes(2 * kSlice + 11, 6);
   MemoryFile file;
   {
     Owned<SealedFile> sealed(new SealedFile);
