@@ -4,7 +4,7 @@
 #ifndef MARROWGATE_APP_APP_FILE_MANAGER_H_
 #define MARROWGATE_APP_APP_FILE_MANAGER_H_
 
-#include "package/file_manager.h"
+#include "package/manager/file_manager.h"
 
 namespace marrowgate {
 

@@ -33,8 +33,8 @@
 
 #include "app/patch_job.h"
 #include "config/cfg_record.h"
-#include "package/file_manager.h"
-#include "package/virtual_file.h"
+#include "package/manager/file_manager.h"
+#include "package/file/virtual_file.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

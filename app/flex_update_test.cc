@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "package/file_manager.h"
-#include "package/layout.h"
-#include "package/memory_file.h"
-#include "package/test_folder.h"
+#include "package/manager/file_manager.h"
+#include "package/store/layout.h"
+#include "package/file/memory_file.h"
+#include "package/testing/temp_folder_testing.h"
 #include "platform/env.h"
 #include "transfer/make_sure_package.h"
 #include "transfer/recording_notify_testing.h"

@@ -18,7 +18,7 @@
 
 #include "app/local_file_list.h"
 #include "app/message_sink.h"
-#include "package/file_manager.h"
+#include "package/manager/file_manager.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

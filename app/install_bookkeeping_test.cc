@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "app/app_file_manager.h"
-#include "package/fault_injection_testing.h"
+#include "package/testing/fault_injection_testing.h"
 #include "util/md5.h"
 #include "util/releaser.h"
-#include "package/test_folder.h"
+#include "package/testing/temp_folder_testing.h"
 
 namespace marrowgate {
 namespace {

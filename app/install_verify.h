@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "package/file_manager.h"
+#include "package/manager/file_manager.h"
 
 namespace marrowgate {
 

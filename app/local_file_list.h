@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "package/file_system.h"
-#include "package/virtual_file.h"
+#include "package/file/file_system.h"
+#include "package/file/virtual_file.h"
 
 namespace marrowgate {
 

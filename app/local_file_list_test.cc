@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "package/fault_injection_testing.h"
-#include "package/memory_file.h"
-#include "package/test_folder.h"
+#include "package/testing/fault_injection_testing.h"
+#include "package/file/memory_file.h"
+#include "package/testing/temp_folder_testing.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

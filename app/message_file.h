@@ -21,8 +21,8 @@
 #include <string_view>
 
 #include "app/message_table.h"
-#include "package/file_manager.h"
-#include "package/virtual_file.h"
+#include "package/manager/file_manager.h"
+#include "package/file/virtual_file.h"
 
 namespace marrowgate {
 

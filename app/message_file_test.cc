@@ -5,8 +5,8 @@
 #include "app/app_file_manager.h"
 #include "app/own_package.h"
 #include "app/patcher_program_testing.h"
-#include "package/memory_file.h"
-#include "package/test_folder.h"
+#include "package/file/memory_file.h"
+#include "package/testing/temp_folder_testing.h"
 
 namespace marrowgate {
 namespace {

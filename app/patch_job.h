@@ -15,8 +15,8 @@
 #include <cstdint>
 
 #include "keys/cipher_object.h"
-#include "package/file_system.h"
-#include "package/zlib_codec.h"
+#include "package/file/file_system.h"
+#include "package/seal/zlib_codec.h"
 #include "transfer/pack_notify.h"
 #include "transfer/stat_dir.h"
 

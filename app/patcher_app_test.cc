@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "package/test_folder.h"
+#include "package/testing/temp_folder_testing.h"
 
 namespace marrowgate {
 namespace {

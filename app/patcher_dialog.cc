@@ -15,7 +15,7 @@
 #include "app/patch_job.h"
 #include "app/run_job.h"
 #include "app/patcher_log.h"
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 #include "platform/env.h"
 #include "util/releaser.h"
 #include "util/text.h"

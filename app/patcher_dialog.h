@@ -50,7 +50,7 @@
 #include "app/message_table.h"
 #include "app/parent_link.h"
 #include "app/patcher_view.h"
-#include "package/file_manager.h"
+#include "package/manager/file_manager.h"
 
 namespace marrowgate {
 

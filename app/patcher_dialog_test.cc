@@ -7,7 +7,7 @@
 
 #include "app/dialog_pack_notify.h"
 #include "app/recording_view_testing.h"
-#include "package/test_folder.h"
+#include "package/testing/temp_folder_testing.h"
 #include "transfer/stat_dir.h"
 
 namespace marrowgate {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "package/test_folder.h"
+#include "package/testing/temp_folder_testing.h"
 
 namespace marrowgate {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/app_file_manager.h"
-#include "package/file_manager.h"
-#include "package/tail_file.h"
+#include "package/manager/file_manager.h"
+#include "package/store/tail_file.h"
 #include "platform/env.h"
 #include "util/releaser.h"
 

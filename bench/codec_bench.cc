@@ -17,7 +17,7 @@
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 
-#include "package/zlib_codec.h"
+#include "package/seal/zlib_codec.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

@@ -7,7 +7,7 @@
 
 #include "config/cfg_record.h"
 #include "config/cfg_std_reader.h"
-#include "package/memory_file.h"
+#include "package/file/memory_file.h"
 #include "util/scan_fields.h"
 #include "util/values.h"
 

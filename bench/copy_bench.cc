@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "bench/bench_trees.h"
-#include "package/file_manager.h"
-#include "package/memory_file.h"
-#include "package/sealed_file.h"
+#include "package/manager/file_manager.h"
+#include "package/file/memory_file.h"
+#include "package/seal/sealed_file.h"
 #include "transfer/delete_tree.h"
 #include "util/releaser.h"
 

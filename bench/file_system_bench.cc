@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "package/file_manager.h"
-#include "package/normalise_path.h"
+#include "package/manager/file_manager.h"
+#include "package/manager/normalise_path.h"
 #include "platform/env.h"
 #include "util/releaser.h"
 

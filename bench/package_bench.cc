@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "package/layout.h"
-#include "package/memory_file.h"
-#include "package/package.h"
-#include "package/package_codecs.h"
-#include "package/sealed_file.h"
-#include "package/unsealer.h"
+#include "package/store/layout.h"
+#include "package/file/memory_file.h"
+#include "package/store/package.h"
+#include "package/store/package_codecs.h"
+#include "package/seal/sealed_file.h"
+#include "package/seal/unsealer.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

@@ -25,7 +25,7 @@
 #include "bench/bench_trees.h"
 #include "app/patcher_dialog.h"
 #include "app/patcher_view.h"
-#include "package/file_manager.h"
+#include "package/manager/file_manager.h"
 #include "platform/env.h"
 #include "transfer/delete_tree.h"
 #include "util/releaser.h"

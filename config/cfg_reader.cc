@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config/include_path.h"
-#include "package/open_mode.h"
+#include "package/file/open_mode.h"
 #include "platform/file_kind.h"
 #include "util/text.h"
 

@@ -38,8 +38,8 @@
 
 #include "config/cfg_line_parser.h"
 #include "config/cfg_record.h"
-#include "package/file_system.h"
-#include "package/virtual_file.h"
+#include "package/file/file_system.h"
+#include "package/file/virtual_file.h"
 #include "util/hash_table.h"
 #include "util/releaser.h"
 #include "util/string_list.h"

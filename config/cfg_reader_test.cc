@@ -7,8 +7,8 @@
 
 #include "config/cfg_std_reader.h"
 #include "config/test_records.h"
-#include "package/memory_file.h"
-#include "package/test_folder.h"
+#include "package/file/memory_file.h"
+#include "package/testing/temp_folder_testing.h"
 
 namespace marrowgate {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 
 namespace marrowgate {
 

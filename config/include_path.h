@@ -22,7 +22,7 @@ std::string_view DirectoryOf(std::string_view path);
 //    prefixes beyond a relative directory's components are kept ("../x"),
 //    so the result stays relative; above a root ("/", "C:") they are
 //    dropped.
-// False when the result is longer than kMaxPath (package/file_system.h)
+// False when the result is longer than kMaxPath (package/file/file_system.h)
 // bytes; *path is then empty.
 bool JoinIncludePath(std::string_view directory, std::string_view name, std::string* path);
 

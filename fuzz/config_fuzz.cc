@@ -14,7 +14,7 @@
 
 #include "config/cfg_std_reader.h"
 #include "config/test_records.h"
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

@@ -17,7 +17,7 @@
 #include "app/install_bookkeeping.h"
 #include "app/local_file_list.h"
 #include "app/message_sink.h"
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/local_file_list.h"
-#include "package/memory_file.h"
+#include "package/file/memory_file.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "app/message_file.h"
 #include "app/message_table.h"
-#include "package/memory_file.h"
+#include "package/file/memory_file.h"
 
 namespace {
 

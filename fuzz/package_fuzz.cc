@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fuzz/package_fuzz_common.h"
-#include "package/memory_file.h"
-#include "package/tail_file.h"
+#include "package/file/memory_file.h"
+#include "package/store/tail_file.h"
 
 namespace marrowgate {
 namespace {

@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "package/package.h"
-#include "package/package_codecs.h"
+#include "package/store/package.h"
+#include "package/store/package_codecs.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "package/layout.h"
-#include "package/memory_file.h"
-#include "package/package_codecs.h"
-#include "package/sealed_file.h"
-#include "package/tail_file.h"
+#include "package/store/layout.h"
+#include "package/file/memory_file.h"
+#include "package/store/package_codecs.h"
+#include "package/seal/sealed_file.h"
+#include "package/store/tail_file.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

@@ -19,10 +19,10 @@
 #include <cstring>
 #include <vector>
 
-#include "package/memory_file.h"
-#include "package/package_codecs.h"
-#include "package/sealed_file.h"
-#include "package/unsealer.h"
+#include "package/file/memory_file.h"
+#include "package/store/package_codecs.h"
+#include "package/seal/sealed_file.h"
+#include "package/seal/unsealer.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 

@@ -15,9 +15,9 @@
 #include <cstring>
 #include <vector>
 
-#include "package/layout.h"
-#include "package/memory_file.h"
-#include "package/tail_file.h"
+#include "package/store/layout.h"
+#include "package/file/memory_file.h"
+#include "package/store/tail_file.h"
 #include "util/releaser.h"
 
 namespace {

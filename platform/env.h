@@ -1,8 +1,10 @@
 // The operating-system layer. Every call into the OS that the rest of the
 // tree needs (stdio streams, file status, folders, file times, the clock,
 // the C library's pseudo-random generator, character-set conversion, debug
-// output, the running program's path) goes through this header and nothing
-// else. Another platform replaces env_posix.cc; no other folder changes.
+// output, the running program's path) goes through the headers of platform/
+// (this one and its neighbours: durable files, file trees, file kinds and
+// identities, sockets, interrupts, processor count) and nothing else.
+// Another platform replaces the *_posix.cc files; no other folder changes.
 //
 // Conventions: functions report failure with false, a negative value or a
 // null pointer; none of them throws.

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "package/disk_file.h"
-#include "package/layout.h"
-#include "package/tail_file.h"
+#include "package/file/disk_file.h"
+#include "package/store/layout.h"
+#include "package/store/tail_file.h"
 #include "platform/file_tree.h"
 #include "util/md5.h"
 #include "util/releaser.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "package/package.h"
-#include "package/package_codecs.h"
+#include "package/store/package.h"
+#include "package/store/package_codecs.h"
 
 namespace marrowgate {
 

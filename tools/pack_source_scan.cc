@@ -4,7 +4,7 @@
 #include <map>
 #include <utility>
 
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 #include "platform/file_tree.h"
 #include "tools/pack_names.h"
 #include "util/safe_path.h"

@@ -8,14 +8,14 @@
 #include <set>
 #include <vector>
 
-#include "package/disk_file.h"
-#include "package/layout.h"
-#include "package/memory_file.h"
-#include "package/package_check.h"
-#include "package/sealed_file.h"
-#include "package/sealed_stream.h"
-#include "package/tail_file.h"
-#include "package/unsealer.h"
+#include "package/file/disk_file.h"
+#include "package/store/layout.h"
+#include "package/file/memory_file.h"
+#include "package/store/package_check.h"
+#include "package/seal/sealed_file.h"
+#include "package/store/sealed_stream.h"
+#include "package/store/tail_file.h"
+#include "package/seal/unsealer.h"
 #include "platform/env.h"
 #include "platform/file_tree.h"
 #include "platform/interrupt.h"
@@ -439,7 +439,7 @@ ItemResult SealSourceItem(const SourceItem& item, WorkerCodecs* worker,
   // 0 would mean "now" to the item; the first second of 1970 stands in.
   int code = SealStream(worker->seal, plain.data(), plain.size(),
                         static_cast<uint32_t>(item.time != 0 ? item.time : 1), stream);
-  if (code == -100 - 1500) return Failed(item.diskPath + ": cannot be stored: out of memory");
+  if (code == kSealOutOfMemory) return Failed(item.diskPath + ": cannot be stored: out of memory");
   if (code < 0)
     return Failed(item.diskPath + ": cannot be stored: writing the package file failed");
   return {};

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "package/layout.h"
+#include "package/store/layout.h"
 #include "platform/env.h"
 #include "tools/pack_tool_test_util.h"
+#include "util/byte_order.h"
 
 namespace marrowgate {
 namespace {
@@ -181,7 +182,7 @@ TEST_F(PackToolTest, WrongPasswordIsAClearError) {
 void WriteLittle32(const fs::path& path, std::streamoff offset, uint32_t value) {
   std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
   uint8_t bytes[4];
-  StoreLittle32(bytes, value);
+  StoreLe32(value, bytes);
   file.seekp(offset);
   file.write(reinterpret_cast<const char*>(bytes), 4);
 }

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "package/file_manager.h"
-#include "package/test_cipher.h"
-#include "package/test_folder.h"
-#include "package/zlib_codec.h"
+#include "package/manager/file_manager.h"
+#include "package/testing/cipher_testing.h"
+#include "package/testing/temp_folder_testing.h"
+#include "package/seal/zlib_codec.h"
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
 #include "transfer/recording_notify_testing.h"

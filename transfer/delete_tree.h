@@ -3,7 +3,7 @@
 #ifndef MARROWGATE_TRANSFER_DELETE_TREE_H_
 #define MARROWGATE_TRANSFER_DELETE_TREE_H_
 
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 
 namespace marrowgate {
 

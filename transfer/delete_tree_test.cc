@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "package/file_manager.h"
-#include "package/test_folder.h"
+#include "package/manager/file_manager.h"
+#include "package/testing/temp_folder_testing.h"
 #include "transfer/memory_file_system_testing.h"
 #include "util/releaser.h"
 

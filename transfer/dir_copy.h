@@ -77,7 +77,7 @@
 
 #include <cstdint>
 
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 #include "transfer/pack_notify.h"
 #include "transfer/stat_dir.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "package/file_system.h"
-#include "package/test_folder.h"
+#include "package/file/file_system.h"
+#include "package/testing/temp_folder_testing.h"
 #include "platform/env.h"
 #include "transfer/delete_tree.h"
 #include "transfer/dir_copy.h"

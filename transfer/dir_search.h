@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 #include "util/hash_table.h"
 
 namespace marrowgate {

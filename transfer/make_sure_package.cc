@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "package/open_mode.h"
+#include "package/file/open_mode.h"
 
 namespace marrowgate {
 namespace {

@@ -13,7 +13,7 @@
 // "Create package <name> err:<code>") (answer ignored) and that result.
 //
 // Results: 0 when the package exists and is mounted (also when it already
-// was); otherwise the FileManager's code (package/file_manager.h): -1 the
+// was); otherwise the FileManager's code (package/manager/file_manager.h): -1 the
 // file exists but is not a package (left unchanged), -2 a package that
 // cannot be mounted, -11 folders cannot be made or the path is longer than
 // kMaxDiskPath, -21/-22/-23 the new package cannot be created or mounted; or
@@ -38,7 +38,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "package/file_manager.h"
+#include "package/manager/file_manager.h"
 #include "transfer/pack_notify.h"
 
 namespace marrowgate {

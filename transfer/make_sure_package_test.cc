@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "package/file_manager.h"
-#include "package/layout.h"
-#include "package/test_folder.h"
+#include "package/manager/file_manager.h"
+#include "package/store/layout.h"
+#include "package/testing/temp_folder_testing.h"
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
 #include "transfer/recording_notify_testing.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 
 namespace marrowgate::testing_fs {
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "package/file_manager.h"
+#include "package/manager/file_manager.h"
 
 namespace marrowgate {
 

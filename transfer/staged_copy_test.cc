@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "package/fault_injection_testing.h"
-#include "package/file_system.h"
-#include "package/test_folder.h"
+#include "package/testing/fault_injection_testing.h"
+#include "package/file/file_system.h"
+#include "package/testing/temp_folder_testing.h"
 #include "platform/durable_file.h"
 #include "platform/env.h"
 #include "transfer/delete_tree.h"

@@ -7,34 +7,22 @@
 // keeps the replaced file's permission bits. After a crash or a kill every
 // target is the old file or the new one, never a mix.
 //
-// Staging names: the target's name followed by kStagingSuffix (".~mgpart"),
-// e.g. "bin/game.exe" is staged as "bin/game.exe.~mgpart". When that path
-// would be longer than kMaxPath, the name is cut just enough for the path
-// to fit before the suffix is added. Names ending in ".~mgpart" are
+// Staging names follow package/file/staging_name.h: "bin/game.exe" is
+// staged as "bin/game.exe.~mgpart". Names ending in ".~mgpart" are
 // reserved for this: the copy engines refuse to install a file so named
 // (as an unsafe path), and before they first write into a folder during a
 // run they remove every file there whose name ends so, which are the
 // leftovers of an interrupted run. A package a FileManager creates is
-// staged the same way until it is closed (package/file_manager.h).
+// staged the same way until it is closed (package/manager/file_manager.h).
 #ifndef MARROWGATE_TRANSFER_STAGED_TARGET_H_
 #define MARROWGATE_TRANSFER_STAGED_TARGET_H_
 
 #include <string>
 
-#include "package/file_system.h"
+#include "package/file/file_system.h"
+#include "package/file/staging_name.h"
 
 namespace marrowgate {
-
-// True when the last component of `path` ends with kStagingSuffix.
-bool IsStagingName(const std::string& path);
-
-// The staging path of `target` (see above); empty when the target's folder
-// leaves no room for a staging name within kMaxPath.
-std::string StagingPathFor(const std::string& target);
-
-// The folder part of `path` (before its last '/' or '\\'); empty when
-// there is none.
-std::string FolderPartOf(const std::string& path);
 
 // Deletes the files of `folder` on `fs` whose names end with
 // kStagingSuffix. Returns how many were deleted.

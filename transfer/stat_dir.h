@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "package/file_system.h"
+#include "package/file/file_system.h"
 
 namespace marrowgate {
 

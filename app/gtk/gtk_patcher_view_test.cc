@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <random>
 #include <string>
@@ -16,7 +17,7 @@
 #include <sstream>
 
 #include "app/patcher_dialog.h"
-#include "tools/pack_tool.h"
+#include "app/patcher_program_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -300,16 +301,15 @@ class GtkDialogTest : public GtkViewTest {
     const char* source = std::getenv("MARROWGATE_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
     fs::path examples = fs::path(source) / "examples";
-    {
-      std::ofstream host(root_ / "host");
-      host << "a program\n";
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(examples / "patch")) {
+      if (!entry.is_regular_file()) continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      files[fs::relative(entry.path(), examples / "patch").generic_string()] = content.str();
     }
-    std::ostringstream out, err;
-    ASSERT_EQ(RunPackTool({"attach", (root_ / "host").string(), (examples / "patch").string(),
-                           (root_ / "patcher").string()},
-                          out, err, false),
-              kPackExitOk)
-        << err.str();
+    ASSERT_TRUE(MakePatcherProgram((root_ / "patcher").string(), files));
     fs::copy(examples / "install", root_ / "game", fs::copy_options::recursive);
     PatcherDialogSettings settings;
     settings.modulePath = (root_ / "patcher").string();

@@ -1,0 +1,96 @@
+#include "package/file/disk_file.h"
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "package/file/file_system.h"
+#include "platform/durable_file.h"
+#include "platform/file_tree.h"
+
+namespace marrowgate {
+
+DiskFile* DiskFile::Open(const char* path, const char* streamMode) {
+  if (path == nullptr || streamMode == nullptr) return nullptr;
+  if (std::strlen(path) > platform::MaxSystemPath()) return nullptr;
+  std::unique_ptr<platform::FileStream> stream = platform::FileStream::Open(path, streamMode);
+  if (!stream) return nullptr;
+  if (stream->Seek(0, 2) != 0) return nullptr;
+  int64_t size = stream->Tell();
+  if (size < 0 || stream->Seek(0, 0) != 0) return nullptr;
+  return new DiskFile(std::move(stream), path, size);
+}
+
+DiskFile::DiskFile(std::unique_ptr<platform::FileStream> stream, std::string path, int64_t size)
+    : stream_(std::move(stream)), path_(std::move(path)), size_(size) {}
+
+DiskFile::~DiskFile() {
+  stream_.reset();  // close before touching the times
+  if (timeAtClose_ != 0) {
+    // A time that cannot be set leaves the content as it is.
+    platform::SetFileTimes(path_.c_str(), timeAtClose_, timeAtClose_);
+  }
+}
+
+int32_t DiskFile::Size() {
+  return size_ > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size_);
+}
+
+// Times are unsigned 32-bit seconds (1970 to 2106) carried in the int32_t
+// of the interface: earlier times read as 0, later ones as the last second.
+int32_t DiskFile::GetTime() {
+  int64_t seconds = stream_->ModificationTime();
+  if (seconds < 0) seconds = 0;
+  if (seconds > static_cast<int64_t>(UINT32_MAX)) seconds = UINT32_MAX;
+  return static_cast<int32_t>(static_cast<uint32_t>(seconds));
+}
+
+int32_t DiskFile::SetTime(int32_t seconds) {
+  timeAtClose_ = seconds != 0 ? static_cast<int64_t>(static_cast<uint32_t>(seconds))
+                             : platform::TimeNow();
+  return 0;
+}
+
+int32_t DiskFile::Read(void* buffer, int32_t n) {
+  if (n < 0 || (n > 0 && buffer == nullptr)) return -1;
+  if (lastWasWrite_) {
+    stream_->Seek(0, 1);
+    lastWasWrite_ = false;
+  }
+  lastWasRead_ = true;
+  return static_cast<int32_t>(stream_->Read(buffer, static_cast<size_t>(n)));
+}
+
+int32_t DiskFile::Write(const void* buffer, int32_t n) {
+  if (n < 0 || (n > 0 && buffer == nullptr)) return -1;
+  if (lastWasRead_) {
+    stream_->Seek(0, 1);
+    lastWasRead_ = false;
+  }
+  lastWasWrite_ = true;
+  size_t written = stream_->Write(buffer, static_cast<size_t>(n));
+  int64_t position = stream_->Tell();
+  if (position > size_) size_ = position;
+  return static_cast<int32_t>(written);
+}
+
+int32_t DiskFile::Seek(int64_t offset, int origin) {
+  if (origin < 0 || origin > 2) return -1;
+  // A seek ends the current direction; the next transfer may go either way.
+  lastWasRead_ = lastWasWrite_ = false;
+  return stream_->Seek(offset, origin) == 0 ? 0 : -1;
+}
+
+bool DiskFile::AtEnd() { return stream_->AtEnd(); }
+
+int64_t DiskFile::Tell() { return stream_->Tell(); }
+
+int32_t DiskFile::Flush() { return platform::SyncStream(stream_.get()) ? 0 : -1; }
+
+intptr_t DiskFile::NativeHandle() { return stream_->Handle(); }
+
+bool DiskFile::Identity(platform::FileIdentity* identity) const {
+  return platform::IdentityOfStream(stream_.get(), identity);
+}
+
+}  // namespace marrowgate

@@ -1,0 +1,112 @@
+// The file-system interface shared by the local FileSystem (the disk) and
+// the FileManager (disk and packages as one namespace), with the records
+// it hands out: FileInfo, ListingEntry and DirListing.
+//
+// Paths are narrow byte strings; '/' and '\\' both separate components.
+#ifndef MARROWGATE_PACKAGE_FILE_FILE_SYSTEM_H_
+#define MARROWGATE_PACKAGE_FILE_FILE_SYSTEM_H_
+
+#include <cstdint>
+
+#include "package/file/open_mode.h"
+#include "platform/env.h"
+#include "package/file/virtual_file.h"
+
+namespace marrowgate {
+
+// Longest path text held in a fixed path buffer (259 characters and the
+// terminator): the limit of a path inside a package (which packages
+// store), and of every path the copy engine composes.
+constexpr int kMaxPath = 259;
+
+// Longest disk path, or disk path and path inside a package, that the
+// file systems take: as long as the system allows, so that where a
+// package lies never limits what it holds.
+constexpr int kMaxDiskPath = platform::kMaxNativePath;
+
+enum FileInfoFlags : int32_t {
+  kFileInfoFolder = 0x01,
+  kFileInfoReadOnly = 0x08,
+};
+
+// File status filled by Stat.
+struct FileInfo {
+  int32_t flags = 0;  // kFileInfoFolder, kFileInfoReadOnly
+  int32_t time = 0;   // modification time (0 for folders inside packages)
+  int32_t size = 0;   // length in bytes (not set for folders)
+};
+
+// One entry of a folder listing.
+struct ListingEntry {
+  uint8_t isFolder = 0;  // 1 folder, 0 file
+  char name[263] = {};   // zero-terminated, no path
+  uint32_t value = 0;    // first block of a package item; 0 otherwise
+};
+
+// Stores `name` into entry->name; false (entry unchanged) when it does not
+// fit.
+bool SetListingName(ListingEntry* entry, const char* name);
+
+class DirListing {
+ public:
+  DirListing() = default;
+  DirListing(const DirListing&) = delete;
+  DirListing& operator=(const DirListing&) = delete;
+
+  virtual void Release() { delete this; }
+  // The listed folder's path.
+  virtual const char* BasePath() = 0;
+  // The next entry, valid until the next call; null at the end.
+  virtual const ListingEntry* Next() = 0;
+  // Starts the listing again from its first entry.
+  virtual void Rewind() = 0;
+
+ protected:
+  virtual ~DirListing() = default;
+};
+
+class FileSystem {
+ public:
+  FileSystem() = default;
+  FileSystem(const FileSystem&) = delete;
+  FileSystem& operator=(const FileSystem&) = delete;
+
+  virtual void Release() { delete this; }
+
+  // Opens a file in an OpenMode; null on failure.
+  virtual VirtualFile* Open(const char* path, int mode) = 0;
+  // Lists a folder; see each implementation for a missing folder.
+  virtual DirListing* OpenListing(const char* path) = 0;
+  // Makes a folder and its missing parents. 0 or negative.
+  virtual int MakeFolder(const char* path) = 0;
+  // Makes the folder part of a file path (0 when there is none).
+  virtual int MakeParentFolder(const char* path) = 0;
+  // True when Stat succeeds (the local disk: the path is accessible).
+  virtual bool Exists(const char* path) = 0;
+  // True when Stat succeeds and reports a folder.
+  virtual bool IsFolder(const char* path) = 0;
+  virtual int Stat(const char* path, FileInfo* info) = 0;
+  virtual int DeleteFile(const char* path) = 0;
+  // Removes an empty folder.
+  virtual int DeleteFolder(const char* path) = 0;
+  // Puts the file `from` in the place of the file `to` in one step: a crash
+  // leaves `to` as it was or as `from` held it, never a mix. A replaced
+  // file keeps its permission bits. Both lie in the same folder. 0, or
+  // negative when it cannot be done (-1 where the file system has no such
+  // operation).
+  virtual int ReplaceFile(const char* /*from*/, const char* /*to*/) { return -1; }
+  // True when a file created at `path` goes to the local disk, where
+  // replacing it whole is done by writing a staged file and ReplaceFile.
+  // (An item inside a package is replaced whole by the package's commit.)
+  virtual bool WritesToDisk(const char* /*path*/) { return false; }
+
+ protected:
+  virtual ~FileSystem() = default;
+};
+
+// A new local (disk) file system.
+FileSystem* CreateFileSystem();
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_PACKAGE_FILE_FILE_SYSTEM_H_

@@ -1,0 +1,507 @@
+#include "package/manager/file_manager.h"
+
+#include "package/file/staging_name.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "package/file/disk_file.h"
+#include "package/manager/merged_listing.h"
+#include "package/manager/normalise_path.h"
+#include "package/manager/package_aware_listing.h"
+#include "package/store/tail_file.h"
+#include "platform/env.h"
+#include "util/releaser.h"
+
+namespace marrowgate {
+
+namespace {
+
+constexpr const char* kPackageExtensions[] = {".dpk", ".exe"};
+
+// The identity of a file opened from the disk; false for any other file.
+bool IdentityOf(VirtualFile* file, platform::FileIdentity* identity) {
+  auto* disk = dynamic_cast<DiskFile*>(file);
+  return disk != nullptr && disk->Identity(identity);
+}
+
+// The mount-table key of a package path: normalised, without a trailing
+// separator.
+bool PackageKey(const char* path, std::string* out) {
+  if (!NormalisePath(path, out)) return false;
+  while (out->size() > 1 && out->back() == '/') out->pop_back();
+  return true;
+}
+
+}  // namespace
+
+FileManager::FileManager(const FileManagerConfig& config) : config_(config) {
+  if (config_.mountList != nullptr) {
+    for (const PackageModeEntry* entry = config_.mountList; entry->path != nullptr; ++entry) {
+      SetPackageMode(entry->path, entry->mode);
+    }
+  }
+}
+
+FileManager::~FileManager() {
+  mounted_.ForEach([](std::string_view path, Package*& package) {
+    int result = package->Close();
+    if (result != 0) {
+      std::string message = "marrowgate, closing package " + std::string(path) +
+                            " failed: " + std::to_string(result) + "\n";
+      platform::DebugOutput(message.c_str());
+    }
+    package->Release();
+    package = nullptr;
+  });
+  mounted_.Clear();
+  mountedFiles_.clear();
+  modes_.Clear();
+  if (config_.ownFileSystem && config_.fileSystem != nullptr) config_.fileSystem->Release();
+  if (releaseParts_) releaseParts_();
+}
+
+// ------------------------------------------------------------ packages
+
+int FileManager::SetPackageMode(const char* path, int mode) {
+  std::string key;
+  if (!PackageKey(path, &key)) return -1;
+  modes_.Erase(key);
+  if (mode != 0 && !modes_.Insert(key, mode)) return -1;
+  return 0;
+}
+
+Package* FileManager::NewPackage(VirtualFile* file, int mode, const std::string& name) {
+  Owned<VirtualFile> owned(file);
+  PackageParams params;
+  params.mode = mode;
+  params.compressor = config_.compressor;
+  params.cipherAEnc = config_.cipherAEnc;
+  params.cipherADec = config_.cipherADec;
+  params.cipherBEnc = config_.cipherBEnc;
+  params.cipherBDec = config_.cipherBDec;
+  params.blockSize = config_.blockSize;
+  if (!SetPackageKeyA(&params, config_.keyA, config_.keyALen) ||
+      !SetPackageKeyB(&params, config_.keyB, config_.keyBLen) ||
+      !SetPackageName(&params, name.c_str())) {
+    return nullptr;
+  }
+  params.file = owned.release();
+  params.ownFile = 1;
+  Package* package = new Package;
+  if (package->Open(params) != 0) {
+    package->Release();  // releases the file it was given
+    return nullptr;
+  }
+  return package;
+}
+
+int FileManager::ClosePackage(const char* path) {
+  std::string key;
+  if (!PackageKey(path, &key)) return -1;
+  Package** mounted = mounted_.Find(key);
+  if (mounted == nullptr) return -1;
+  Package* package = *mounted;
+  mounted_.Erase(key);
+  for (auto it = mountedFiles_.begin(); it != mountedFiles_.end(); ++it) {
+    if (it->second == package) {
+      mountedFiles_.erase(it);
+      break;
+    }
+  }
+  int result = package->Close();
+  package->Release();
+  return result;
+}
+
+bool FileManager::Mount(const std::string& path, Package* package,
+                        const platform::FileIdentity* identity) {
+  if (!mounted_.Insert(path, package)) return false;
+  if (identity != nullptr) mountedFiles_.emplace_back(*identity, package);
+  return true;
+}
+
+Package* FileManager::MountedFile(const platform::FileIdentity& identity) const {
+  for (const auto& [mountedIdentity, package] : mountedFiles_) {
+    if (mountedIdentity == identity) return package;
+  }
+  return nullptr;
+}
+
+Package* FileManager::OpenPackage(const char* path, const char* extension, int mode) {
+  std::string key;
+  if (extension == nullptr || !PackageKey(path, &key)) return nullptr;
+  return OpenNormalised(key, extension, mode);
+}
+
+Package* FileManager::OpenNormalised(const std::string& key, const char* extension, int mode,
+                                     bool lookup) {
+  if (const int* forced = modes_.Find(key)) mode = *forced;
+  if (Package** mounted = mounted_.Find(key)) {
+    return (*mounted)->Mode() == mode ? *mounted : nullptr;
+  }
+  if (!IsValidOpenMode(mode) || config_.fileSystem == nullptr) return nullptr;
+  std::string filePath = key + extension;
+  if (filePath.size() > static_cast<size_t>(kMaxDiskPath)) return nullptr;
+  // Re-creating must not empty the file before it is known to be a
+  // package (or a host whose own content has to stay): probe it as it is.
+  int fileMode = mode == kOpenCreate ? kOpenUpdate : mode;
+  Owned<VirtualFile> file(config_.fileSystem->Open(filePath.c_str(), fileMode));
+  if (!file) return nullptr;
+  // The same file mounted under another key (another spelling of its path)
+  // is that package: a file is never mounted twice. A path lookup takes it
+  // in whatever mode it was mounted, as it does a mounted key.
+  platform::FileIdentity identity;
+  const bool known = IdentityOf(file.get(), &identity);
+  if (Package* same = known ? MountedFile(identity) : nullptr) {
+    return lookup || same->Mode() == mode ? same : nullptr;
+  }
+  int probe = ProbePackage(file.get());
+  VirtualFile* packageFile = nullptr;
+  if (probe == 1) {
+    if (mode == kOpenCreate) {
+      file.reset();
+      file.reset(config_.fileSystem->Open(filePath.c_str(), kOpenCreate));
+      if (!file) return nullptr;
+    }
+    packageFile = file.release();
+  } else if (probe == 2 && config_.acceptHosts) {
+    Owned<TailFile> window(new TailFile);
+    if (window->Attach(file.release(), /*ownsHost=*/true, mode) != 0) return nullptr;
+    packageFile = window.release();
+  } else {
+    return nullptr;
+  }
+  Package* package = NewPackage(packageFile, mode, key);
+  if (package == nullptr) return nullptr;
+  if (!Mount(key, package, known ? &identity : nullptr)) {
+    package->Close();
+    package->Release();
+    return nullptr;
+  }
+  return package;
+}
+
+int FileManager::EnsurePackage(const char* path, const char* extension, int mode) {
+  std::string key;
+  if (extension == nullptr || !PackageKey(path, &key)) return -11;
+  if (mounted_.Find(key) != nullptr) return 0;
+  FileSystem* disk = config_.fileSystem;
+  if (disk == nullptr) return -21;
+  std::string filePath = key + extension;
+  if (filePath.size() > static_cast<size_t>(kMaxDiskPath)) return -11;
+  if (mode != kOpenCreate && disk->Exists(filePath.c_str())) {
+    int probe = ProbePackageFile(disk, filePath.c_str());
+    if (probe != 1 && probe != 2) return -1;
+    if (mode == 0) return 0;
+    return OpenNormalised(key, extension, mode) != nullptr ? 0 : -2;
+  }
+  // Re-creating the package of a host program renews its window; the
+  // program itself is kept.
+  if (mode == kOpenCreate && disk->Exists(filePath.c_str()) &&
+      ProbePackageFile(disk, filePath.c_str()) == 2) {
+    return OpenNormalised(key, extension, mode) != nullptr ? 0 : -2;
+  }
+  // A file mounted under another key cannot be entered under this one
+  // (and must not be emptied under its open package).
+  const bool existed = disk->Exists(filePath.c_str());
+  if (existed) {
+    Owned<VirtualFile> present(disk->Open(filePath.c_str(), kOpenRead));
+    platform::FileIdentity identity;
+    if (IdentityOf(present.get(), &identity) && MountedFile(identity) != nullptr) return -23;
+  }
+  if (disk->MakeParentFolder(filePath.c_str()) != 0) return -11;
+  // An explicit re-creation (mode 2) writes in place: its caller makes the
+  // whole file at once (marrowgate-pack stages it itself).
+  if (mode == kOpenCreate || !disk->WritesToDisk(filePath.c_str()))
+    return CreateInPlace(key, filePath, existed);
+  // The empty package is made under its staging name and moved into place
+  // whole, so that no half-made package is ever found under its own name.
+  const std::string staging = StagingPathFor(filePath, static_cast<size_t>(kMaxDiskPath));
+  if (staging.empty()) return -21;
+  VirtualFile* file = disk->Open(staging.c_str(), kOpenCreate);
+  if (file == nullptr) return -21;
+  Package* made = NewPackage(file, kOpenCreate, key);
+  const int saved = made != nullptr ? made->Close() : -1;
+  if (made != nullptr) made->Release();
+  if (saved != 0 || disk->ReplaceFile(staging.c_str(), filePath.c_str()) != 0) {
+    disk->DeleteFile(staging.c_str());
+    return -22;
+  }
+  // Mounted for update: what is written into it commits as a whole.
+  return OpenNormalised(key, extension, kOpenUpdate) != nullptr ? 0 : -23;
+}
+
+int FileManager::CreateInPlace(const std::string& key, const std::string& filePath,
+                               bool existed) {
+  FileSystem* disk = config_.fileSystem;
+  VirtualFile* file = disk->Open(filePath.c_str(), kOpenCreate);
+  if (file == nullptr) return -21;
+  platform::FileIdentity identity;
+  const bool known = IdentityOf(file, &identity);
+  Package* package = NewPackage(file, kOpenCreate, key);
+  if (package == nullptr) {
+    // Leave no empty file behind that would later pass for a broken package.
+    if (!existed) disk->DeleteFile(filePath.c_str());
+    return -22;
+  }
+  if (!Mount(key, package, known ? &identity : nullptr)) {
+    package->Close();
+    package->Release();
+    return -23;
+  }
+  return 0;
+}
+
+Package* FileManager::FindPackage(const char* path, bool itemPath, std::string* remainder) {
+  std::string key;
+  if (!NormalisePath(path, &key)) return nullptr;
+  size_t remainderAt = 0;
+  Package* package = FindNormalised(key, itemPath, &remainderAt);
+  if (package != nullptr && remainder != nullptr) remainder->assign(key, remainderAt);
+  return package;
+}
+
+Package* FileManager::FindNormalised(const std::string& path, bool itemPath, size_t* remainderAt) {
+  // Where each component ends; a trailing separator makes an empty last
+  // component (the inside of the folder before it).
+  std::vector<size_t> ends;
+  size_t start = 0;
+  while (start < path.size() && path[start] == '/') ++start;  // the root
+  for (size_t i = start; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      ends.push_back(i);
+    }
+  }
+  if (itemPath && !ends.empty()) ends.pop_back();
+  while (!ends.empty()) {
+    size_t end = ends.back();
+    ends.pop_back();
+    if (end == 0) break;
+    if (path[end - 1] == '/') continue;  // an empty component names no package
+    std::string prefix = path.substr(0, end);
+    size_t rest = end < path.size() ? end + 1 : end;
+    if (Package** mounted = mounted_.Find(prefix)) {
+      *remainderAt = rest;
+      return *mounted;
+    }
+    for (const char* extension : kPackageExtensions) {
+      std::string candidate = prefix + extension;
+      if (!config_.fileSystem->Exists(candidate.c_str())) continue;
+      int probe = ProbePackageFile(config_.fileSystem, candidate.c_str());
+      if (probe == 1 || probe == 2) {
+        Package* package = OpenNormalised(prefix, extension, config_.defaultMode, /*lookup=*/true);
+        if (package != nullptr) *remainderAt = rest;
+        return package;
+      }
+      if (std::strcmp(extension, ".dpk") == 0) return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+// ------------------------------------------------------------ operations
+
+VirtualFile* FileManager::Open(const char* path, int mode) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
+  int search = config_.searchMode;
+  if (search > 3) return nullptr;
+  reachedPackage_ = false;
+  if (search == 0 || search == 2) {
+    VirtualFile* file = config_.fileSystem->Open(key.c_str(), mode);
+    if (file != nullptr || search == 0) return file;
+  }
+  size_t remainderAt = 0;
+  Package* package = FindNormalised(key, /*itemPath=*/true, &remainderAt);
+  reachedPackage_ = package != nullptr;
+  // A path that reached a package is answered by the package alone.
+  if (package != nullptr) return package->OpenItem(key.c_str() + remainderAt, mode);
+  if (search == 3) return config_.fileSystem->Open(key.c_str(), mode);
+  return nullptr;
+}
+
+DirListing* FileManager::OpenPackageAwareDiskListing(const std::string& path) {
+  return new PackageAwareListing(config_.fileSystem->OpenListing(path.c_str()), config_.fileSystem,
+                                 config_.acceptHosts != 0);
+}
+
+DirListing* FileManager::OpenPackageFolderListing(const std::string& path) {
+  // A folder path may itself name a package (its root), as the
+  // package-aware disk listing shows a package as a folder.
+  size_t remainderAt = 0;
+  Package* package = FindNormalised(path, /*itemPath=*/false, &remainderAt);
+  reachedPackage_ = package != nullptr;
+  return package != nullptr ? package->List(path.c_str() + remainderAt) : nullptr;
+}
+
+DirListing* FileManager::OpenListing(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
+  reachedPackage_ = false;
+  switch (config_.searchMode) {
+    case 0:
+      if (!config_.fileSystem->IsFolder(key.c_str())) return nullptr;
+      return config_.fileSystem->OpenListing(key.c_str());
+    case 1:
+      return OpenPackageFolderListing(key);
+    case 2: {
+      DirListing* disk = OpenPackageAwareDiskListing(key);
+      DirListing* inPackage = OpenPackageFolderListing(key);
+      return new MergedListing({disk, inPackage});
+    }
+    case 3: {
+      DirListing* inPackage = OpenPackageFolderListing(key);
+      if (inPackage != nullptr || reachedPackage_) return inPackage;
+      return OpenPackageAwareDiskListing(key);
+    }
+    default:
+      return nullptr;
+  }
+}
+
+int FileManager::PackageStat(const std::string& path, FileInfo* info) {
+  size_t remainderAt = 0;
+  Package* package = FindNormalised(path, /*itemPath=*/false, &remainderAt);
+  if (package == nullptr) return -100;
+  return package->Stat(path.c_str() + remainderAt, info);
+}
+
+int FileManager::PackageDelete(const std::string& path) {
+  size_t remainderAt = 0;
+  Package* package = FindNormalised(path, /*itemPath=*/false, &remainderAt);
+  if (package == nullptr) return -100;
+  return package->Delete(path.c_str() + remainderAt);
+}
+
+int FileManager::PackageMakeFolder(const std::string& path) {
+  size_t remainderAt = 0;
+  Package* package = FindNormalised(path, /*itemPath=*/false, &remainderAt);
+  if (package == nullptr) return -1;
+  int result = package->MakeFolder(path.c_str() + remainderAt);
+  return result < 0 ? result - 10 : result;
+}
+
+int FileManager::Stat(const char* path, FileInfo* info) {
+  std::string key;
+  if (info == nullptr || !NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
+  switch (config_.searchMode) {
+    case 0: return config_.fileSystem->Stat(key.c_str(), info);
+    case 1: return PackageStat(key, info);
+    case 2: {
+      int result = config_.fileSystem->Stat(key.c_str(), info);
+      return result == 0 ? 0 : PackageStat(key, info);
+    }
+    case 3: {
+      int result = PackageStat(key, info);
+      return result == 0 ? 0 : config_.fileSystem->Stat(key.c_str(), info);
+    }
+    default: return -1;
+  }
+}
+
+int FileManager::DeleteFile(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
+  switch (config_.searchMode) {
+    case 0: return config_.fileSystem->DeleteFile(key.c_str());
+    case 1: return PackageDelete(key);
+    case 2: {
+      int result = config_.fileSystem->DeleteFile(key.c_str());
+      return result == 0 ? 0 : PackageDelete(key);
+    }
+    case 3: {
+      int result = PackageDelete(key);
+      return result == 0 ? 0 : config_.fileSystem->DeleteFile(key.c_str());
+    }
+    default: return -1;
+  }
+}
+
+int FileManager::DeleteFolder(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
+  switch (config_.searchMode) {
+    case 0: return config_.fileSystem->DeleteFolder(key.c_str());
+    case 1: return PackageDelete(key);
+    case 2: {
+      int result = config_.fileSystem->DeleteFolder(key.c_str());
+      return result == 0 ? 0 : PackageDelete(key);
+    }
+    case 3: {
+      int result = PackageDelete(key);
+      return result == 0 ? 0 : config_.fileSystem->DeleteFolder(key.c_str());
+    }
+    default: return -1;
+  }
+}
+
+int FileManager::MakeFolder(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
+  switch (config_.searchMode) {
+    case 0:
+    case 2:
+      return config_.fileSystem->MakeFolder(key.c_str());
+    case 1:
+      return PackageMakeFolder(key);
+    case 3: {
+      int result = PackageMakeFolder(key);
+      if (result == -1) {
+        int disk = config_.fileSystem->MakeFolder(key.c_str());
+        return disk != 0 ? disk - 2000 : 0;
+      }
+      return result != 0 ? result - 1000 : 0;
+    }
+    default:
+      return -1;
+  }
+}
+
+int FileManager::MakeParentFolder(const char* path) {
+  if (path == nullptr) return -1;
+  const char* last = nullptr;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '/' || *p == '\\') last = p;
+  }
+  if (last == nullptr) return 0;
+  std::string folder(path, static_cast<size_t>(last - path));
+  if (folder.empty()) return 0;  // the root
+  return MakeFolder(folder.c_str());
+}
+
+bool FileManager::WritesToDisk(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return false;
+  switch (config_.searchMode) {
+    case 0:
+    case 2:
+      return true;
+    case 3: {
+      size_t remainderAt = 0;
+      return FindNormalised(key, /*itemPath=*/true, &remainderAt) == nullptr;
+    }
+    default:
+      return false;
+  }
+}
+
+int FileManager::ReplaceFile(const char* from, const char* to) {
+  std::string fromKey, toKey;
+  if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
+  if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
+  return config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str());
+}
+
+bool FileManager::Exists(const char* path) {
+  FileInfo info;
+  return Stat(path, &info) == 0;
+}
+
+bool FileManager::IsFolder(const char* path) {
+  FileInfo info;
+  return Stat(path, &info) == 0 && (info.flags & kFileInfoFolder) != 0;
+}
+
+}  // namespace marrowgate

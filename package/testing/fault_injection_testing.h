@@ -1,0 +1,128 @@
+// Fault injection for tests: a FileSystem and a VirtualFile wrapper that
+// count the operations that change storage (write, flush, replace and
+// delete) and make the N-th one fail, or stop there as a process that is
+// killed would: that operation and everything after it that would change
+// storage does nothing (creating or truncating files included), while
+// reads go on. A test runs an operation once per N, reopens what it
+// wrote, and checks that it finds the old state or the new one. Only for
+// tests.
+#ifndef MARROWGATE_PACKAGE_TESTING_FAULT_INJECTION_TESTING_H_
+#define MARROWGATE_PACKAGE_TESTING_FAULT_INJECTION_TESTING_H_
+
+#include <cstdint>
+
+#include "package/file/file_system.h"
+#include "package/file/open_mode.h"
+#include "package/file/virtual_file.h"
+
+namespace marrowgate::testing_faults {
+
+class FaultPlan {
+ public:
+  enum class Effect { kFail, kStop };
+
+  // Makes the n-th counted operation from now (1-based) fail or stop;
+  // n = 0 lets everything through.
+  void Arm(int64_t n, Effect effect) {
+    failAt_ = n;
+    effect_ = effect;
+    count_ = 0;
+    tripped_ = false;
+    stopped_ = false;
+  }
+  // Called before a counted operation: false when it must not happen.
+  bool Allow() {
+    if (stopped_) return false;
+    ++count_;
+    if (failAt_ != 0 && count_ == failAt_) {
+      tripped_ = true;
+      stopped_ = effect_ == Effect::kStop;
+      return false;
+    }
+    return true;
+  }
+  // After a stop nothing changes storage any more.
+  bool stopped() const { return stopped_; }
+  // Whether the armed operation was reached.
+  bool tripped() const { return tripped_; }
+  int64_t count() const { return count_; }
+
+ private:
+  int64_t failAt_ = 0;
+  Effect effect_ = Effect::kFail;
+  int64_t count_ = 0;
+  bool tripped_ = false;
+  bool stopped_ = false;
+};
+
+class FaultFile : public VirtualFile {
+ public:
+  // Takes over `inner` (releases it) when `ownsInner`.
+  FaultFile(VirtualFile* inner, FaultPlan* plan, bool ownsInner = true)
+      : inner_(inner), plan_(plan), ownsInner_(ownsInner) {}
+
+  int32_t Size() override { return inner_->Size(); }
+  int32_t GetTime() override { return inner_->GetTime(); }
+  int32_t SetTime(int32_t seconds) override {
+    return plan_->stopped() ? -1 : inner_->SetTime(seconds);
+  }
+  int32_t Read(void* buffer, int32_t n) override { return inner_->Read(buffer, n); }
+  int32_t Seek(int64_t offset, int origin) override { return inner_->Seek(offset, origin); }
+  bool AtEnd() override { return inner_->AtEnd(); }
+  int64_t Tell() override { return inner_->Tell(); }
+  int32_t Write(const void* buffer, int32_t n) override {
+    return plan_->Allow() ? inner_->Write(buffer, n) : -1;
+  }
+  int32_t Flush() override { return plan_->Allow() ? inner_->Flush() : -1; }
+  intptr_t NativeHandle() override { return inner_->NativeHandle(); }
+
+ protected:
+  ~FaultFile() override {
+    if (ownsInner_) inner_->Release();
+  }
+
+ private:
+  VirtualFile* inner_;
+  FaultPlan* plan_;
+  bool ownsInner_;
+};
+
+class FaultFileSystem : public FileSystem {
+ public:
+  // Borrows `inner`; it must outlive the wrapper.
+  FaultFileSystem(FileSystem* inner, FaultPlan* plan) : inner_(inner), plan_(plan) {}
+
+  VirtualFile* Open(const char* path, int mode) override {
+    if (plan_->stopped() && mode == kOpenCreate) return nullptr;
+    VirtualFile* file = inner_->Open(path, mode);
+    return file == nullptr ? nullptr : new FaultFile(file, plan_);
+  }
+  DirListing* OpenListing(const char* path) override { return inner_->OpenListing(path); }
+  int MakeFolder(const char* path) override {
+    return plan_->stopped() ? -1 : inner_->MakeFolder(path);
+  }
+  int MakeParentFolder(const char* path) override {
+    return plan_->stopped() ? -1 : inner_->MakeParentFolder(path);
+  }
+  bool Exists(const char* path) override { return inner_->Exists(path); }
+  bool IsFolder(const char* path) override { return inner_->IsFolder(path); }
+  int Stat(const char* path, FileInfo* info) override { return inner_->Stat(path, info); }
+  int DeleteFile(const char* path) override {
+    return plan_->Allow() ? inner_->DeleteFile(path) : -1;
+  }
+  int DeleteFolder(const char* path) override {
+    return plan_->Allow() ? inner_->DeleteFolder(path) : -1;
+  }
+  int ReplaceFile(const char* from, const char* to) override {
+    return plan_->Allow() ? inner_->ReplaceFile(from, to) : -1;
+  }
+  bool WritesToDisk(const char* path) override { return inner_->WritesToDisk(path); }
+
+ private:
+  FileSystem* inner_;
+  FaultPlan* plan_;
+};
+
+}  // namespace marrowgate::testing_faults
+
+#endif  // MARROWGATE_PACKAGE_TESTING_FAULT_INJECTION_TESTING_H_
