@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/cfg_std_reader.h"
-#include "config/test_records.h"
+#include "config/testing/cfg_records_testing.h"
 #include "package/file/memory_file.h"
 #include "package/testing/temp_folder_testing.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "config/test_records.h"
+#include "config/testing/cfg_records_testing.h"
 #include "platform/env.h"
 
 namespace marrowgate {

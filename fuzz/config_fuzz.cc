@@ -1,6 +1,6 @@
 // libFuzzer target: reads arbitrary configuration text, with includes,
 // defines, macros and conditions, binding into records that hold every
-// field type (config/test_records.h).
+// field type (config/testing/cfg_records_testing.h).
 //
 // Input: up to four texts separated by zero bytes. The first is the main
 // text; the others are written beside it as "a.txt", "b.txt" and
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "config/cfg_std_reader.h"
-#include "config/test_records.h"
+#include "config/testing/cfg_records_testing.h"
 #include "package/file/file_system.h"
 #include "util/releaser.h"
 

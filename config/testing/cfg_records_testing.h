@@ -1,6 +1,6 @@
 // Records shared by the configuration tests.
-#ifndef MARROWGATE_CONFIG_TEST_RECORDS_H_
-#define MARROWGATE_CONFIG_TEST_RECORDS_H_
+#ifndef MARROWGATE_CONFIG_TESTING_CFG_RECORDS_TESTING_H_
+#define MARROWGATE_CONFIG_TESTING_CFG_RECORDS_TESTING_H_
 
 #include <string>
 #include <vector>
@@ -63,4 +63,4 @@ struct MAIN_T : BASE_T {
 
 }  // namespace marrowgate::testing_records
 
-#endif  // MARROWGATE_CONFIG_TEST_RECORDS_H_
+#endif  // MARROWGATE_CONFIG_TESTING_CFG_RECORDS_TESTING_H_

@@ -1,6 +1,6 @@
-// Table definitions of the records in test_records.h (built into the test
+// Table definitions of the records in cfg_records_testing.h (built into the test
 // program only).
-#include "config/test_records.h"
+#include "config/testing/cfg_records_testing.h"
 
 #include "util/values.h"
 
