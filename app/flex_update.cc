@@ -5,10 +5,12 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "app/client_version.h"
 #include "app/own_package.h"
 #include "config/cfg_std_reader.h"
+#include "platform/env.h"
 #include "transfer/dir_copy.h"
 #include "transfer/make_sure_package.h"
 #include "util/text.h"
@@ -48,6 +50,19 @@ int FlexUpdate::OnPackage(std::string_view name) {
   const char* installDir = job_ != nullptr ? job_->szInstallDir : nullptr;
   std::string nameText(name);
   return MakeSurePackage(fileManager_.get(), installDir, notify, nameText.c_str());
+}
+
+int32_t FlexUpdate::SavePackages(CPackNotify* notify) {
+  if (!fileManager_) return 0;
+  std::vector<std::string> failed;
+  int first = fileManager_->CloseAllPackages(&failed);
+  if (first == 0) return 0;
+  for (const std::string& path : failed) {
+    std::string text = FormatText(kTextPackageNotSaved, path.c_str(), first);
+    platform::DebugOutput(("marrowgate, " + text + "\n").c_str());
+    if (notify != nullptr) notify->cb_ERROR(kNotifyPackageNotSaved, text.c_str());
+  }
+  return kRunPackageNotSaved;
 }
 
 namespace {
@@ -154,8 +169,11 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
       releaseAll();
       return thrown;
     }
-    releaseAll();
-    return result;
+    copyEngine_.reset();
+    // What went into packages is on disk only once each package is saved.
+    int32_t saved = SavePackages(notify);
+    fileManager_.reset();
+    return result < 0 ? result : saved;
   } catch (int thrown) {
     copyEngine_.reset();
     fileManager_.reset();

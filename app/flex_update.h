@@ -58,6 +58,12 @@ constexpr int32_t kRunFailed = -10202;
 // The copy ended but left files out after errors it was told to skip: the
 // install folder did not get the whole update.
 constexpr int32_t kRunFilesLeftOut = -10203;
+// The copy ended, but a package it wrote into (a PACKAGE line's, or one
+// reached on the way) could not be saved: its new items are not on disk.
+constexpr int32_t kRunPackageNotSaved = -10204;
+// Sent to cb_ERROR (code -4, a write error) for each package not saved.
+inline constexpr char kTextPackageNotSaved[] = "Can not save package %s: error %d";
+constexpr int32_t kNotifyPackageNotSaved = -4;
 
 // Block name of the record in "cfg.txt".
 inline constexpr char kUpdateBlockName[] = "UPDATE";
@@ -122,7 +128,11 @@ class FlexUpdate : public CfgRecord {
   //     defaults hold and no version is compared;
   //  3. the delayed copy engine (held-back names `delayedNames`, may be
   //     null) copies "<szPackageRoot>/<szUpdateDir>" into szInstallDir with
-  //     the job's copy settings; its result is the run's (0 or negative).
+  //     the job's copy settings; its result is the run's (0 or negative);
+  //  4. every package the run's FileManager mounted is closed, so saved,
+  //     and checked: one that could not be saved is sent as cb_ERROR(-4,
+  //     "Can not save package <path>: error <code>") and, when the copy
+  //     itself succeeded, gives kRunPackageNotSaved.
   // A job without a package root, install folder or sink gives
   // kRunBadJob; no FileManager or engine, kRunNoMemory. Nothing thrown
   // inside leaves the call: an integer thrown is returned as the result,
@@ -130,6 +140,9 @@ class FlexUpdate : public CfgRecord {
   int Run(PatchJob* job, const char* const* delayedNames = nullptr);
 
  private:
+  // Step 4 of Run: 0, or kRunPackageNotSaved.
+  int32_t SavePackages(CPackNotify* notify);
+
   std::string ownProgram_;
   PatchJob* job_ = nullptr;           // borrowed for the run
   Owned<FileManager> fileManager_;    // the run's FileManager; null until set

@@ -541,6 +541,25 @@ class PackTool {
     return true;
   }
 
+  // What create and attach write is renamed into place at the end; before
+  // anything is written, the name must be free, a regular file, or a link
+  // (which is replaced, never written through, as extract does). A device,
+  // FIFO, socket or folder there is refused.
+  bool RequireReplaceable(const std::string& output) {
+    platform::NodeStatus status;
+    std::string reason;
+    if (!platform::LinkStatusOf(output.c_str(), &status, &reason)) return true;  // free
+    switch (status.kind) {
+      case platform::NodeKind::kFile:
+      case platform::NodeKind::kLink:
+        return true;
+      case platform::NodeKind::kFolder:
+        return Fail(output + ": is a folder; nothing written");
+      default:
+        return Fail(output + ": is not a regular file; nothing written");
+    }
+  }
+
   // A package (or copy) written while its own folder is read would be
   // packed into itself.
   bool RequireOutside(const std::string& file, const std::string& folder) {
@@ -872,7 +891,7 @@ class PackTool {
   bool Create() {
     const std::string& package = line_.operands[0];
     const std::string& folder = line_.operands[1];
-    if (!RequireOutside(package, folder)) return false;
+    if (!RequireReplaceable(package) || !RequireOutside(package, folder)) return false;
     ScanResult scan;
     if (!Scan(folder, std::string(), &scan)) return false;
     TemporaryFile partial(package + kPartialSuffix);
@@ -1160,7 +1179,7 @@ class PackTool {
     if (status.kind != platform::NodeKind::kFile) return Fail(host + ": is not a regular file");
     if (platform::SameNode(host.c_str(), output.c_str()))
       return Fail(output + ": is the same file as " + host + "; write the copy elsewhere");
-    if (!RequireOutside(output, folder)) return false;
+    if (!RequireReplaceable(output) || !RequireOutside(output, folder)) return false;
     ScanResult scan;
     if (!Scan(folder, std::string(), &scan)) return false;
     TemporaryFile partial(output + kPartialSuffix);

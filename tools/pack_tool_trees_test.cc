@@ -222,6 +222,35 @@ TEST_F(PackAttachTest, RefusesToWriteOntoTheHostOrIntoTheFolder) {
   EXPECT_FALSE(fs::exists(root_ / "src/out"));
 }
 
+TEST_F(PackAttachTest, OutputsThatAreNotFilesAreRefusedBeforeAnythingIsWritten) {
+  WriteFile(root_ / "host", "#!/bin/sh\nexit 0\n");
+  WriteFile(root_ / "src/a.txt", "a");
+  ASSERT_EQ(Shell("mkfifo '" + Path("fifo") + "'"), 0);
+  fs::create_directories(root_ / "folder");
+  for (const std::string& output : {Path("fifo"), Path("folder"), std::string("/dev/null")}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"create", output, Path("src")},
+          std::vector<std::string>{"attach", Path("host"), Path("src"), output},
+          std::vector<std::string>{"add", output, Path("src")}}) {
+      ToolRun run = RunTool(args);
+      EXPECT_EQ(run.status, kPackExitFailure) << args[0] << " " << output;
+      EXPECT_TRUE(Contains(run.err, output + ": is")) << run.err;
+      EXPECT_FALSE(fs::exists(output + ".partial")) << output;
+    }
+  }
+  EXPECT_TRUE(fs::is_fifo(root_ / "fifo"));
+  EXPECT_TRUE(fs::is_directory(root_ / "folder"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  // A link at OUTPUT is a name: replaced by the new file, its target kept.
+  WriteFile(root_ / "target", "the link's target");
+  fs::create_symlink(root_ / "target", root_ / "link");
+  ASSERT_EQ(RunTool({"create", Path("link"), Path("src")}).status, kPackExitOk);
+  EXPECT_FALSE(fs::is_symlink(root_ / "link"));
+  EXPECT_EQ(ReadFile(root_ / "target"), "the link's target");
+  EXPECT_EQ(RunTool({"verify", Path("link")}).status, kPackExitOk);
+}
+
+// ---------------------------------------------------------- special files
 // ---------------------------------------------------------- special files
 
 using PackSourceTest = PackToolFolderTest;

@@ -308,6 +308,41 @@ TEST_F(PatchRunTest, PackageLinesReceiveTheFilesBelowTheirName) {
   EXPECT_EQ(ReadFile(extracted / "deep/harbour.map"), "harbour");
 }
 
+TEST_F(PatchRunTest, FileThatWouldReplaceAPackageOfTheRunIsLeftOut) {
+  cfg_ = std::string(kMessages) +
+         "UPDATE\r\n{\r\n  szValidityStr = 1.2\r\n  PACKAGE = data/maps\r\n}\r\n";
+  Patch("update/data/maps/valley.map", "valley");
+  Patch("update/data/maps.dpk", "a plain file where the run keeps its package");
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), kRunFilesLeftOut);
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0], "Write error|Can not write " + (install_ / "data/maps.dpk").string() +
+                                ": a package of this update is open there");
+  // The package stands, with what the run put into it.
+  std::ostringstream out, err;
+  fs::path extracted = root_ / "extracted";
+  ASSERT_EQ(RunPackTool({"extract", (install_ / "data/maps.dpk").string(), extracted.string()},
+                        out, err, false),
+            kPackExitOk)
+      << err.str();
+  EXPECT_EQ(ReadFile(extracted / "valley.map"), "valley");
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "new readme\n");  // the rest was copied
+}
+
+TEST_F(PatchRunTest, TargetsThatCannotBeWrittenAreNamedAndTheRestIsCopied) {
+  Patch("update/data/b.bin", "b");
+  fs::remove(install_ / "readme.txt");
+  fs::create_directories(install_ / "readme.txt");  // a folder in the way
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), kRunFilesLeftOut);
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(view_.boxes[0],
+            "Write error|Can not write " + (install_ / "readme.txt").string() + ": Is a directory");
+  EXPECT_EQ(ReadFile(install_ / "data/b.bin"), "b");
+  EXPECT_EQ(ReadFile(install_ / "bin/game.exe"), "the game, held back");
+  EXPECT_TRUE(fs::exists(install_ / "update/newfile.txt"));  // the lists wait
+}
+
 TEST_F(PatchRunTest, PackageWithoutCfgRunsWithDefaults) {
   cfg_.clear();
   Install("mb/etc/version.txt", "1 0.0.0.1\r\n");  // no version check is made

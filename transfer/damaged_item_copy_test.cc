@@ -14,6 +14,7 @@
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
 #include "transfer/recording_notify_testing.h"
+#include "util/byte_order.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 
@@ -36,7 +37,7 @@ class DamagedItemCopyTest : public ::testing::Test {
 
   // Copies through `fm`, or through a new file manager when it is null.
   int32_t Copy(const std::string& from, const std::string& to, RecordingNotify* sink,
-               FileManager* fm = nullptr) {
+               FileManager* fm = nullptr, HeldBackNames delayed = nullptr) {
     Owned<FileManager> own;
     if (fm == nullptr) {
       own.reset(new FileManager(config_));
@@ -51,7 +52,7 @@ class DamagedItemCopyTest : public ::testing::Test {
     params.nBufSize = 1000;
     params.byStatMode = kStatFromInfo;
     const char* const noDelayed[] = {nullptr};
-    Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, noDelayed));
+    Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed != nullptr ? delayed : noDelayed));
     return engine->DoIt(params);
   }
 
@@ -100,6 +101,50 @@ TEST_F(DamagedItemCopyTest, ItemNotMatchingItsDigestIsAReadError) {
   RecordingNotify stopping;
   stopping.answer = [](const std::string& e) { return e.rfind("ERROR -3 ", 0) == 0 ? 1 : 0; };
   EXPECT_EQ(Copy(inside, folder_.Child("out2"), &stopping), -1021);
+}
+
+// A held-back item the package lists but cannot give (its block chain
+// loops) is an error like any other item's, not a name the source lacks.
+TEST_F(DamagedItemCopyTest, HeldBackItemWithALoopingChainIsAnError) {
+  std::string noise;
+  uint32_t x = 12345;
+  for (int i = 0; i < 4000; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise.push_back(static_cast<char>(x >> 24));
+  }
+  platform::MakeFolder(folder_.Child("src").c_str());
+  folder_.WriteFile("src/good.txt", "good item\n");
+  folder_.WriteFile("src/late.bin", noise);
+  const std::string inside = folder_.Child("pack/update");
+  uint32_t first = 0;
+  {
+    Owned<FileManager> fm(new FileManager(config_));
+    ASSERT_EQ(fm->EnsurePackage(folder_.Child("pack").c_str(), ".dpk", kOpenCreate), 0);
+    RecordingNotify sink;
+    ASSERT_EQ(Copy(folder_.Child("src"), inside, &sink, fm.get()), 0);
+    Package* package = fm->FindPackage(inside.c_str(), false, nullptr);
+    ASSERT_NE(package, nullptr);
+    Owned<VirtualFile> item(package->OpenItem("update/late.bin", kOpenRead, &first));
+    ASSERT_TRUE(item);
+  }
+  const std::string packagePath = folder_.Child("pack.dpk");
+  std::string bytes = TestFolder::ReadFile(packagePath);
+  const size_t block = static_cast<size_t>(config_.blockSize);
+  auto* at = reinterpret_cast<uint8_t*>(bytes.data());
+  const uint32_t second = LoadLe32(at + first * block + 4);
+  ASSERT_NE(second, 0u);
+  StoreLe32(first, at + second * block + 4);  // the second block leads back
+  folder_.WriteFile("pack.dpk", bytes);
+
+  const char* const delayed[] = {"late.bin", "absent.bin", nullptr};
+  RecordingNotify sink;
+  EXPECT_EQ(Copy(inside, folder_.Child("out"), &sink, nullptr, delayed), 0);
+  EXPECT_EQ(sink.events.back(), "ERROR -1 Can not open " + inside + "/late.bin!");
+  EXPECT_EQ(TestFolder::ReadFile(folder_.Child("out/good.txt")), "good item\n");
+  EXPECT_FALSE(platform::PathAccessible(folder_.Child("out/late.bin").c_str()));
+  RecordingNotify stopping;
+  stopping.answer = [](const std::string& e) { return e.rfind("ERROR -1 ", 0) == 0 ? 1 : 0; };
+  EXPECT_EQ(Copy(inside, folder_.Child("out2"), &stopping, nullptr, delayed), -4002);
 }
 
 }  // namespace

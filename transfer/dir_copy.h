@@ -64,11 +64,21 @@
 // sink or a positive buffer size; kDirCopyNoMemory (-8) when the transfer
 // buffer or the walker's sets cannot be allocated.
 //
+// One target's trouble is that file's alone. A target that cannot be
+// placed (its folders cannot be made, a folder or a read-only file is in
+// its place, its folder may not be written, a read-only file system, or it
+// is the file of a package the target side holds open) is named with the
+// system's reason: cb_ERROR(-4, "Can not write %s: %s") with the target
+// path and the reason. When the sink answers 0 the file is skipped and the
+// walk goes on; otherwise the file code is -12 (folders) or -13.
+//
 // File codes: 0 copied or skipped; -1 Stat of the source failed (nothing
 // sent); -2 source cannot be opened (cb_ERROR -1 "Can not open %s!") or path
-// too long (cb_ERROR -7), and the sink asked to stop; -11 cb_FILEBEGIN refused; -12 the
-// target's folders cannot be made; -13 the target cannot be opened for
-// writing; -14 unsafe path and the sink asked to stop; -21 read error
+// too long (cb_ERROR -7), and the sink asked to stop; -11 cb_FILEBEGIN
+// refused; -12 the target's folders cannot be made and -13 the target
+// cannot be placed or opened for writing (both after cb_ERROR -4 "Can not
+// write", when the sink asked to stop); -14 unsafe path and the sink asked
+// to stop; -21 read error
 // (cb_ERROR -3 "ERROR reading file %s!") and the sink asked to stop; -22
 // short write (cb_ERROR -4 "ERROR writng file %s!") and the sink asked to
 // stop; -23 cb_PROGRESS refused; -30 cb_FILEEND refused.
@@ -122,6 +132,10 @@ inline constexpr char kTextCorrupted[] = "Source files are probably corrupted";
 inline constexpr char kTextCalculating[] = "Calculating src dir stat ...";
 inline constexpr char kTextPathTooLong[] = "Path too long: %s";
 inline constexpr char kTextUnsafePath[] = "Unsafe path refused: %s";
+// A target that cannot be made or written, with the reason.
+inline constexpr char kTextCanNotWrite[] = "Can not write %s: %s";
+inline constexpr char kReasonPackageInUse[] = "a package of this update is open there";
+inline constexpr char kReasonUnknown[] = "the system gave no reason";
 
 // Codes sent to cb_ERROR.
 constexpr int32_t kNotifyCanNotOpen = -1;

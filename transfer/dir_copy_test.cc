@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -154,9 +155,25 @@ TEST_F(DirCopyTest, HeldBackFileThatCannotBeWrittenGivesMinus4013) {
   fs_.AddFile("src/late.dll", "L");
   fs_.AddFile("dst/late.dll", "old")->createFails = true;
   const char* const delayed[] = {"late.dll", nullptr};
+  sink_.answer = [](const std::string& e) { return e.rfind("ERROR -4 ", 0) == 0 ? 1 : 0; };
   EXPECT_EQ(Run(delayed), -4013);
-  EXPECT_EQ(sink_.events.back(), "FILEBEGIN src/late.dll dst/late.dll 1");
+  EXPECT_EQ(sink_.events.back(),
+            "ERROR -4 Can not write dst/late.dll: the system gave no reason");
   EXPECT_EQ(fs_.Content("dst/a.txt"), "abc");  // not rolled back
+}
+
+TEST_F(DirCopyTest, HeldBackItemTheSourceHasButCannotGiveIsAnError) {
+  fs_.AddFile("src/a.txt", "abc");
+  fs_.AddFile("src/late.dll", "L")->openFails = true;
+  const char* const delayed[] = {"late.dll", "absent.dll", nullptr};
+  // Named and skipped; the name the source lacks is passed over silently.
+  EXPECT_EQ(Run(delayed), 0);
+  EXPECT_EQ(sink_.events.back(), "ERROR -1 Can not open src/late.dll!");
+  EXPECT_FALSE(fs_.HasFile("dst/late.dll"));
+  RecordingNotify stopping;
+  stopping.answer = [](const std::string& e) { return e.rfind("ERROR -1 ", 0) == 0 ? 1 : 0; };
+  params_.pNotify = &stopping;
+  EXPECT_EQ(Run(delayed), -4002);
 }
 
 TEST_F(DirCopyTest, FailedStatisticsPassGivesMinus31010) {
@@ -218,13 +235,29 @@ TEST_F(DirCopyTest, FileErrorsStopOnlyWhenTheSinkSaysSo) {
   }
 }
 
-TEST_F(DirCopyTest, TargetSideFailuresGiveMinus1012AndMinus1013) {
+TEST_F(DirCopyTest, TargetSideFailuresAreNamedAndStopOnlyWhenTheSinkSaysSo) {
   fs_.AddFile("src/sub/a.txt", "a");
+  fs_.AddFile("src/sub/b.txt", "b");
   fs_.makeFolderFails = true;
+  // Named, skipped, and the rest is still tried.
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(std::count(sink_.events.begin(), sink_.events.end(),
+                       "ERROR -4 Can not write dst/sub/a.txt: the system gave no reason"),
+            1);
+  EXPECT_EQ(std::count(sink_.events.begin(), sink_.events.end(),
+                       "ERROR -4 Can not write dst/sub/b.txt: the system gave no reason"),
+            1);
+  RecordingNotify stopping;
+  stopping.answer = [](const std::string& e) { return e.rfind("ERROR -4 ", 0) == 0 ? 1 : 0; };
+  params_.pNotify = &stopping;
   EXPECT_EQ(Run(kNoDelayed), -1012);
   fs_.makeFolderFails = false;
   fs_.AddFile("dst/sub/a.txt", "")->createFails = true;
   EXPECT_EQ(Run(kNoDelayed), -1013);
+  params_.pNotify = &sink_;
+  sink_.events.clear();
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(fs_.Content("dst/sub/b.txt"), "b");
 }
 
 TEST_F(DirCopyTest, StopTextEndsTheWalkWithZeroAndHeldBackFilesAreStillCopied) {

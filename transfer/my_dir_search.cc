@@ -1,6 +1,7 @@
 #include "transfer/my_dir_search.h"
 
 #include "transfer/staged_target.h"
+#include "platform/write_check.h"
 #include "util/safe_path.h"
 
 #include <cstdio>
@@ -29,6 +30,26 @@ int32_t MyDirSearch::SendError(int32_t code, const char* format, const std::stri
   char text[1024];
   std::snprintf(text, sizeof text, format, arg.c_str());
   return params_.pNotify->cb_ERROR(code, text);
+}
+
+int32_t MyDirSearch::SendError(int32_t code, const char* format, const std::string& arg,
+                               const std::string& reason) {
+  char text[1024];
+  std::snprintf(text, sizeof text, format, arg.c_str(), reason.c_str());
+  return params_.pNotify->cb_ERROR(code, text);
+}
+
+int32_t MyDirSearch::RefuseTarget(const std::string& target, const std::string& written,
+                                  int32_t stop_code) {
+  // The system's words for what stands in the way; on the package side, or
+  // when nothing can be seen, those of the failed call.
+  std::string reason = params_.pDstFM->WritesToDisk(written.c_str())
+                           ? platform::WriteBlockedReason(written.c_str())
+                           : std::string();
+  if (reason.empty() && written != target && params_.pDstFM->WritesToDisk(target.c_str()))
+    reason = platform::WriteBlockedReason(target.c_str());
+  if (reason.empty()) reason = kReasonUnknown;
+  return SendError(kNotifyWriteError, kTextCanNotWrite, target, reason) != 0 ? stop_code : 0;
 }
 
 int32_t MyDirSearch::RefuseUnsafe(const std::string& relative) {
@@ -114,23 +135,30 @@ int32_t MyDirSearch::CopyOpenedFile(Owned<VirtualFile> source, const std::string
   FileSystem* destination = params_.pDstFM;
   if (notify->cb_FILEBEGIN(source_path.c_str(), target_path.c_str(), source->Size()) != 0)
     return kFileRefused;
-  if (destination->MakeParentFolder(target_path.c_str()) < 0) return kFileNoFolders;
+  if (destination->MakeParentFolder(target_path.c_str()) < 0)
+    return RefuseTarget(target_path, target_path, kFileNoFolders);
   // A disk target is written under its staging name and replaces the old
   // file only once complete (transfer/staged_target.h).
   const bool staged = destination->WritesToDisk(target_path.c_str());
   std::string write_path = target_path;
   if (staged) {
-    // A read-only target or a folder in the target's place is not replaced.
+    // A read-only target or a folder in the target's place is not replaced,
+    // nor is a package this run holds open.
     FileInfo existing;
     if (destination->Stat(target_path.c_str(), &existing) == 0 &&
         (existing.flags & (kFileInfoReadOnly | kFileInfoFolder)) != 0)
-      return kFileNoTarget;
+      return RefuseTarget(target_path, target_path, kFileNoTarget);
+    if (destination->IsOpenPackageFile(target_path.c_str())) {
+      return SendError(kNotifyWriteError, kTextCanNotWrite, target_path, kReasonPackageInUse) != 0
+                 ? kFileNoTarget
+                 : 0;
+    }
     SweepStagingLeftovers(FolderPartOf(target_path));
     write_path = StagingPathFor(target_path);
-    if (write_path.empty()) return kFileNoTarget;
+    if (write_path.empty()) return RefuseTooLong(target_path + kStagingSuffix);
   }
   Owned<VirtualFile> target(destination->Open(write_path.c_str(), kOpenCreate));
-  if (!target) return kFileNoTarget;
+  if (!target) return RefuseTarget(target_path, write_path, kFileNoTarget);
   // Gives up the file: the staging file goes, the old target stays.
   auto give_up = [&](int32_t code) {
     target.reset();

@@ -46,6 +46,15 @@ class MyDirSearch : public DirSearch {
                          const std::string& target_path);
   // Sends cb_ERROR(code, text formatted with arg) and returns the answer.
   int32_t SendError(int32_t code, const char* format, const std::string& arg);
+  // Sends cb_ERROR(code, text formatted with arg and reason).
+  int32_t SendError(int32_t code, const char* format, const std::string& arg,
+                    const std::string& reason);
+  // cb_ERROR(-4, "Can not write <target>: <reason>") for a target that
+  // cannot be made or written (`written` is the path that was tried: the
+  // target or its staging name); `stop_code` when the sink answers
+  // non-zero, else 0 (the file is skipped).
+  int32_t RefuseTarget(const std::string& target, const std::string& written,
+                       int32_t stop_code);
   // cb_ERROR for an unsafe relative path; -14 or 0.
   int32_t RefuseUnsafe(const std::string& relative);
   // cb_ERROR for a path that does not fit; -2 or 0.

@@ -55,7 +55,13 @@ int32_t MyDirSearchDelayed::ActionOnDelayedFile(const char* name) {
   std::string target_path = std::string(params_.szDstDir) + "/" + below;
   if (target_path.size() > static_cast<size_t>(kMaxPath)) return RefuseTooLong(target_path);
   Owned<VirtualFile> source(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
-  if (!source) return 0;  // a listed file the source lacks is passed over
+  if (!source) {
+    // A listed file the source lacks is passed over; one it holds but
+    // cannot give (a damaged item) is an error like any other file's.
+    FileInfo info;
+    if (params_.pSrcFM->Stat(source_path.c_str(), &info) != 0) return 0;
+    return SendError(kNotifyCanNotOpen, kTextCanNotOpen, source_path) != 0 ? kFileOpenStopped : 0;
+  }
   return CopyOpenedFile(std::move(source), source_path, target_path);
 }
 

@@ -21,8 +21,10 @@ class MyDirSearchDelayed : public MyDirSearch {
 
   int32_t ActionOnFile(const char* name) override;
   // Copies one listed name N from szSrcDir/N to szDstDir/N (with the
-  // suffix; nCutTail does not apply). A source that cannot be opened is
-  // passed over with 0 and no notification.
+  // suffix; nCutTail does not apply). A name the source lacks is passed
+  // over with 0 and no notification; one the source has but cannot open
+  // (a damaged item) is sent as cb_ERROR(-1, "Can not open %s!") and gives
+  // -2 when the sink asks to stop, else 0 (skipped).
   virtual int32_t ActionOnDelayedFile(const char* name);
   // 0 when no file was held back; otherwise copies every listed name in
   // list order and returns the first non-zero code less 4000.

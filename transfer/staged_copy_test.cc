@@ -3,6 +3,7 @@
 // replace or delete.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -128,14 +129,34 @@ TEST_F(StagedCopyTest, ReplacedFilesKeepTheirPermissionBits) {
   EXPECT_EQ(platform::PermissionBits(Target("run").c_str()), before);
 }
 
-TEST_F(StagedCopyTest, AReadOnlyTargetIsNotReplaced) {
+TEST_F(StagedCopyTest, TargetsThatCannotBePlacedAreNamedWithTheReasonAndTheRestIsCopied) {
   folder_.WriteFile("src/locked.txt", "new");
+  folder_.WriteFile("src/folder.txt", "new");
+  folder_.WriteFile("src/sub/below.txt", "new");
+  folder_.WriteFile("src/z.txt", "new z");
   platform::MakeFolder(dst_.c_str());
   folder_.WriteFile("dst/locked.txt", "old");
   ASSERT_TRUE(platform::SetWritable(Target("locked.txt").c_str(), false));
-  EXPECT_EQ(Run(kNoDelayed), -1000 + kFileNoTarget);
+  platform::MakeFolder(Target("folder.txt").c_str());  // a folder in the way
+  folder_.WriteFile("dst/sub", "a file where the patch has a folder");
+  EXPECT_EQ(Run(kNoDelayed), 0);  // this sink goes on after errors
+  auto saw = [&](const std::string& event) {
+    return std::find(sink_.events.begin(), sink_.events.end(), event) != sink_.events.end();
+  };
+  EXPECT_TRUE(saw("ERROR -4 Can not write " + Target("locked.txt") + ": Permission denied"));
+  EXPECT_TRUE(saw("ERROR -4 Can not write " + Target("folder.txt") + ": Is a directory"));
+  EXPECT_TRUE(saw("ERROR -4 Can not write " + Target("sub/below.txt") + ": Not a directory"));
   EXPECT_EQ(Read("locked.txt"), "old");
+  EXPECT_EQ(Read("sub"), "a file where the patch has a folder");
+  EXPECT_EQ(Read("z.txt"), "new z");
   EXPECT_EQ(Leftovers(dst_), std::vector<std::string>{});
+
+  // A sink that stops at the first one ends the run with the file code.
+  RecordingNotify stopping;
+  stopping.answer = StopOnErrors;
+  params_.pNotify = &stopping;
+  int32_t stopped = Run(kNoDelayed);
+  EXPECT_TRUE(stopped == -1000 + kFileNoTarget || stopped == -1000 + kFileNoFolders) << stopped;
   platform::SetWritable(Target("locked.txt").c_str(), true);
 }
 

@@ -99,6 +99,9 @@ class FileSystem {
   // replacing it whole is done by writing a staged file and ReplaceFile.
   // (An item inside a package is replaced whole by the package's commit.)
   virtual bool WritesToDisk(const char* /*path*/) { return false; }
+  // True when `path` is the file of a package this file system holds open
+  // (mounted); such a file must not be replaced or truncated through it.
+  virtual bool IsOpenPackageFile(const char* /*path*/) { return false; }
 
  protected:
   virtual ~FileSystem() = default;

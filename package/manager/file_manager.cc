@@ -309,7 +309,10 @@ VirtualFile* FileManager::Open(const char* path, int mode) {
   int search = config_.searchMode;
   if (search > 3) return nullptr;
   reachedPackage_ = false;
+  // A mounted package's own file is not written under it.
+  const bool writing = mode == kOpenCreate || mode == kOpenUpdate;
   if (search == 0 || search == 2) {
+    if (writing && IsOpenPackageFile(key.c_str())) return nullptr;
     VirtualFile* file = config_.fileSystem->Open(key.c_str(), mode);
     if (file != nullptr || search == 0) return file;
   }
@@ -318,7 +321,10 @@ VirtualFile* FileManager::Open(const char* path, int mode) {
   reachedPackage_ = package != nullptr;
   // A path that reached a package is answered by the package alone.
   if (package != nullptr) return package->OpenItem(key.c_str() + remainderAt, mode);
-  if (search == 3) return config_.fileSystem->Open(key.c_str(), mode);
+  if (search == 3) {
+    if (writing && IsOpenPackageFile(key.c_str())) return nullptr;
+    return config_.fileSystem->Open(key.c_str(), mode);
+  }
   return nullptr;
 }
 
@@ -491,7 +497,41 @@ int FileManager::ReplaceFile(const char* from, const char* to) {
   std::string fromKey, toKey;
   if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
   if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
+  if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
   return config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str());
+}
+
+bool FileManager::IsOpenPackageFile(const char* path) {
+  std::string key;
+  if (mounted_.size() == 0 || !PackageKey(path, &key)) return false;
+  if (mounted_.Find(key) != nullptr) return true;
+  for (const char* extension : {".dpk", ".exe"}) {
+    const size_t n = std::strlen(extension);
+    if (key.size() > n && key.compare(key.size() - n, n, extension) == 0 &&
+        mounted_.Find(key.substr(0, key.size() - n)) != nullptr)
+      return true;
+  }
+  // The same disk file under another name.
+  if (mountedFiles_.empty() || config_.fileSystem == nullptr) return false;
+  Owned<VirtualFile> file(config_.fileSystem->Open(key.c_str(), kOpenRead));
+  platform::FileIdentity identity;
+  return file && IdentityOf(file.get(), &identity) && MountedFile(identity) != nullptr;
+}
+
+int FileManager::CloseAllPackages(std::vector<std::string>* failed) {
+  int first = 0;
+  mounted_.ForEach([&](std::string_view path, Package*& package) {
+    int result = package->Close();
+    if (result != 0) {
+      if (first == 0) first = result;
+      if (failed != nullptr) failed->emplace_back(path);
+    }
+    package->Release();
+    package = nullptr;
+  });
+  mounted_.Clear();
+  mountedFiles_.clear();
+  return first;
 }
 
 bool FileManager::Exists(const char* path) {

@@ -112,6 +112,12 @@ class FileManager : public FileSystem {
   // Search modes 0 and 2: true; mode 1: false; mode 3: true when the path
   // reaches no package.
   bool WritesToDisk(const char* path) override;
+  // True when `path` is the file of a mounted package: its mount path with
+  // the extension ".dpk" or ".exe" (or none), or the same disk file under
+  // another name. Open for writing (modes 2 and 4 on the disk side) and
+  // ReplaceFile refuse such a path, so that a package in use is never
+  // overwritten under the file manager.
+  bool IsOpenPackageFile(const char* path) override;
 
   // Opens path + extension in packages opened afterwards in `mode` (0
   // removes the entry). 0, or -1 when the path is unusable.
@@ -154,6 +160,12 @@ class FileManager : public FileSystem {
   // too, but cannot report). Returns Close's result, or -1 when nothing is
   // mounted there.
   int ClosePackage(const char* path);
+
+  // Unmounts and closes every mounted package, as destruction would, but
+  // reports: 0 when all of them were saved, else the first failing
+  // Close's result, with the mount path of each package that failed
+  // appended to `failed` (optional).
+  int CloseAllPackages(std::vector<std::string>* failed);
 
   // The package a path leads into, mounting it when it is found on disk;
   // null when none. `remainder` (optional) receives the rest of the path

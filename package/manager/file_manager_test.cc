@@ -239,6 +239,30 @@ TEST_F(FileManagerTest, ClosePackageSavesAndUnmounts) {
   EXPECT_NE(manager->OpenPackage(package.c_str(), ".dpk", kOpenUpdate), nullptr);
 }
 
+TEST_F(FileManagerTest, AMountedPackagesFileIsNeverWrittenUnderItAndAllCloseWithAReport) {
+  std::string package = folder_.Child("d/maps");
+  Owned<FileManager> manager(NewManager(3));
+  ASSERT_EQ(manager->EnsurePackage(package.c_str(), ".dpk", kOpenCreate), 0);
+  EXPECT_TRUE(WriteItem(manager.get(), package + "/valley.map", "valley"));
+  const std::string file = package + ".dpk";
+  EXPECT_TRUE(manager->IsOpenPackageFile(file.c_str()));
+  EXPECT_TRUE(manager->IsOpenPackageFile((folder_.Child("d/./x/../maps.dpk")).c_str()));
+  EXPECT_FALSE(manager->IsOpenPackageFile(folder_.Child("d/other.dpk").c_str()));
+  // Neither truncated nor replaced through the file manager.
+  EXPECT_EQ(manager->Open(file.c_str(), kOpenCreate), nullptr);
+  EXPECT_EQ(manager->Open(file.c_str(), kOpenUpdate), nullptr);
+  const std::string staged = folder_.Child("d/new.tmp");
+  Owned<VirtualFile>(manager->Open(staged.c_str(), kOpenCreate)).reset();
+  EXPECT_EQ(manager->ReplaceFile(staged.c_str(), file.c_str()), -1);
+  // Every package closes, saved; a second close finds nothing.
+  std::vector<std::string> failed;
+  EXPECT_EQ(manager->CloseAllPackages(&failed), 0);
+  EXPECT_TRUE(failed.empty());
+  EXPECT_FALSE(manager->IsOpenPackageFile(file.c_str()));
+  EXPECT_EQ(manager->ClosePackage(package.c_str()), -1);
+  EXPECT_EQ(ReadItem(manager.get(), package + "/valley.map"), "valley");
+}
+
 TEST_F(FileManagerTest, SetPackageModeDecidesLaterOpens) {
   std::string package = folder_.Child("ro");
   MakePackage(package, {{"x.txt", "x"}});
