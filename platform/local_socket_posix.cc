@@ -30,11 +30,12 @@ bool AbstractAddress(std::string_view name, sockaddr_un* address, socklen_t* len
   return true;
 }
 
-// Waits until `handle` is readable. 1 ready, 0 timeout, -1 failure.
-int WaitReadable(int handle, int timeoutMs) {
+// Waits until `handle` has one of `events` (POLLIN: a packet or the peer's
+// end; POLLOUT: room for a packet). 1 ready, 0 timeout, -1 failure.
+int WaitFor(int handle, short events, int timeoutMs) {
   pollfd entry{};
   entry.fd = handle;
-  entry.events = POLLIN;
+  entry.events = events;
   for (;;) {
     int rc = poll(&entry, 1, timeoutMs < 0 ? -1 : timeoutMs);
     if (rc < 0 && errno == EINTR) continue;
@@ -42,6 +43,9 @@ int WaitReadable(int handle, int timeoutMs) {
     return rc == 0 ? 0 : 1;
   }
 }
+
+int WaitReadable(int handle, int timeoutMs) { return WaitFor(handle, POLLIN, timeoutMs); }
+int WaitWritable(int handle, int timeoutMs) { return WaitFor(handle, POLLOUT, timeoutMs); }
 
 // Milliseconds of a monotonic clock.
 int64_t MonotonicMs() {
@@ -55,19 +59,6 @@ int Remaining(int64_t deadline) {
   if (deadline < 0) return -1;
   int64_t left = deadline - MonotonicMs();
   return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-// Waits until `handle` has room for a packet. 1 ready, 0 timeout, -1 failure.
-int WaitWritable(int handle, int timeoutMs) {
-  pollfd entry{};
-  entry.fd = handle;
-  entry.events = POLLOUT;
-  for (;;) {
-    int rc = poll(&entry, 1, timeoutMs < 0 ? -1 : timeoutMs);
-    if (rc < 0 && errno == EINTR) continue;
-    if (rc < 0) return -1;
-    return rc == 0 ? 0 : 1;
-  }
 }
 
 void CloseHandle(int handle) {
