@@ -57,7 +57,10 @@ bool ParentLink::Connect(std::string_view title) {
       platform::LocalSocket::Connect(LauncherAddress(title), wait);
   Spend(start);
   if (socket == nullptr) {
-    platform::DebugOutput(("marrowgate, no launcher listens for " + quoted + "\n").c_str());
+    platform::DebugOutput(("marrowgate, no launcher listens for " + quoted +
+                           " or none took the connection within " + std::to_string(wait) +
+                           " ms\n")
+                              .c_str());
     return false;
   }
   uint32_t peer = 0;

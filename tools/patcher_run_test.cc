@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -50,7 +51,8 @@ class PatchRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::path(::testing::TempDir()) /
-            ("mg_run_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("mg_run_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+             "_" + std::to_string(std::random_device()()));
     fs::remove_all(root_);
     fs::create_directories(root_);
     patch_ = root_ / "patch";
