@@ -14,7 +14,7 @@ std::string FormatWithCode(std::string_view format, int32_t code) {
   std::string out;
   bool codeUsed = false;
   size_t at = 0;
-  while (at < format.size() && out.size() < kMaxFormattedMessage) {
+  while (at < format.size()) {
     char c = format[at];
     if (c != '%') {
       out.push_back(c);
@@ -68,7 +68,6 @@ std::string FormatWithCode(std::string_view format, int32_t code) {
     codeUsed = true;
     at = end + 1;
   }
-  if (out.size() > kMaxFormattedMessage) out.resize(kMaxFormattedMessage);
   return out;
 }
 

@@ -5,8 +5,10 @@
 // format: the first integer conversion (%d, %i, %u, %x, %X or %o, with
 // flags, width, precision and h/l/ll/z/j/t length letters) receives the
 // code; "%%" gives '%'; every other '%' sequence, and any later integer
-// conversion, is copied as it stands. The result is cut to 127 bytes (the
-// 128-byte buffer of the original texts).
+// conversion, is copied as it stands. The result is not cut (widths above
+// 999 are); the launcher's copy of it is, by CutText (util/utf8.h) to
+// kMaxFormattedMessage bytes (the 128-byte buffer of the original texts),
+// never inside a character.
 #ifndef MARROWGATE_APP_CODE_FORMAT_H_
 #define MARROWGATE_APP_CODE_FORMAT_H_
 
@@ -17,6 +19,7 @@
 
 namespace marrowgate {
 
+// The launcher gets at most this many bytes of a formatted message.
 constexpr size_t kMaxFormattedMessage = 127;
 
 std::string FormatWithCode(std::string_view format, int32_t code);

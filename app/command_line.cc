@@ -100,10 +100,24 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
       positional.insert(positional.end(), args.begin() + i + 1, args.end());
       break;
     }
-    if (arg == "/user" || arg == "--launcher") {
+    if (arg == "/user" || arg.rfind("/user=", 0) == 0) {
+      // The '=', spaces and tabs after "/user" are skipped, whether they
+      // stand in this argument or as arguments of their own.
+      std::string_view rest = std::string_view(arg).substr(5);
+      for (;;) {
+        size_t skip = rest.find_first_not_of("= \t");
+        if (skip != std::string_view::npos) {
+          rest.remove_prefix(skip);
+          break;
+        }
+        if (i + 1 >= args.size()) return UsageError("/user needs a window title");
+        rest = args[++i];
+      }
+      TakeParentTitle(std::string(rest), &result);
+    } else if (arg == "--launcher") {
       if (i + 1 >= args.size()) return UsageError(arg + " needs a window title");
       TakeParentTitle(args[++i], &result);
-    } else if (SplitAssigned(arg, "/user", &value) || SplitAssigned(arg, "--launcher", &value)) {
+    } else if (SplitAssigned(arg, "--launcher", &value)) {
       TakeParentTitle(std::move(value), &result);
     } else if (arg == "/D") {
       if (i + 1 >= args.size()) return UsageError("/D needs a folder");
@@ -125,6 +139,8 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
       hidden = true;
     } else if (arg == "--console") {
       result.console = true;
+    } else if (arg == "--verify") {
+      result.verify = true;
     } else if (arg == "--help") {
       result.help = true;
     } else if (arg == "--version") {
@@ -142,6 +158,29 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
   if (!folderOption) result.installFolder = JoinFrom(positional, 0, "");
   if (folderOption && result.installFolder.empty()) {
     return UsageError("the install folder is empty");
+  }
+  if (result.verify) {
+    if (result.help || result.version) return result;
+    if (hidden) return UsageError("--verify checks a folder given on the command line, not -h");
+    if (!folderOption && positional.size() > 1) {
+      return UsageError("more than one install folder given");
+    }
+    if (result.installFolder.empty()) return UsageError("no install folder given");
+    // "folder/" and "folder" name the same folder; a root keeps its separator.
+    std::string& folder = result.installFolder;
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') &&
+           folder[folder.size() - 2] != ':') {
+      folder.pop_back();
+    }
+    return result;
+  }
+  if (!result.parentTitle.empty() && result.installFolder.empty() && !hidden && !result.help &&
+      !result.version) {
+    // A launcher that names no folder: the whole line is the folder, as
+    // the Windows form has it; its run fails at the version check, and the
+    // launcher is told (message 212).
+    result.installFolder = JoinFrom(args, 0, "");
+    result.notes.push_back("no install folder given; the whole command line is taken as one");
   }
   if (hidden) {
     if (!result.installFolder.empty()) {
@@ -170,13 +209,17 @@ std::string PatcherUsage(const std::string& programName) {
          "                           listening under TITLE instead of showing them\n"
          "  -h, --hidden             hidden run into the program's own folder\n"
          "  --console                show the run in this terminal, not in a window\n"
+         "  --verify FOLDER          check FOLDER's files against its local file list\n"
+         "                           (present, with the listed size and MD5); patches\n"
+         "                           nothing\n"
          "  --help                   this text\n"
          "  --version                the program's version\n"
          "\n"
          "A window opens when DISPLAY or WAYLAND_DISPLAY names a display that can be\n"
          "opened; otherwise the run is shown in the terminal.\n"
          "Exit status: 0 the last run succeeded, 1 it failed or could not start,\n"
-         "2 bad usage.\n";
+         "2 bad usage. --verify: 0 every file matched, 1 a file is missing or\n"
+         "differs or the list cannot be read, 2 bad usage.\n";
 }
 
 }  // namespace marrowgate

@@ -18,14 +18,22 @@
 //
 // ParsePosixArguments() reads the argument vector as whole arguments:
 //   /user TITLE, /user=TITLE, --launcher TITLE, --launcher=TITLE
+//                               after "/user" the '=', spaces and tabs that
+//                               follow are skipped, within the argument and
+//                               as whole arguments ("/user = T", "/user==T"
+//                               and "/user= T" all name "T")
 //   /D FOLDER..., /D=FOLDER...  the rest of the arguments joined by single
 //                               spaces (the rest of the line)
 //   --dir FOLDER, --dir=FOLDER  one argument
 //   -h, --hidden                hidden run into the program's own folder
 //   --console                   the terminal view even when a display exists
+//   --verify FOLDER             check FOLDER against its local file list
 //   --help, --version
 //   --                          ends the options
 // Any other arguments, joined by single spaces, are the install folder.
+// A launcher title without any folder makes the whole argument line the
+// install folder (as the Windows form takes the tail): the run that starts
+// fails at the version check and the launcher gets message 212.
 #ifndef MARROWGATE_APP_COMMAND_LINE_H_
 #define MARROWGATE_APP_COMMAND_LINE_H_
 
@@ -48,6 +56,7 @@ struct PatcherCommandLine {
   bool console = false;       // --console
   bool help = false;          // --help
   bool version = false;       // --version
+  bool verify = false;        // --verify: check installFolder, patch nothing
   // Bad usage: `error` says what is wrong (the other fields are unset).
   bool usageError = false;
   std::string error;

@@ -130,7 +130,48 @@ TEST(PosixArguments, LauncherTitleForms) {
   EXPECT_EQ(Posix({"--launcher=L", "/tmp/g"}).parentTitle, "L");
   // The option is not part of the folder.
   EXPECT_EQ(Posix({"/user", "Launcher", "/tmp/g"}).installFolder, "/tmp/g");
-  EXPECT_EQ(Posix({"/user", "Launcher"}).installFolder, "");
+  // After "/user", '=' is skipped, in the argument and as arguments.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"/user", "=", "T", "/tmp/g"},
+           {"/user==T", "/tmp/g"},
+           {"/user=", "T", "/tmp/g"},
+           {"/user", "==", "=T", "/tmp/g"}}) {
+    PatcherCommandLine r = Posix(args);
+    EXPECT_FALSE(r.usageError) << args[0];
+    EXPECT_EQ(r.parentTitle, "T") << args[0];
+    EXPECT_EQ(r.installFolder, "/tmp/g") << args[0];
+  }
+  EXPECT_TRUE(Posix({"/user", "=", "="}).usageError);
+}
+
+// A launcher title and no folder: the whole line is the folder, as the
+// Windows form takes the tail; that run fails at the version check.
+TEST(PosixArguments, LauncherWithoutFolderTakesTheWholeLine) {
+  PatcherCommandLine r = Posix({"/user", "Launcher"});
+  EXPECT_FALSE(r.usageError);
+  EXPECT_EQ(r.parentTitle, "Launcher");
+  EXPECT_EQ(r.installFolder, "/user Launcher");
+  EXPECT_EQ(Posix({"--console", "/user=L"}).installFolder, "--console /user=L");
+  // Without a launcher nothing changes: the window waits for a folder.
+  EXPECT_EQ(Posix({"--console"}).installFolder, "");
+  // A hidden run keeps its own folder.
+  EXPECT_EQ(Posix({"/user", "L", "-h"}).installFolder, "-h");
+}
+
+TEST(PosixArguments, VerifyTakesOneFolder) {
+  PatcherCommandLine r = Posix({"--verify", "/tmp/g/"});
+  EXPECT_FALSE(r.usageError);
+  EXPECT_TRUE(r.verify);
+  EXPECT_EQ(r.installFolder, "/tmp/g");
+  EXPECT_EQ(Posix({"--verify", "/"}).installFolder, "/");
+  EXPECT_TRUE(Posix({"--verify"}).usageError);
+  EXPECT_TRUE(Posix({"--verify", "-h"}).usageError);
+  EXPECT_TRUE(Posix({"--verify", "/a", "/b"}).usageError);
+  EXPECT_TRUE(Posix({"--verify", "--help"}).help);
+  // After /D the rest of the line is the folder, "--verify" included.
+  PatcherCommandLine folder = Posix({"/D", "--verify"});
+  EXPECT_FALSE(folder.verify);
+  EXPECT_EQ(folder.installFolder, "--verify");
 }
 
 TEST(PosixArguments, LauncherTitleTooLongIsIgnored) {

@@ -1,10 +1,10 @@
 #include "app/console_view.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <utility>
 
 #include "platform/env.h"
+#include "util/utf8.h"
 
 namespace marrowgate {
 
@@ -42,44 +42,39 @@ void ConsoleView::Line(const Writer& writer, const std::string& text) {
 void ConsoleView::SetTitle(const std::string& title) {
   if (title == title_) return;
   title_ = title;
-  if (!title.empty()) Line(out_, "== " + title);
+  if (!title.empty()) Line(out_, "== " + DisplayText(title));
 }
 
 void ConsoleView::SetControlText(int controlId, const std::string& text) {
   if (controlId != kControlStatus || text == status_) return;
   status_ = text;
-  if (!text.empty()) Line(out_, text);
+  if (!text.empty()) Line(out_, DisplayText(text));
 }
 
 void ConsoleView::MessageBox(const std::string& text, const std::string& caption) {
   std::string shownCaption = !caption.empty() ? caption : !title_.empty() ? title_ : "marrowgate";
-  Line(err_, shownCaption + ": " + text);
-}
-
-int ConsoleView::percent() const {
-  int64_t span = static_cast<int64_t>(upper_) - lower_;
-  if (span <= 0) return 0;
-  int64_t done = static_cast<int64_t>(position_) - lower_;
-  return static_cast<int>(std::clamp<int64_t>(done * 100 / span, 0, 100));
+  Line(err_, DisplayText(shownCaption) + ": " + DisplayText(text));
 }
 
 void ConsoleView::SetProgressRange(int lower, int upper) {
-  lower_ = lower;
-  upper_ = upper;
-  position_ = std::clamp(position_, lower_, std::max(lower_, upper_));
+  bar_.SetRange(lower, upper);
   shownPercent_ = -1;
   ShowProgress();
 }
 
 void ConsoleView::SetProgressPosition(int position) {
-  position_ = std::clamp(position, lower_, std::max(lower_, upper_));
+  bar_.SetPosition(position);
   ShowProgress();
 }
 
 void ConsoleView::StepProgress() {
-  int64_t next = static_cast<int64_t>(position_) + step_;
-  position_ = static_cast<int>(std::clamp<int64_t>(next, lower_, std::max(lower_, upper_)));
+  bar_.Step();
   ShowProgress();
+}
+
+bool ConsoleView::RunModal() {
+  if (!closeRequested_ && !hidden_ && handlers_.onShow) handlers_.onShow();
+  return closeRequested_;
 }
 
 void ConsoleView::ShowProgress() {
@@ -90,7 +85,8 @@ void ConsoleView::ShowProgress() {
                       std::string(static_cast<size_t>(kBarWidth - filled), '-') + "] ";
     std::string number = std::to_string(shown);
     bar += std::string(3 - std::min<size_t>(3, number.size()), ' ') + number + "% " +
-           std::to_string(position_ - lower_) + "/" + std::to_string(upper_ - lower_);
+           std::to_string(bar_.position() - bar_.lower()) + "/" +
+           std::to_string(bar_.upper() - bar_.lower());
     err_(bar);
     barDrawn_ = true;
   } else if (shown != shownPercent_) {

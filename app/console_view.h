@@ -11,19 +11,26 @@
 //   folder picker    none: PickFolder gives nothing, so a run needs its
 //                    folder from the command line;
 //   everything else  ignored. CloseAsOk only records the request.
-// A line written while the bar is drawn ends the bar's line first.
+// A line written while the bar is drawn ends the bar's line first. Texts
+// that are not UTF-8 are shown read as Windows-1252 (util/utf8.h).
+//
+// As a modal view the terminal has no events of its own: RunModal() is the
+// show notification alone (the self-started run, if any), unless the
+// dialog was closed or hidden during its start.
 #ifndef MARROWGATE_APP_CONSOLE_VIEW_H_
 #define MARROWGATE_APP_CONSOLE_VIEW_H_
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
-#include "app/patcher_view.h"
+#include "app/modal_patcher_view.h"
+#include "app/progress_bar_model.h"
 
 namespace marrowgate {
 
-class ConsoleView : public PatcherView {
+class ConsoleView : public ModalPatcherView {
  public:
   using Writer = std::function<void(const std::string&)>;
 
@@ -40,7 +47,7 @@ class ConsoleView : public PatcherView {
   void EnableControl(int, bool) override {}
   void ShowControl(int, bool) override {}
   void SetProgressRange(int lower, int upper) override;
-  void SetProgressStep(int step) override { step_ = step; }
+  void SetProgressStep(int step) override { bar_.SetStep(step); }
   void SetProgressPosition(int position) override;
   void StepProgress() override;
   void MessageBox(const std::string& text, const std::string& caption) override;
@@ -48,12 +55,15 @@ class ConsoleView : public PatcherView {
     return std::nullopt;
   }
   void DispatchPendingEvents() override {}
-  void HideWindow() override {}
+  void HideWindow() override { hidden_ = true; }
   void CloseAsOk() override { closeRequested_ = true; }
+
+  void SetHandlers(PatcherViewHandlers handlers) override { handlers_ = std::move(handlers); }
+  bool RunModal() override;
 
   bool close_requested() const { return closeRequested_; }
   // The bar's percentage (0 with an empty range).
-  int percent() const;
+  int percent() const { return bar_.percent(); }
 
  private:
   void Line(const Writer& writer, const std::string& text);
@@ -65,13 +75,12 @@ class ConsoleView : public PatcherView {
   bool errIsTerminal_;
   std::string title_;
   std::string status_;
-  int lower_ = 0;
-  int upper_ = 100;
-  int step_ = 10;
-  int position_ = 0;
+  ProgressBarModel bar_;
   int shownPercent_ = -1;
   bool barDrawn_ = false;
   bool closeRequested_ = false;
+  bool hidden_ = false;
+  PatcherViewHandlers handlers_;
 };
 
 }  // namespace marrowgate

@@ -32,7 +32,14 @@ void DialogPackNotify::ShowUnder(int32_t number, const char* text) {
 int32_t DialogPackNotify::cb_FILEEND() {
   dialog_->parent_link()->StepParentProgress(0);
   dialog_->view()->DispatchPendingEvents();
-  dialog_->view()->StepProgress();
+  // The bar never steps past its end: a view whose step starts over (as
+  // the platform's bar does) would show a finished run nearly empty.
+  ProgressBarModel& bar = dialog_->progress_bar();
+  if (bar.Step()) {
+    dialog_->view()->StepProgress();
+  } else {
+    dialog_->view()->SetProgressPosition(bar.position());
+  }
   return 0;
 }
 
@@ -54,9 +61,13 @@ int32_t DialogPackNotify::cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) {
   if (stat == nullptr) return 0;
   int32_t total = stat->nTotalFile;
   PatcherView* view = dialog_->view();
-  view->SetProgressRange(0, total);
-  view->SetProgressStep(1);
-  view->SetProgressPosition(dialog_->skip_counts());
+  ProgressBarModel& bar = dialog_->progress_bar();
+  bar.SetRange(0, total);
+  bar.SetStep(1);
+  bar.SetPosition(dialog_->skip_counts());
+  view->SetProgressRange(bar.lower(), bar.upper());
+  view->SetProgressStep(bar.step());
+  view->SetProgressPosition(bar.position());
   platform::DebugOutput(FormatText(kTextSourceStatDebug, "CPackNotify::cb_SRCDIRSTAT", total,
                                    static_cast<int>(dialog_->skip_counts()))
                             .c_str());

@@ -1,7 +1,9 @@
 // DialogPackNotify: the patch run's CPackNotify sink, over the dialog.
 //
 //   cb_FILEEND     steps the launcher's progress (StepParentProgress(0)),
-//                  dispatches the view's pending events, steps the bar;
+//                  dispatches the view's pending events, steps the bar
+//                  (the dialog's ProgressBarModel; a step that would pass
+//                  the end sets the view's bar full instead);
 //   cb_SRCDIRSTAT  bar range 0..nTotalFile, step 1, position at the skip
 //                  count; the launcher's progress total becomes nTotalFile;
 //                  a debug line "marrowgate,test,in CPackNotify::

@@ -1,6 +1,7 @@
 #include "app/message_delivery.h"
 
 #include "app/code_format.h"
+#include "util/utf8.h"
 
 namespace marrowgate {
 
@@ -24,7 +25,9 @@ void MessageDelivery::ShowMessageText(int32_t number, const std::string& text) {
 }
 
 void MessageDelivery::ReportError(int32_t number, int32_t code) {
-  std::string text = FormatWithCode(table_->Text(number), code);
+  // The launcher's copy is cut as a 128-byte buffer would hold it, but
+  // never inside a character.
+  std::string text = CutText(FormatWithCode(table_->Text(number), code), kMaxFormattedMessage);
   if (link_ != nullptr) link_->NotifyParent(number, text);
 }
 

@@ -8,6 +8,7 @@
 #include "app/code_format.h"
 #include "app/delayed_name_list.h"
 #include "app/recording_view_testing.h"
+#include "util/utf8.h"
 
 namespace marrowgate {
 namespace {
@@ -92,8 +93,39 @@ TEST(CodeFormat, PackageTextIsNeverAFormat) {
   // What printf would read past its one argument is copied as it stands.
   EXPECT_EQ(FormatWithCode("%s %n %d %d", 5), "%s %n 5 %d");
   EXPECT_EQ(FormatWithCode("trailing %", 5), "trailing %");
-  EXPECT_EQ(FormatWithCode("%99999999d", 5).size(), kMaxFormattedMessage);
-  EXPECT_EQ(FormatWithCode(std::string(300, 'a') + "%d", 5), std::string(127, 'a'));
+  // Widths above 999 are cut; the text itself is not.
+  EXPECT_EQ(FormatWithCode("%99999999d", 5).size(), 999u);
+  EXPECT_EQ(FormatWithCode(std::string(300, 'a') + "%d", 5), std::string(300, 'a') + "5");
+}
+
+// Message 203 of about 70 "é": the status and the log keep the whole text;
+// the launcher's 128-byte copy ends before the character that would not
+// fit, never inside it.
+TEST_F(MessageDeliveryTest, LaunchersCopyIsCutAtACharacterBoundary) {
+  std::string format = "x";
+  for (int i = 0; i < 70; ++i) format += "\xC3\xA9";
+  format += " (%d)";
+  MessageTable table203;
+  table203.Insert(203, format);
+  MessageDelivery cutting(&table203, &link, &view);
+  std::string whole = FormatWithCode(format, -5);
+  EXPECT_EQ(whole.size(), 1u + 140u + 5u);
+  EXPECT_TRUE(IsValidUtf8(whole));
+  std::vector<ParentRecord> records = Collect(&link, [&] { cutting.ReportError(203, -5); });
+  ASSERT_EQ(records.size(), 2u);
+  for (const ParentRecord& record : records) {
+    EXPECT_EQ(record.text, whole.substr(0, 127));  // 'x' and 63 whole "é"
+    EXPECT_TRUE(IsValidUtf8(record.text));
+  }
+  // The same cut one byte shorter drops the whole "é".
+  EXPECT_EQ(CutText(whole, 126), whole.substr(0, 125));
+  // A Windows-1252 message keeps its bytes towards the launcher.
+  MessageTable latin;
+  latin.Insert(203, std::string(200, '\xE9') + "%d");
+  MessageDelivery latinDelivery(&latin, &link, &view);
+  records = Collect(&link, [&] { latinDelivery.ReportError(203, 1); });
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].text, std::string(127, '\xE9'));
 }
 
 TEST(MessageTable, LookupAddsMissingNumbers) {

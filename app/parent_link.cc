@@ -1,5 +1,6 @@
 #include "app/parent_link.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/env.h"
@@ -21,38 +22,109 @@ std::vector<int32_t> ParentCodes(int32_t number) {
 
 bool ParentLink::AttachParent(std::string_view title) {
   interactive_ = false;
-  socket_ = platform::LocalSocket::Connect(LauncherAddress(title));
-  if (socket_ == nullptr) {
-    std::string line = "marrowgate, no launcher listens for \"";
-    line.append(title);
-    line += "\"\n";
-    platform::DebugOutput(line.c_str());
+  connectLater_ = false;
+  return Connect(title);
+}
+
+void ParentLink::AttachParentLater(std::string_view title) {
+  interactive_ = false;
+  socket_.reset();
+  laterTitle_ = std::string(title);
+  connectLater_ = true;
+}
+
+int ParentLink::NextWaitMs() const {
+  return budgetLeftMs_ < answerTimeoutMs_ ? std::max(0, budgetLeftMs_) : answerTimeoutMs_;
+}
+
+void ParentLink::Spend(uint32_t startTick) {
+  uint32_t spent = platform::TickMilliseconds() - startTick;
+  budgetLeftMs_ -= static_cast<int>(std::min<uint32_t>(spent, 1u << 30));
+}
+
+bool ParentLink::Connect(std::string_view title) {
+  socket_.reset();
+  std::string quoted = "\"";
+  quoted.append(title);
+  quoted += "\"";
+  int wait = NextWaitMs();
+  if (wait <= 0) {
+    platform::DebugOutput(("marrowgate, no time left to reach the launcher " + quoted + "\n").c_str());
+    return false;
   }
-  return socket_ != nullptr;
+  uint32_t start = platform::TickMilliseconds();
+  std::unique_ptr<platform::LocalSocket> socket =
+      platform::LocalSocket::Connect(LauncherAddress(title), wait);
+  Spend(start);
+  if (socket == nullptr) {
+    platform::DebugOutput(("marrowgate, no launcher listens for " + quoted +
+                           " or none took the connection within " + std::to_string(wait) +
+                           " ms\n")
+                              .c_str());
+    return false;
+  }
+  uint32_t peer = 0;
+  if (!socket->PeerUserId(&peer)) {
+    platform::DebugOutput(
+        ("marrowgate, the user of the launcher " + quoted + " cannot be told; not used\n").c_str());
+    return false;
+  }
+  if (peer != platform::ProcessUserId() && peer != 0) {
+    platform::DebugOutput(("marrowgate, the launcher " + quoted + " runs as user " +
+                           std::to_string(peer) + ", not as this player; not used\n")
+                              .c_str());
+    return false;
+  }
+  socket_ = std::move(socket);
+  return true;
 }
 
 void ParentLink::AttachSocket(std::unique_ptr<platform::LocalSocket> socket) {
   interactive_ = false;
+  connectLater_ = false;
   socket_ = std::move(socket);
 }
 
-void ParentLink::Drop(const char* why) {
-  std::string line = "marrowgate, launcher link dropped: ";
-  line += why;
-  line += "\n";
-  platform::DebugOutput(line.c_str());
+void ParentLink::Drop(const std::string& why) {
+  platform::DebugOutput(("marrowgate, launcher link dropped: " + why + "\n").c_str());
   socket_.reset();
 }
 
 int32_t ParentLink::SendToParent(int32_t tag, int32_t value, std::string_view text) {
+  if (connectLater_) {
+    connectLater_ = false;
+    Connect(laterTitle_);
+  }
   if (socket_ == nullptr) return 0;
+  const std::string spent = "the launcher used up its " + std::to_string(waitBudgetMs_) +
+                            " ms of waiting in this run";
+  int wait = NextWaitMs();
+  if (wait <= 0) {
+    Drop(spent);
+    return 0;
+  }
   std::string packet = EncodeParentRecord(tag, value, text);
-  if (!socket_->SendPacket(packet.data(), packet.size())) {
+  uint32_t start = platform::TickMilliseconds();
+  platform::SendResult sent = socket_->SendPacketWithin(packet.data(), packet.size(), wait);
+  Spend(start);
+  if (sent == platform::kSendTimedOut) {
+    Drop("the launcher took no record for " + std::to_string(wait) + " ms");
+    return 0;
+  }
+  if (sent != platform::kSentPacket) {
     Drop("the record could not be sent");
     return 0;
   }
+  wait = NextWaitMs();
+  if (wait <= 0) {
+    Drop(spent);
+    return 0;
+  }
   std::string answer;
-  switch (socket_->ReceivePacket(&answer, answerTimeoutMs_)) {
+  start = platform::TickMilliseconds();
+  platform::ReceiveResult received = socket_->ReceivePacket(&answer, wait);
+  Spend(start);
+  switch (received) {
     case platform::kReceivedPacket: {
       int32_t result = 0;
       if (!DecodeParentAnswer(answer, &result)) {
@@ -62,7 +134,7 @@ int32_t ParentLink::SendToParent(int32_t tag, int32_t value, std::string_view te
       return result;
     }
     case platform::kReceiveTimedOut:
-      Drop("no answer in time");
+      Drop(wait < answerTimeoutMs_ ? spent : "no answer in time");
       return 0;
     case platform::kPeerClosed:
       Drop("the launcher has gone");
@@ -80,6 +152,7 @@ void ParentLink::NotifyParent(int32_t number, std::string_view text) {
 // Every run starts its progress afresh: counts of an earlier run in the same
 // process would otherwise push the values past 100.
 void ParentLink::StartParentProgress() {
+  budgetLeftMs_ = waitBudgetMs_;
   progressTotal_ = 0;
   progressCount_ = 0;
   SendToParent(kParentTagProgress, 0, {});

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "app/message_delivery.h"
 #include "app/parent_record.h"
 #include "platform/env.h"
+#include "platform/local_socket_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -222,6 +224,117 @@ TEST(ParentLink, AttachFindsTheListenerOfTheTitle) {
   responder.Join();
   ASSERT_EQ(responder.records().size(), 1u);
   EXPECT_EQ(responder.records()[0].value, 50);
+}
+
+std::string UniqueTitle(const char* what) {
+  return std::string(what) + " " + std::to_string(platform::TimeNow()) + " " +
+         std::to_string(platform::TickMilliseconds());
+}
+
+// A listener with a full queue that never accepts: the patcher gives up
+// within the answer timeout, says so, and goes on without a parent.
+TEST(ParentLink, ListenerThatNeverAcceptsCannotHoldTheRun) {
+  std::string title = UniqueTitle("never accepts");
+  auto listener = platform::LocalListener::Listen(LauncherAddress(title), 0);
+  ASSERT_NE(listener, nullptr);
+  std::vector<std::unique_ptr<platform::LocalSocket>> queue;
+  for (int i = 0; i < 4; ++i) {
+    if (auto queued = platform::LocalSocket::Connect(LauncherAddress(title), 50)) {
+      queue.push_back(std::move(queued));
+    }
+  }
+  ASSERT_FALSE(queue.empty());
+  ParentLink link(200);
+  uint32_t before = platform::TickMilliseconds();
+  EXPECT_FALSE(link.AttachParent(title));
+  EXPECT_LT(platform::TickMilliseconds() - before, 2000u);
+  EXPECT_FALSE(link.IsInteractive());
+  // Named for later (the window's way): the first record makes the attempt.
+  ParentLink later(200);
+  later.AttachParentLater(title);
+  before = platform::TickMilliseconds();
+  later.StartParentProgress();
+  later.NotifyParent(203, "failed");
+  EXPECT_FALSE(later.HasParent());
+  EXPECT_LT(platform::TickMilliseconds() - before, 2000u);
+}
+
+// A listener that answers ahead and then stops reading: the patcher's
+// records stop being taken, and the send gives up after the answer timeout.
+TEST(ParentLink, ListenerThatStopsReadingCannotHoldTheRun) {
+  std::unique_ptr<platform::LocalSocket> patcher, launcher;
+  ASSERT_TRUE(platform::LocalSocket::MakePair(&patcher, &launcher));
+  // Answers ahead, as many as the patcher's side takes (a few hundred).
+  std::string answer = EncodeParentAnswer(0);
+  int ahead = 0;
+  while (ahead < 2000 &&
+         launcher->SendPacketWithin(answer.data(), answer.size(), 50) == platform::kSentPacket) {
+    ++ahead;
+  }
+  ASSERT_GT(ahead, 10);
+  ParentLink link(200, 60000);
+  link.AttachSocket(std::move(patcher));
+  link.StartParentProgress();
+  link.StepParentProgress(600);
+  uint32_t before = platform::TickMilliseconds();
+  int steps = 0;
+  for (; steps < 600 && link.HasParent(); ++steps) link.StepParentProgress(0);
+  EXPECT_FALSE(link.HasParent());
+  EXPECT_LT(steps, 600);
+  EXPECT_LE(steps, ahead);
+  EXPECT_LT(platform::TickMilliseconds() - before, 3000u);
+  link.FinishParentProgress();  // goes nowhere, at once
+}
+
+// A listener of another user squatting the title's name gets nothing, not
+// even the first record, and the run goes on without a parent.
+TEST(ParentLink, ListenerOfAnotherUserGetsNothing) {
+  if (!platform::ListenerOfUser::CanSwitchUser()) {
+    GTEST_SKIP() << "needs root to listen as another user";
+  }
+  std::string title = UniqueTitle("squatter");
+  platform::ListenerOfUser squatter;
+  ASSERT_TRUE(squatter.Start(LauncherAddress(title), 65534, EncodeParentAnswer(0)));
+  ParentLink link(2000);
+  EXPECT_FALSE(link.AttachParent(title));
+  EXPECT_FALSE(link.IsInteractive());
+  link.StartParentProgress();
+  link.NotifyParent(203, "secret");
+  link.FinishParentProgress();
+  EXPECT_EQ(squatter.Wait(), 0);
+}
+
+// A listener that answers every record just inside the answer timeout: the
+// run's budget for waiting on it ends the link, whatever the number of
+// records.
+TEST(ParentLink, SlowListenerIsBoundedByTheRunsBudget) {
+  std::unique_ptr<platform::LocalSocket> patcher, launcher;
+  ASSERT_TRUE(platform::LocalSocket::MakePair(&patcher, &launcher));
+  std::thread slow([&launcher] {
+    std::string packet;
+    while (launcher->ReceivePacket(&packet, 3000) == platform::kReceivedPacket) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(80));
+      std::string answer = EncodeParentAnswer(1);
+      if (!launcher->SendPacket(answer.data(), answer.size())) return;
+    }
+  });
+  ParentLink link(100, 400);
+  link.AttachSocket(std::move(patcher));
+  uint32_t before = platform::TickMilliseconds();
+  link.StartParentProgress();
+  link.StepParentProgress(1000);
+  int answered = 0;
+  for (int i = 0; i < 1000; ++i) {
+    link.StepParentProgress(0);
+    if (link.HasParent()) ++answered;
+  }
+  uint32_t took = platform::TickMilliseconds() - before;
+  EXPECT_FALSE(link.HasParent());
+  EXPECT_GE(answered, 2);
+  EXPECT_LE(answered, 6);
+  EXPECT_LT(took, 1500u);
+  link.AttachSocket(nullptr);
+  slow.join();
 }
 
 TEST(ParentRecord, LauncherAddressIsTheMd5OfTheTitle) {

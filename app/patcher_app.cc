@@ -2,8 +2,10 @@
 
 #include <utility>
 
+#include "app/app_file_manager.h"
 #include "app/command_line.h"
 #include "app/console_view.h"
+#include "app/install_verify.h"
 #include "app/parent_link.h"
 #include "app/patcher_dialog.h"
 #include "platform/env.h"
@@ -13,49 +15,6 @@ namespace {
 
 void Debug(const std::string& text) { platform::DebugOutput(text.c_str()); }
 
-// The terminal as a modal view: it has no events of its own, so the modal
-// run is the show notification alone (the self-started run, if any).
-class ConsoleModalView : public ModalPatcherView {
- public:
-  ConsoleModalView(ConsoleView::Writer out, ConsoleView::Writer err, bool errIsTerminal)
-      : console_(std::move(out), std::move(err), errIsTerminal) {}
-
-  void SetTitle(const std::string& title) override { console_.SetTitle(title); }
-  void SetControlText(int id, const std::string& text) override {
-    console_.SetControlText(id, text);
-  }
-  void EnableControl(int id, bool enabled) override { console_.EnableControl(id, enabled); }
-  void ShowControl(int id, bool shown) override { console_.ShowControl(id, shown); }
-  void SetProgressRange(int lower, int upper) override { console_.SetProgressRange(lower, upper); }
-  void SetProgressStep(int step) override { console_.SetProgressStep(step); }
-  void SetProgressPosition(int position) override { console_.SetProgressPosition(position); }
-  void StepProgress() override { console_.StepProgress(); }
-  void MessageBox(const std::string& text, const std::string& caption) override {
-    console_.MessageBox(text, caption);
-  }
-  std::optional<std::string> PickFolder(const std::string& prompt,
-                                        const std::string& initialFolder) override {
-    return console_.PickFolder(prompt, initialFolder);
-  }
-  void DispatchPendingEvents() override { console_.DispatchPendingEvents(); }
-  void HideWindow() override {
-    hidden_ = true;
-    console_.HideWindow();
-  }
-  void CloseAsOk() override { console_.CloseAsOk(); }
-
-  void SetHandlers(PatcherViewHandlers handlers) override { handlers_ = std::move(handlers); }
-  bool RunModal() override {
-    if (!console_.close_requested() && !hidden_ && handlers_.onShow) handlers_.onShow();
-    return console_.close_requested();
-  }
-
- private:
-  ConsoleView console_;
-  PatcherViewHandlers handlers_;
-  bool hidden_ = false;
-};
-
 std::string JoinArguments(const std::vector<std::string>& args) {
   std::string joined;
   for (const std::string& arg : args) {
@@ -63,6 +22,31 @@ std::string JoinArguments(const std::vector<std::string>& args) {
     joined += arg;
   }
   return joined;
+}
+
+int Verify(const std::string& folder, const std::function<void(const std::string&)>& out,
+           const std::function<void(const std::string&)>& err, const std::string& programName) {
+  VerifyCounts counts;
+  VerifyResult result = VerifyInstall(
+      AppFileManagerOptions(), folder, [&](const std::string& text) { out(text + "\n"); },
+      &counts);
+  switch (result) {
+    case kVerifyWhole:
+    case kVerifyDiffers:
+      out(std::to_string(counts.matched) + " ok, " + std::to_string(counts.missing) +
+          " missing, " + std::to_string(counts.differing) + " differing\n");
+      return result == kVerifyWhole ? kPatcherAppOk : kPatcherAppFailure;
+    case kVerifyNoList:
+      err(programName + ": " + folder + "/update/localfilelist.txt cannot be read\n");
+      return kPatcherAppFailure;
+    case kVerifyDamagedList:
+      err(programName + ": " + folder + "/update/localfilelist.txt is damaged\n");
+      return kPatcherAppFailure;
+    case kVerifyNoFileManager:
+      break;
+  }
+  err(programName + ": cannot create a file manager\n");
+  return kPatcherAppFailure;
 }
 
 }  // namespace
@@ -90,6 +74,7 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
     out(io_.programName + " " + io_.version + "\n");
     return kPatcherAppOk;
   }
+  if (line.verify) return Verify(line.installFolder, out, err, io_.programName);
 
   Debug("marrowgate, inner cmd m_lpCmdLine=" + JoinArguments(args));
   for (const std::string& note : line.notes) Debug("marrowgate, " + note);
@@ -107,14 +92,16 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
           "the folder on the command line)\n");
       return kPatcherAppUsage;
     }
-    view = std::make_unique<ConsoleModalView>(out, err, io_.errIsTerminal);
+    view = std::make_unique<ConsoleView>(out, err, io_.errIsTerminal);
   }
 
   Debug(display_ == PatcherDisplay::kWindow ? "marrowgate, shown in a window"
                                             : "marrowgate, shown in the terminal");
 
+  // The launcher is reached at the first record, once the window is up:
+  // however it behaves, the window shows first.
   ParentLink link;
-  if (!line.parentTitle.empty()) link.AttachParent(line.parentTitle);
+  if (!line.parentTitle.empty()) link.AttachParentLater(line.parentTitle);
   Debug(line.installFolder);
 
   PatcherDialogSettings settings;

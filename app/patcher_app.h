@@ -4,10 +4,14 @@
 //   io.openWindow = [] { return a GtkPatcherView, or null without display };
 //   return PatcherApp(io).Run(args); // argv after the program name
 //
-// Run() reads the command line (app/command_line.h, POSIX form), writes
+// Run() reads the command line (app/command_line.h, POSIX form). With
+// --verify it checks the folder against its local file list
+// (app/install_verify.h), one line per file and a summary on standard
+// output, and patches nothing. Otherwise it writes
 // "marrowgate, inner cmd m_lpCmdLine=..." to the debug channel, attaches
 // the launcher named by /user (the patcher then sends its messages and
-// progress there), writes the chosen install folder to the debug channel
+// progress there; the connection is made at the first record, after the
+// window has been shown), writes the chosen install folder to the debug channel
 // and runs the PatcherDialog modally over a view:
 //   a window      when --console is absent and openWindow() gives one
 //                 (DISPLAY or WAYLAND_DISPLAY set and the display opens);
@@ -20,7 +24,8 @@
 // Exit status: 0 when the last run succeeded (or the user closed the window
 // without starting one), 1 when the last run failed or no run could be
 // made because of an error (the message file, a folder given but not
-// patched), 2 for bad usage.
+// patched), 2 for bad usage. --verify: 0 every file matched, 1 a file is
+// missing or differs or the list cannot be read, 2 bad usage.
 #ifndef MARROWGATE_APP_PATCHER_APP_H_
 #define MARROWGATE_APP_PATCHER_APP_H_
 

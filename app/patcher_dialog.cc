@@ -108,6 +108,13 @@ void PatcherDialog::OnBrowse() {
   std::optional<std::string> chosen =
       view_->PickFolder(MessageText(kMessagePickerPrompt), platform::CurrentFolder());
   if (!chosen) return;
+  // Only an existing folder is taken: a picker may hand back a name typed
+  // into it that names nothing, or a file.
+  platform::PathStatus status;
+  if (chosen->empty() || !platform::StatPath(chosen->c_str(), &status) || !status.isFolder) {
+    platform::DebugOutput(("marrowgate, picked folder not taken: " + *chosen + "\n").c_str());
+    return;
+  }
   m_strInstallPath = *chosen;
   PushMembersToControls();
   // During a run Start stays disabled; the run's end enables it.

@@ -49,6 +49,7 @@
 #include "app/message_delivery.h"
 #include "app/message_table.h"
 #include "app/parent_link.h"
+#include "app/progress_bar_model.h"
 #include "app/patcher_view.h"
 #include "package/manager/file_manager.h"
 
@@ -119,9 +120,9 @@ class PatcherDialog {
   void OnStart();
 
   // The Browse button: the folder picker (prompt message 210, starting in
-  // the current folder); a chosen folder becomes the install folder, is
-  // shown, and enables Start unless a run is under way. Cancel changes
-  // nothing.
+  // the current folder); a chosen folder that exists becomes the install
+  // folder, is shown, and enables Start unless a run is under way. Cancel,
+  // or a choice that is not an existing folder, changes nothing.
   void OnBrowse();
 
   // Builds the skip list from messages 900 onward (done by every run);
@@ -150,6 +151,9 @@ class PatcherDialog {
   const char* client_version() const { return m_szClientVersion; }
   int16_t skip_counts() const { return m_skipCounts; }
   const std::map<std::string, bool>& skip_files() const { return m_skipFiles; }
+
+  // Where the progress bar stands; the view's bar follows it.
+  ProgressBarModel& progress_bar() { return progressBar_; }
 
   MessageTable& messages() { return messages_; }
   MessageSink* message_sink() { return &delivery_; }
@@ -194,6 +198,7 @@ class PatcherDialog {
   bool closeRequested_ = false;
   bool autoStartDone_ = false;
   int32_t lastResult_ = 0;
+  ProgressBarModel progressBar_;
 };
 
 }  // namespace marrowgate

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/dialog_pack_notify.h"
 #include "app/recording_view_testing.h"
 #include "package/testing/temp_folder_testing.h"
+#include "platform/env.h"
 #include "transfer/stat_dir.h"
 
 namespace marrowgate {
@@ -139,6 +141,45 @@ TEST_F(PatcherDialogTest, BrowseSetsTheFolderAndEnablesStart) {
   EXPECT_EQ(dialog_.install_path(), "/");
   EXPECT_EQ(view_.texts[kControlInstallPath], "/");
   EXPECT_TRUE(view_.enabled[kControlStart]);
+}
+
+// The picker's answer is checked: a name that is not there, one under a
+// missing parent, or a file changes nothing, and no folder is made.
+TEST_F(PatcherDialogTest, BrowseTakesOnlyAnExistingFolder) {
+  folder_.WriteFile("a-file", "x");
+  for (const std::string& bad : {folder_.Child("typed-name"), folder_.Child("missing/parent"),
+                                 folder_.Child("a-file"), std::string()}) {
+    view_.pickedFolder = bad;
+    dialog_.OnBrowse();
+    EXPECT_EQ(dialog_.install_path(), "") << bad;
+    EXPECT_EQ(view_.enabled.count(kControlStart), 0u) << bad;
+    EXPECT_FALSE(platform::PathAccessible(folder_.Child("typed-name").c_str()));
+  }
+  view_.pickedFolder = folder_.path();
+  dialog_.OnBrowse();
+  EXPECT_EQ(dialog_.install_path(), folder_.path());
+  EXPECT_TRUE(view_.enabled[kControlStart]);
+}
+
+// More files end than the range holds (the bar started at a skip count
+// the copy never reaches): over a view whose step starts over past the end,
+// as the platform's bar does, the bar stays full.
+TEST_F(PatcherDialogTest, SinkNeverStepsAWrappingBarPastItsEnd) {
+  folder_.WriteFile("vave.exe", "x");
+  folder_.WriteFile("zivoridor.dll", "x");
+  dialog_.BuildSkipList();
+  dialog_.MarkPresentSkipFiles(folder_.path());
+  view_.wrapsLikePlatformBar = true;
+  DialogPackNotify sink(&dialog_);
+  SRCDIRSTAT_T stat;
+  stat.nTotalFile = 4;
+  ASSERT_EQ(sink.cb_SRCDIRSTAT(&stat), 0);
+  for (int file = 0; file < 4; ++file) {
+    sink.cb_FILEEND();
+    EXPECT_EQ(view_.position, std::min(4, 3 + file)) << file;
+    EXPECT_EQ(view_.position, dialog_.progress_bar().position());
+  }
+  EXPECT_EQ(view_.steps, 2);  // the last two ends set the position instead
 }
 
 TEST_F(PatcherDialogTest, SinkCaptionsAndStop) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/patcher_view.h"
+#include "app/progress_bar_model.h"
 
 namespace marrowgate {
 
@@ -26,6 +27,9 @@ class RecordingView : public PatcherView {
   std::map<int, bool> shown;
   int lower = 0, upper = 100, step = 10, position = 0;
   int steps = 0;  // StepProgress calls
+  // When set, a step past the upper end starts over from the lower end, as
+  // the platform's bar does; else the bar is the shared ProgressBarModel.
+  bool wrapsLikePlatformBar = false;
   std::vector<std::string> boxes;  // "caption|text"
   bool hidden = false;
   bool closed = false;
@@ -54,21 +58,30 @@ class RecordingView : public PatcherView {
     events.push_back("SHOW " + std::to_string(id) + (on ? " 1" : " 0"));
   }
   void SetProgressRange(int lo, int up) override {
+    bar.SetRange(lo, up);
     lower = lo;
     upper = up;
+    position = bar.position();
     events.push_back("RANGE " + std::to_string(lo) + " " + std::to_string(up));
   }
   void SetProgressStep(int s) override {
     step = s;
+    bar.SetStep(s);
     events.push_back("STEPSIZE " + std::to_string(s));
   }
   void SetProgressPosition(int p) override {
-    position = std::clamp(p, lower, std::max(lower, upper));
+    bar.SetPosition(p);
+    position = bar.position();
     events.push_back("POS " + std::to_string(p));
   }
   void StepProgress() override {
     ++steps;
-    position = std::clamp(position + step, lower, std::max(lower, upper));
+    if (wrapsLikePlatformBar && position + step > upper) {
+      bar.SetPosition(lower + (position + step - upper));
+    } else {
+      bar.Step();
+    }
+    position = bar.position();
     events.push_back("STEP");
   }
   void MessageBox(const std::string& text, const std::string& caption) override {
@@ -94,6 +107,8 @@ class RecordingView : public PatcherView {
     closed = true;
     events.push_back("CLOSE");
   }
+
+  ProgressBarModel bar;
 
   // Whether an event equal to `event` was recorded.
   bool Saw(const std::string& event) const {

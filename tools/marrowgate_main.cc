@@ -1,17 +1,21 @@
-// marrowgate: the self-applying patcher, in a window or in a terminal (see
-// tools/patcher_program.h and app/patcher_app.h).
+// marrowgate: the self-applying patcher, in a window or in a terminal, and
+// the check of an install folder (--verify); see app/patcher_app.h.
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/gtk/gtk_patcher_view.h"
+#include "app/patcher_app.h"
 #include "platform/env.h"
-#include "tools/patcher_program.h"
+
+#ifndef MARROWGATE_VERSION
+#define MARROWGATE_VERSION "unknown"
+#endif
 
 int main(int argc, char** argv) {
   using namespace marrowgate;
   std::vector<std::string> args(argv + 1, argv + argc);
-  PatcherProgramIo io;
+  PatcherAppIo io;
   io.out = [](const std::string& text) { platform::WriteStandardOutput(text.data(), text.size()); };
   io.err = [](const std::string& text) { platform::WriteStandardError(text.data(), text.size()); };
   io.errIsTerminal = platform::StderrIsTerminal();
@@ -19,5 +23,6 @@ int main(int argc, char** argv) {
     if (!GtkPatcherView::OpenDisplay()) return nullptr;
     return std::make_unique<GtkPatcherView>();
   };
-  return RunPatcherProgram(args, io);
+  io.version = MARROWGATE_VERSION;
+  return PatcherApp(io).Run(args);
 }

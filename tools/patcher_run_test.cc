@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "app/flex_update.h"
 #include "app/local_file_list.h"
 #include "app/parent_link.h"
+#include "app/patcher_app.h"
 #include "app/patcher_dialog.h"
 #include "app/recording_view_testing.h"
 #include "app/run_job.h"
@@ -49,7 +51,8 @@ class PatchRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::path(::testing::TempDir()) /
-            ("mg_run_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("mg_run_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+             "_" + std::to_string(std::random_device()()));
     fs::remove_all(root_);
     fs::create_directories(root_);
     patch_ = root_ / "patch";
@@ -470,6 +473,47 @@ TEST_F(PatchRunTest, LauncherSeesProgressOnSuccess) {
   EXPECT_EQ(lines, (Lines{"progress 0", "progress 16", "progress 33", "progress 50", "progress 66",
                           "progress 83", "progress 99", "progress 100", "progress -1"}));
   EXPECT_TRUE(view_.boxes.empty());
+}
+
+// A skip-list file in the install folder that the patch does not carry
+// counts at the start of the bar but is never copied: over a bar that
+// starts over past its end (as the platform's does), a successful run
+// still ends with the bar full.
+TEST_F(PatchRunTest, BarEndsFullOverAWrappingBarWhenASkipFileIsNotInThePatch) {
+  fs::remove(patch_ / "update/launcher.exe");
+  Install("launcher.exe", "installed launcher");
+  view_.wrapsLikePlatformBar = true;
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), 0);
+  EXPECT_EQ(view_.lower, 0);
+  EXPECT_EQ(view_.upper, 5);
+  EXPECT_TRUE(view_.Saw("POS 1"));  // the present skip file counts as done
+  EXPECT_EQ(view_.position, view_.upper);
+  EXPECT_TRUE(dialog_->progress_bar().full());
+}
+
+// "/user TITLE" without a folder: the run is made with the whole line as
+// its folder, fails at the version check, and the launcher is told.
+TEST_F(PatchRunTest, LauncherWithoutAFolderHearsOfTheVersionFile) {
+  MakeProgram();
+  std::string title = "run test launcher " + std::to_string(platform::TickMilliseconds());
+  auto listener = platform::LocalListener::Listen(LauncherAddress(title));
+  ASSERT_NE(listener, nullptr);
+  Lines lines;
+  std::thread serve([&] {
+    if (auto socket = listener->Accept(20000)) {
+      ServeLauncher(socket.get(), [&](const std::string& line) { lines.push_back(line); });
+    }
+  });
+  PatcherAppIo io;
+  std::string out, err;
+  io.out = [&](const std::string& text) { out += text; };
+  io.err = [&](const std::string& text) { err += text; };
+  io.modulePath = program_.string();
+  int status = PatcherApp(io).Run({"--console", "/user", "=", title});
+  serve.join();
+  EXPECT_EQ(status, kPatcherAppFailure) << err;
+  EXPECT_EQ(lines, (Lines{"progress 0", "message 300 No version"}));
 }
 
 TEST_F(PatchRunTest, LauncherGetsTheFailureCodes) {

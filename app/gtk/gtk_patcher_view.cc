@@ -8,7 +8,9 @@
 #include <string>
 
 #include "app/gtk/patcher_art.h"
+#include "app/progress_bar_model.h"
 #include "platform/env.h"
+#include "util/utf8.h"
 
 namespace marrowgate {
 namespace {
@@ -22,7 +24,10 @@ struct ControlTemplate {
   int x, y, width, height;
 };
 
-constexpr int kPictureId = -1;  // the picture has no id of its own
+constexpr int kPictureId = -1;
+
+// The longest wait for the window to be mapped before the dialog goes on.
+constexpr uint32_t kMapWaitMs = 1000;  // the picture has no id of its own
 
 constexpr ControlTemplate kTemplate[] = {
     {kControlExit, 218, 149, 50, 16},
@@ -90,16 +95,14 @@ struct GtkPatcherView::Impl {
   GtkCssProvider* css = nullptr;
   PatcherViewHandlers handlers;
 
-  int progressLower = 0;
-  int progressUpper = 100;
-  int progressStep = 10;
-  int progressPosition = 0;
+  ProgressBarModel progress;
 
   bool hidden = false;       // HideWindow() was called
   bool done = false;         // the modal loop ends
   bool resultOk = false;
   bool closePending = false; // a close waits for the end of a run
   bool shownOnce = false;
+  bool onScreen = false;     // the display has mapped the window
 
   GtkWidget* Control(int id) const {
     auto it = controls.find(id);
@@ -129,15 +132,33 @@ struct GtkPatcherView::Impl {
   void UpdateProgress() {
     GtkWidget* bar = Control(kControlProgress);
     if (bar == nullptr) return;
-    double span = static_cast<double>(progressUpper) - progressLower;
-    double fraction = span > 0 ? (static_cast<double>(progressPosition) - progressLower) / span : 0.0;
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), std::clamp(fraction, 0.0, 1.0));
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), progress.fraction());
+  }
+
+  // The window is gone, whoever destroyed it (this view, or another client
+  // of the display): no widget of it may be touched again, and the modal
+  // loop ends (after the run, if one is under way: the run goes on without
+  // a window).
+  void Forget() {
+    window = nullptr;
+    fixed = nullptr;
+    controls.clear();
+    End(false);
   }
 
   void Build();
 };
 
 namespace {
+
+void OnWindowDestroyed(GtkWidget*, gpointer data) {
+  static_cast<GtkPatcherView::Impl*>(data)->Forget();
+}
+
+gboolean OnMapEvent(GtkWidget*, GdkEvent*, gpointer data) {
+  static_cast<GtkPatcherView::Impl*>(data)->onScreen = true;
+  return FALSE;
+}
 
 gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
   static_cast<GtkPatcherView::Impl*>(data)->CloseRequest();
@@ -176,6 +197,8 @@ void GtkPatcherView::Impl::Build() {
   gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
   gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
   g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+  g_signal_connect(window, "destroy", G_CALLBACK(OnWindowDestroyed), this);
+  g_signal_connect(window, "map-event", G_CALLBACK(OnMapEvent), this);
 
   if (GdkPixbuf* icon = PixbufFromPng(kPatcherIconPng, kPatcherIconPngSize)) {
     gtk_window_set_icon(GTK_WINDOW(window), icon);
@@ -274,7 +297,12 @@ bool GtkPatcherView::OpenDisplay() {
 GtkPatcherView::GtkPatcherView() : impl_(std::make_unique<Impl>()) { impl_->Build(); }
 
 GtkPatcherView::~GtkPatcherView() {
-  if (impl_->window != nullptr) gtk_widget_destroy(impl_->window);
+  if (impl_->window != nullptr) {
+    GtkWidget* window = impl_->window;
+    g_signal_handlers_disconnect_by_data(window, impl_.get());
+    impl_->Forget();
+    gtk_widget_destroy(window);
+  }
   if (impl_->css != nullptr) {
     gtk_style_context_remove_provider_for_screen(gdk_screen_get_default(),
                                                  GTK_STYLE_PROVIDER(impl_->css));
@@ -285,18 +313,20 @@ GtkPatcherView::~GtkPatcherView() {
 }
 
 void GtkPatcherView::SetTitle(const std::string& title) {
-  gtk_window_set_title(GTK_WINDOW(impl_->window), title.c_str());
+  if (impl_->window == nullptr) return;
+  gtk_window_set_title(GTK_WINDOW(impl_->window), DisplayText(title).c_str());
 }
 
 void GtkPatcherView::SetControlText(int controlId, const std::string& text) {
   GtkWidget* widget = impl_->Control(controlId);
   if (widget == nullptr) return;
+  const std::string shown = DisplayText(text);
   if (GTK_IS_BUTTON(widget)) {
-    gtk_button_set_label(GTK_BUTTON(widget), text.c_str());
+    gtk_button_set_label(GTK_BUTTON(widget), shown.c_str());
   } else if (GTK_IS_LABEL(widget)) {
-    gtk_label_set_text(GTK_LABEL(widget), text.c_str());
+    gtk_label_set_text(GTK_LABEL(widget), shown.c_str());
   } else if (GTK_IS_ENTRY(widget)) {
-    gtk_entry_set_text(GTK_ENTRY(widget), text.c_str());
+    gtk_entry_set_text(GTK_ENTRY(widget), shown.c_str());
   }
 }
 
@@ -314,36 +344,33 @@ void GtkPatcherView::ShowControl(int controlId, bool shown) {
 }
 
 void GtkPatcherView::SetProgressRange(int lower, int upper) {
-  impl_->progressLower = lower;
-  impl_->progressUpper = upper;
-  impl_->progressPosition = std::clamp(impl_->progressPosition, std::min(lower, upper),
-                                       std::max(lower, upper));
+  impl_->progress.SetRange(lower, upper);
   impl_->UpdateProgress();
 }
 
-void GtkPatcherView::SetProgressStep(int step) { impl_->progressStep = step; }
+void GtkPatcherView::SetProgressStep(int step) { impl_->progress.SetStep(step); }
 
 void GtkPatcherView::SetProgressPosition(int position) {
-  impl_->progressPosition = std::clamp(position, std::min(impl_->progressLower, impl_->progressUpper),
-                                       std::max(impl_->progressLower, impl_->progressUpper));
+  impl_->progress.SetPosition(position);
   impl_->UpdateProgress();
 }
 
 void GtkPatcherView::StepProgress() {
-  // Like the platform's bar: past the upper end the position wraps to the lower.
-  long next = static_cast<long>(impl_->progressPosition) + impl_->progressStep;
-  if (next > impl_->progressUpper) next = impl_->progressLower + (next - impl_->progressUpper);
-  impl_->progressPosition = std::clamp(static_cast<int>(next), std::min(impl_->progressLower, impl_->progressUpper),
-                                       std::max(impl_->progressLower, impl_->progressUpper));
+  impl_->progress.Step();
   impl_->UpdateProgress();
 }
 
 void GtkPatcherView::MessageBox(const std::string& text, const std::string& caption) {
-  GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(impl_->window), GTK_DIALOG_MODAL,
-                                          GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s", text.c_str());
-  const char* title = caption.empty() ? gtk_window_get_title(GTK_WINDOW(impl_->window))
-                                      : caption.c_str();
-  gtk_window_set_title(GTK_WINDOW(box), title != nullptr ? title : "");
+  GtkWindow* owner = impl_->window != nullptr ? GTK_WINDOW(impl_->window) : nullptr;
+  GtkWidget* box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
+                                          GTK_BUTTONS_OK, "%s", DisplayText(text).c_str());
+  std::string title;
+  if (!caption.empty()) {
+    title = DisplayText(caption);
+  } else if (owner != nullptr && gtk_window_get_title(owner) != nullptr) {
+    title = gtk_window_get_title(owner);
+  }
+  gtk_window_set_title(GTK_WINDOW(box), title.c_str());
   gtk_dialog_run(GTK_DIALOG(box));
   gtk_widget_destroy(box);
 }
@@ -351,9 +378,14 @@ void GtkPatcherView::MessageBox(const std::string& text, const std::string& capt
 std::optional<std::string> GtkPatcherView::PickFolder(const std::string& prompt,
                                                       const std::string& initialFolder) {
   GtkWidget* chooser = gtk_file_chooser_dialog_new(
-      prompt.c_str(), GTK_WINDOW(impl_->window), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
-      "_Cancel", GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+      DisplayText(prompt).c_str(),
+      impl_->window != nullptr ? GTK_WINDOW(impl_->window) : nullptr,
+      GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel", GTK_RESPONSE_CANCEL, "_Select",
+      GTK_RESPONSE_ACCEPT, nullptr);
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
+  // A name typed into the location bar must not make a folder: the picker
+  // chooses among folders that exist.
+  gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(chooser), FALSE);
   if (!initialFolder.empty()) {
     gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), initialFolder.c_str());
   }
@@ -367,7 +399,10 @@ std::optional<std::string> GtkPatcherView::PickFolder(const std::string& prompt,
       std::string path = name;
       g_free(name);
       while (path.size() > 1 && path.back() == '/') path.pop_back();
-      if (!path.empty()) chosen = path;
+      platform::PathStatus status;
+      if (!path.empty() && platform::StatPath(path.c_str(), &status) && status.isFolder) {
+        chosen = path;
+      }
     }
   }
   gtk_widget_destroy(chooser);
@@ -381,7 +416,7 @@ void GtkPatcherView::DispatchPendingEvents() {
 
 void GtkPatcherView::HideWindow() {
   impl_->hidden = true;
-  gtk_widget_hide(impl_->window);
+  if (impl_->window != nullptr) gtk_widget_hide(impl_->window);
 }
 
 void GtkPatcherView::CloseAsOk() { impl_->End(true); }
@@ -391,15 +426,28 @@ void GtkPatcherView::SetHandlers(PatcherViewHandlers handlers) {
 }
 
 bool GtkPatcherView::RunModal() {
-  if (!impl_->done && !impl_->hidden) {
+  if (!impl_->done && !impl_->hidden && impl_->window != nullptr) {
     gtk_window_present(GTK_WINDOW(impl_->window));
-    if (!impl_->shownOnce) {
+    // The window is on the screen before anything else happens (a run
+    // that starts by itself, a launcher that is slow to answer): wait,
+    // boundedly, until it is mapped and drawn.
+    const uint32_t start = platform::TickMilliseconds();
+    while (impl_->window != nullptr && !impl_->onScreen &&
+           platform::TickMilliseconds() - start < kMapWaitMs) {
+      if (gtk_events_pending()) {
+        gtk_main_iteration_do(FALSE);
+      } else {
+        g_usleep(2000);
+      }
+    }
+    DispatchPendingEvents();
+    if (impl_->window != nullptr && !impl_->shownOnce) {
       impl_->shownOnce = true;
       if (impl_->handlers.onShow) impl_->handlers.onShow();
     }
   }
   while (!impl_->done) gtk_main_iteration_do(TRUE);
-  gtk_widget_hide(impl_->window);
+  if (impl_->window != nullptr) gtk_widget_hide(impl_->window);
   DispatchPendingEvents();
   return impl_->resultOk;
 }
@@ -433,14 +481,17 @@ double GtkPatcherView::ProgressFraction() const {
   return bar != nullptr ? gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar)) : 0.0;
 }
 
-int GtkPatcherView::ProgressPosition() const { return impl_->progressPosition; }
+int GtkPatcherView::ProgressPosition() const { return impl_->progress.position(); }
 
 std::string GtkPatcherView::Title() const {
+  if (impl_->window == nullptr) return "";
   const char* title = gtk_window_get_title(GTK_WINDOW(impl_->window));
   return title != nullptr ? title : "";
 }
 
-bool GtkPatcherView::WindowVisible() const { return gtk_widget_get_visible(impl_->window); }
+bool GtkPatcherView::WindowVisible() const {
+  return impl_->window != nullptr && gtk_widget_get_visible(impl_->window);
+}
 
 PixelRect GtkPatcherView::WindowSize() const { return impl_->windowSize; }
 
@@ -452,7 +503,7 @@ PixelRect GtkPatcherView::ControlRect(int controlId) const {
 void GtkPatcherView::Click(int controlId) {
   if (controlId == 0) {
     // The window manager's close arrives as a delete event.
-    gtk_window_close(GTK_WINDOW(impl_->window));
+    if (impl_->window != nullptr) gtk_window_close(GTK_WINDOW(impl_->window));
     return;
   }
   GtkWidget* widget = impl_->Control(controlId);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -195,8 +196,9 @@ TEST_F(GtkViewTest, ProgressBarRangeStepAndPosition) {
   view_->SetProgressPosition(100);  // kept within the range
   EXPECT_EQ(view_->ProgressPosition(), 8);
   EXPECT_DOUBLE_EQ(view_->ProgressFraction(), 1.0);
-  view_->StepProgress();  // past the end it starts over
-  EXPECT_EQ(view_->ProgressPosition(), 1);
+  view_->StepProgress();  // past the end it stays full (ProgressBarModel)
+  EXPECT_EQ(view_->ProgressPosition(), 8);
+  EXPECT_DOUBLE_EQ(view_->ProgressFraction(), 1.0);
   view_->SetProgressRange(0, 0);  // an empty source: no division by zero
   EXPECT_DOUBLE_EQ(view_->ProgressFraction(), 0.0);
 }
@@ -265,6 +267,104 @@ TEST_F(GtkViewTest, WindowManagerCloseOutsideARunCancels) {
   EXPECT_FALSE(view_->RunModal());
 }
 
+// Counts the toolkit's warnings and criticals while it lives.
+class ToolkitWarnings {
+ public:
+  ToolkitWarnings() {
+    for (const char* domain : kDomains) {
+      handlers_.push_back(g_log_set_handler(
+          domain, static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL),
+          &ToolkitWarnings::Count, this));
+    }
+  }
+  ~ToolkitWarnings() {
+    for (size_t i = 0; i < handlers_.size(); ++i) g_log_remove_handler(kDomains[i], handlers_[i]);
+  }
+  const std::vector<std::string>& messages() const { return messages_; }
+
+ private:
+  static void Count(const gchar*, GLogLevelFlags, const gchar* message, gpointer data) {
+    static_cast<ToolkitWarnings*>(data)->messages_.push_back(message != nullptr ? message : "");
+  }
+  static constexpr const char* kDomains[] = {"Gtk", "Gdk", "GLib-GObject", "GLib", "Pango"};
+  std::vector<guint> handlers_;
+  std::vector<std::string> messages_;
+};
+
+GtkWidget* DialogWindow() {
+  GtkWidget* found = nullptr;
+  GList* toplevels = gtk_window_list_toplevels();
+  for (GList* it = toplevels; it != nullptr; it = it->next) {
+    if (g_strcmp0(gtk_widget_get_name(GTK_WIDGET(it->data)), "marrowgate-dialog") == 0) {
+      found = GTK_WIDGET(it->data);
+    }
+  }
+  g_list_free(toplevels);
+  return found;
+}
+
+// Another party destroys the window in the middle of a run: the view stops
+// touching its widgets, the run goes on to its end, the modal loop ends.
+TEST_F(GtkViewTest, WindowDestroyedByAnotherPartyDuringARun) {
+  ToolkitWarnings warnings;
+  bool sawWindow = false;
+  view_->SetHandlers({nullptr, nullptr, [&] {
+                        view_->EnableControl(kControlStart, false);
+                        view_->EnableControl(kControlExit, false);
+                        view_->SetProgressRange(0, 3);
+                        view_->SetProgressStep(1);
+                        GtkWidget* window = DialogWindow();
+                        sawWindow = window != nullptr;
+                        if (window != nullptr) gtk_widget_destroy(window);
+                        for (int file = 0; file < 3; ++file) {
+                          view_->DispatchPendingEvents();
+                          view_->StepProgress();
+                          view_->SetControlText(kControlStatus, "still copying");
+                        }
+                        view_->SetTitle("after");
+                        view_->ShowControl(kControlProgress, true);
+                        view_->HideWindow();
+                        view_->EnableControl(kControlStart, true);
+                        view_->EnableControl(kControlExit, true);
+                      }});
+  EXPECT_FALSE(view_->RunModal());
+  EXPECT_TRUE(sawWindow);
+  EXPECT_TRUE(view_->Closing());
+  EXPECT_EQ(view_->ControlText(kControlStatus), "");
+  EXPECT_EQ(view_->Title(), "");
+  EXPECT_FALSE(view_->WindowVisible());
+  view_->Click(0);
+  view_.reset();  // the destructor has no window left to destroy
+  EXPECT_TRUE(warnings.messages().empty()) << warnings.messages().front();
+}
+
+// The window is on the screen before the show notification runs the
+// dialog's work, however long that work then takes.
+TEST_F(GtkViewTest, WindowIsMappedBeforeTheShowNotification) {
+  bool mappedAtShow = false;
+  view_->SetHandlers({nullptr, nullptr, [&] {
+                        GtkWidget* window = DialogWindow();
+                        GdkWindow* surface = window != nullptr ? gtk_widget_get_window(window)
+                                                               : nullptr;
+                        mappedAtShow = surface != nullptr && gdk_window_is_viewable(surface);
+                        view_->CloseAsOk();
+                      }});
+  EXPECT_TRUE(view_->RunModal());
+  EXPECT_TRUE(mappedAtShow);
+}
+
+TEST_F(GtkViewTest, TextsThatAreNotUtf8AreShownAsWindows1252) {
+  ToolkitWarnings warnings;
+  view_->SetTitle("Mise \xE0 jour");
+  view_->SetControlText(kControlPathLabel, "Dossier d'installation \x96 \x80");
+  view_->SetControlText(kControlStatus, "D\xC3\xA9j\xC3\xA0 fait");  // UTF-8 stays
+  EXPECT_EQ(view_->Title(), "Mise \xC3\xA0 jour");
+  EXPECT_EQ(view_->ControlText(kControlPathLabel),
+            "Dossier d'installation \xE2\x80\x93 \xE2\x82\xAC");
+  EXPECT_EQ(view_->ControlText(kControlStatus), "D\xC3\xA9j\xC3\xA0 fait");
+  EXPECT_TRUE(warnings.messages().empty()) << warnings.messages().front();
+}
+
 TEST_F(GtkViewTest, FolderChooserReturnsTheChosenFolder) {
   fs::path folder = fs::temp_directory_path() / ("mg-gtk-chooser-" + std::to_string(std::random_device()()));
   fs::create_directories(folder / "client");
@@ -289,6 +389,20 @@ TEST_F(GtkViewTest, RootFolderKeepsItsSeparator) {
   EXPECT_EQ(*chosen, "/");
 }
 
+// A patcher program at `program` carrying the tree of `folder`, as the
+// publisher's tool attaches it.
+bool MakePatcherFromFolder(const fs::path& folder, const fs::path& program) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    files[fs::relative(entry.path(), folder).generic_string()] = content.str();
+  }
+  return MakePatcherProgram(program.string(), files);
+}
+
 // The dialog's logic over the GTK window: a program carrying the example
 // patch, an install folder copied from the example installation.
 class GtkDialogTest : public GtkViewTest {
@@ -301,15 +415,7 @@ class GtkDialogTest : public GtkViewTest {
     const char* source = std::getenv("MARROWGATE_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
     fs::path examples = fs::path(source) / "examples";
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(examples / "patch")) {
-      if (!entry.is_regular_file()) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::ostringstream content;
-      content << in.rdbuf();
-      files[fs::relative(entry.path(), examples / "patch").generic_string()] = content.str();
-    }
-    ASSERT_TRUE(MakePatcherProgram((root_ / "patcher").string(), files));
+    ASSERT_TRUE(MakePatcherFromFolder(examples / "patch", root_ / "patcher"));
     fs::copy(examples / "install", root_ / "game", fs::copy_options::recursive);
     PatcherDialogSettings settings;
     settings.modulePath = (root_ / "patcher").string();
@@ -341,6 +447,51 @@ TEST_F(GtkDialogTest, CaptionsComeFromTheMessagesAndStartWaitsForAFolder) {
   view_->Click(kControlStart);
   EXPECT_FALSE(dialog_->running());
   EXPECT_EQ(view_->ControlText(kControlStatus), "");
+}
+
+// A message file written in a Windows code page: its texts are shown
+// converted, never as broken text, and the toolkit does not complain.
+TEST_F(GtkDialogTest, Windows1252MessageFileIsShownConverted) {
+  const char* source = std::getenv("MARROWGATE_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  fs::path patch = root_ / "latin-patch";
+  fs::copy(fs::path(source) / "examples" / "patch", patch, fs::copy_options::recursive);
+  std::string cfg;
+  {
+    std::ifstream in(patch / "cfg.txt", std::ios::binary);
+    cfg.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  auto replace = [&cfg](const std::string& from, const std::string& to) {
+    size_t at = cfg.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    cfg.replace(at, from.size(), to);
+  };
+  replace("100 Marrowgate patch", "100 Mise \xE0 jour du jeu");
+  replace("101 Install folder:", "101 Dossier d'installation\xA0:");
+  replace("103 Start", "103 D\xE9marrer");
+  {
+    std::ofstream out(patch / "cfg.txt", std::ios::binary | std::ios::trunc);
+    out << cfg;
+  }
+  ASSERT_TRUE(MakePatcherFromFolder(patch, root_ / "latin-patcher"));
+  ToolkitWarnings warnings;
+  PatcherDialogSettings settings;
+  settings.modulePath = (root_ / "latin-patcher").string();
+  PatcherDialog latin(view_.get(), nullptr, "", settings);
+  latin.OnInitDialog();
+  ASSERT_FALSE(latin.close_requested());
+  // The table keeps the file's bytes; the window shows them read as 1252.
+  EXPECT_EQ(latin.MessageText(101), "Dossier d'installation\xA0:");
+  EXPECT_EQ(view_->Title(), "Mise \xC3\xA0 jour du jeu");
+  EXPECT_EQ(view_->ControlText(kControlPathLabel), "Dossier d'installation\xC2\xA0:");
+  EXPECT_EQ(view_->ControlText(kControlStart), "D\xC3\xA9marrer");
+  // Drawn on the display without a complaint from the text layout.
+  view_->SetHandlers({nullptr, nullptr, [this] {
+                        view_->DispatchPendingEvents();
+                        view_->CloseAsOk();
+                      }});
+  view_->RunModal();
+  EXPECT_TRUE(warnings.messages().empty()) << warnings.messages().front();
 }
 
 TEST_F(GtkDialogTest, BrowseSetsTheFolderAndEnablesStart) {

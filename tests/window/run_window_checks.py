@@ -15,11 +15,16 @@ Checks:
                in the terminal;
   hidden       "-h" patches the program's own folder without showing a window;
   statuses     bad usage ends with 2, a folder that cannot be patched with 1;
+  silent       with a launcher that never answers, the window is
+               on the screen within a second and the run still succeeds
+               (the link is dropped after the answer timeout);
   screenshot   started without a folder, the window waits; its picture is
                saved as WORK_DIR/patcher-window.png.
 """
+import hashlib
 import os
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -145,6 +150,40 @@ class Checks:
                                 env=env, timeout=60)
         check(failed.returncode == 1, "a folder without a game ended with %d" % failed.returncode)
 
+    def find_window(self, deadline):
+        while time.time() < deadline:
+            found = subprocess.run(["xwininfo", "-name", TITLE], capture_output=True, text=True)
+            for line in found.stdout.splitlines():
+                if "Window id:" in line and "Map State: IsViewable" in found.stdout:
+                    return line.split()[3]
+            time.sleep(0.05)
+        return None
+
+    def silent(self):
+        game = self.fresh_install("game-silent")
+        title = "MarrowgateSilentCheck"
+        address = b"\0marrowgate-launcher-" + hashlib.md5(title.encode()).hexdigest().encode()
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        listener.bind(address)
+        listener.listen(1)
+        try:
+            started = time.time()
+            patcher = subprocess.Popen([self.patcher, "/user", title, game],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                       env=dict(os.environ, MARROWGATE_DEBUG="1"), text=True)
+            window = self.find_window(started + 10)
+            shown_after = time.time() - started
+            check(window is not None, "no window appeared with a silent launcher")
+            check(shown_after < 1.5, "the window took %.1f s to show" % shown_after)
+            _, err = patcher.communicate(timeout=120)
+        finally:
+            listener.close()
+        check(patcher.returncode == 0, "the run with a silent launcher ended with %d:\n%s"
+              % (patcher.returncode, err))
+        check("launcher link dropped" in err, "the silent launcher was not dropped:\n%s" % err)
+        self.check_patched(game)
+        print("window shown after %.2f s with a silent launcher" % shown_after)
+
     def screenshot(self):
         shot = os.path.join(self.work, "patcher-window.png")
         patcher = subprocess.Popen([self.patcher], stdout=subprocess.DEVNULL,
@@ -184,6 +223,7 @@ def main():
         checks.console(checks.run())
         checks.hidden()
         checks.statuses()
+        checks.silent()
     elif part == "screenshot":
         checks.screenshot()
     else:
