@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/env.h"
+#include "util/text.h"
 
 namespace marrowgate {
 
@@ -36,7 +37,9 @@ void ConsoleView::EndBarLine() {
 
 void ConsoleView::Line(const Writer& writer, const std::string& text) {
   EndBarLine();
-  writer(text + "\n");
+  // Names and texts come from the patch and the disk: nothing in them may
+  // break the line or steer the terminal.
+  writer(EscapeControlCharacters(text) + "\n");
 }
 
 void ConsoleView::SetTitle(const std::string& title) {

@@ -11,7 +11,9 @@
 //   folder picker    none: PickFolder gives nothing, so a run needs its
 //                    folder from the command line;
 //   everything else  ignored. CloseAsOk only records the request.
-// A line written while the bar is drawn ends the bar's line first.
+// A line written while the bar is drawn ends the bar's line first. Control
+// characters in titles, texts and captions are shown escaped (\n, \t, \r,
+// \xHH), as `marrowgate-pack list` shows names.
 #ifndef MARROWGATE_APP_CONSOLE_VIEW_H_
 #define MARROWGATE_APP_CONSOLE_VIEW_H_
 

@@ -112,6 +112,9 @@ class FileManager : public FileSystem {
   // Search modes 0 and 2: true; mode 1: false; mode 3: true when the path
   // reaches no package.
   bool WritesToDisk(const char* path) override;
+  // On the disk side the disk's CreateFresh; inside a package (where there
+  // are no links) an item opened in mode 2.
+  VirtualFile* CreateFresh(const char* path) override;
 
   // Opens path + extension in packages opened afterwards in `mode` (0
   // removes the entry). 0, or -1 when the path is unusable.

@@ -103,6 +103,17 @@ class FileSystem {
   // replacing it whole is done by writing a staged file and ReplaceFile.
   // (An item inside a package is replaced whole by the package's commit.)
   virtual bool WritesToDisk(const char* /*path*/) { return false; }
+  // Creates `path` as a new, empty file opened as mode 2 opens it, after
+  // removing the entry of that name: a link there is removed as a link and
+  // never written through, and another name of the same file (a hard link)
+  // keeps its content. For the names a writer makes for itself (temporary
+  // and staging files), where whatever lies at the name must not redirect
+  // the write. Null on failure. Where there are no links (the default) this
+  // is DeleteFile and Open in mode 2.
+  virtual VirtualFile* CreateFresh(const char* path) {
+    DeleteFile(path);
+    return Open(path, kOpenCreate);
+  }
 
  protected:
   virtual ~FileSystem() = default;

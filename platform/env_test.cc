@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "platform/file_tree.h"
 
 namespace marrowgate::platform {
 namespace {
@@ -52,7 +52,7 @@ TEST(FileStreamTest, OpensOnlyOrdinaryFilesAndNeverBlocks) {
   fs::remove_all(root);
   fs::create_directories(root);
   const std::string fifo = (root / "fifo").string();
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_TRUE(MakeFifo(fifo.c_str(), nullptr));
   fs::create_symlink(fifo, root / "to_fifo");
   fs::create_symlink("/dev/zero", root / "to_zero");
   for (const char* mode : {"rb", "rb+", "wb+", "ab"}) {

@@ -65,6 +65,12 @@ bool RemoveNode(const char* path);
 // what could be removed is gone and `reason` holds the first failure.
 bool RemoveTreeNoFollow(const char* path, std::string* reason);
 
+// Makes a FIFO (a named pipe) at `path`; for checks that nothing blocks
+// on one.
+bool MakeFifo(const char* path, std::string* reason);
+// True when this process is not held back by file permissions (root).
+bool PermissionsAreBypassed();
+
 // The system's text for the last failure of a C library call in this
 // thread.
 std::string LastSystemError();

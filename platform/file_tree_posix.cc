@@ -129,6 +129,14 @@ bool RenameReplacing(const char* from, const char* to, std::string* reason) {
 
 bool RemoveNode(const char* path) { return ::unlink(path) == 0; }
 
+bool MakeFifo(const char* path, std::string* reason) {
+  if (::mkfifo(path, 0600) == 0) return true;
+  SetReason(reason);
+  return false;
+}
+
+bool PermissionsAreBypassed() { return ::geteuid() == 0; }
+
 namespace {
 
 // One level of RemoveTreeNoFollow; `device` is that of the top.

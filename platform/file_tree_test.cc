@@ -1,8 +1,6 @@
 #include "platform/file_tree.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -41,7 +39,7 @@ TEST_F(FileTreeTest, RemovingATreeNeverFollowsLinks) {
   fs::create_directory_symlink("..", root_ / "install/old/up");
   fs::create_symlink(root_ / "install/keep.txt", root_ / "install/old/sub/file_link");
   fs::create_symlink(root_ / "missing", root_ / "install/old/dangling");
-  ASSERT_EQ(::mkfifo((root_ / "install/old/sub/fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(MakeFifo((root_ / "install/old/sub/fifo").c_str(), nullptr));
   fs::create_directory_symlink(root_ / "outside", root_ / "install/data");
 
   std::string reason;
@@ -57,7 +55,7 @@ TEST_F(FileTreeTest, RemovingATreeNeverFollowsLinks) {
 }
 
 TEST_F(FileTreeTest, RemovingATreeReportsWhatStays) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not hold root back";
+  if (PermissionsAreBypassed()) GTEST_SKIP() << "permissions do not hold root back";
   fs::create_directories(root_ / "tree/locked");
   std::ofstream(root_ / "tree/locked/stays.txt") << "x";
   std::ofstream(root_ / "tree/goes.txt") << "x";
