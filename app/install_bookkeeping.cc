@@ -101,6 +101,33 @@ bool StartsWithListName(std::string_view name, std::string_view prefix) {
   return true;
 }
 
+// True when removing `relative` (a normalised delete path) would remove a
+// bookkeeping file: the file itself, a folder holding it, or the package
+// file standing for such a folder.
+bool HoldsBookkeeping(std::string_view relative) {
+  std::string name(relative);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  constexpr std::string_view kPackageEnding = ".dpk";
+  const bool package = name.size() > kPackageEnding.size() &&
+                       name.compare(name.size() - kPackageEnding.size(), kPackageEnding.size(),
+                                    kPackageEnding) == 0;
+  for (const char* kept : {kVersionFilePath, kLocalFileListPath, kNewFileListPath,
+                           kDeleteListPath}) {
+    std::string_view path = std::string_view(kept).substr(1);  // without the leading '/'
+    auto holds = [&path](std::string_view folder) {
+      return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+             path[folder.size()] == '/';
+    };
+    if (path == name || holds(name)) return true;
+    if (package && holds(std::string_view(name).substr(0, name.size() - kPackageEnding.size()))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void Debug(const std::string& text) { platform::DebugOutput(text.c_str()); }
 
 constexpr size_t kMaxListLine = 64 * 1024;
@@ -267,6 +294,13 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
               EscapeControlCharacters(name) + "\n");
         continue;
       }
+      // The lists being kept up to date, and the version file the next
+      // run reads, are never the patch's to delete.
+      if (HoldsBookkeeping(relative)) {
+        Debug("marrowgate, delete line refused (a bookkeeping file): " +
+              EscapeControlCharacters(relative) + "\n");
+        continue;
+      }
       std::string path = dir + "/" + relative;
       Debug("orb5k," + EscapeControlCharacters(path) + "\n");
       std::string reason;
@@ -302,7 +336,10 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
   }
 
   // 5. The removals are recorded; the list is replaced whole, or not at all.
-  if (removedRecords && !WriteLocalFileList(fileManager.get(), listPath, table)) {
+  // (A line reaching the list's folder through a link may have taken the
+  // list away: it is written again then too, or the run learns it cannot.)
+  if ((removedRecords || !fileManager->Exists(listPath.c_str())) &&
+      !WriteLocalFileList(fileManager.get(), listPath, table)) {
     messages->ShowMessageById(kMessageLocalListUnwritable);
     return kMessageLocalListUnwritable;
   }

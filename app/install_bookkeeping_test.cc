@@ -461,6 +461,33 @@ TEST_F(BookkeepingTest, DeleteLinesMatchRecordsAsTheyMatchFiles) {
   EXPECT_TRUE(ReadList().empty());
 }
 
+// The patch's delete list never takes the bookkeeping files away: a line
+// naming them, their folder or the package standing for it is refused; one
+// reaching the folder through a link leaves the list written again.
+TEST_F(BookkeepingTest, DeleteLinesNeverRemoveTheBookkeepingFiles) {
+  namespace fs = std::filesystem;
+  FileTable old;
+  old["a.txt"].size = 1;
+  WriteList(old);
+  folder.WriteFile("a.txt", "a");
+  folder.WriteFile("mb/etc/version.txt", "1 1.2.3.4\r\n");
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt",
+                   "update\r\nUPDATE/localfilelist.txt\r\nupdate.dpk\r\nmb\r\nmb/etc/version.txt\r\n"
+                   "update/dellist.txt\r\n");
+  EXPECT_EQ(Update(), 0);
+  EXPECT_TRUE(Exists("mb/etc/version.txt"));
+  EXPECT_TRUE(Exists("update/dellist.txt"));
+  EXPECT_EQ(ReadList(), old);
+
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
+  fs::create_directory_symlink("..", folder.Child("old/up"));
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "old/up/update\r\n");
+  EXPECT_EQ(Update(), 209);  // the folder to write the list into is gone
+  EXPECT_FALSE(Exists("update"));
+}
+
 // An entry that stays on the disk (here a read-only folder) keeps its
 // record.
 TEST_F(BookkeepingTest, AnEntryThatStaysKeepsItsRecord) {
