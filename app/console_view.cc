@@ -39,7 +39,10 @@ void ConsoleView::Line(const Writer& writer, const std::string& text) {
   EndBarLine();
   // Names and texts come from the patch and the disk: nothing in them may
   // break the line or steer the terminal.
-  writer(EscapeControlCharacters(text) + "\n");
+  // A text's own line end is the line's.
+  std::string_view shown = text;
+  while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.remove_suffix(1);
+  writer(EscapeControlCharacters(shown) + "\n");
 }
 
 void ConsoleView::SetTitle(const std::string& title) {

@@ -52,9 +52,10 @@ TEST(ConsoleViewTest, ControlCharactersAreShownEscaped) {
     view.SetTitle("Patch\x1b]0;owned\x07");
     view.SetControlText(kControlStatus, "cannot read /games/x/a\nb\r.txt");
     view.MessageBox("data\x1b[2J/file", "Error\t1");
+    view.MessageBox("Can not analyze cfgfile\r\n", "Error");  // its own line end
   }
   EXPECT_EQ(io.out, "== Patch\\x1b]0;owned\\x07\ncannot read /games/x/a\\nb\\r.txt\n");
-  EXPECT_EQ(io.err, "Error\\t1: data\\x1b[2J/file\n");
+  EXPECT_EQ(io.err, "Error\\t1: data\\x1b[2J/file\nError: Can not analyze cfgfile\n");
 }
 
 TEST(ConsoleViewTest, PlainProgressPrintsEachNewPercentage) {

@@ -48,7 +48,7 @@ constexpr int32_t kNotifyCfgError = -1000;
 // path (util/safe_path.h). Otherwise ParseCfg says so at cb_ERROR (code
 // -1000) and gives kCfgBadUpdateDir, and the run ends with -10002 before
 // anything is copied.
-inline constexpr char kTextBadUpdateDir[] = "szUpdateDir %s is not a folder inside the package\n";
+inline constexpr char kTextBadUpdateDir[] = "szUpdateDir %s is not a folder inside the package";
 constexpr int32_t kCfgBadUpdateDir = -2;
 
 // Texts and codes of Run.

@@ -115,7 +115,7 @@ TEST_F(FlexUpdateParseTest, UpdateDirMustStayInsideThePackage) {
     sink_.events.clear();
     EXPECT_EQ(Parse(std::string("UPDATE\n{\nszUpdateDir = ") + dir + "\n}\n"), kCfgBadUpdateDir);
     EXPECT_EQ(sink_.events, (Events{std::string("ERROR -1000 szUpdateDir ") + dir +
-                                    " is not a folder inside the package\n"}));
+                                    " is not a folder inside the package"}));
   }
   EXPECT_EQ(Parse("UPDATE\n{\nszUpdateDir = patch\\update\n}\n"), 0);
   EXPECT_EQ(kRunBadUpdateDir, -10002);
