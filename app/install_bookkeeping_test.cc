@@ -488,6 +488,76 @@ TEST_F(BookkeepingTest, DeleteLinesNeverRemoveTheBookkeepingFiles) {
   EXPECT_FALSE(Exists("update"));
 }
 
+// With a delete list, a failure or stop at every storage operation:
+// either the run succeeded with everything in place, or it reported 209
+// and the list never records a file it lacks beyond the removals still to
+// record (the old list, or the new files with the doomed records still
+// in); a second run, without faults, ends where an undisturbed one does.
+TEST_F(BookkeepingTest, FaultsAroundTheDeleteListNeverLeaveFolderAndListApart) {
+  using testing_faults::FaultFileSystem;
+  using testing_faults::FaultPlan;
+  FileTable old;
+  old["old/x.txt"].size = 5;
+  old["a.txt"].size = 1;
+  Owned<FileSystem> disk(CreateFileSystem());
+  FaultPlan plan;
+  FaultFileSystem faulty(disk.get(), &plan);
+  auto faultyManager = [&faulty] {
+    FileManagerConfig config;
+    config.searchMode = 3;
+    config.fileSystem = &faulty;  // borrowed
+    return Owned<FileManager>(new FileManager(config));
+  };
+  FileTable withNew = old;
+  withNew["a.txt"].size = 3;
+  Md5Digest("abc", 3, withNew["a.txt"].digest.data());
+  FileTable final = withNew;
+  final.erase("old/x.txt");
+  int points = 0;
+  for (FaultPlan::Effect effect : {FaultPlan::Effect::kFail, FaultPlan::Effect::kStop}) {
+    for (int64_t n = 1;; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) +
+                   (effect == FaultPlan::Effect::kStop ? " stops" : " fails"));
+      WriteList(old);
+      folder.WriteFile("a.txt", "abc");
+      ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
+      folder.WriteFile("old/x.txt", "old x");
+      folder.WriteFile("update/newfile.txt", "a.txt\r\n");
+      folder.WriteFile("update/dellist.txt", "old\r\n");
+      platform::RemoveFile(folder.Child("update/localfilelist.txt.tmp").c_str());
+      sink.shown.clear();
+      plan.Arm(n, effect);
+      const int result = UpdateFileLists(faultyManager(), dir, &sink);
+      const bool tripped = plan.tripped();
+      const FileTable list = ReadList();
+      if (!tripped) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(list, final);
+        EXPECT_FALSE(Exists("old"));
+        break;
+      }
+      ++points;
+      if (result == 0) {
+        EXPECT_EQ(list, final);  // only the used new-file list's deletion failed
+      } else {
+        EXPECT_EQ(result, kMessageLocalListUnwritable);
+        if (Exists("old/x.txt")) {
+          EXPECT_EQ(list, old);  // nothing deleted before the list could be written
+        } else {
+          EXPECT_EQ(list, withNew);  // deleted; its removal still to record
+        }
+      }
+      plan.Arm(0, FaultPlan::Effect::kFail);
+      EXPECT_EQ(Update(), 0);
+      EXPECT_EQ(ReadList(), final);
+      EXPECT_FALSE(Exists("old"));
+    }
+  }
+  // Twice creation, write, flush and replace of the list, and the
+  // deletion of the used new-file list, each failing and stopping.
+  EXPECT_EQ(points, 18);
+}
+
 // An entry that stays on the disk (here a read-only folder) keeps its
 // record.
 TEST_F(BookkeepingTest, AnEntryThatStaysKeepsItsRecord) {
