@@ -456,8 +456,23 @@ TEST_F(BookkeepingTest, DeleteLinesMatchRecordsAsTheyMatchFiles) {
   folder.WriteFile("update/dellist.txt", "data\\intro-old.bin\r\nmaps/town.map\r\n");
   EXPECT_EQ(Update(), 0);
   EXPECT_FALSE(Exists("data/intro-old.bin"));
+  {
+    Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
+    EXPECT_FALSE(fm->Exists((dir + "/maps/Town.map").c_str()));
+    Owned<VirtualFile> item(fm->Open((dir + "/maps/Other.map").c_str(), kOpenCreate));
+    ASSERT_TRUE(item);
+  }
+  EXPECT_TRUE(ReadList().empty());
+
+  // A line naming the package's folder empties the package.
+  FileTable inPackage;
+  inPackage["maps/Other.map"].size = 0;
+  WriteList(inPackage);
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "maps\r\n");
+  EXPECT_EQ(Update(), 0);
   Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
-  EXPECT_FALSE(fm->Exists((dir + "/maps/Town.map").c_str()));
+  EXPECT_FALSE(fm->Exists((dir + "/maps/Other.map").c_str()));
   EXPECT_TRUE(ReadList().empty());
 }
 

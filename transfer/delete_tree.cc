@@ -38,6 +38,14 @@ bool IsAtOrBelow(const std::string& inner, const std::string& outer) {
   return inner.compare(0, prefix.size(), prefix) == 0;
 }
 
+// Through the file system's own operations (inside packages there are no
+// links): a file is deleted, a folder walked.
+bool DeleteByWalk(FileSystem* fs, const char* path) {
+  if (!fs->IsFolder(path)) return fs->DeleteFile(path) == 0;
+  TreeDeleter deleter(fs);
+  return deleter.Search(path, 1) >= 0;
+}
+
 }  // namespace
 
 bool DeleteTree(FileSystem* fs, const char* path) {
@@ -48,9 +56,7 @@ bool DeleteTree(FileSystem* fs, const char* path) {
     if (!platform::LinkStatusOf(native.c_str(), &status, nullptr)) return false;
     return platform::RemoveTreeNoFollow(native.c_str(), nullptr);
   }
-  if (!fs->IsFolder(path)) return fs->DeleteFile(path) == 0;
-  TreeDeleter deleter(fs);
-  return deleter.Search(path, 1) >= 0;
+  return DeleteByWalk(fs, path);
 }
 
 DeleteWithinResult DeleteWithin(FileSystem* fs, const std::string& root,
@@ -62,12 +68,15 @@ DeleteWithinResult DeleteWithin(FileSystem* fs, const std::string& root,
   if (!fs->WritesToDisk(path.c_str())) {
     // Inside a package: no links, and the package lies where it was found.
     if (!fs->Exists(path.c_str())) return kDeleteWithinDone;
-    return DeleteTree(fs, path.c_str()) ? kDeleteWithinDone : kDeleteWithinIncomplete;
+    return DeleteByWalk(fs, path.c_str()) ? kDeleteWithinDone : kDeleteWithinIncomplete;
   }
   const std::string native = NativeOf(path);
   platform::NodeStatus status;
   if (!platform::LinkStatusOf(native.c_str(), &status, nullptr)) {
-    return kDeleteWithinDone;  // nothing there (or nothing reachable)
+    // Not on the disk; a package's own folder (the package "a/b.dpk" seen
+    // as the folder "a/b") empties through the package.
+    if (!fs->Exists(path.c_str())) return kDeleteWithinDone;
+    return DeleteByWalk(fs, path.c_str()) ? kDeleteWithinDone : kDeleteWithinIncomplete;
   }
   std::string resolvedRoot, resolvedParent;
   const std::string parent = native.substr(0, native.find_last_of('/'));
