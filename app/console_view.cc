@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/env.h"
+#include "util/text.h"
 #include "util/utf8.h"
 
 namespace marrowgate {
@@ -36,7 +37,12 @@ void ConsoleView::EndBarLine() {
 
 void ConsoleView::Line(const Writer& writer, const std::string& text) {
   EndBarLine();
-  writer(text + "\n");
+  // Names and texts come from the patch and the disk: nothing in them may
+  // break the line or steer the terminal.
+  // A text's own line end is the line's.
+  std::string_view shown = text;
+  while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.remove_suffix(1);
+  writer(EscapeControlCharacters(shown) + "\n");
 }
 
 void ConsoleView::SetTitle(const std::string& title) {

@@ -12,7 +12,9 @@
 //                    folder from the command line;
 //   everything else  ignored. CloseAsOk only records the request.
 // A line written while the bar is drawn ends the bar's line first. Texts
-// that are not UTF-8 are shown read as Windows-1252 (util/utf8.h).
+// that are not UTF-8 are shown read as Windows-1252 (util/utf8.h); control
+// characters in titles, texts and captions are shown escaped (\n, \t, \r,
+// \xHH), as `marrowgate-pack list` shows names.
 //
 // As a modal view the terminal has no events of its own: RunModal() is the
 // show notification alone (the self-started run, if any), unless the

@@ -42,6 +42,22 @@ TEST(ConsoleViewTest, MessageBoxesGoToStandardErrorWithCaption) {
   EXPECT_EQ(io.err, "marrowgate: no folder\nPatch: too old\nOpen error: Can not open a\n");
 }
 
+// A patch's names and texts cannot reach the terminal raw: an escape
+// sequence that would set the terminal's title and a line break in a
+// message both show escaped, one line each.
+TEST(ConsoleViewTest, ControlCharactersAreShownEscaped) {
+  Captured io;
+  {
+    ConsoleView view = io.View(false);
+    view.SetTitle("Patch\x1b]0;owned\x07");
+    view.SetControlText(kControlStatus, "cannot read /games/x/a\nb\r.txt");
+    view.MessageBox("data\x1b[2J/file", "Error\t1");
+    view.MessageBox("Can not analyze cfgfile\r\n", "Error");  // its own line end
+  }
+  EXPECT_EQ(io.out, "== Patch\\x1b]0;owned\\x07\ncannot read /games/x/a\\nb\\r.txt\n");
+  EXPECT_EQ(io.err, "Error\\t1: data\\x1b[2J/file\nError: Can not analyze cfgfile\n");
+}
+
 TEST(ConsoleViewTest, PlainProgressPrintsEachNewPercentage) {
   Captured io;
   ConsoleView view = io.View(false);

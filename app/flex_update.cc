@@ -13,6 +13,7 @@
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
 #include "transfer/make_sure_package.h"
+#include "util/safe_path.h"
 #include "util/text.h"
 
 namespace marrowgate {
@@ -36,7 +37,15 @@ int FlexUpdate::ParseCfg(VirtualFile* file) {
   CfgStdReader reader;
   reader.RegisterObject(kUpdateBlockName, this);
   int rst = reader.ReadStream(file, true, 0);
-  if (rst >= 0) return 0;
+  if (rst >= 0) {
+    // The source folder is looked for in the package, then on the disk:
+    // a name that climbs or is absolute would copy a disk folder.
+    if (IsContainedRelativePath(szUpdateDir)) return 0;
+    if (job_ != nullptr && job_->pNotify != nullptr) {
+      job_->pNotify->cb_ERROR(kNotifyCfgError, FormatText(kTextBadUpdateDir, szUpdateDir).c_str());
+    }
+    return kCfgBadUpdateDir;
+  }
   if (job_ != nullptr && job_->pNotify != nullptr) {
     std::string errorText = reader.GetErrorText();
     std::string text = FormatText(kTextCanNotAnalyzeCfg, rst, errorText.c_str(), "\n");

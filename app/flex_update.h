@@ -44,6 +44,12 @@ class dircp;  // transfer/dir_copy.h
 // Texts and codes of ParseCfg.
 inline constexpr char kTextCanNotAnalyzeCfg[] = "Can not analyze cfgfile rst:%d %s%s";
 constexpr int32_t kNotifyCfgError = -1000;
+// szUpdateDir must name a folder inside the package: a contained relative
+// path (util/safe_path.h). Otherwise ParseCfg says so at cb_ERROR (code
+// -1000) and gives kCfgBadUpdateDir, and the run ends with -10002 before
+// anything is copied.
+inline constexpr char kTextBadUpdateDir[] = "szUpdateDir %s is not a folder inside the package";
+constexpr int32_t kCfgBadUpdateDir = -2;
 
 // Texts and codes of Run.
 inline constexpr char kTextParseCfgError[] = "ParseCfg %s err:%d";
@@ -51,6 +57,7 @@ inline constexpr char kTextNeedClientVersion[] = "Need Client Version: %s, Curre
 inline constexpr char kCfgFileName[] = "cfg.txt";
 constexpr int32_t kNotifyVersionTooLow = -5;
 constexpr int32_t kRunCfgOffset = 10000;
+constexpr int32_t kRunBadUpdateDir = kCfgBadUpdateDir - kRunCfgOffset;  // -10002
 constexpr int32_t kRunVersionTooLow = -10100;
 constexpr int32_t kRunBadJob = -10200;
 constexpr int32_t kRunNoMemory = -10201;
@@ -64,6 +71,10 @@ constexpr int32_t kRunPackageNotSaved = -10204;
 // Sent to cb_ERROR (code -4, a write error) for each package not saved.
 inline constexpr char kTextPackageNotSaved[] = "Can not save package %s: error %d";
 constexpr int32_t kNotifyPackageNotSaved = -4;
+// The copy succeeded but the install folder's local file list could not be
+// written (message 209 has said so): the run did not get everything it was
+// to write on disk. The delete list was not applied.
+constexpr int32_t kRunFileListUnwritten = -10209;
 
 // Block name of the record in "cfg.txt".
 inline constexpr char kUpdateBlockName[] = "UPDATE";

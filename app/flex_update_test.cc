@@ -108,6 +108,19 @@ TEST_F(FlexUpdateParseTest, LongValuesAreCutToTheField) {
   EXPECT_EQ(std::string(update_.szValidityStr), "1.2.3.4.5.6.7.8");  // 15 characters
 }
 
+// szUpdateDir names a folder inside the package, or the read fails.
+TEST_F(FlexUpdateParseTest, UpdateDirMustStayInsideThePackage) {
+  for (const char* dir : {"..", "../outside", "/etc/apt", "a/../../b", "C:/x", "./update"}) {
+    SCOPED_TRACE(dir);
+    sink_.events.clear();
+    EXPECT_EQ(Parse(std::string("UPDATE\n{\nszUpdateDir = ") + dir + "\n}\n"), kCfgBadUpdateDir);
+    EXPECT_EQ(sink_.events, (Events{std::string("ERROR -1000 szUpdateDir ") + dir +
+                                    " is not a folder inside the package"}));
+  }
+  EXPECT_EQ(Parse("UPDATE\n{\nszUpdateDir = patch\\update\n}\n"), 0);
+  EXPECT_EQ(kRunBadUpdateDir, -10002);
+}
+
 TEST_F(FlexUpdateParseTest, ReaderErrorGivesMinusOneAndTheErrorText) {
   EXPECT_EQ(Parse("UPDATE\n{\nszUpdateDir = data\n}\n}\n"), -1);
   EXPECT_STREQ(update_.szUpdateDir, "data");  // bound before the error

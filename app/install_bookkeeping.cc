@@ -85,6 +85,49 @@ bool ContainedDeletePath(std::string_view line, std::string* out) {
   return true;
 }
 
+// True when the list name `name` begins with `prefix` (a normalised delete
+// path): '\\' in the name counts as '/', and ASCII letters match either
+// case (a package ignores case; on the disk a record goes only when its
+// file is gone, so a looser match loses nothing).
+bool StartsWithListName(std::string_view name, std::string_view prefix) {
+  if (name.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char a = name[i] == '\\' ? '/' : name[i];
+    char b = prefix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// True when removing `relative` (a normalised delete path) would remove a
+// bookkeeping file: the file itself, a folder holding it, or the package
+// file standing for such a folder.
+bool HoldsBookkeeping(std::string_view relative) {
+  std::string name(relative);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  constexpr std::string_view kPackageEnding = ".dpk";
+  const bool package = name.size() > kPackageEnding.size() &&
+                       name.compare(name.size() - kPackageEnding.size(), kPackageEnding.size(),
+                                    kPackageEnding) == 0;
+  for (const char* kept : {kVersionFilePath, kLocalFileListPath, kNewFileListPath,
+                           kDeleteListPath}) {
+    std::string_view path = std::string_view(kept).substr(1);  // without the leading '/'
+    auto holds = [&path](std::string_view folder) {
+      return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+             path[folder.size()] == '/';
+    };
+    if (path == name || holds(name)) return true;
+    if (package && holds(std::string_view(name).substr(0, name.size() - kPackageEnding.size()))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void Debug(const std::string& text) { platform::DebugOutput(text.c_str()); }
 
 constexpr size_t kMaxListLine = 64 * 1024;
@@ -191,6 +234,12 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
     while (ReadWholeLine(newList.get(), kMaxListLine, &line, &tooLong, &failed)) {
       std::string name(TrimView(line));
       if (name.empty() && !tooLong) continue;
+      // A name that would leave the folder is never opened.
+      if (!tooLong && !IsContainedRelativePath(name)) {
+        Debug("marrowgate, new-file line refused (outside the install folder): " +
+              EscapeControlCharacters(name) + "\n");
+        continue;
+      }
       std::string path = dir + "/" + name;
       FileRecord record;
       bool recorded = false;
@@ -220,7 +269,16 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
     }
   }
 
-  // 3. The delete list.
+  // 3. The list with the new files goes to disk before anything is
+  // deleted: a list that cannot be written leaves the folder as it is, and
+  // until the deletes are recorded it only lists more than the folder has.
+  if (!WriteLocalFileList(fileManager.get(), listPath, table)) {
+    messages->ShowMessageById(kMessageLocalListUnwritable);
+    return kMessageLocalListUnwritable;
+  }
+
+  // 4. The delete list. A record goes only when its file is gone.
+  bool removedRecords = false;
   {
     Owned<VirtualFile> deleteList(fileManager->Open((dir + kDeleteListPath).c_str(), kOpenRead));
     std::string line;
@@ -233,15 +291,38 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
       std::string relative;
       if (tooLong || !ContainedDeletePath(name, &relative)) {
         Debug("marrowgate, delete line refused (outside the install folder): " +
-              std::string(name) + "\n");
+              EscapeControlCharacters(name) + "\n");
+        continue;
+      }
+      // The lists being kept up to date, and the version file the next
+      // run reads, are never the patch's to delete.
+      if (HoldsBookkeeping(relative)) {
+        Debug("marrowgate, delete line refused (a bookkeeping file): " +
+              EscapeControlCharacters(relative) + "\n");
         continue;
       }
       std::string path = dir + "/" + relative;
-      Debug("orb5k," + path + "\n");
-      DeleteTree(fileManager.get(), path.c_str());
+      Debug("orb5k," + EscapeControlCharacters(path) + "\n");
+      std::string reason;
+      DeleteWithinResult deleted = DeleteWithin(fileManager.get(), dir, relative, &reason);
+      if (deleted == kDeleteWithinRefused) {
+        Debug("marrowgate, delete line refused (" + reason + "): " +
+              EscapeControlCharacters(relative) + "\n");
+        continue;
+      }
+      if (deleted != kDeleteWithinDone) {
+        Debug("marrowgate, not everything of " + EscapeControlCharacters(path) +
+              " could be deleted: " + reason + "\n");
+      }
+      // The records under the line, spelled as the disk side took it
+      // (either separator; ASCII case within packages), whose files are
+      // gone; one that stayed on the disk keeps its record.
       for (auto entry = table.begin(); entry != table.end();) {
-        if (entry->first.compare(0, name.size(), name) == 0) {
+        if (StartsWithListName(entry->first, relative) &&
+            (!IsContainedRelativePath(entry->first) ||
+             !fileManager->Exists((dir + "/" + entry->first).c_str()))) {
           entry = table.erase(entry);
+          removedRecords = true;
         } else {
           ++entry;
         }
@@ -254,13 +335,16 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
     }
   }
 
-  // 4. The new local file list replaces the old one whole, or not at all.
-  if (!WriteLocalFileList(fileManager.get(), listPath, table)) {
+  // 5. The removals are recorded; the list is replaced whole, or not at all.
+  // (A line reaching the list's folder through a link may have taken the
+  // list away: it is written again then too, or the run learns it cannot.)
+  if ((removedRecords || !fileManager->Exists(listPath.c_str())) &&
+      !WriteLocalFileList(fileManager.get(), listPath, table)) {
     messages->ShowMessageById(kMessageLocalListUnwritable);
     return kMessageLocalListUnwritable;
   }
 
-  // 5. The new-file list has done its work only now.
+  // 6. The new-file list has done its work only now.
   fileManager->DeleteFile(newListPath.c_str());
   return 0;
 }

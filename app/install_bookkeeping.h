@@ -64,15 +64,26 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 //     package item does: message 207, nothing else happens; a file that
 //     does not open: message 208 followed by its path, that name is
 //     skipped);
-//  3. removes every file or folder named in the delete list, and every
-//     table name that begins with the line (a read failure ends the list
-//     there; it stays for the next run). A line that would leave the
-//     install folder (absolute, a drive, a "." or ".." component, empty)
-//     is refused with a debug line and removes nothing;
-//  4. replaces the local file list (app/local_file_list.h; failure:
-//     message 209, the old list stays whole);
-//  5. only then deletes the new-file list, so a failure before leaves it
+//  3. writes the local file list with the new records (app/local_file_list.h;
+//     failure: message 209, the old list stays whole and nothing is
+//     deleted);
+//  4. removes every file or folder named in the delete list (a read
+//     failure ends the list there; it stays for the next run), as names:
+//     a link is removed as a link, and nothing is reached through one
+//     (transfer/delete_tree.h). Then the records under the line go whose
+//     files are gone (the line as the disk side took it: either
+//     separator, ASCII case inside packages); a record whose file stayed
+//     keeps it. A line that would leave the install folder (absolute, a
+//     drive, a "." or ".." component, empty, or a folder reached through
+//     a link that leads outside) or would remove a bookkeeping file is
+//     refused with a debug line and removes nothing;
+//  5. when records went (or the list went), writes the list again
+//     (failure: message 209);
+//  6. only then deletes the new-file list, so a failure before leaves it
 //     for the next run.
+// Every name of the new-file list must be a contained relative path
+// (util/safe_path.h); another is refused with a debug line and never
+// opened. Only ordinary files are read: a FIFO or device is unreadable.
 // Returns 0, or the message number of the failure that ended it (205,
 // 206, 207, 209); messages 208 do not end it.
 int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,

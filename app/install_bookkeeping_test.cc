@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <fstream>
 #include <vector>
 
 #include "app/app_file_manager.h"
 #include "package/testing/fault_injection_testing.h"
+#include "platform/file_tree.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 #include "package/testing/temp_folder_testing.h"
@@ -72,6 +76,10 @@ class BookkeepingTest : public ::testing::Test {
   }
   void WriteList(const FileTable& table) {
     folder.WriteFile("update/localfilelist.txt", SerializeLocalFileList(table));
+  }
+  // A FIFO nobody writes to: opening it the ordinary way waits forever.
+  void MakeFifo(const std::string& name) {
+    ASSERT_TRUE(platform::MakeFifo(folder.Child(name).c_str(), nullptr)) << name;
   }
   FileTable ReadList() {
     FileTable table;
@@ -148,9 +156,9 @@ TEST_F(BookkeepingTest, NewFilesReplaceAndInsertInKeyOrder) {
 TEST_F(BookkeepingTest, DeleteLineRemovesFolderAndTableEntriesByPrefix) {
   FileTable old;
   old["data/a"].size = 1;
-  old["data/ab"].size = 2;
+  old["data/ab"].size = 2;       // under the line's text, and no file: goes
   old["data/sub/x"].size = 3;
-  old["database.txt"].size = 4;  // a plain text prefix removes it too
+  old["database.txt"].size = 4;  // under the line's text, but its file stays
   old["keep.txt"].size = 5;
   WriteList(old);
   ASSERT_TRUE(platform::MakeFolder(folder.Child("data").c_str()));
@@ -169,8 +177,9 @@ TEST_F(BookkeepingTest, DeleteLineRemovesFolderAndTableEntriesByPrefix) {
   EXPECT_TRUE(Exists("keep.txt"));
   EXPECT_TRUE(Exists("update"));        // blank lines never name the install folder
   FileTable table = ReadList();
-  ASSERT_EQ(table.size(), 1u);
-  EXPECT_EQ(table.begin()->first, "keep.txt");
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(table.count("database.txt"), 1u);
+  EXPECT_EQ(table.count("keep.txt"), 1u);
   EXPECT_TRUE(sink.shown.empty());
 }
 
@@ -299,6 +308,293 @@ TEST_F(BookkeepingTest, FailedListWriteKeepsOldListAndNewFileList) {
   EXPECT_TRUE(Exists("update/newfile.txt"));
 }
 
+// The list is written before anything is deleted: when it cannot be
+// written, the delete list has not run, so folder and list agree.
+TEST_F(BookkeepingTest, UnwritableListLeavesTheDeleteListUnapplied) {
+  FileTable old;
+  old["old/x.txt"].size = 5;
+  WriteList(old);
+  const std::string before = TestFolder::ReadFile(folder.Child("update/localfilelist.txt"));
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
+  folder.WriteFile("old/x.txt", "old x");
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "old\r\n");
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("update/localfilelist.txt.tmp").c_str()));
+  folder.WriteFile("update/localfilelist.txt.tmp/in_the_way", "");
+  EXPECT_EQ(Update(), 209);
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{209, ""}}));
+  EXPECT_TRUE(Exists("old/x.txt"));
+  EXPECT_EQ(TestFolder::ReadFile(folder.Child("update/localfilelist.txt")), before);
+}
+
+// Whatever was planted at the list's temporary name (a link to a file
+// outside, a dangling link, a hard link to a file outside) is replaced,
+// never written through.
+TEST_F(BookkeepingTest, PlantedEntriesAtTheTemporaryNameAreNeverFollowed) {
+  namespace fs = std::filesystem;
+  TestFolder outside;
+  const std::string kept = outside.WriteFile("kept.txt", "outside");
+  const std::string shared = outside.WriteFile("shared.txt", "shared");
+  const std::string notThere = outside.Child("created.txt");
+  const fs::path temporary = folder.Child("update/localfilelist.txt.tmp");
+  const std::vector<std::function<void()>> plants = {
+      [&] { fs::create_symlink(kept, temporary); },
+      [&] { fs::create_symlink(notThere, temporary); },
+      [&] { fs::create_hard_link(shared, temporary); },
+  };
+  folder.WriteFile("a.txt", "abc");
+  for (size_t i = 0; i < plants.size(); ++i) {
+    SCOPED_TRACE(i);
+    WriteList({});
+    folder.WriteFile("update/newfile.txt", "a.txt\r\n");
+    plants[i]();
+    EXPECT_EQ(Update(), 0);
+    EXPECT_EQ(ReadList().count("a.txt"), 1u);
+    EXPECT_EQ(fs::symlink_status(folder.Child("update/localfilelist.txt")).type(),
+              fs::file_type::regular);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(temporary)));
+  }
+  EXPECT_EQ(TestFolder::ReadFile(kept), "outside");
+  EXPECT_EQ(TestFolder::ReadFile(shared), "shared");
+  EXPECT_FALSE(fs::exists(notThere));
+  EXPECT_TRUE(sink.shown.empty());
+}
+
+// New-file lines are names inside the folder: one that leaves it is never
+// opened; a FIFO or a link to a device is refused as unreadable at once.
+TEST_F(BookkeepingTest, NewFileLinesAreContainedOrdinaryFiles) {
+  namespace fs = std::filesystem;
+  TestFolder outside;
+  outside.WriteFile("private.txt", "private");
+  const std::string outsideName = outside.path().substr(outside.path().rfind('/') + 1);
+  WriteList({});
+  folder.WriteFile("good.txt", "good");
+  MakeFifo("fifo");
+  fs::create_symlink("/dev/zero", folder.Child("zero"));
+  folder.WriteFile("update/newfile.txt",
+                   "../" + outsideName + "/private.txt\r\n/dev/zero\r\n" +
+                       "sub/../../x\r\nC:/x\r\nfifo\r\nzero\r\ngood.txt\r\n");
+  EXPECT_EQ(Update(), 0);
+  FileTable table = ReadList();
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table.begin()->first, "good.txt");
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{
+                            {208, "<208>" + dir + "/fifo"}, {208, "<208>" + dir + "/zero"}}));
+}
+
+// FIFOs standing for the bookkeeping files end the steps with their
+// messages instead of blocking.
+TEST_F(BookkeepingTest, FifosAsBookkeepingFilesAreUnreadable) {
+  MakeFifo("mb/etc/version.txt");
+  std::string version;
+  EXPECT_FALSE(ReadInstalledVersion(AppFileManagerOptions(), dir, &sink, &version));
+  MakeFifo("update/localfilelist.txt");
+  EXPECT_EQ(Update(), 206);
+  platform::RemoveFile(folder.Child("update/localfilelist.txt").c_str());
+  WriteList({});
+  MakeFifo("update/newfile.txt");
+  EXPECT_EQ(Update(), 207);
+  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{
+                            {212, ""}, {206, "<206>"}, {207, "<207>"}}));
+}
+
+// Deleting removes names: links inside a deleted folder (to a folder
+// outside, to "..", dangling) and a listed link go as links; a line whose
+// folder lies outside through a link is refused and its record stays.
+TEST_F(BookkeepingTest, DeletingNeverFollowsLinks) {
+  namespace fs = std::filesystem;
+  TestFolder outside;
+  outside.WriteFile("cache.bin", "cache");
+  outside.WriteFile("moved.bin", "moved");
+  FileTable old;
+  old["old/x.txt"].size = 5;
+  old["old/cache/cache.bin"].size = 5;
+  old["data/moved.bin"].size = 5;
+  old["keep.txt"].size = 4;
+  WriteList(old);
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
+  folder.WriteFile("old/x.txt", "old x");
+  folder.WriteFile("keep.txt", "keep");
+  fs::create_directory_symlink(outside.path(), folder.Child("old/cache"));
+  fs::create_directory_symlink("..", folder.Child("old/up"));
+  fs::create_symlink(folder.Child("nowhere"), folder.Child("old/dangling"));
+  fs::create_directory_symlink(outside.path(), folder.Child("data"));
+  fs::create_directory_symlink(outside.path(), folder.Child("linked"));
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "old\r\ndata/moved.bin\r\nlinked\r\n");
+  EXPECT_EQ(Update(), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder.Child("old"))));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder.Child("linked"))));
+  EXPECT_EQ(TestFolder::ReadFile(outside.Child("cache.bin")), "cache");
+  EXPECT_EQ(TestFolder::ReadFile(outside.Child("moved.bin")), "moved");
+  EXPECT_TRUE(Exists("keep.txt"));
+  EXPECT_TRUE(Exists("update/localfilelist.txt"));
+  FileTable table = ReadList();
+  EXPECT_EQ(table.size(), 2u);
+  EXPECT_EQ(table.count("data/moved.bin"), 1u);  // still there: still listed
+  EXPECT_EQ(table.count("keep.txt"), 1u);
+}
+
+// A delete line spelled otherwise than the record (the other separator,
+// another case inside a package) removes the record with the file.
+TEST_F(BookkeepingTest, DeleteLinesMatchRecordsAsTheyMatchFiles) {
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("data").c_str()));
+  folder.WriteFile("data/intro-old.bin", "intro");
+  {
+    Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
+    ASSERT_EQ(fm->EnsurePackage((dir + "/maps").c_str(), ".dpk", kOpenCreate), 0);
+    Owned<VirtualFile> item(fm->Open((dir + "/maps/Town.map").c_str(), kOpenCreate));
+    ASSERT_TRUE(item);
+    ASSERT_EQ(item->Write("town", 4), 4);
+  }
+  FileTable old;
+  old["data/intro-old.bin"].size = 5;
+  old["maps/Town.map"].size = 4;
+  old["maps/Town.mapx"].size = 1;  // a prefix match, but no such file: goes too
+  WriteList(old);
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "data\\intro-old.bin\r\nmaps/town.map\r\n");
+  EXPECT_EQ(Update(), 0);
+  EXPECT_FALSE(Exists("data/intro-old.bin"));
+  {
+    Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
+    EXPECT_FALSE(fm->Exists((dir + "/maps/Town.map").c_str()));
+    Owned<VirtualFile> item(fm->Open((dir + "/maps/Other.map").c_str(), kOpenCreate));
+    ASSERT_TRUE(item);
+  }
+  EXPECT_TRUE(ReadList().empty());
+
+  // A line naming the package's folder empties the package.
+  FileTable inPackage;
+  inPackage["maps/Other.map"].size = 0;
+  WriteList(inPackage);
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "maps\r\n");
+  EXPECT_EQ(Update(), 0);
+  Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
+  EXPECT_FALSE(fm->Exists((dir + "/maps/Other.map").c_str()));
+  EXPECT_TRUE(ReadList().empty());
+}
+
+// The patch's delete list never takes the bookkeeping files away: a line
+// naming them, their folder or the package standing for it is refused; one
+// reaching the folder through a link leaves the list written again.
+TEST_F(BookkeepingTest, DeleteLinesNeverRemoveTheBookkeepingFiles) {
+  namespace fs = std::filesystem;
+  FileTable old;
+  old["a.txt"].size = 1;
+  WriteList(old);
+  folder.WriteFile("a.txt", "a");
+  folder.WriteFile("mb/etc/version.txt", "1 1.2.3.4\r\n");
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt",
+                   "update\r\nUPDATE/localfilelist.txt\r\nupdate.dpk\r\nmb\r\nmb/etc/version.txt\r\n"
+                   "update/dellist.txt\r\n");
+  EXPECT_EQ(Update(), 0);
+  EXPECT_TRUE(Exists("mb/etc/version.txt"));
+  EXPECT_TRUE(Exists("update/dellist.txt"));
+  EXPECT_EQ(ReadList(), old);
+
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
+  fs::create_directory_symlink("..", folder.Child("old/up"));
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "old/up/update\r\n");
+  EXPECT_EQ(Update(), 209);  // the folder to write the list into is gone
+  EXPECT_FALSE(Exists("update"));
+}
+
+// With a delete list, a failure or stop at every storage operation:
+// either the run succeeded with everything in place, or it reported 209
+// and the list never records a file it lacks beyond the removals still to
+// record (the old list, or the new files with the doomed records still
+// in); a second run, without faults, ends where an undisturbed one does.
+TEST_F(BookkeepingTest, FaultsAroundTheDeleteListNeverLeaveFolderAndListApart) {
+  using testing_faults::FaultFileSystem;
+  using testing_faults::FaultPlan;
+  FileTable old;
+  old["old/x.txt"].size = 5;
+  old["a.txt"].size = 1;
+  Owned<FileSystem> disk(CreateFileSystem());
+  FaultPlan plan;
+  FaultFileSystem faulty(disk.get(), &plan);
+  auto faultyManager = [&faulty] {
+    FileManagerConfig config;
+    config.searchMode = 3;
+    config.fileSystem = &faulty;  // borrowed
+    return Owned<FileManager>(new FileManager(config));
+  };
+  FileTable withNew = old;
+  withNew["a.txt"].size = 3;
+  Md5Digest("abc", 3, withNew["a.txt"].digest.data());
+  FileTable final = withNew;
+  final.erase("old/x.txt");
+  int points = 0;
+  for (FaultPlan::Effect effect : {FaultPlan::Effect::kFail, FaultPlan::Effect::kStop}) {
+    for (int64_t n = 1;; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) +
+                   (effect == FaultPlan::Effect::kStop ? " stops" : " fails"));
+      WriteList(old);
+      folder.WriteFile("a.txt", "abc");
+      ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
+      folder.WriteFile("old/x.txt", "old x");
+      folder.WriteFile("update/newfile.txt", "a.txt\r\n");
+      folder.WriteFile("update/dellist.txt", "old\r\n");
+      platform::RemoveFile(folder.Child("update/localfilelist.txt.tmp").c_str());
+      sink.shown.clear();
+      plan.Arm(n, effect);
+      const int result = UpdateFileLists(faultyManager(), dir, &sink);
+      const bool tripped = plan.tripped();
+      const FileTable list = ReadList();
+      if (!tripped) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(list, final);
+        EXPECT_FALSE(Exists("old"));
+        break;
+      }
+      ++points;
+      if (result == 0) {
+        EXPECT_EQ(list, final);  // only the used new-file list's deletion failed
+      } else {
+        EXPECT_EQ(result, kMessageLocalListUnwritable);
+        if (Exists("old/x.txt")) {
+          EXPECT_EQ(list, old);  // nothing deleted before the list could be written
+        } else {
+          EXPECT_EQ(list, withNew);  // deleted; its removal still to record
+        }
+      }
+      plan.Arm(0, FaultPlan::Effect::kFail);
+      EXPECT_EQ(Update(), 0);
+      EXPECT_EQ(ReadList(), final);
+      EXPECT_FALSE(Exists("old"));
+    }
+  }
+  // Twice creation, write, flush and replace of the list, and the
+  // deletion of the used new-file list, each failing and stopping.
+  EXPECT_EQ(points, 18);
+}
+
+// An entry that stays on the disk (here a read-only folder) keeps its
+// record.
+TEST_F(BookkeepingTest, AnEntryThatStaysKeepsItsRecord) {
+  if (platform::PermissionsAreBypassed()) GTEST_SKIP() << "permissions do not hold root back";
+  namespace fs = std::filesystem;
+  FileTable old;
+  old["locked/a.txt"].size = 1;
+  old["locked/b.txt"].size = 1;
+  WriteList(old);
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("locked").c_str()));
+  folder.WriteFile("locked/a.txt", "a");
+  fs::permissions(folder.Child("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "locked\r\n");
+  EXPECT_EQ(Update(), 0);
+  fs::permissions(folder.Child("locked"), fs::perms::owner_all);
+  EXPECT_TRUE(Exists("locked/a.txt"));
+  FileTable table = ReadList();
+  EXPECT_EQ(table.size(), 1u);
+  EXPECT_EQ(table.count("locked/a.txt"), 1u);  // b.txt was not there
+}
+
 TEST_F(BookkeepingTest, NoFileManagerAndNoInstallFolder) {
   FileManagerOptions broken = AppFileManagerOptions();
   broken.keyALen = -1;
@@ -376,8 +672,9 @@ TEST_F(BookkeepingTest, FaultsWhileReplacingTheListKeepTheOldList) {
       }
     }
   }
-  // Write, flush and replace of the list, each failing and stopping.
-  EXPECT_EQ(refused, 6);
+  // Creation of the temporary file, write, flush and replace of the
+  // list, each failing and stopping.
+  EXPECT_EQ(refused, 8);
 }
 
 }  // namespace

@@ -75,9 +75,11 @@ FileListResult ReadLocalFileList(VirtualFile* file, FileTable* table) {
 
 namespace {
 
-// Writes `bytes` as the whole file `path` and flushes it. True on success.
-bool WriteWhole(FileSystem* fs, const std::string& path, const std::string& bytes) {
-  Owned<VirtualFile> file(fs->Open(path.c_str(), kOpenCreate));
+// Writes `bytes` as the whole file `path` and flushes it; `fresh` makes a
+// new file in place of whatever entry has that name. True on success.
+bool WriteWhole(FileSystem* fs, const std::string& path, const std::string& bytes, bool fresh) {
+  Owned<VirtualFile> file(fresh ? fs->CreateFresh(path.c_str())
+                                : fs->Open(path.c_str(), kOpenCreate));
   if (file == nullptr) return false;
   size_t at = 0;
   while (at < bytes.size()) {
@@ -97,9 +99,9 @@ bool WriteLocalFileList(FileSystem* fs, const std::string& path, const FileTable
   if (fs == nullptr || path.empty()) return false;
   std::string bytes = SerializeLocalFileList(table);
   // Inside a package the package's commit replaces an item whole.
-  if (!fs->WritesToDisk(path.c_str())) return WriteWhole(fs, path, bytes);
+  if (!fs->WritesToDisk(path.c_str())) return WriteWhole(fs, path, bytes, false);
   std::string temporary = path + ".tmp";
-  if (WriteWhole(fs, temporary, bytes) && fs->ReplaceFile(temporary.c_str(), path.c_str()) == 0) {
+  if (WriteWhole(fs, temporary, bytes, true) && fs->ReplaceFile(temporary.c_str(), path.c_str()) == 0) {
     return true;
   }
   fs->DeleteFile(temporary.c_str());

@@ -53,7 +53,9 @@ FileListResult ReadLocalFileList(VirtualFile* file, FileTable* table);
 
 // Replaces the list at `path` (through `fs`) by `table` without ever
 // leaving a half-written list: on the disk the records go to `path` +
-// ".tmp" in the same folder, are flushed, and that file replaces `path`
+// ".tmp" in the same folder (made afresh: a stale entry or link of that
+// name is removed, never written through), are flushed, and that file
+// replaces `path`
 // (FileSystem::ReplaceFile); on failure the temporary file is removed and
 // the old list is unchanged. Inside a package the item is written whole
 // (the package's commit replaces it in one step). True on success.

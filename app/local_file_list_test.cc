@@ -158,8 +158,9 @@ TEST(LocalFileList, FaultAtEveryStepKeepsTheOldList) {
       EXPECT_FALSE(platform::PathAccessible((path + ".tmp").c_str()));
     }
   }
-  // Write, flush and replace, each failing and stopping.
-  EXPECT_EQ(injected, 6);
+  // Creation of the temporary file, write, flush and replace, each
+  // failing and stopping.
+  EXPECT_EQ(injected, 8);
 }
 
 }  // namespace

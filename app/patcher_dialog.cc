@@ -216,10 +216,15 @@ void PatcherDialog::RunPatch() {
     } catch (...) {
       result = kRunFailed;
     }
+    // A list that cannot be written fails the run (message 209 came
+    // first); the other bookkeeping failures leave the outcome as it is.
+    if (result >= 0 && UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_) ==
+                           kMessageLocalListUnwritable) {
+      result = kRunFileListUnwritten;
+    }
     lastResult_ = result;
 
     if (result >= 0) {
-      UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_);
       m_strStatus = MessageText(kMessageSucceeded);
       view_->SetControlText(kControlStart, MessageText(kMessageClose));
       link_->FinishParentProgress();

@@ -4,12 +4,18 @@
 // Input: the new-file list, a zero byte, the delete list, a zero byte, and
 // the local file list's bytes (any of them may be missing).
 //
-// Beyond "no crash": nothing outside the install folder is ever deleted,
-// the local file list afterwards is whole (it parses) or the old one, and
-// after a successful run the new-file list is gone.
+// The install folder is an unlucky player's: links to a folder outside, to
+// "..", to a file outside and dangling ones, FIFOs where lists and files
+// are looked for, and a dangling link at the list's temporary name.
+//
+// Beyond "no crash" and "no hang": nothing outside the install folder is
+// ever deleted, written or made, the local file list afterwards is whole
+// (it parses) or the old one, and after a successful run the new-file list
+// is gone.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +24,7 @@
 #include "app/local_file_list.h"
 #include "app/message_sink.h"
 #include "package/file/file_system.h"
+#include "platform/file_tree.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -43,6 +50,19 @@ const char* const kOutside[] = {"file_lists_fuzz_work/outside.txt",
                                 "file_lists_fuzz_work/installed.txt",
                                 "file_lists_fuzz_work/other/keep.txt"};
 const char* const kInside[] = {"a.txt", "bin/game.exe", "bin/data/b.dat", "update/readme.txt"};
+// Links in the install folder (name, target), and FIFOs.
+const char* const kLinks[][2] = {
+    {"old/cache", "../../other"},            // a folder outside
+    {"old/up", ".."},                        // the install folder again
+    {"bin/data/out.txt", "../../../outside.txt"},  // a file outside
+    {"dangling", "../nowhere/made.txt"},     // to nothing (outside)
+    {"update/localfilelist.txt.tmp", "../../planted.txt"},
+    {"fifo_link", "fifo"},
+};
+const char* const kFifos[] = {"fifo", "bin/pipe"};
+// Outside names nothing may create.
+const char* const kNeverMade[] = {"file_lists_fuzz_work/planted.txt",
+                                  "file_lists_fuzz_work/nowhere"};
 
 bool Store(FileSystem* disk, const std::string& path, std::string_view text) {
   Owned<VirtualFile> file(disk->Open(path.c_str(), kOpenCreate));
@@ -90,6 +110,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!Store(disk, path, "outside")) return 0;
   for (const char* path : kInside)
     if (!Store(disk, install + "/" + path, path)) return 0;
+  if (disk->MakeFolder((install + "/old").c_str()) < 0) return 0;
+  std::error_code ignored;
+  for (const auto& link : kLinks) {
+    const std::string at = install + "/" + link[0];
+    std::filesystem::remove(at, ignored);
+    std::filesystem::create_symlink(link[1], at, ignored);
+    if (ignored) return 0;
+  }
+  for (const char* fifo : kFifos) {
+    const std::string at = install + "/" + fifo;
+    std::filesystem::remove(at, ignored);
+    if (!platform::MakeFifo(at.c_str(), nullptr)) return 0;
+  }
   if (!Store(disk, install + kNewFileListPath, pieces[0]) ||
       !Store(disk, install + kDeleteListPath, pieces[1]) ||
       !Store(disk, install + kLocalFileListPath, pieces[2]))
@@ -103,6 +136,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(Load(disk, path, &exists) == "outside");
     Check(exists);
   }
+  for (const char* path : kNeverMade) {
+    Check(!std::filesystem::exists(std::filesystem::symlink_status(path, ignored)));
+  }
+  Check(std::filesystem::is_directory(std::string(kRoot) + "/other", ignored));
   const std::string list = Load(disk, install + kLocalFileListPath, &exists);
   FileTable table;
   if (result == 0) {

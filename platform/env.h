@@ -30,8 +30,12 @@ inline constexpr int kMaxNativePath = 4095;
 // A buffered file stream with 64-bit positions (stdio underneath).
 class FileStream {
  public:
-  // Opens `path` with an fopen-style mode text ("rb", "wb+", "rb+").
-  // Returns null when the file cannot be opened.
+  // Opens `path` with an fopen-style mode text ("rb", "wb+", "rb+", "ab").
+  // Only ordinary files are opened: a folder, device, FIFO or socket gives
+  // null without being opened (and a name taken by one meanwhile is opened
+  // without blocking and refused), so no open or read can wait forever.
+  // "wxb+" creates a new file and fails when anything, a link included, is
+  // at `path` already. Returns null when the file cannot be opened.
   static std::unique_ptr<FileStream> Open(const char* path, const char* mode);
 
   ~FileStream();  // closes the stream

@@ -24,14 +24,53 @@ FILE* AsFile(void* p) { return static_cast<FILE*>(p); }
 
 // ---------------------------------------------------------------- streams
 
+namespace {
+
+// The open(2) flags of an fopen-style mode text; false for a text that
+// names no access ('r', 'w' or 'a' first).
+bool OpenFlagsOf(const char* mode, int* flags) {
+  bool update = std::strchr(mode, '+') != nullptr;
+  switch (mode[0]) {
+    case 'r': *flags = update ? O_RDWR : O_RDONLY; break;
+    case 'w': *flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC; break;
+    case 'a': *flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; break;
+    default: return false;
+  }
+  // 'x': a new file only, never made through a link at the path.
+  if (mode[0] == 'w' && std::strchr(mode, 'x') != nullptr) *flags |= O_EXCL | O_NOFOLLOW;
+  return true;
+}
+
+}  // namespace
+
 std::unique_ptr<FileStream> FileStream::Open(const char* path, const char* mode) {
   if (path == nullptr || mode == nullptr) return nullptr;
-  FILE* f = std::fopen(path, mode);
-  if (f == nullptr) return nullptr;
-  // A folder opens for reading on Linux; files only.
+  int flags = 0;
+  if (!OpenFlagsOf(mode, &flags)) return nullptr;
+  // Only ordinary files: a device, FIFO or socket is never opened (opening
+  // one can block or have effects of its own), and a folder is no file.
   struct stat st;
-  if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-    std::fclose(f);
+  if ((flags & O_EXCL) == 0 && ::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+  // Without blocking, in case something else took the name since.
+  int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  int status = ::fcntl(fd, F_GETFL);
+  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  // fdopen takes the mode without 'x', which only matters to open.
+  std::string streamMode;
+  for (const char* c = mode; *c != '\0'; ++c) {
+    if (*c != 'x') streamMode.push_back(*c);
+  }
+  FILE* f = ::fdopen(fd, streamMode.c_str());
+  if (f == nullptr) {
+    ::close(fd);
     return nullptr;
   }
   return std::unique_ptr<FileStream>(new FileStream(f));

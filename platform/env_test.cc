@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+
+#include <filesystem>
+#include <fstream>
 #include <string>
+
+#include "platform/file_tree.h"
 
 namespace marrowgate::platform {
 namespace {
@@ -36,6 +41,52 @@ TEST(FileStreamTest, WritesSeeksAndReadsBack) {
 TEST(FileStreamTest, RefusesMissingFilesAndFolders) {
   EXPECT_EQ(FileStream::Open(TempPath("missing").c_str(), "rb"), nullptr);
   EXPECT_EQ(FileStream::Open(::testing::TempDir().c_str(), "rb"), nullptr);
+}
+
+// A FIFO (no writer, so an ordinary open would wait forever), a device and
+// a link to either are refused in every mode without blocking; "wxb+" makes
+// only a new file and never writes through a link, dangling or not.
+TEST(FileStreamTest, OpensOnlyOrdinaryFilesAndNeverBlocks) {
+  namespace fs = std::filesystem;
+  const fs::path root = TempPath("kinds");
+  fs::remove_all(root);
+  fs::create_directories(root);
+  const std::string fifo = (root / "fifo").string();
+  ASSERT_TRUE(MakeFifo(fifo.c_str(), nullptr));
+  fs::create_symlink(fifo, root / "to_fifo");
+  fs::create_symlink("/dev/zero", root / "to_zero");
+  for (const char* mode : {"rb", "rb+", "wb+", "ab"}) {
+    for (const std::string& path :
+         {fifo, (root / "to_fifo").string(), std::string("/dev/zero"), (root / "to_zero").string()}) {
+      EXPECT_EQ(FileStream::Open(path.c_str(), mode), nullptr) << path << " " << mode;
+    }
+  }
+
+  const fs::path outside = root / "outside.txt";
+  std::ofstream(outside) << "keep";
+  fs::create_symlink(outside, root / "link");
+  fs::create_symlink(root / "nowhere", root / "dangling");
+  EXPECT_EQ(FileStream::Open((root / "link").string().c_str(), "wxb+"), nullptr);
+  EXPECT_EQ(FileStream::Open((root / "dangling").string().c_str(), "wxb+"), nullptr);
+  EXPECT_EQ(FileStream::Open(outside.string().c_str(), "wxb+"), nullptr);
+  EXPECT_FALSE(fs::exists(root / "nowhere"));
+  EXPECT_EQ(fs::file_size(outside), 4u);
+  {
+    auto fresh = FileStream::Open((root / "new").string().c_str(), "wxb+");
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->Write("abc", 3), 3u);
+    EXPECT_EQ(fresh->Seek(0, 0), 0);
+    char back[3] = {};
+    EXPECT_EQ(fresh->Read(back, 3), 3u);
+    EXPECT_EQ(std::string(back, 3), "abc");
+  }
+  {
+    auto appended = FileStream::Open((root / "new").string().c_str(), "ab");
+    ASSERT_NE(appended, nullptr);
+    EXPECT_EQ(appended->Write("d", 1), 1u);
+  }
+  EXPECT_EQ(fs::file_size(root / "new"), 4u);
+  fs::remove_all(root);
 }
 
 TEST(PathTest, FileTimesAndFolders) {

@@ -57,6 +57,19 @@ bool MakeOneFolder(const char* path, std::string* reason);
 bool RenameReplacing(const char* from, const char* to, std::string* reason);
 // Removes a file or a link (not followed); false when it could not.
 bool RemoveNode(const char* path);
+// Removes `path` as a name, never following a link: a link, file, FIFO,
+// socket or device entry is unlinked; a folder goes with everything in it,
+// links inside removed as links. A folder on another device than `path`
+// (something mounted below it) is left as it is and counts as a failure.
+// True when nothing is left at `path` (a missing path is fine); on false
+// what could be removed is gone and `reason` holds the first failure.
+bool RemoveTreeNoFollow(const char* path, std::string* reason);
+
+// Makes a FIFO (a named pipe) at `path`; for checks that nothing blocks
+// on one.
+bool MakeFifo(const char* path, std::string* reason);
+// True when this process is not held back by file permissions (root).
+bool PermissionsAreBypassed();
 
 // The system's text for the last failure of a C library call in this
 // thread.

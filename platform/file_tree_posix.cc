@@ -129,6 +129,64 @@ bool RenameReplacing(const char* from, const char* to, std::string* reason) {
 
 bool RemoveNode(const char* path) { return ::unlink(path) == 0; }
 
+bool MakeFifo(const char* path, std::string* reason) {
+  if (::mkfifo(path, 0600) == 0) return true;
+  SetReason(reason);
+  return false;
+}
+
+bool PermissionsAreBypassed() { return ::geteuid() == 0; }
+
+namespace {
+
+// One level of RemoveTreeNoFollow; `device` is that of the top.
+bool RemoveBelow(const std::string& path, dev_t device, std::string* reason) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    SetReason(reason);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    SetReason(reason);
+    return false;
+  }
+  if (st.st_dev != device) {
+    if (reason != nullptr) *reason = "another file system is mounted there";
+    return false;
+  }
+  std::vector<std::string> names;
+  std::string failure;
+  bool whole = FolderNames(path.c_str(), &names, &failure);
+  for (const std::string& name : names) {
+    std::string why;
+    if (!RemoveBelow(path + "/" + name, device, &why)) {
+      if (whole) failure = why;
+      whole = false;
+    }
+  }
+  if (whole && ::rmdir(path.c_str()) != 0 && errno != ENOENT) {
+    failure = LastSystemError();
+    whole = false;
+  }
+  if (!whole && reason != nullptr) *reason = failure;
+  return whole;
+}
+
+}  // namespace
+
+bool RemoveTreeNoFollow(const char* path, std::string* reason) {
+  struct stat st;
+  if (path == nullptr) return false;
+  if (::lstat(path, &st) != 0) {
+    if (errno == ENOENT) return true;
+    SetReason(reason);
+    return false;
+  }
+  return RemoveBelow(path, st.st_dev, reason);
+}
+
 std::unique_ptr<RawFile> RawFile::OpenForReading(const char* path, std::string* reason) {
   int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {

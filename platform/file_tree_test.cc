@@ -26,6 +26,49 @@ class FileTreeTest : public ::testing::Test {
   fs::path root_;
 };
 
+// Links inside the removed tree (to a folder outside, to "..", to a file,
+// dangling) go as names; what they lead to stays. FIFOs go without being
+// opened.
+TEST_F(FileTreeTest, RemovingATreeNeverFollowsLinks) {
+  fs::create_directories(root_ / "outside/deep");
+  std::ofstream(root_ / "outside/deep/kept.txt") << "outside";
+  fs::create_directories(root_ / "install/old/sub");
+  std::ofstream(root_ / "install/keep.txt") << "keep";
+  std::ofstream(root_ / "install/old/sub/a.txt") << "a";
+  fs::create_directory_symlink(root_ / "outside", root_ / "install/old/cache");
+  fs::create_directory_symlink("..", root_ / "install/old/up");
+  fs::create_symlink(root_ / "install/keep.txt", root_ / "install/old/sub/file_link");
+  fs::create_symlink(root_ / "missing", root_ / "install/old/dangling");
+  ASSERT_TRUE(MakeFifo((root_ / "install/old/sub/fifo").c_str(), nullptr));
+  fs::create_directory_symlink(root_ / "outside", root_ / "install/data");
+
+  std::string reason;
+  EXPECT_TRUE(RemoveTreeNoFollow(Path("install/old").c_str(), &reason)) << reason;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "install/old")));
+  EXPECT_TRUE(RemoveTreeNoFollow(Path("install/data").c_str(), &reason)) << reason;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "install/data")));
+  EXPECT_TRUE(RemoveTreeNoFollow(Path("install/not_there").c_str(), &reason));
+
+  EXPECT_TRUE(fs::exists(root_ / "outside/deep/kept.txt"));
+  EXPECT_TRUE(fs::exists(root_ / "install/keep.txt"));
+  EXPECT_TRUE(fs::exists(root_ / "file"));
+}
+
+TEST_F(FileTreeTest, RemovingATreeReportsWhatStays) {
+  if (PermissionsAreBypassed()) GTEST_SKIP() << "permissions do not hold root back";
+  fs::create_directories(root_ / "tree/locked");
+  std::ofstream(root_ / "tree/locked/stays.txt") << "x";
+  std::ofstream(root_ / "tree/goes.txt") << "x";
+  fs::permissions(root_ / "tree/locked", fs::perms::owner_read | fs::perms::owner_exec);
+  std::string reason;
+  bool removed = RemoveTreeNoFollow(Path("tree").c_str(), &reason);
+  fs::permissions(root_ / "tree/locked", fs::perms::owner_all);
+  EXPECT_FALSE(removed);
+  EXPECT_FALSE(reason.empty());
+  EXPECT_TRUE(fs::exists(root_ / "tree/locked/stays.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "tree/goes.txt"));
+}
+
 TEST_F(FileTreeTest, LinksAreSeenAsLinksOrFollowed) {
   fs::create_symlink(root_ / "file", root_ / "link");
   fs::create_symlink(root_ / "missing", root_ / "dangling");

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_tree.h"
 #include "app/app_file_manager.h"
 #include "app/flex_update.h"
 #include "app/local_file_list.h"
@@ -272,6 +273,68 @@ TEST_F(PatchRunTest, BrokenCfgFailsWithTheReadersCode) {
       << view_.boxes[0];
   EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10001)");
   EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+}
+
+// The source folder is searched in the package, then on the disk: a
+// szUpdateDir that climbs out would copy a disk folder beside the patcher.
+TEST_F(PatchRunTest, UpdateDirOutsideThePackageFailsLikeABrokenCfg) {
+  WriteFile(root_ / "outside/stolen.txt", "from beside the patcher");
+  cfg_ = std::string(kMessages) + "UPDATE\r\n{\r\n  szUpdateDir = ../outside\r\n}\r\n";
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), kRunBadUpdateDir);
+  EXPECT_EQ(dialog_->last_result(), -10002);
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_NE(view_.boxes[0].find("szUpdateDir ../outside is not a folder inside the package"),
+            std::string::npos)
+      << view_.boxes[0];
+  EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10002)");
+  EXPECT_FALSE(fs::exists(install_ / "stolen.txt"));
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+}
+
+// A local file list that cannot be written fails the run after message
+// 209, and the delete list has not been applied.
+TEST_F(PatchRunTest, UnwritableLocalListFailsTheRun) {
+  Install("update/localfilelist.txt.tmp/in_the_way", "");
+  FileTable before = LocalList();
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), kRunFileListUnwritten);
+  EXPECT_FALSE(dialog_->finished());
+  ASSERT_FALSE(view_.boxes.empty());
+  EXPECT_NE(view_.boxes[0].find("Cannot write the list"), std::string::npos) << view_.boxes[0];
+  EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10209)");
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "new readme\n");  // the copy itself was done
+  EXPECT_TRUE(fs::exists(install_ / "old/x.txt"));
+  EXPECT_EQ(LocalList(), before);
+  EXPECT_TRUE(fs::exists(install_ / "update/newfile.txt"));
+}
+
+// An install folder as an unlucky player's machine has it: the folder to
+// delete holds links to a folder elsewhere and to "..", the list's
+// temporary name is a dangling link out of the folder, a listed new file
+// is a FIFO. The run ends, nothing outside changes.
+TEST_F(PatchRunTest, LinksAndFifosInTheInstallFolderStayInside) {
+  WriteFile(root_ / "elsewhere/cache.bin", "cache");
+  fs::create_directory_symlink(root_ / "elsewhere", install_ / "old/cache");
+  fs::create_directory_symlink("..", install_ / "old/up");
+  fs::create_symlink(root_ / "elsewhere/planted.txt", install_ / "update/localfilelist.txt.tmp");
+  ASSERT_TRUE(platform::MakeFifo((install_ / "pipe").c_str(), nullptr));
+  Patch("update/update/newfile.txt", "readme.txt\r\npipe\r\n../elsewhere/cache.bin\r\n");
+  SelfStartedRun(nullptr);
+
+  EXPECT_EQ(dialog_->last_result(), 0);
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_NE(view_.boxes[0].find("No new file: " + (install_ / "pipe").string()), std::string::npos)
+      << view_.boxes[0];
+  EXPECT_EQ(ReadFile(root_ / "elsewhere/cache.bin"), "cache");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "elsewhere/planted.txt")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(install_ / "old")));
+  EXPECT_TRUE(fs::exists(install_ / "kept.txt"));
+  EXPECT_TRUE(fs::exists(install_ / "update/dellist.txt"));
+  FileTable expected;
+  expected["kept.txt"] = RecordOf("kept");
+  expected["readme.txt"] = RecordOf("new readme\n");
+  EXPECT_EQ(LocalList(), expected);
 }
 
 TEST_F(PatchRunTest, FailingPackageLineKeepsEarlierPackages) {

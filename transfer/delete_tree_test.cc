@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "package/manager/file_manager.h"
 #include "package/testing/temp_folder_testing.h"
+#include "platform/file_tree.h"
 #include "transfer/memory_file_system_testing.h"
 #include "util/releaser.h"
 
@@ -67,6 +70,60 @@ TEST(DeleteTreeTest, FolderInsideAPackage) {
   EXPECT_TRUE(DeleteTree(manager.get(), (package + "/top").c_str()));
   EXPECT_FALSE(manager->Exists((package + "/top").c_str()));
   EXPECT_TRUE(manager->Exists((package + "/kept").c_str()));
+}
+
+// On the disk a name is removed as a name: links inside a removed folder
+// (to a folder outside, to "..") and a listed link are removed as links;
+// a name whose folder lies outside the root once links are resolved is
+// refused; a link to a folder on the way that stays inside is followed.
+TEST(DeleteTreeTest, OnTheDiskNothingIsReachedThroughALink) {
+  namespace fs = std::filesystem;
+  TestFolder folder;
+  const fs::path root = folder.Child("install");
+  const fs::path outside = folder.Child("outside");
+  fs::create_directories(outside / "cache");
+  std::ofstream(outside / "cache/private.txt") << "private";
+  std::ofstream(outside / "moved.bin") << "moved";
+  fs::create_directories(root / "old/sub");
+  fs::create_directories(root / "real");
+  std::ofstream(root / "old/sub/a.txt") << "a";
+  std::ofstream(root / "keep.txt") << "keep";
+  std::ofstream(root / "real/gone.txt") << "gone";
+  fs::create_directory_symlink(outside / "cache", root / "old/cache");
+  fs::create_directory_symlink("..", root / "old/up");
+  ASSERT_TRUE(platform::MakeFifo((root / "old/fifo").c_str(), nullptr));
+  fs::create_directory_symlink(outside, root / "data");
+  fs::create_directory_symlink(root / "real", root / "inner");
+
+  Owned<FileManager> manager(CreateFileManager(FileManagerOptions()));
+  std::string reason;
+  EXPECT_EQ(DeleteWithin(manager.get(), root.string(), "old", &reason), kDeleteWithinDone)
+      << reason;
+  EXPECT_EQ(DeleteWithin(manager.get(), root.string(), "data/moved.bin", &reason),
+            kDeleteWithinRefused);
+  EXPECT_EQ(DeleteWithin(manager.get(), root.string(), "../outside/moved.bin", &reason),
+            kDeleteWithinRefused);
+  EXPECT_EQ(DeleteWithin(manager.get(), root.string(), "inner/gone.txt", &reason),
+            kDeleteWithinDone);
+  EXPECT_EQ(DeleteWithin(manager.get(), root.string(), "data", &reason), kDeleteWithinDone);
+  EXPECT_EQ(DeleteWithin(manager.get(), root.string(), "not/there", &reason), kDeleteWithinDone);
+
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "old")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "data")));
+  EXPECT_FALSE(fs::exists(root / "real/gone.txt"));
+  EXPECT_TRUE(fs::exists(root / "keep.txt"));
+  EXPECT_TRUE(fs::exists(root / "real"));
+  EXPECT_TRUE(fs::exists(outside / "cache/private.txt"));
+  EXPECT_TRUE(fs::exists(outside / "moved.bin"));
+
+  // DeleteTree over the disk alone does the same.
+  fs::create_directories(root / "again");
+  fs::create_directory_symlink(outside / "cache", root / "again/cache");
+  Owned<FileSystem> disk(CreateFileSystem());
+  EXPECT_TRUE(DeleteTree(disk.get(), (root / "again").c_str()));
+  EXPECT_FALSE(fs::exists(root / "again"));
+  EXPECT_TRUE(fs::exists(outside / "cache/private.txt"));
+  EXPECT_FALSE(DeleteTree(disk.get(), (root / "again").c_str()));
 }
 
 }  // namespace

@@ -131,4 +131,27 @@ std::string FormatText(const char* format, ...) {
   return text;
 }
 
+std::string EscapeControlCharacters(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(text.size());
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      shown += "\\x";
+      shown.push_back(kHex[byte >> 4]);
+      shown.push_back(kHex[byte & 0xf]);
+    } else {
+      shown.push_back(c);
+    }
+  }
+  return shown;
+}
+
 }  // namespace marrowgate

@@ -60,6 +60,11 @@ void RandomBytes(void* buffer, size_t n);
 // printf-style formatting into a string of whatever length it needs.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// `text` fit for a terminal line: control characters (below 0x20, and
+// 0x7f) become \n, \t, \r or \xHH, every other byte is kept, so that a
+// name or message can neither break the line nor steer the terminal.
+std::string EscapeControlCharacters(std::string_view text);
+
 }  // namespace marrowgate
 
 #endif  // MARROWGATE_UTIL_TEXT_H_

@@ -11,6 +11,13 @@
 namespace marrowgate {
 namespace {
 
+TEST(EscapeTest, ControlCharactersBecomeVisible) {
+  EXPECT_EQ(EscapeControlCharacters("plain/name.txt"), "plain/name.txt");
+  EXPECT_EQ(EscapeControlCharacters(std::string("a\nb\tc\rd\x1b]0;title\x07\x7f\0e", 20)),
+            "a\\nb\\tc\\rd\\x1b]0;title\\x07\\x7f\\x00e");
+  EXPECT_EQ(EscapeControlCharacters("dir\\k\xc3\xa9"), "dir\\k\xc3\xa9");
+}
+
 TEST(TrimTest, InPlace) {
   char text[] = " \t hello world\r\n";
   EXPECT_EQ(Trim(text), 11u);

@@ -102,6 +102,17 @@ class FileSystem {
   // True when `path` is the file of a package this file system holds open
   // (mounted); such a file must not be replaced or truncated through it.
   virtual bool IsOpenPackageFile(const char* /*path*/) { return false; }
+  // Creates `path` as a new, empty file opened as mode 2 opens it, after
+  // removing the entry of that name: a link there is removed as a link and
+  // never written through, and another name of the same file (a hard link)
+  // keeps its content. For the names a writer makes for itself (temporary
+  // and staging files), where whatever lies at the name must not redirect
+  // the write. Null on failure. Where there are no links (the default) this
+  // is DeleteFile and Open in mode 2.
+  virtual VirtualFile* CreateFresh(const char* path) {
+    DeleteFile(path);
+    return Open(path, kOpenCreate);
+  }
 
  protected:
   virtual ~FileSystem() = default;

@@ -155,6 +155,13 @@ int LocalFileSystem::DeleteFolder(const char* path) {
   return platform::RemoveFolder(native.c_str()) ? 0 : -1;
 }
 
+VirtualFile* LocalFileSystem::CreateFresh(const char* path) {
+  std::string native;
+  if (!NativePath(path, &native)) return nullptr;
+  platform::RemoveFile(native.c_str());
+  return DiskFile::Open(native.c_str(), "wxb+");
+}
+
 int LocalFileSystem::ReplaceFile(const char* from, const char* to) {
   std::string nativeFrom, nativeTo;
   if (!NativePath(from, &nativeFrom) || !NativePath(to, &nativeTo)) return -1;

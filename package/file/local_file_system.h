@@ -37,6 +37,9 @@ class LocalFileSystem : public FileSystem {
   // move fails.
   int ReplaceFile(const char* from, const char* to) override;
   bool WritesToDisk(const char* /*path*/) override { return true; }
+  // Unlinks the name (a folder there makes it fail) and creates the file
+  // exclusively, so nothing planted at the name is followed.
+  VirtualFile* CreateFresh(const char* path) override;
 };
 
 }  // namespace marrowgate

@@ -220,7 +220,9 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
   // whole, so that no half-made package is ever found under its own name.
   const std::string staging = StagingPathFor(filePath, static_cast<size_t>(kMaxDiskPath));
   if (staging.empty()) return -21;
-  VirtualFile* file = disk->Open(staging.c_str(), kOpenCreate);
+  // A stale entry at the staging name goes first; a link planted there
+  // is removed, never written through.
+  VirtualFile* file = disk->CreateFresh(staging.c_str());
   if (file == nullptr) return -21;
   Package* made = NewPackage(file, kOpenCreate, key);
   const int saved = made != nullptr ? made->Close() : -1;
@@ -491,6 +493,13 @@ bool FileManager::WritesToDisk(const char* path) {
     default:
       return false;
   }
+}
+
+VirtualFile* FileManager::CreateFresh(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
+  if (WritesToDisk(key.c_str())) return config_.fileSystem->CreateFresh(key.c_str());
+  return Open(key.c_str(), kOpenCreate);
 }
 
 int FileManager::ReplaceFile(const char* from, const char* to) {

@@ -118,6 +118,9 @@ class FileManager : public FileSystem {
   // ReplaceFile refuse such a path, so that a package in use is never
   // overwritten under the file manager.
   bool IsOpenPackageFile(const char* path) override;
+  // On the disk side the disk's CreateFresh; inside a package (where there
+  // are no links) an item opened in mode 2.
+  VirtualFile* CreateFresh(const char* path) override;
 
   // Opens path + extension in packages opened afterwards in `mode` (0
   // removes the entry). 0, or -1 when the path is unusable.

@@ -117,6 +117,13 @@ class FaultFileSystem : public FileSystem {
     return plan_->Allow() ? inner_->ReplaceFile(from, to) : -1;
   }
   bool WritesToDisk(const char* path) override { return inner_->WritesToDisk(path); }
+  // Making a fresh file is one operation (its removal of a stale entry and
+  // its creation go together).
+  VirtualFile* CreateFresh(const char* path) override {
+    if (plan_->stopped() || !plan_->Allow()) return nullptr;
+    VirtualFile* file = inner_->CreateFresh(path);
+    return file == nullptr ? nullptr : new FaultFile(file, plan_);
+  }
 
  private:
   FileSystem* inner_;
