@@ -1,11 +1,10 @@
 // PatchJob: the job record of one patch run, filled by the driver before
 // the run and borrowed by FlexUpdate for its length.
 //
-// Every field starts zero. "Owned" fields belong to the driver, which
-// disposes of them after the run: the file system and cipher objects
-// through Release(), the codec through its Release(), the exclude array by
-// freeing it (its texts belong to the driver's skip list). pNotify is
-// borrowed. The copy settings (nCutTail, szDstSuffix, pNotify, pStatSink,
+// Every field starts zero. "Owned" fields belong to the driver (RunJob),
+// which disposes of them after the run: the file system, codec and cipher
+// objects through Release(), the exclude array by freeing it (its texts
+// belong to the dialog's skip list). pNotify is borrowed. The copy settings (nCutTail, szDstSuffix, pNotify, pStatSink,
 // nBufSize, byFlags, byStatMode, szStop, ppszExcludeNames,
 // szExcludeSuffixes) reach the copy engine unchanged as the like-named
 // fields of its DIRCP_PARAM_T (transfer/dir_copy.h).

@@ -1,19 +1,23 @@
 // RunJob: the job record of one patch run together with the objects it
-// owns (the local file system, the codec and four cipher objects taken
-// from a KeyFactory), filled with the patcher's settings:
+// owns (the local file system, the codec set with the codec and four
+// cipher objects from a KeyFactory, the exclude array), filled with the
+// patcher's settings:
 //   passwords "morvelkatun" and "pelsowdirak", block size 1024, transfer
 //   buffer 100000 bytes, targets get the source's modification time and
 //   read-only sources are copied, a statistics pass from file information,
 //   nothing cut from or appended to names, no stop text, no excluded
 //   endings.
 // The owned objects are released with the RunJob; the texts and the sink
-// given to it are borrowed and must outlive it.
+// given to it (the exclude names' texts among them) are borrowed and must
+// outlive it.
 #ifndef MARROWGATE_APP_RUN_JOB_H_
 #define MARROWGATE_APP_RUN_JOB_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "app/patch_job.h"
+#include "package/store/package_codecs.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -35,8 +39,8 @@ class RunJob {
 
  private:
   Owned<FileSystem> fileSystem_;
-  Owned<ZlibCodec> codec_;
-  Owned<CipherObject> cipherA_, cipherB_, cipherC_, cipherD_;
+  PackageCodecs codecs_;
+  std::vector<const char*> excludeNames_;  // null-ended
   PatchJob job_;
 };
 

@@ -137,9 +137,7 @@ void BM_UnsealInMemory(benchmark::State& state) {
       SealParams params;
       params.mode = kOpenRead;
       params.file = file;
-      params.compressor = config.compressor;
-      params.cipherADec = config.cipherADec;
-      params.cipherBDec = config.cipherBDec;
+      CopyCodecs(config, &params);
       SealedFile* sealed = new SealedFile;
       if (sealed->Open(params) != 0) ok = false;
       int32_t n;

@@ -238,9 +238,7 @@ void BM_Unseal(benchmark::State& state) {
       Owned<VirtualFile> raw(package->OpenItem(item.path.c_str(), kOpenRaw));
       SealParams params;
       params.file = raw.get();
-      params.compressor = package->Params().compressor;
-      params.cipherADec = package->Params().cipherADec;
-      params.cipherBDec = package->Params().cipherBDec;
+      CopyCodecs(package->Params(), &params);
       if (unsealer.Unseal(params, [](const uint8_t* p, size_t) {
             benchmark::DoNotOptimize(p);
             return true;

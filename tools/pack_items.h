@@ -151,10 +151,7 @@ ItemResult ReadCheckedItem(Package* package, const std::string& inner, uint32_t*
                            Sink sink) {
   Owned<VirtualFile> raw(package->OpenItem(inner.c_str(), kOpenRaw));
   SealParams codecs;
-  const PackageParams& packageParams = package->Params();
-  codecs.compressor = packageParams.compressor;
-  codecs.cipherADec = packageParams.cipherADec;
-  codecs.cipherBDec = packageParams.cipherBDec;
+  CopyCodecs(package->Params(), &codecs);
   return ReadCheckedStream(raw.get(), codecs, inner, time, sink);
 }
 

@@ -1,6 +1,7 @@
 #include "package/manager/file_manager.h"
 
 #include "package/file/staging_name.h"
+#include "package/seal/sealed_file.h"
 
 #include <cstring>
 #include <string>
@@ -76,11 +77,7 @@ Package* FileManager::NewPackage(VirtualFile* file, int mode, const std::string&
   Owned<VirtualFile> owned(file);
   PackageParams params;
   params.mode = mode;
-  params.compressor = config_.compressor;
-  params.cipherAEnc = config_.cipherAEnc;
-  params.cipherADec = config_.cipherADec;
-  params.cipherBEnc = config_.cipherBEnc;
-  params.cipherBDec = config_.cipherBDec;
+  CopyCodecs(config_, &params);
   params.blockSize = config_.blockSize;
   if (!SetPackageKeyA(&params, config_.keyA, config_.keyALen) ||
       !SetPackageKeyB(&params, config_.keyB, config_.keyBLen) ||

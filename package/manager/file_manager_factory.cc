@@ -40,11 +40,7 @@ FileManager* CreateFileManager(const FileManagerOptions& options) {
   config.reservedFlags[2] = 1;
   config.fileSystem = fileSystem.release();
   config.defaultMode = options.defaultMode;
-  config.compressor = codecs->compressor.get();
-  config.cipherAEnc = codecs->cipherAEnc.get();
-  config.cipherADec = codecs->cipherADec.get();
-  config.cipherBEnc = codecs->cipherBEnc.get();
-  config.cipherBDec = codecs->cipherBDec.get();
+  codecs->ApplyTo(&config);
   config.blockSize = 1024;
   std::memcpy(config.keyA, options.keyA, static_cast<size_t>(options.keyALen));
   config.keyALen = options.keyALen;

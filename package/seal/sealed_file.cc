@@ -23,11 +23,7 @@ SealParams SealParamsWithCodecs(const SealParams& codecs, int mode, VirtualFile*
   SealParams params;
   params.mode = mode;
   params.file = file;
-  params.compressor = codecs.compressor;
-  params.cipherAEnc = codecs.cipherAEnc;
-  params.cipherADec = codecs.cipherADec;
-  params.cipherBEnc = codecs.cipherBEnc;
-  params.cipherBDec = codecs.cipherBDec;
+  CopyCodecs(codecs, &params);
   return params;
 }
 

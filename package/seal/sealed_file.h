@@ -57,6 +57,18 @@ struct SealParams {
   std::function<void(int code)> sealFailed;
 };
 
+// Copies the codec and the four cipher objects (borrowed) from one record to
+// another of the records that carry them under these names: SealParams,
+// PackageParams, FileManagerConfig.
+template <class From, class To>
+void CopyCodecs(const From& from, To* to) {
+  to->compressor = from.compressor;
+  to->cipherAEnc = from.cipherAEnc;
+  to->cipherADec = from.cipherADec;
+  to->cipherBEnc = from.cipherBEnc;
+  to->cipherBDec = from.cipherBDec;
+}
+
 // Open codes. Unsealing reads the header, then the stored bytes, then
 // deciphers, then checks sizes and inflates; the first failing step gives
 // the code.

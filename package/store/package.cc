@@ -149,11 +149,7 @@ SealParams PackageImpl::ItemSealParams(int mode, EntryFile* entry) {
   SealParams seal;
   seal.mode = mode;
   seal.file = entry;
-  seal.compressor = params_.compressor;
-  seal.cipherAEnc = params_.cipherAEnc;
-  seal.cipherADec = params_.cipherADec;
-  seal.cipherBEnc = params_.cipherBEnc;
-  seal.cipherBDec = params_.cipherBDec;
+  CopyCodecs(params_, &seal);
   seal.ownFile = true;
   std::shared_ptr<int> failure = itemFailure_;
   seal.sealFailed = [failure](int code) {

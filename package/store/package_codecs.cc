@@ -35,12 +35,4 @@ void PackageCodecs::Reset() {
   keyFactory.reset();
 }
 
-void PackageCodecs::ApplyTo(PackageParams* params) const {
-  params->compressor = compressor.get();
-  params->cipherAEnc = cipherAEnc.get();
-  params->cipherADec = cipherADec.get();
-  params->cipherBEnc = cipherBEnc.get();
-  params->cipherBDec = cipherBDec.get();
-}
-
 }  // namespace marrowgate

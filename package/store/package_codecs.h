@@ -43,8 +43,16 @@ struct PackageCodecs {
   // Releases everything, the factory last.
   void Reset();
 
-  // Stores the objects (still owned here) into `params`.
-  void ApplyTo(PackageParams* params) const;
+  // Stores the objects (still owned here) into `record`: a PackageParams,
+  // SealParams or FileManagerConfig.
+  template <class Record>
+  void ApplyTo(Record* record) const {
+    record->compressor = compressor.get();
+    record->cipherAEnc = cipherAEnc.get();
+    record->cipherADec = cipherADec.get();
+    record->cipherBEnc = cipherBEnc.get();
+    record->cipherBDec = cipherBDec.get();
+  }
 };
 
 }  // namespace marrowgate
