@@ -21,11 +21,11 @@
 #include "app/local_file_list.h"
 #include "app/message_sink.h"
 #include "app/own_package.h"
-#include "app/patcher_program_testing.h"
+#include "app/testing/patcher_program_testing.h"
 #include "app/run_job.h"
 #include "package/testing/fault_injection_testing.h"
 #include "package/testing/temp_folder_testing.h"
-#include "transfer/recording_notify_testing.h"
+#include "transfer/testing/recording_notify_testing.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 

@@ -12,8 +12,8 @@
 #include "package/testing/temp_folder_testing.h"
 #include "platform/env.h"
 #include "transfer/make_sure_package.h"
-#include "transfer/recording_notify_testing.h"
-#include "transfer/run_file_manager_testing.h"
+#include "transfer/testing/recording_notify_testing.h"
+#include "transfer/testing/run_file_manager_testing.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

@@ -7,7 +7,7 @@
 
 #include "app/code_format.h"
 #include "app/delayed_name_list.h"
-#include "app/recording_view_testing.h"
+#include "app/testing/recording_view_testing.h"
 #include "util/utf8.h"
 
 namespace marrowgate {

@@ -4,7 +4,7 @@
 
 #include "app/app_file_manager.h"
 #include "app/own_package.h"
-#include "app/patcher_program_testing.h"
+#include "app/testing/patcher_program_testing.h"
 #include "package/file/memory_file.h"
 #include "package/testing/temp_folder_testing.h"
 

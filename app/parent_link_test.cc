@@ -10,7 +10,7 @@
 #include "app/message_delivery.h"
 #include "app/parent_record.h"
 #include "platform/env.h"
-#include "platform/local_socket_testing.h"
+#include "platform/testing/local_socket_testing.h"
 
 namespace marrowgate {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/dialog_pack_notify.h"
-#include "app/recording_view_testing.h"
+#include "app/testing/recording_view_testing.h"
 #include "package/testing/temp_folder_testing.h"
 #include "platform/env.h"
 #include "transfer/stat_dir.h"

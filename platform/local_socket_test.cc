@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "platform/local_socket_testing.h"
+#include "platform/testing/local_socket_testing.h"
 
 namespace marrowgate::platform {
 namespace {

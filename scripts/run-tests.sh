@@ -6,6 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
+# Paths relative to the checkout, so that every clone shares the compiler cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+
 build_dir=${BUILD_DIR:-build}
 sanitize=${SANITIZE:-OFF}
 bench=${BENCH:-ON}

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/local_file_list.h"
-#include "tools/pack_tool_test_util.h"
+#include "tools/testing/pack_tool_testing.h"
 #include "util/md5.h"
 
 namespace marrowgate {

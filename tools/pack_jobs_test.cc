@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tools/pack_command_line.h"
-#include "tools/pack_tool_test_util.h"
+#include "tools/testing/pack_tool_testing.h"
 
 namespace marrowgate {
 namespace {

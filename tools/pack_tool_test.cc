@@ -13,7 +13,7 @@
 
 #include "package/store/layout.h"
 #include "platform/env.h"
-#include "tools/pack_tool_test_util.h"
+#include "tools/testing/pack_tool_testing.h"
 #include "util/byte_order.h"
 
 namespace marrowgate {

@@ -12,7 +12,7 @@
 #include "tools/pack_command_line.h"
 #include "tools/pack_source_scan.h"
 #include "tools/pack_tool.h"
-#include "tools/pack_tool_test_util.h"
+#include "tools/testing/pack_tool_testing.h"
 
 namespace marrowgate {
 namespace {

@@ -22,14 +22,14 @@
 #include "app/parent_link.h"
 #include "app/patcher_app.h"
 #include "app/patcher_dialog.h"
-#include "app/recording_view_testing.h"
+#include "app/testing/recording_view_testing.h"
 #include "app/run_job.h"
 #include "platform/env.h"
 #include "platform/local_socket.h"
 #include "tools/launcher_listener.h"
 #include "tools/pack_tool.h"
-#include "tools/pack_tool_test_util.h"
-#include "transfer/recording_notify_testing.h"
+#include "tools/testing/pack_tool_testing.h"
+#include "transfer/testing/recording_notify_testing.h"
 #include "util/md5.h"
 
 namespace marrowgate {

@@ -10,7 +10,7 @@
 #include "package/manager/file_manager.h"
 #include "package/testing/temp_folder_testing.h"
 #include "platform/file_tree.h"
-#include "transfer/memory_file_system_testing.h"
+#include "transfer/testing/memory_file_system_testing.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

@@ -10,7 +10,7 @@
 #include "platform/env.h"
 #include "transfer/delete_tree.h"
 #include "transfer/dir_copy.h"
-#include "transfer/recording_notify_testing.h"
+#include "transfer/testing/recording_notify_testing.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

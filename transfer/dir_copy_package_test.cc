@@ -11,7 +11,7 @@
 #include "package/seal/zlib_codec.h"
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
-#include "transfer/recording_notify_testing.h"
+#include "transfer/testing/recording_notify_testing.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

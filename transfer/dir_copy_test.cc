@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "transfer/memory_file_system_testing.h"
+#include "transfer/testing/memory_file_system_testing.h"
 #include "transfer/my_dir_search.h"
-#include "transfer/recording_notify_testing.h"
+#include "transfer/testing/recording_notify_testing.h"
 #include "util/releaser.h"
 
 namespace marrowgate {

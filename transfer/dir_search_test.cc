@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/memory_file_system_testing.h"
+#include "transfer/testing/memory_file_system_testing.h"
 
 namespace marrowgate {
 namespace {

@@ -18,7 +18,7 @@
 #include <sstream>
 
 #include "app/patcher_dialog.h"
-#include "app/patcher_program_testing.h"
+#include "app/testing/patcher_program_testing.h"
 
 namespace marrowgate {
 namespace {

@@ -4,8 +4,8 @@
 // it receives with `answer`, until the peer closes or nothing comes for a
 // while. Wait() gives the number of packets the child received. Only for
 // tests.
-#ifndef MARROWGATE_PLATFORM_LOCAL_SOCKET_TESTING_H_
-#define MARROWGATE_PLATFORM_LOCAL_SOCKET_TESTING_H_
+#ifndef MARROWGATE_PLATFORM_TESTING_LOCAL_SOCKET_TESTING_H_
+#define MARROWGATE_PLATFORM_TESTING_LOCAL_SOCKET_TESTING_H_
 
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -82,4 +82,4 @@ class ListenerOfUser {
 
 }  // namespace marrowgate::platform
 
-#endif  // MARROWGATE_PLATFORM_LOCAL_SOCKET_TESTING_H_
+#endif  // MARROWGATE_PLATFORM_TESTING_LOCAL_SOCKET_TESTING_H_

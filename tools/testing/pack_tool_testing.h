@@ -1,7 +1,7 @@
 // Helpers shared by the tests of the tools: running marrowgate-pack in
 // this process, and reading and writing real files.
-#ifndef MARROWGATE_TOOLS_PACK_TOOL_TEST_UTIL_H_
-#define MARROWGATE_TOOLS_PACK_TOOL_TEST_UTIL_H_
+#ifndef MARROWGATE_TOOLS_TESTING_PACK_TOOL_TESTING_H_
+#define MARROWGATE_TOOLS_TESTING_PACK_TOOL_TESTING_H_
 
 #include <gtest/gtest.h>
 
@@ -106,4 +106,4 @@ class PackToolFolderTest : public ::testing::Test {
 
 }  // namespace marrowgate
 
-#endif  // MARROWGATE_TOOLS_PACK_TOOL_TEST_UTIL_H_
+#endif  // MARROWGATE_TOOLS_TESTING_PACK_TOOL_TESTING_H_

@@ -1,8 +1,8 @@
 // For tests: a patcher program on disk carrying a package appended to it,
 // as the publisher's tool makes one, with the package passwords of the
 // patcher application.
-#ifndef MARROWGATE_APP_PATCHER_PROGRAM_TESTING_H_
-#define MARROWGATE_APP_PATCHER_PROGRAM_TESTING_H_
+#ifndef MARROWGATE_APP_TESTING_PATCHER_PROGRAM_TESTING_H_
+#define MARROWGATE_APP_TESTING_PATCHER_PROGRAM_TESTING_H_
 
 #include <map>
 #include <string>
@@ -65,4 +65,4 @@ inline bool MakePatcherProgram(const std::string& programPath,
 
 }  // namespace marrowgate
 
-#endif  // MARROWGATE_APP_PATCHER_PROGRAM_TESTING_H_
+#endif  // MARROWGATE_APP_TESTING_PATCHER_PROGRAM_TESTING_H_

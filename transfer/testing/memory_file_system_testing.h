@@ -4,8 +4,8 @@
 // Listings yield ".", "..", then the children in the order they were added,
 // then any raw entries added with AddRawEntry (e.g. a file named "..").
 // Only for tests.
-#ifndef MARROWGATE_TRANSFER_MEMORY_FILE_SYSTEM_TESTING_H_
-#define MARROWGATE_TRANSFER_MEMORY_FILE_SYSTEM_TESTING_H_
+#ifndef MARROWGATE_TRANSFER_TESTING_MEMORY_FILE_SYSTEM_TESTING_H_
+#define MARROWGATE_TRANSFER_TESTING_MEMORY_FILE_SYSTEM_TESTING_H_
 
 #include <algorithm>
 #include <cstring>
@@ -265,4 +265,4 @@ inline DirListing* MemoryFileSystem::OpenListing(const char* path) {
 
 }  // namespace marrowgate::testing_fs
 
-#endif  // MARROWGATE_TRANSFER_MEMORY_FILE_SYSTEM_TESTING_H_
+#endif  // MARROWGATE_TRANSFER_TESTING_MEMORY_FILE_SYSTEM_TESTING_H_

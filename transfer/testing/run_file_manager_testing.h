@@ -1,7 +1,7 @@
 // For tests: a file manager set up as a patch run's (packages first, hosts
 // accepted, packages opened for update, the patcher's first password).
-#ifndef MARROWGATE_TRANSFER_RUN_FILE_MANAGER_TESTING_H_
-#define MARROWGATE_TRANSFER_RUN_FILE_MANAGER_TESTING_H_
+#ifndef MARROWGATE_TRANSFER_TESTING_RUN_FILE_MANAGER_TESTING_H_
+#define MARROWGATE_TRANSFER_TESTING_RUN_FILE_MANAGER_TESTING_H_
 
 #include <cstring>
 
@@ -21,4 +21,4 @@ inline FileManager* NewRunFileManager() {
 
 }  // namespace marrowgate
 
-#endif  // MARROWGATE_TRANSFER_RUN_FILE_MANAGER_TESTING_H_
+#endif  // MARROWGATE_TRANSFER_TESTING_RUN_FILE_MANAGER_TESTING_H_

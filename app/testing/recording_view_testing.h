@@ -3,8 +3,8 @@
 // call as one text ("TEXT 1005 Patching ...", "STEP", "BOX caption|text").
 // Hooks let a test act from inside the dialog's calls: pick a folder,
 // run code while events are dispatched. Only for tests.
-#ifndef MARROWGATE_APP_RECORDING_VIEW_TESTING_H_
-#define MARROWGATE_APP_RECORDING_VIEW_TESTING_H_
+#ifndef MARROWGATE_APP_TESTING_RECORDING_VIEW_TESTING_H_
+#define MARROWGATE_APP_TESTING_RECORDING_VIEW_TESTING_H_
 
 #include <algorithm>
 #include <functional>
@@ -118,4 +118,4 @@ class RecordingView : public PatcherView {
 
 }  // namespace marrowgate
 
-#endif  // MARROWGATE_APP_RECORDING_VIEW_TESTING_H_
+#endif  // MARROWGATE_APP_TESTING_RECORDING_VIEW_TESTING_H_

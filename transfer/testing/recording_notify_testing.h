@@ -1,8 +1,8 @@
 // RecordingNotify: a CPackNotify for tests that records every notification
 // as one text ("FILEBEGIN src/a dst/a 5") and answers through a rule
 // (0 unless the rule says otherwise). Only for tests.
-#ifndef MARROWGATE_TRANSFER_RECORDING_NOTIFY_TESTING_H_
-#define MARROWGATE_TRANSFER_RECORDING_NOTIFY_TESTING_H_
+#ifndef MARROWGATE_TRANSFER_TESTING_RECORDING_NOTIFY_TESTING_H_
+#define MARROWGATE_TRANSFER_TESTING_RECORDING_NOTIFY_TESTING_H_
 
 #include <functional>
 #include <memory>
@@ -64,4 +64,4 @@ class RecordingNotify : public CPackNotify {
 
 }  // namespace marrowgate
 
-#endif  // MARROWGATE_TRANSFER_RECORDING_NOTIFY_TESTING_H_
+#endif  // MARROWGATE_TRANSFER_TESTING_RECORDING_NOTIFY_TESTING_H_
