@@ -19,6 +19,7 @@
 #include "platform/env.h"
 #include "util/releaser.h"
 #include "util/text.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 
@@ -110,8 +111,9 @@ void PatcherDialog::OnBrowse() {
   if (!chosen) return;
   // Only an existing folder is taken: a picker may hand back a name typed
   // into it that names nothing, or a file.
-  platform::PathStatus status;
-  if (chosen->empty() || !platform::StatPath(chosen->c_str(), &status) || !status.isFolder) {
+  platform::NodeStatus status;
+  if (chosen->empty() || !platform::StatusOf(chosen->c_str(), &status, nullptr) ||
+      status.kind != platform::NodeKind::kFolder) {
     platform::DebugOutput(("marrowgate, picked folder not taken: " + *chosen + "\n").c_str());
     return;
   }

@@ -7,7 +7,7 @@
 
 #include "config/include_path.h"
 #include "package/file/open_mode.h"
-#include "platform/file_kind.h"
+#include "platform/file_tree.h"
 #include "util/text.h"
 
 namespace marrowgate {
@@ -79,7 +79,10 @@ int CfgReader::ReadFile(const char* path, bool reset, uint32_t mask) {
   // Both separators are accepted; the check sees the path as it is opened.
   std::string native(path);
   std::replace(native.begin(), native.end(), '\\', '/');
-  if (!platform::IsRegularFile(native.c_str())) return Fail(-1, -2);
+  platform::NodeStatus status;
+  if (!platform::StatusOf(native.c_str(), &status, nullptr) ||
+      status.kind != platform::NodeKind::kFile)
+    return Fail(-1, -2);
   Owned<VirtualFile> file(fileOpener_ ? fileOpener_->Open(path, kOpenRead) : nullptr);
   if (!file) return Fail(-1, -2);
   includeStack_.Push(path);

@@ -1,4 +1,5 @@
 #include "platform/durable_file.h"
+#include "platform/file_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -43,8 +44,8 @@ TEST(DurableFileTest, ReplacedFileKeepsTheTargetsPermissionBits) {
   ASSERT_GE(bits, 0);
   ASSERT_TRUE(ReplacePath(staged.c_str(), target.c_str()));
   EXPECT_EQ(PermissionBits(target.c_str()), bits);
-  PathStatus status;
-  ASSERT_TRUE(StatPath(target.c_str(), &status));
+  NodeStatus status;
+  ASSERT_TRUE(StatusOf(target.c_str(), &status, nullptr));
   EXPECT_FALSE(status.writable);
   EXPECT_EQ(ReadFile(target), "new");
   SetWritable(target.c_str(), true);

@@ -61,15 +61,6 @@ class FileStream {
 
 // ---------------------------------------------------------- path status
 
-struct PathStatus {
-  bool isFolder = false;
-  bool writable = false;  // the owner may write
-  int64_t size = 0;
-  int64_t modificationTime = 0;  // seconds since 1970
-};
-
-// Status of `path` (following links). False when it cannot be read.
-bool StatPath(const char* path, PathStatus* status);
 // True when the path exists and can be reached.
 bool PathAccessible(const char* path);
 // Sets access and modification time (seconds since 1970).

@@ -109,16 +109,6 @@ intptr_t FileStream::Handle() { return reinterpret_cast<intptr_t>(stream_); }
 
 // ---------------------------------------------------------- path status
 
-bool StatPath(const char* path, PathStatus* status) {
-  struct stat st;
-  if (path == nullptr || ::stat(path, &st) != 0) return false;
-  status->isFolder = S_ISDIR(st.st_mode);
-  status->writable = (st.st_mode & S_IWUSR) != 0;
-  status->size = static_cast<int64_t>(st.st_size);
-  status->modificationTime = static_cast<int64_t>(st.st_mtime);
-  return true;
-}
-
 bool PathAccessible(const char* path) {
   return path != nullptr && ::access(path, F_OK) == 0;
 }

@@ -30,10 +30,10 @@ TEST(FileStreamTest, WritesSeeksAndReadsBack) {
     EXPECT_EQ(stream->Read(buffer, 1), 0u);
     EXPECT_TRUE(stream->AtEnd());
   }
-  PathStatus status;
-  ASSERT_TRUE(StatPath(path.c_str(), &status));
-  EXPECT_FALSE(status.isFolder);
-  EXPECT_EQ(status.size, 11);
+  NodeStatus status;
+  ASSERT_TRUE(StatusOf(path.c_str(), &status, nullptr));
+  EXPECT_NE(status.kind, NodeKind::kFolder);
+  EXPECT_EQ(status.size, 11u);
   EXPECT_TRUE(RemoveFile(path.c_str()));
   EXPECT_FALSE(PathAccessible(path.c_str()));
 }
@@ -96,8 +96,8 @@ TEST(PathTest, FileTimesAndFolders) {
   std::string file = folder + "/f.txt";
   { auto stream = FileStream::Open(file.c_str(), "wb"); ASSERT_NE(stream, nullptr); }
   ASSERT_TRUE(SetFileTimes(file.c_str(), 1000000000, 1234567890));
-  PathStatus status;
-  ASSERT_TRUE(StatPath(file.c_str(), &status));
+  NodeStatus status;
+  ASSERT_TRUE(StatusOf(file.c_str(), &status, nullptr));
   EXPECT_EQ(status.modificationTime, 1234567890);
 
   auto listing = FolderEnumerator::Open(folder.c_str());

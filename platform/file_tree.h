@@ -25,11 +25,13 @@ struct NodeStatus {
   NodeKind kind = NodeKind::kOther;
   uint64_t device = 0;
   uint64_t inode = 0;
+  bool writable = false;           // the owner may write
   uint64_t size = 0;               // bytes, for files
   int64_t modificationTime = 0;    // seconds since 1970 (negative before)
 };
 
-// Status of `path` itself (a link is reported as a link).
+// The one way to ask what a path is: its kind, identity, size, time and
+// write permission. Status of `path` itself (a link is reported as a link).
 bool LinkStatusOf(const char* path, NodeStatus* status, std::string* reason);
 // Why a path could not be reached.
 enum class PathFailure { kNone, kMissing, kLinkLoop, kOther };

@@ -34,6 +34,7 @@ void Fill(const struct stat& st, NodeStatus* status) {
   status->kind = KindOf(st.st_mode);
   status->device = static_cast<uint64_t>(st.st_dev);
   status->inode = static_cast<uint64_t>(st.st_ino);
+  status->writable = (st.st_mode & S_IWUSR) != 0;
   status->size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
   status->modificationTime = static_cast<int64_t>(st.st_mtime);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,27 @@ namespace marrowgate::platform {
 namespace {
 
 namespace fs = std::filesystem;
+
+TEST(NodeStatusTest, TellsWhatAPathIs) {
+  const std::string path = ::testing::TempDir() + "file_tree_status";
+  { std::ofstream(path) << "eleven byte"; }
+  NodeStatus status;
+  ASSERT_TRUE(StatusOf(path.c_str(), &status, nullptr));
+  EXPECT_EQ(status.kind, NodeKind::kFile);
+  EXPECT_EQ(status.size, 11u);
+  EXPECT_TRUE(status.writable);
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::remove);
+  ASSERT_TRUE(StatusOf(path.c_str(), &status, nullptr));
+  EXPECT_FALSE(status.writable);
+  std::remove(path.c_str());
+  PathFailure failure = PathFailure::kNone;
+  EXPECT_FALSE(StatusOf(path.c_str(), &status, nullptr, &failure));  // gone
+  EXPECT_EQ(failure, PathFailure::kMissing);
+  ASSERT_TRUE(StatusOf(::testing::TempDir().c_str(), &status, nullptr));
+  EXPECT_EQ(status.kind, NodeKind::kFolder);
+  ASSERT_TRUE(StatusOf("/dev/zero", &status, nullptr));
+  EXPECT_EQ(status.kind, NodeKind::kDevice);
+}
 
 class FileTreeTest : public ::testing::Test {
  protected:

@@ -12,6 +12,7 @@
 #include "transfer/dir_copy.h"
 #include "transfer/testing/recording_notify_testing.h"
 #include "util/releaser.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 namespace {
@@ -101,10 +102,10 @@ TEST_F(DirCopyDiskTest, Flag4CopiesModificationTimes) {
   platform::SetFileTimes((src_ + "/sub/b.txt").c_str(), 1200000000, 1200000000);
   params_.byFlags = kCopyFileTimes;
   ASSERT_EQ(Run(kNoDelayed), 0);
-  platform::PathStatus status;
-  ASSERT_TRUE(platform::StatPath((dst_ + "/a.txt").c_str(), &status));
+  platform::NodeStatus status;
+  ASSERT_TRUE(platform::StatusOf((dst_ + "/a.txt").c_str(), &status, nullptr));
   EXPECT_EQ(status.modificationTime, 1000000000);
-  ASSERT_TRUE(platform::StatPath((dst_ + "/sub/b.txt").c_str(), &status));
+  ASSERT_TRUE(platform::StatusOf((dst_ + "/sub/b.txt").c_str(), &status, nullptr));
   EXPECT_EQ(status.modificationTime, 1200000000);
 }
 

@@ -13,6 +13,7 @@
 #include "transfer/dir_copy.h"
 #include "transfer/testing/recording_notify_testing.h"
 #include "util/releaser.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 namespace {
@@ -97,10 +98,10 @@ TEST_F(DirCopyPackageTest, DiskIntoPackageAndBackOut) {
   EXPECT_EQ(TestFolder::ReadFile(out + "/a.txt"), "alpha");
   EXPECT_EQ(TestFolder::ReadFile(out + "/sub/big.bin"), big);
   EXPECT_TRUE(platform::PathAccessible((out + "/sub/empty").c_str()));
-  platform::PathStatus status;
-  ASSERT_TRUE(platform::StatPath((out + "/a.txt").c_str(), &status));
+  platform::NodeStatus status;
+  ASSERT_TRUE(platform::StatusOf((out + "/a.txt").c_str(), &status, nullptr));
   EXPECT_EQ(status.modificationTime, 1100000000);
-  ASSERT_TRUE(platform::StatPath((out + "/sub/big.bin").c_str(), &status));
+  ASSERT_TRUE(platform::StatusOf((out + "/sub/big.bin").c_str(), &status, nullptr));
   EXPECT_EQ(status.modificationTime, 1300000000);
 }
 

@@ -11,6 +11,7 @@
 #include "app/progress_bar_model.h"
 #include "platform/env.h"
 #include "util/utf8.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 namespace {
@@ -399,8 +400,9 @@ std::optional<std::string> GtkPatcherView::PickFolder(const std::string& prompt,
       std::string path = name;
       g_free(name);
       while (path.size() > 1 && path.back() == '/') path.pop_back();
-      platform::PathStatus status;
-      if (!path.empty() && platform::StatPath(path.c_str(), &status) && status.isFolder) {
+      platform::NodeStatus status;
+      if (!path.empty() && platform::StatusOf(path.c_str(), &status, nullptr) &&
+          status.kind == platform::NodeKind::kFolder) {
         chosen = path;
       }
     }

@@ -7,6 +7,7 @@
 #include "package/testing/temp_folder_testing.h"
 #include "platform/env.h"
 #include "util/releaser.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 namespace {
@@ -70,12 +71,12 @@ TEST(DiskFileTest, TimeIsAppliedAtCloseNotBefore) {
     EXPECT_EQ(file->SetTime(kTime), 0);
     EXPECT_EQ(file->Write("y", 1), 1);
     file->Flush();
-    platform::PathStatus status;
-    ASSERT_TRUE(platform::StatPath(path.c_str(), &status));
+    platform::NodeStatus status;
+    ASSERT_TRUE(platform::StatusOf(path.c_str(), &status, nullptr));
     EXPECT_NE(status.modificationTime, kTime);
   }
-  platform::PathStatus status;
-  ASSERT_TRUE(platform::StatPath(path.c_str(), &status));
+  platform::NodeStatus status;
+  ASSERT_TRUE(platform::StatusOf(path.c_str(), &status, nullptr));
   EXPECT_EQ(status.modificationTime, kTime);
   Owned<DiskFile> again(DiskFile::Open(path.c_str(), "rb"));
   ASSERT_NE(again, nullptr);
@@ -93,8 +94,8 @@ TEST(DiskFileTest, TimesAfter2038RoundTripAndEarlierThan1970ReadAsZero) {
     ASSERT_NE(file, nullptr);
     file->SetTime(static_cast<int32_t>(k2100));
   }
-  platform::PathStatus status;
-  ASSERT_TRUE(platform::StatPath(path.c_str(), &status));
+  platform::NodeStatus status;
+  ASSERT_TRUE(platform::StatusOf(path.c_str(), &status, nullptr));
   EXPECT_EQ(status.modificationTime, static_cast<int64_t>(k2100));
   Owned<DiskFile> again(DiskFile::Open(path.c_str(), "rb"));
   ASSERT_NE(again, nullptr);
@@ -133,8 +134,8 @@ TEST(DiskFileTest, ZeroTimeMeansNow) {
     EXPECT_EQ(file->GetTime(), 1000);
     file->SetTime(0);
   }
-  platform::PathStatus status;
-  ASSERT_TRUE(platform::StatPath(path.c_str(), &status));
+  platform::NodeStatus status;
+  ASSERT_TRUE(platform::StatusOf(path.c_str(), &status, nullptr));
   EXPECT_GE(status.modificationTime, before);
 }
 

@@ -8,6 +8,7 @@
 #include "package/file/disk_listing.h"
 #include "platform/durable_file.h"
 #include "platform/env.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 
@@ -58,8 +59,9 @@ int LocalFileSystem::MakeFolder(const char* path) {
   std::string native;
   if (!NativePath(path, &native)) return -1;
   if (native.empty()) return 0;
-  platform::PathStatus status;
-  if (platform::StatPath(native.c_str(), &status)) return status.isFolder ? 0 : -1;
+  platform::NodeStatus status;
+  if (platform::StatusOf(native.c_str(), &status, nullptr))
+    return (status.kind == platform::NodeKind::kFolder) ? 0 : -1;
 
   // Prefix ends: every separator that closes a non-empty component, and the
   // end of the path.
@@ -106,8 +108,9 @@ bool LocalFileSystem::Exists(const char* path) {
 bool LocalFileSystem::IsFolder(const char* path) {
   std::string native;
   if (!NativePath(path, &native)) return false;
-  platform::PathStatus status;
-  if (platform::StatPath(native.c_str(), &status)) return status.isFolder;
+  platform::NodeStatus status;
+  if (platform::StatusOf(native.c_str(), &status, nullptr))
+    return status.kind == platform::NodeKind::kFolder;
   std::string retry;
   if (!native.empty() && IsSeparator(native.back())) {
     retry = native;
@@ -117,7 +120,8 @@ bool LocalFileSystem::IsFolder(const char* path) {
   } else {
     return false;
   }
-  return !retry.empty() && platform::StatPath(retry.c_str(), &status) && status.isFolder;
+  return !retry.empty() && platform::StatusOf(retry.c_str(), &status, nullptr) &&
+         status.kind == platform::NodeKind::kFolder;
 }
 
 int LocalFileSystem::Stat(const char* path, FileInfo* info) {
@@ -126,14 +130,14 @@ int LocalFileSystem::Stat(const char* path, FileInfo* info) {
   std::string native;
   if (path == nullptr) return -1;
   if (!NativePath(path, &native)) return -4;
-  platform::PathStatus status;
-  if (!platform::StatPath(native.c_str(), &status)) {
+  platform::NodeStatus status;
+  if (!platform::StatusOf(native.c_str(), &status, nullptr)) {
     if (!native.empty() && IsSeparator(native.back())) return -3;
     if (!WantsRootRetry(native)) return -1;
     std::string retry = native + "/";
-    if (!platform::StatPath(retry.c_str(), &status)) return -2;
+    if (!platform::StatusOf(retry.c_str(), &status, nullptr)) return -2;
   }
-  if (status.isFolder) {
+  if (status.kind == platform::NodeKind::kFolder) {
     info->flags |= kFileInfoFolder;
   } else {
     info->size = status.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(status.size);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/env.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 
@@ -56,9 +57,9 @@ class TestFolder {
 
  private:
   static void RemoveTree(const std::string& path) {
-    platform::PathStatus status;
-    if (!platform::StatPath(path.c_str(), &status)) return;
-    if (!status.isFolder) {
+    platform::NodeStatus status;
+    if (!platform::StatusOf(path.c_str(), &status, nullptr)) return;
+    if (status.kind != platform::NodeKind::kFolder) {
       platform::SetWritable(path.c_str(), true);
       platform::RemoveFile(path.c_str());
       return;

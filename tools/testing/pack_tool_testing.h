@@ -15,6 +15,7 @@
 
 #include "platform/env.h"
 #include "tools/pack_tool.h"
+#include "platform/file_tree.h"
 
 namespace marrowgate {
 
@@ -54,8 +55,8 @@ inline std::string ReadFile(const fs::path& path) {
 }
 
 inline int64_t ModificationTime(const fs::path& path) {
-  platform::PathStatus status;
-  EXPECT_TRUE(platform::StatPath(path.c_str(), &status)) << path;
+  platform::NodeStatus status;
+  EXPECT_TRUE(platform::StatusOf(path.c_str(), &status, nullptr)) << path;
   return status.modificationTime;
 }
 
