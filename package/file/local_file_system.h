@@ -1,5 +1,5 @@
 // LocalFileSystem: the FileSystem of the local disk (made by
-// CreateFileSystem in package/file_system.h). It has no state.
+// CreateFileSystem in package/file/file_system.h). It has no state.
 //
 // Both '/' and '\\' separate path components. Paths longer than kMaxDiskPath
 // characters are refused (null or a negative code; Exists and IsFolder

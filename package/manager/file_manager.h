@@ -6,7 +6,7 @@
 // mounted on first use and stay mounted (in the mode of that first use)
 // until the file manager is destroyed, which closes and so saves them.
 //
-// Every path is normalised first (package/normalise_path.h); relative
+// Every path is normalised first (package/manager/normalise_path.h); relative
 // paths resolve against the working folder at the time of each call.
 // A whole path may be as long as the system allows (kMaxDiskPath); the
 // part of it inside a package is the item's path, relative to the
@@ -154,7 +154,7 @@ class FileManager : public FileSystem {
   // disk) is made whole under the staging name path + extension +
   // kStagingSuffix, saved empty and moved into place, then mounted for
   // update: from its first appearance it is a package, and what is
-  // written into it later commits as any update does (package/package.h).
+  // written into it later commits as any update does (package/store/package.h).
   // Mode 2 writes the new package in place and mounts it in mode 2.
   int EnsurePackage(const char* path, const char* extension, int mode);
 

@@ -18,7 +18,7 @@
 //   NormalisePath("d:/a//b/./c/../f", &out)   // out == "d:/a/b/f"
 //
 // False (out unchanged) for a null path or a result longer than
-// kMaxDiskPath (package/file_system.h).
+// kMaxDiskPath (package/file/file_system.h).
 #ifndef MARROWGATE_PACKAGE_MANAGER_NORMALISE_PATH_H_
 #define MARROWGATE_PACKAGE_MANAGER_NORMALISE_PATH_H_
 

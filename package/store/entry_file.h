@@ -1,5 +1,5 @@
 // EntryFile: the raw bytes of one package item, stored in a doubly-linked
-// chain of blocks (see package/layout.h). A SealedFile normally sits on top
+// chain of blocks (see package/store/layout.h). A SealedFile normally sits on top
 // of it; callers of a Package never see an EntryFile.
 //
 // The chain is reached through a BlockStore (the package): block numbers

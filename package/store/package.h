@@ -1,6 +1,6 @@
 // Package: reader and writer of the block-file package format (see
-// package/layout.h for the bytes). A package holds a tree of folders and
-// files; each file is a sealed stream (package/sealed_file.h) stored in a
+// package/store/layout.h for the bytes). A package holds a tree of folders and
+// files; each file is a sealed stream (package/seal/sealed_file.h) stored in a
 // chain of blocks. The folder tree and the name pool live in memory while
 // the package is open and are written back when it closes.
 //
@@ -168,7 +168,7 @@ class Package {
   int ReadSealedItem(const char* path, size_t limit, std::vector<uint8_t>* stream);
   // Makes the file `path` (replacing a file of that name) from a complete
   // sealed stream made apart from the package (see
-  // package/sealed_stream.h): the bytes are stored as they are, as sealing
+  // package/store/sealed_stream.h): the bytes are stored as they are, as sealing
   // the item would store them. 0, or -1 not writable, not a valid path or
   // a folder of that name; -2 `stream` is not one whole sealed stream (bad
   // header, or the length is not the header plus the stored size); -3 a

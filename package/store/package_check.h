@@ -5,7 +5,7 @@
 //    the package);
 //  - every chain (the folder tree, the name pool, each listed item and the
 //    free list) stays inside the file and has no cycle; a free list that
-//    starts with a run of free records (package/free_record.h) owns the
+//    starts with a run of free records (package/store/free_record.h) owns the
 //    blocks the records list;
 //  - each item chain's first block has prev 0, each further block's prev
 //    names its predecessor, its EntryHeader's lastBlock is the block whose

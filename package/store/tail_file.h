@@ -1,6 +1,6 @@
 // TailFile: a VirtualFile that presents the window of a host file in which
 // a package is appended after the host's own content. The window is closed
-// by a 64-byte TailRecord (package/layout.h) at the end of the host:
+// by a 64-byte TailRecord (package/store/layout.h) at the end of the host:
 //
 //   [host content][window: baseOffset .. baseOffset + dataSize)[record]
 //
