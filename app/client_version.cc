@@ -46,6 +46,23 @@ ClientVersion ScanClientVersion(const char* text) {
   return ScanClientVersion(text != nullptr ? std::string_view(text) : std::string_view());
 }
 
+bool IsClientVersionText(std::string_view text) {
+  size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    size_t start = at;
+    uint64_t value = 0;
+    for (; at < text.size() && IsDigit(text[at]); ++at) {
+      value = value * 10 + static_cast<uint64_t>(text[at] - '0');
+      if (value > std::numeric_limits<uint32_t>::max()) return false;
+    }
+    if (at == start) return false;
+    if (at == text.size()) return true;
+    if (text[at] != '.') return false;
+    ++at;
+  }
+  return false;
+}
+
 bool IsVersionLower(const char* installed, const char* required) {
   ClientVersion have = ScanClientVersion(installed);
   ClientVersion need = ScanClientVersion(required);

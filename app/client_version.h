@@ -26,6 +26,12 @@ ClientVersion ScanClientVersion(std::string_view text);
 // A null text counts as empty.
 ClientVersion ScanClientVersion(const char* text);
 
+// True when `text` is a version as a publisher writes one: one to four
+// parts of decimal digits, each at most 4294967295, joined by single dots,
+// nothing before or after ("1.2", "1.10.0.3"). "v1.1", "1.2beta", "1..2",
+// " 1.2", "1.2.3.4.5" and the empty text are not.
+bool IsClientVersionText(std::string_view text);
+
 // True when `installed` is lower than `required`, comparing part 1, then
 // 2, 3 and 4 as unsigned numbers; equal versions are not lower. An empty
 // requirement (0.0.0.0) is never above any installed version.

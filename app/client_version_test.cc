@@ -69,5 +69,15 @@ TEST(ClientVersionTest, GarbageIsZero) {
   EXPECT_FALSE(IsVersionLower("0.0.0.1", "garbage"));
 }
 
+TEST(ClientVersionTest, VersionTextIsOneToFourNumbersAndNothingElse) {
+  for (const char* good : {"0", "1.2", "1.10.0.3", "4294967295.0.0.4294967295", "007.1"}) {
+    EXPECT_TRUE(IsClientVersionText(good)) << good;
+  }
+  for (const char* bad : {"", "v1.1", "1.2beta", "1..2", ".1", "1.", " 1.2", "1.2 ", "1.2\r\n",
+                          "1.2.3.4.5", "+1.2", "1.-2", "4294967296", "1.99999999999"}) {
+    EXPECT_FALSE(IsClientVersionText(bad)) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace marrowgate

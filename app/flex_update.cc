@@ -33,32 +33,52 @@ FlexUpdate::FlexUpdate() = default;
 FlexUpdate::~FlexUpdate() { copyEngine_.reset(); }
 
 int FlexUpdate::ParseCfg(VirtualFile* file) {
-  if (file == nullptr) return -1;
+  if (file == nullptr) return kCfgReadFailed;
+  packageNames_.clear();
+  CPackNotify* notify = job_ != nullptr ? job_->pNotify : nullptr;
+  auto refuse = [notify](const std::string& text, int code) {
+    if (notify != nullptr) notify->cb_ERROR(kNotifyCfgError, text.c_str());
+    return code;
+  };
   CfgStdReader reader;
   reader.RegisterObject(kUpdateBlockName, this);
   int rst = reader.ReadStream(file, true, 0);
-  if (rst >= 0) {
-    // The source folder is looked for in the package, then on the disk:
-    // a name that climbs or is absolute would copy a disk folder.
-    if (IsContainedRelativePath(szUpdateDir)) return 0;
-    if (job_ != nullptr && job_->pNotify != nullptr) {
-      job_->pNotify->cb_ERROR(kNotifyCfgError, FormatText(kTextBadUpdateDir, szUpdateDir).c_str());
-    }
-    return kCfgBadUpdateDir;
-  }
-  if (job_ != nullptr && job_->pNotify != nullptr) {
+  if (rst < 0) {
     std::string errorText = reader.GetErrorText();
-    std::string text = FormatText(kTextCanNotAnalyzeCfg, rst, errorText.c_str(), "\n");
-    job_->pNotify->cb_ERROR(kNotifyCfgError, text.c_str());
+    return refuse(FormatText(kTextCanNotAnalyzeCfg, rst, errorText.c_str(), "\n"),
+                  kCfgReadFailed);
   }
-  return -1;
+  // The source folder is looked for in the package, then on the disk: a
+  // name that climbs or is absolute would copy a disk folder.
+  if (!IsContainedRelativePath(szUpdateDir)) {
+    return refuse(FormatText(kTextBadUpdateDir, szUpdateDir), kCfgBadUpdateDir);
+  }
+  // A requirement that is no version would compare as 0.0.0.0 and let
+  // every client through.
+  if (szValidityStr[0] != '\0' && !IsClientVersionText(szValidityStr)) {
+    return refuse(FormatText(kTextBadValidity, szValidityStr), kCfgBadValidity);
+  }
+  return 0;
 }
 
 int FlexUpdate::OnPackage(std::string_view name) {
   CPackNotify* notify = job_ != nullptr ? job_->pNotify : nullptr;
   const char* installDir = job_ != nullptr ? job_->szInstallDir : nullptr;
   std::string nameText(name);
-  return MakeSurePackage(fileManager_.get(), installDir, notify, nameText.c_str());
+  int refused = CheckPackageName(fileManager_.get(), installDir, notify, nameText.c_str());
+  if (refused != 0) return refused;
+  packageNames_.push_back(std::move(nameText));
+  return 0;
+}
+
+int FlexUpdate::MakePackages() {
+  CPackNotify* notify = job_ != nullptr ? job_->pNotify : nullptr;
+  const char* installDir = job_ != nullptr ? job_->szInstallDir : nullptr;
+  for (const std::string& name : packageNames_) {
+    int rc = MakeSurePackage(fileManager_.get(), installDir, notify, name.c_str());
+    if (rc != 0) return rc;
+  }
+  return 0;
 }
 
 int32_t FlexUpdate::SavePackages(CPackNotify* notify) {
@@ -148,10 +168,17 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
                          FormatText(kTextNeedClientVersion, szValidityStr, installed).c_str());
         return kRunVersionTooLow;
       }
+      // The run is allowed: only now is anything made in the install folder.
+      if (MakePackages() != 0) {
+        releaseAll();  // the packages made so far are saved and stay
+        notify->cb_INFO(0, FormatText(kTextParseCfgError, cfgPath.c_str(), kCfgReadFailed).c_str());
+        return kRunCfgFailed;
+      }
     }
 
     std::string sourceDir = std::string(job->szPackageRoot) + "/" + szUpdateDir;
-    copyEngine_.reset(CreateDirCopy(kDelayedDirCopy, delayedNames));
+    // The version file says the update is in place: it goes last.
+    copyEngine_.reset(CreateDirCopy(kDelayedDirCopy, delayedNames, kUpdateVersionFile));
     if (!copyEngine_) {
       releaseAll();
       return kRunNoMemory;

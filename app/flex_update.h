@@ -17,9 +17,12 @@
 //   int rc = update.ParseCfg(cfgFile);    // 0, or -1 after cb_ERROR(-1000)
 //   if (rc == 0 && IsVersionLower(job.pszClientVersion, update.szValidityStr)) ...
 //
-// A PACKAGE line runs MakeSurePackage (transfer/make_sure_package.h) with
-// the job's szInstallDir and pNotify and the run's FileManager, while the
-// file is read; its non-zero result fails that line and so the read.
+// A PACKAGE line is checked while the file is read (CheckPackageName of
+// transfer/make_sure_package.h: a name that would leave the install folder
+// or does not fit fails that line and so the read) and kept; MakePackages
+// makes the kept packages (MakeSurePackage with the job's szInstallDir and
+// pNotify and the run's FileManager) once the run has passed the version
+// check, so a refused run leaves the install folder untouched.
 //
 // One object serves one run; the job, the FileManager and the copy engine
 // live exactly as long as the run.
@@ -30,6 +33,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/patch_job.h"
 #include "config/cfg_record.h"
@@ -50,6 +54,14 @@ constexpr int32_t kNotifyCfgError = -1000;
 // anything is copied.
 inline constexpr char kTextBadUpdateDir[] = "szUpdateDir %s is not a folder inside the package";
 constexpr int32_t kCfgBadUpdateDir = -2;
+// szValidityStr, when given, must be a version (IsClientVersionText of
+// app/client_version.h): a text that is none would read as 0.0.0.0 and let
+// every client through. ParseCfg says so at cb_ERROR (code -1000) and gives
+// kCfgBadValidity; the run ends with -10003 before anything is touched.
+inline constexpr char kTextBadValidity[] = "szValidityStr %s is not a version";
+constexpr int32_t kCfgBadValidity = -3;
+// The reader failed, or a package of a PACKAGE line could not be made.
+constexpr int32_t kCfgReadFailed = -1;
 
 // Texts and codes of Run.
 inline constexpr char kTextParseCfgError[] = "ParseCfg %s err:%d";
@@ -57,7 +69,9 @@ inline constexpr char kTextNeedClientVersion[] = "Need Client Version: %s, Curre
 inline constexpr char kCfgFileName[] = "cfg.txt";
 constexpr int32_t kNotifyVersionTooLow = -5;
 constexpr int32_t kRunCfgOffset = 10000;
+constexpr int32_t kRunCfgFailed = kCfgReadFailed - kRunCfgOffset;      // -10001
 constexpr int32_t kRunBadUpdateDir = kCfgBadUpdateDir - kRunCfgOffset;  // -10002
+constexpr int32_t kRunBadValidity = kCfgBadValidity - kRunCfgOffset;    // -10003
 constexpr int32_t kRunVersionTooLow = -10100;
 constexpr int32_t kRunBadJob = -10200;
 constexpr int32_t kRunNoMemory = -10201;
@@ -75,6 +89,10 @@ constexpr int32_t kNotifyPackageNotSaved = -4;
 // written (message 209 has said so): the run did not get everything it was
 // to write on disk. The delete list was not applied.
 constexpr int32_t kRunFileListUnwritten = -10209;
+
+// The update's version file, relative to the update folder (the install
+// folder's "/mb/etc/version.txt").
+inline constexpr char kUpdateVersionFile[] = "mb/etc/version.txt";
 
 // Block name of the record in "cfg.txt".
 inline constexpr char kUpdateBlockName[] = "UPDATE";
@@ -107,14 +125,22 @@ class FlexUpdate : public CfgRecord {
   // Reads the UPDATE block of the open `file` (not closed here). 0, or -1
   // when the reader failed: then "Can not analyze cfgfile rst:<rst>
   // <error text>\n" was sent to cb_ERROR(-1000) of the job's sink (when
-  // there is a job with a sink). A null file gives -1 and sends nothing. Values bound before a failure stay, and so
-  // do packages made by earlier PACKAGE lines.
+  // there is a job with a sink); kCfgBadUpdateDir or kCfgBadValidity for a
+  // value read but refused (see above). A null file gives -1 and sends
+  // nothing. Values bound before a failure stay. Nothing is created: the
+  // PACKAGE names are only kept (earlier ones are forgotten).
   int ParseCfg(VirtualFile* file);
 
-  // The handler of PACKAGE: MakeSurePackage of `name` in the job's install
-  // folder through the run's FileManager (kPackageNameRefused without a job
-  // or a FileManager).
+  // The handler of PACKAGE: CheckPackageName of `name` for the job's
+  // install folder and the run's FileManager (kPackageNameRefused without a
+  // job or a FileManager); a name that passes is kept for MakePackages.
   int OnPackage(std::string_view name);
+
+  // MakeSurePackage of every kept PACKAGE name, in file order. 0, or the
+  // first non-zero result (the packages made before it stay; the later
+  // names are not tried).
+  int MakePackages();
+  const std::vector<std::string>& package_names() const { return packageNames_; }
 
   // The record.
   char szUpdateDir[kUpdateDirSize] = "update";
@@ -132,15 +158,21 @@ class FlexUpdate : public CfgRecord {
   //     passwords (packages first, then disk; hosts accepted; packages
   //     opened for update), the package at szPackageRoot opened read-only;
   //  2. "<szPackageRoot>/cfg.txt", when it opens, is parsed (PACKAGE lines
-  //     run meanwhile). A failed parse sends cb_INFO(0, "ParseCfg <path>
-  //     err:<rc>") and gives rc - 10000 (-10001); an installed version below
-  //     szValidityStr sends cb_ERROR(-5, "Need Client Version: <required>,
-  //     Current: <installed>") and gives -10100. Without "cfg.txt" the
-  //     defaults hold and no version is compared;
-  //  3. the delayed copy engine (held-back names `delayedNames`, may be
+  //     checked and kept). A failed parse sends cb_INFO(0, "ParseCfg <path>
+  //     err:<rc>") and gives rc - 10000 (-10001, -10002, -10003); an
+  //     installed version below szValidityStr sends cb_ERROR(-5, "Need
+  //     Client Version: <required>, Current: <installed>") and gives -10100.
+  //     Only then are the PACKAGE lines' packages made (MakePackages); a
+  //     failure there ends the run like a failed parse (-10001). Without
+  //     "cfg.txt" the defaults hold and no version is compared;
+  //  3. the version file (kUpdateVersionFile) is held back behind every
+  //     other held-back name, so it is the very last file copied, and only
+  //     when no file before it was left out: a run that stops or skips
+  //     files never leaves the new version in the install folder;
+  //  4. the delayed copy engine (held-back names `delayedNames`, may be
   //     null) copies "<szPackageRoot>/<szUpdateDir>" into szInstallDir with
   //     the job's copy settings; its result is the run's (0 or negative);
-  //  4. every package the run's FileManager mounted is closed, so saved,
+  //  5. every package the run's FileManager mounted is closed, so saved,
   //     and checked: one that could not be saved is sent as cb_ERROR(-4,
   //     "Can not save package <path>: error <code>") and, when the copy
   //     itself succeeded, gives kRunPackageNotSaved.
@@ -151,13 +183,14 @@ class FlexUpdate : public CfgRecord {
   int Run(PatchJob* job, const char* const* delayedNames = nullptr);
 
  private:
-  // Step 4 of Run: 0, or kRunPackageNotSaved.
+  // Step 5 of Run: 0, or kRunPackageNotSaved.
   int32_t SavePackages(CPackNotify* notify);
 
   std::string ownProgram_;
   PatchJob* job_ = nullptr;           // borrowed for the run
   Owned<FileManager> fileManager_;    // the run's FileManager; null until set
   Owned<dircp> copyEngine_;           // the run's copy engine; null until made
+  std::vector<std::string> packageNames_;  // PACKAGE lines, checked, in order
 };
 
 }  // namespace marrowgate

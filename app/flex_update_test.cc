@@ -101,9 +101,10 @@ TEST_F(FlexUpdateParseTest, MessagesAndOtherBlocksBindNothing) {
 
 TEST_F(FlexUpdateParseTest, LongValuesAreCutToTheField) {
   std::string longDir(300, 'd');
+  // (The cut requirement is no version, so the read fails, values bound.)
   ASSERT_EQ(Parse("UPDATE\n{\nszUpdateDir = " + longDir +
                   "\nszValidityStr = 1.2.3.4.5.6.7.8.9\n}\n"),
-            0);
+            kCfgBadValidity);
   EXPECT_EQ(std::string(update_.szUpdateDir), std::string(259, 'd'));
   EXPECT_EQ(std::string(update_.szValidityStr), "1.2.3.4.5.6.7.8");  // 15 characters
 }
@@ -119,6 +120,28 @@ TEST_F(FlexUpdateParseTest, UpdateDirMustStayInsideThePackage) {
   }
   EXPECT_EQ(Parse("UPDATE\n{\nszUpdateDir = patch\\update\n}\n"), 0);
   EXPECT_EQ(kRunBadUpdateDir, -10002);
+}
+
+// szValidityStr is empty or a version, or the read fails: a text that is
+// none would compare as 0.0.0.0 and let every client through.
+TEST_F(FlexUpdateParseTest, ValidityThatIsNoVersionFailsTheRead) {
+  for (const char* bad : {"v1.1", "1.2beta", "1..2", "1.2.3.4.5", "99999999999"}) {
+    SCOPED_TRACE(bad);
+    sink_.events.clear();
+    EXPECT_EQ(Parse(std::string("UPDATE\n{\nPACKAGE = data\nszValidityStr = ") + bad + "\n}\n"),
+              kCfgBadValidity);
+    EXPECT_EQ(sink_.events,
+              (Events{std::string("ERROR -1000 szValidityStr ") + bad + " is not a version"}));
+  }
+  EXPECT_EQ(kRunBadValidity, -10003);
+  update_.SetFileManager(nullptr);
+  EXPECT_FALSE(OnDisk("data.dpk"));
+  sink_.events.clear();
+  update_.SetFileManager(NewFileManager());
+  for (const char* good : {"", "1", "1.2", "1.10.0.3"}) {
+    EXPECT_EQ(Parse(std::string("UPDATE\n{\nszValidityStr = ") + good + "\n}\n"), 0) << good;
+  }
+  EXPECT_TRUE(sink_.events.empty());
 }
 
 TEST_F(FlexUpdateParseTest, ReaderErrorGivesMinusOneAndTheErrorText) {
@@ -156,8 +179,12 @@ TEST_F(FlexUpdateParseTest, FailureWithoutAJobSendsNothing) {
   EXPECT_TRUE(sink_.events.empty());
 }
 
-TEST_F(FlexUpdateParseTest, PackageLineCreatesTheNamedPackage) {
+TEST_F(FlexUpdateParseTest, PackageLineIsKeptAndMadeLater) {
   ASSERT_EQ(Parse("UPDATE\n{\nPACKAGE = res/sound\n}\n"), 0);
+  EXPECT_TRUE(sink_.events.empty());
+  EXPECT_EQ(update_.package_names(), (Events{"res/sound"}));
+  EXPECT_FALSE(OnDisk("res"));
+  ASSERT_EQ(update_.MakePackages(), 0);
   EXPECT_EQ(sink_.events, (Events{"INFO 0 Make sure package res/sound exist ..."}));
   EXPECT_TRUE(OnDisk("res/sound.dpk"));
 
@@ -182,21 +209,19 @@ TEST_F(FlexUpdateParseTest, PackageLineCreatesTheNamedPackage) {
 
 TEST_F(FlexUpdateParseTest, SamePackageTwiceIsMountedOnce) {
   ASSERT_EQ(Parse("UPDATE\n{\nPACKAGE = data\nPACKAGE = data\n}\n"), 0);
+  ASSERT_EQ(update_.MakePackages(), 0);
   EXPECT_EQ(sink_.events, (Events{"INFO 0 Make sure package data exist ...",
                                   "INFO 0 Make sure package data exist ..."}));
   EXPECT_TRUE(OnDisk("data.dpk"));
 }
 
-TEST_F(FlexUpdateParseTest, NotAPackageFailsTheReadAndKeepsEarlierPackages) {
+TEST_F(FlexUpdateParseTest, NotAPackageStopsMakingAndKeepsEarlierPackages) {
   folder_.WriteFile("install/plain.dpk", "plain text");
-  EXPECT_EQ(Parse("UPDATE\n{\nPACKAGE = first\nPACKAGE = plain\nPACKAGE = third\n}\n"), -1);
-  ASSERT_EQ(sink_.events.size(), 4u);
-  EXPECT_EQ(sink_.events[0], "INFO 0 Make sure package first exist ...");
-  EXPECT_EQ(sink_.events[1], "INFO 0 Make sure package plain exist ...");
-  EXPECT_EQ(sink_.events[2], "ERROR -2 Create package plain err:-1");
-  EXPECT_EQ(sink_.events[3],
-            "ERROR -1000 Can not analyze cfgfile rst:-13 fileinclude:[] errcode:-11 line:4 "
-            "content:PACKAGE = plain\n");
+  ASSERT_EQ(Parse("UPDATE\n{\nPACKAGE = first\nPACKAGE = plain\nPACKAGE = third\n}\n"), 0);
+  EXPECT_EQ(update_.MakePackages(), -1);
+  EXPECT_EQ(sink_.events, (Events{"INFO 0 Make sure package first exist ...",
+                                  "INFO 0 Make sure package plain exist ...",
+                                  "ERROR -2 Create package plain err:-1"}));
   update_.SetFileManager(nullptr);
   EXPECT_TRUE(OnDisk("first.dpk"));
   EXPECT_FALSE(OnDisk("third.dpk"));
@@ -216,7 +241,21 @@ TEST_F(FlexUpdateParseTest, HandlerIsReachedThroughSetValue) {
   EXPECT_EQ(update_.SetValue("PACKAGE", "direct", 0), 0);
   EXPECT_EQ(update_.SetValue("szUpdateDir", "direct", 0), 0);
   EXPECT_STREQ(update_.szUpdateDir, "direct");
+  EXPECT_FALSE(OnDisk("direct.dpk"));
+  EXPECT_EQ(update_.MakePackages(), 0);
   EXPECT_TRUE(OnDisk("direct.dpk"));
+}
+
+// A PACKAGE name that would leave the install folder fails its line while
+// the file is read, before anything is made.
+TEST_F(FlexUpdateParseTest, RefusedPackageNameFailsTheRead) {
+  EXPECT_EQ(Parse("UPDATE\n{\nPACKAGE = good\nPACKAGE = ../outside\n}\n"), -1);
+  ASSERT_EQ(sink_.events.size(), 2u);
+  EXPECT_EQ(sink_.events[0], "ERROR -2 Create package ../outside err:-10");
+  EXPECT_EQ(sink_.events[1].rfind("ERROR -1000 Can not analyze cfgfile rst:-13 ", 0), 0u);
+  update_.SetFileManager(nullptr);
+  EXPECT_FALSE(OnDisk("good.dpk"));
+  EXPECT_FALSE(platform::PathAccessible(folder_.Child("outside.dpk").c_str()));
 }
 
 }  // namespace

@@ -222,6 +222,8 @@ TEST_F(PatchRunTest, StartAfterSuccessClosesInsteadOfRunningAgain) {
 
 TEST_F(PatchRunTest, ClientTooOldCopiesNothingAndLogs) {
   Install("mb/etc/version.txt", "1 1.1.9.9\r\n");
+  cfg_ = std::string(kMessages) +
+         "UPDATE\r\n{\r\n  szValidityStr = 1.2.0.0\r\n  PACKAGE = data/maps\r\n}\r\n";
   fs::path work = root_ / "work";
   fs::create_directories(work / "log");
   std::string before = platform::CurrentFolder();
@@ -232,7 +234,7 @@ TEST_F(PatchRunTest, ClientTooOldCopiesNothingAndLogs) {
   EXPECT_EQ(dialog_->last_result(), kRunVersionTooLow);
   EXPECT_FALSE(dialog_->finished());
   EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
-  EXPECT_FALSE(fs::exists(install_ / "data"));
+  EXPECT_FALSE(fs::exists(install_ / "data"));  // no data/maps.dpk either
   EXPECT_TRUE(fs::exists(install_ / "old/x.txt"));
   EXPECT_EQ(view_.boxes, (Lines{"Too old|Need Client Version: 1.2.0.0, Current: 1.1.9.9"}));
   EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10100)");
@@ -279,8 +281,10 @@ TEST_F(PatchRunTest, BrokenCfgFailsWithTheReadersCode) {
 // szUpdateDir that climbs out would copy a disk folder beside the patcher.
 TEST_F(PatchRunTest, UpdateDirOutsideThePackageFailsLikeABrokenCfg) {
   WriteFile(root_ / "outside/stolen.txt", "from beside the patcher");
-  cfg_ = std::string(kMessages) + "UPDATE\r\n{\r\n  szUpdateDir = ../outside\r\n}\r\n";
+  cfg_ = std::string(kMessages) +
+         "UPDATE\r\n{\r\n  PACKAGE = data/maps\r\n  szUpdateDir = ../outside\r\n}\r\n";
   SelfStartedRun(nullptr);
+  EXPECT_FALSE(fs::exists(install_ / "data"));
   EXPECT_EQ(dialog_->last_result(), kRunBadUpdateDir);
   EXPECT_EQ(dialog_->last_result(), -10002);
   ASSERT_EQ(view_.boxes.size(), 1u);
@@ -290,6 +294,49 @@ TEST_F(PatchRunTest, UpdateDirOutsideThePackageFailsLikeABrokenCfg) {
   EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10002)");
   EXPECT_FALSE(fs::exists(install_ / "stolen.txt"));
   EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+}
+
+// A requirement that is no version fails the run like a broken cfg.txt
+// and touches nothing, however old the client.
+TEST_F(PatchRunTest, ValidityThatIsNoVersionFailsAndTouchesNothing) {
+  Install("mb/etc/version.txt", "1 0.1.0.0\r\n");
+  Patch("update/mb/etc/version.txt", "1 1.6.0.0\r\n");
+  cfg_ = std::string(kMessages) +
+         "UPDATE\r\n{\r\n  szValidityStr = v1.1\r\n  PACKAGE = data/maps\r\n}\r\n";
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), kRunBadValidity);
+  EXPECT_EQ(view_.boxes, (Lines{"Error|szValidityStr v1.1 is not a version"}));
+  EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10003)");
+  EXPECT_FALSE(dialog_->finished());
+  EXPECT_FALSE(fs::exists(install_ / "data"));
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+  EXPECT_EQ(ReadFile(install_ / "mb/etc/version.txt"), "1 0.1.0.0\r\n");
+}
+
+// The version file is the very last file written, after the held-back
+// ones; a run that leaves a file out keeps the old version.
+TEST_F(PatchRunTest, VersionFileIsWrittenLastAndOnlyAfterACompleteCopy) {
+  Patch("update/mb/etc/version.txt", "1 1.6.0.0\r\n");
+  Patch("update/zzz.txt", "walked after the version file's folder");
+  std::vector<std::string> seen;  // the version file's content after each file
+  SelfStartedRun(nullptr, [&](PatcherDialog&) {
+    seen.push_back(ReadFile(install_ / "mb/etc/version.txt"));
+  });
+  ASSERT_EQ(dialog_->last_result(), 0) << view_.texts[kControlStatus];
+  ASSERT_GE(seen.size(), 5u);
+  for (size_t i = 0; i + 1 < seen.size(); ++i) EXPECT_EQ(seen[i], "1 1.5.0.0\r\n") << i;
+  EXPECT_EQ(seen.back(), "1 1.6.0.0\r\n");
+  EXPECT_EQ(ReadFile(install_ / "bin/game.exe"), "the game, held back");
+}
+
+TEST_F(PatchRunTest, VersionFileStaysOldWhenAFileIsLeftOut) {
+  Patch("update/mb/etc/version.txt", "1 1.6.0.0\r\n");
+  fs::remove(install_ / "readme.txt");
+  fs::create_directories(install_ / "readme.txt");  // a folder in the way
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), kRunFilesLeftOut);
+  EXPECT_EQ(ReadFile(install_ / "bin/game.exe"), "the game, held back");
+  EXPECT_EQ(ReadFile(install_ / "mb/etc/version.txt"), "1 1.5.0.0\r\n");
 }
 
 // A local file list that cannot be written fails the run after message
@@ -346,9 +393,9 @@ TEST_F(PatchRunTest, FailingPackageLineKeepsEarlierPackages) {
   EXPECT_TRUE(fs::exists(install_ / "first.dpk"));
   EXPECT_FALSE(fs::exists(install_ / "third.dpk"));
   EXPECT_EQ(ReadFile(install_ / "plain.dpk"), "not a package");
-  ASSERT_EQ(view_.boxes.size(), 2u);
-  EXPECT_EQ(view_.boxes[0], "Package error|Create package plain err:-1");
+  EXPECT_EQ(view_.boxes, (Lines{"Package error|Create package plain err:-1"}));
   EXPECT_EQ(view_.texts[kControlStatus], "Failed (-10001)");
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
 }
 
 TEST_F(PatchRunTest, PackageLinesReceiveTheFilesBelowTheirName) {

@@ -57,14 +57,15 @@ int32_t dircp::DoIt(const DIRCP_PARAM_T& params) {
   }
 }
 
-delayed_dircp::delayed_dircp(HeldBackNames delayedNames) : delayed_names_(delayedNames) {}
+delayed_dircp::delayed_dircp(HeldBackNames delayedNames, const char* lastName)
+    : delayed_names_(delayedNames), last_name_(lastName) {}
 
 int32_t delayed_dircp::DoIt(const DIRCP_PARAM_T& params) {
   int32_t r = CheckRun(params);
   if (r == 0) r = RunStatPass(params);
   if (r != 0) return r;
   try {
-    MyDirSearchDelayed walker(params, delayed_names_);
+    MyDirSearchDelayed walker(params, delayed_names_, last_name_);
     r = walker.Search(params.szSrcDir, 1);
     if (r == 0) r = walker.ActionOnDelayedFiles();
     return r;
@@ -73,8 +74,8 @@ int32_t delayed_dircp::DoIt(const DIRCP_PARAM_T& params) {
   }
 }
 
-dircp* CreateDirCopy(int kind, HeldBackNames delayedNames) {
-  if (kind == kDelayedDirCopy) return new (std::nothrow) delayed_dircp(delayedNames);
+dircp* CreateDirCopy(int kind, HeldBackNames delayedNames, const char* lastName) {
+  if (kind == kDelayedDirCopy) return new (std::nothrow) delayed_dircp(delayedNames, lastName);
   return new (std::nothrow) dircp();
 }
 

@@ -6,7 +6,11 @@
 //   dircp          copies every file the filters let through;
 //   delayed_dircp  the same, but files named in a HeldBackNames list are held
 //                  back during the walk and copied after the whole tree was
-//                  copied without error.
+//                  copied without error; an optional last name is held
+//                  back as well and copied after every other held-back
+//                  file, and only when no file of the run was left out
+//                  (skipped after an error), so a file that marks the copy
+//                  complete is never written beside an incomplete one.
 //
 //   const char* delayed[] = {"bin/app.exe", nullptr};
 //   Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed));
@@ -174,20 +178,22 @@ class dircp {
 
 class delayed_dircp : public dircp {
  public:
-  // A null list is taken as an empty one.
-  explicit delayed_dircp(HeldBackNames delayedNames);
+  // A null list is taken as an empty one; `lastName` (borrowed, may be
+  // null) is the last name (see above).
+  explicit delayed_dircp(HeldBackNames delayedNames, const char* lastName = nullptr);
   int32_t DoIt(const DIRCP_PARAM_T& params) override;
 
  private:
   HeldBackNames delayed_names_;
+  const char* last_name_;
 };
 
 constexpr int kDelayedDirCopy = 1;
 
-// kind 1 (kDelayedDirCopy): a delayed_dircp keeping `delayedNames`; any
-// other kind: a dircp (the list is ignored). Null when it cannot be
+// kind 1 (kDelayedDirCopy): a delayed_dircp keeping `delayedNames` and
+// `lastName`; any other kind: a dircp (the names are ignored). Null when it cannot be
 // allocated. Dispose of it through Release().
-dircp* CreateDirCopy(int kind, HeldBackNames delayedNames);
+dircp* CreateDirCopy(int kind, HeldBackNames delayedNames, const char* lastName = nullptr);
 
 }  // namespace marrowgate
 

@@ -41,23 +41,28 @@ bool IsPackageNameContained(const char* name) {
   return name != nullptr && IsContainedRelativePath(name);
 }
 
-int MakeSurePackage(FileManager* fileManager, const char* installDir, CPackNotify* notify,
-                    const char* name) {
+int CheckPackageName(const FileManager* fileManager, const char* installDir, CPackNotify* notify,
+                     const char* name) {
   if (fileManager == nullptr || installDir == nullptr || !IsPackageNameContained(name)) {
     SendError(notify, name, kPackageNameRefused);
     return kPackageNameRefused;
   }
   Buffer text;
-  if (!Format(text, kTextMakeSurePackage, name)) {
+  if (!Format(text, kTextMakeSurePackage, name) || !Format(text, "%s/%s", installDir, name)) {
     SendError(notify, name, kPackageNameTooLong);
     return kPackageNameTooLong;
   }
-  if (notify != nullptr) notify->cb_INFO(0, text);
+  return 0;
+}
 
-  if (!Format(text, "%s/%s", installDir, name)) {
-    SendError(notify, name, kPackageNameTooLong);
-    return kPackageNameTooLong;
-  }
+int MakeSurePackage(FileManager* fileManager, const char* installDir, CPackNotify* notify,
+                    const char* name) {
+  int refused = CheckPackageName(fileManager, installDir, notify, name);
+  if (refused != 0) return refused;
+  Buffer text;
+  Format(text, kTextMakeSurePackage, name);
+  if (notify != nullptr) notify->cb_INFO(0, text);
+  Format(text, "%s/%s", installDir, name);
   int err = fileManager->EnsurePackage(text, kPackageExtension, kOpenUpdate);
   if (err != 0) SendError(notify, name, err);
   return err;

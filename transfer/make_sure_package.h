@@ -60,6 +60,13 @@ constexpr size_t kMakeSurePackageBufferSize = 1024;
 int MakeSurePackage(FileManager* fileManager, const char* installDir, CPackNotify* notify,
                     const char* name);
 
+// The refusals of MakeSurePackage alone, made without touching anything:
+// 0 when `name` may be made in `installDir`, else kPackageNameRefused or
+// kPackageNameTooLong after the same cb_ERROR. A run checks every name
+// this way while it reads its configuration and makes the packages later.
+int CheckPackageName(const FileManager* fileManager, const char* installDir, CPackNotify* notify,
+                     const char* name);
+
 // True when `name` is a relative path of non-empty components, none made
 // only of dots and none holding ':' ('/' and '\\' both separate).
 bool IsPackageNameContained(const char* name);

@@ -188,8 +188,20 @@ TEST_F(MakeSurePackageTest, OverlongNamesAreRefusedNotCut) {
   sink_.events.clear();
   std::string wideName(980, 'w');
   EXPECT_EQ(Make(wideName.c_str()), kPackageNameTooLong);
-  EXPECT_EQ(sink_.events, (Events{"INFO 0 Make sure package " + wideName + " exist ...",
-                                  "ERROR -2 Create package " + wideName + " err:-12"}));
+  EXPECT_EQ(sink_.events, (Events{"ERROR -2 Create package " + wideName + " err:-12"}));
+
+  // The check alone gives the same answers and touches nothing.
+  sink_.events.clear();
+  EXPECT_EQ(CheckPackageName(fileManager_.get(), install_.c_str(), &sink_, wideName.c_str()),
+            kPackageNameTooLong);
+  EXPECT_EQ(CheckPackageName(fileManager_.get(), install_.c_str(), &sink_, "../x"),
+            kPackageNameRefused);
+  EXPECT_EQ(CheckPackageName(fileManager_.get(), install_.c_str(), &sink_, "fresh/name"), 0);
+  EXPECT_EQ(sink_.events, (Events{"ERROR -2 Create package " + wideName + " err:-12",
+                                  "ERROR -2 Create package ../x err:-10"}));
+  CloseFileManager();
+  EXPECT_FALSE(OnDisk("fresh"));
+  EXPECT_FALSE(OnDisk("fresh/name.dpk"));
 }
 
 TEST_F(MakeSurePackageTest, WorksWithoutASink) {

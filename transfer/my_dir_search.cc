@@ -29,14 +29,18 @@ MyDirSearch::MyDirSearch(const DIRCP_PARAM_T& params)
 int32_t MyDirSearch::SendError(int32_t code, const char* format, const std::string& arg) {
   char text[1024];
   std::snprintf(text, sizeof text, format, arg.c_str());
-  return params_.pNotify->cb_ERROR(code, text);
+  int32_t answer = params_.pNotify->cb_ERROR(code, text);
+  if (answer == 0) ++files_left_out_;
+  return answer;
 }
 
 int32_t MyDirSearch::SendError(int32_t code, const char* format, const std::string& arg,
                                const std::string& reason) {
   char text[1024];
   std::snprintf(text, sizeof text, format, arg.c_str(), reason.c_str());
-  return params_.pNotify->cb_ERROR(code, text);
+  int32_t answer = params_.pNotify->cb_ERROR(code, text);
+  if (answer == 0) ++files_left_out_;
+  return answer;
 }
 
 int32_t MyDirSearch::RefuseTarget(const std::string& target, const std::string& written,

@@ -30,6 +30,9 @@ class MyDirSearch : public DirSearch {
   int32_t ActionOnEnterDir(const char* path) override;
   int32_t ActionOnLeaveDir(const char* path) override;
 
+  // Files passed over so far because the sink answered 0 to their error.
+  int32_t FilesLeftOut() const { return files_left_out_; }
+
  protected:
   // The checks done before a listed file is touched. Composes the source
   // path S (in the entry-path buffer), the relative path R (from the root,
@@ -44,7 +47,8 @@ class MyDirSearch : public DirSearch {
   // (transfer/staged_target.h); a file given up leaves the old target.
   int32_t CopyOpenedFile(Owned<VirtualFile> source, const std::string& source_path,
                          const std::string& target_path);
-  // Sends cb_ERROR(code, text formatted with arg) and returns the answer.
+  // Sends cb_ERROR(code, text formatted with arg) and returns the answer;
+  // an answer of 0 (go on without the file) counts in FilesLeftOut.
   int32_t SendError(int32_t code, const char* format, const std::string& arg);
   // Sends cb_ERROR(code, text formatted with arg and reason).
   int32_t SendError(int32_t code, const char* format, const std::string& arg,
@@ -68,6 +72,7 @@ class MyDirSearch : public DirSearch {
 
   std::vector<char> buffer_;
   std::set<std::string> swept_folders_;
+  int32_t files_left_out_ = 0;
 };
 
 // True when the record has both sides, both folders, a sink and a positive

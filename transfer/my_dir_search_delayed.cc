@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -24,8 +25,10 @@ void Debug(const char* format, const char* where, const char* what) {
 
 }  // namespace
 
-MyDirSearchDelayed::MyDirSearchDelayed(const DIRCP_PARAM_T& params, HeldBackNames names)
-    : MyDirSearch(params), names_(names) {
+MyDirSearchDelayed::MyDirSearchDelayed(const DIRCP_PARAM_T& params, HeldBackNames names,
+                                       const char* last_name)
+    : MyDirSearch(params), names_(names), last_name_(last_name) {
+  if (last_name_ != nullptr) delayed_set_.Insert(last_name_);
   if (names_ == nullptr) return;
   for (HeldBackNames name = names_; *name != nullptr; ++name) delayed_set_.Insert(*name);
 }
@@ -66,13 +69,24 @@ int32_t MyDirSearchDelayed::ActionOnDelayedFile(const char* name) {
 }
 
 int32_t MyDirSearchDelayed::ActionOnDelayedFiles() {
-  if (!held_back_ || names_ == nullptr) return 0;
-  for (HeldBackNames name = names_; *name != nullptr; ++name) {
-    Debug("in %s,filedelayed,process %s ", kOnFilesName, *name);
-    int32_t r = ActionOnDelayedFile(*name);
-    if (r != 0) return r < INT32_MIN + kDelayedOffset ? INT32_MIN : r - kDelayedOffset;
+  if (!held_back_) return 0;
+  auto copy = [this](const char* name) -> int32_t {
+    Debug("in %s,filedelayed,process %s ", kOnFilesName, name);
+    int32_t r = ActionOnDelayedFile(name);
+    if (r == 0) return 0;
+    return r < INT32_MIN + kDelayedOffset ? INT32_MIN : r - kDelayedOffset;
+  };
+  for (HeldBackNames name = names_; name != nullptr && *name != nullptr; ++name) {
+    if (last_name_ != nullptr && std::strcmp(*name, last_name_) == 0) continue;
+    int32_t r = copy(*name);
+    if (r != 0) return r;
   }
-  return 0;
+  if (last_name_ == nullptr) return 0;
+  if (FilesLeftOut() > 0) {
+    Debug("in %s,filedelayed,files were left out, %s stays as it was", kOnFilesName, last_name_);
+    return 0;
+  }
+  return copy(last_name_);
 }
 
 }  // namespace marrowgate
