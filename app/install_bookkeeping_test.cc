@@ -512,15 +512,15 @@ TEST_F(BookkeepingTest, DeleteLinesNeverRemoveWhatTheUpdateCarries) {
   EXPECT_EQ(VerifyInstall(AppFileManagerOptions(), dir, [](const std::string&) {}, nullptr),
             kVerifyWhole);
 
-  // The same lines in a run that carries nothing of them.
+  // The same file and folder lines in a run that carries nothing of them.
   folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "BIN\\Game.exe\r\ndata/\r\n");
   EXPECT_EQ(Update(), 0);
   EXPECT_TRUE(Exists("bin/game.exe"));  // the disk keeps case: "BIN/Game.exe" is another name
   EXPECT_FALSE(Exists("data"));
-  EXPECT_FALSE(Exists("maps.dpk"));
   listed.clear();
   for (const auto& [name, record] : ReadList()) listed.push_back(name);
-  EXPECT_EQ(listed, (std::vector<std::string>{"bin/game.exe"}));
+  EXPECT_EQ(listed, (std::vector<std::string>{"bin/game.exe", "maps/town.map"}));
 }
 
 // The patch's delete list never takes the bookkeeping files away: a line
