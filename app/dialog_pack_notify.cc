@@ -1,5 +1,7 @@
 #include "app/dialog_pack_notify.h"
 
+#include <utility>
+
 #include "app/patcher_dialog.h"
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
@@ -29,7 +31,14 @@ void DialogPackNotify::ShowUnder(int32_t number, const char* text) {
   }
 }
 
+int32_t DialogPackNotify::cb_FILEBEGIN(const char*, const char* target, int32_t) {
+  currentTarget_ = target != nullptr ? target : "";
+  return 0;
+}
+
 int32_t DialogPackNotify::cb_FILEEND() {
+  if (!currentTarget_.empty()) copiedTargets_.push_back(std::move(currentTarget_));
+  currentTarget_.clear();
   dialog_->parent_link()->StepParentProgress(0);
   dialog_->view()->DispatchPendingEvents();
   // The bar never steps past its end: a view whose step starts over (as

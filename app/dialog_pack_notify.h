@@ -1,5 +1,7 @@
 // DialogPackNotify: the patch run's CPackNotify sink, over the dialog.
 //
+//   cb_FILEBEGIN   notes the target; cb_FILEEND then counts it among the
+//                  files the run copied (copied_targets());
 //   cb_FILEEND     steps the launcher's progress (StepParentProgress(0)),
 //                  dispatches the view's pending events, steps the bar
 //                  (the dialog's ProgressBarModel; a step that would pass
@@ -25,6 +27,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "transfer/pack_notify.h"
 
@@ -49,6 +52,7 @@ class DialogPackNotify : public CPackNotify {
 
   // Lives on the run's stack: Release does nothing.
   int32_t Release() override { return 0; }
+  int32_t cb_FILEBEGIN(const char* source, const char* target, int32_t size) override;
   int32_t cb_FILEEND() override;
   int32_t cb_READONLY(const char* source) override;
   int32_t cb_ERROR(int32_t code, const char* text) override;
@@ -62,12 +66,16 @@ class DialogPackNotify : public CPackNotify {
 
   // Files the copy left out after an error this sink answered with 0.
   int32_t files_left_out() const { return filesLeftOut_; }
+  // The target paths of the files copied whole, in copy order.
+  const std::vector<std::string>& copied_targets() const { return copiedTargets_; }
 
  private:
   void ShowUnder(int32_t number, const char* text);
 
   PatcherDialog* dialog_;
   int32_t filesLeftOut_ = 0;
+  std::string currentTarget_;
+  std::vector<std::string> copiedTargets_;
 };
 
 }  // namespace marrowgate

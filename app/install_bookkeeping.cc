@@ -68,39 +68,6 @@ bool ReadWholeLine(VirtualFile* file, size_t maxLength, std::string* line, bool*
   return any;
 }
 
-// The relative path a delete-list line names, with '/' separators, no
-// repeated or trailing separator; false when the line would reach outside
-// the install folder (absolute, a drive, a "." or ".." component) or names
-// nothing.
-bool ContainedDeletePath(std::string_view line, std::string* out) {
-  std::string path;
-  for (char c : line) {
-    char separator = c == '\\' ? '/' : c;
-    if (separator == '/' && !path.empty() && path.back() == '/') continue;
-    path.push_back(separator);
-  }
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (!IsContainedRelativePath(path)) return false;
-  *out = std::move(path);
-  return true;
-}
-
-// True when the list name `name` begins with `prefix` (a normalised delete
-// path): '\\' in the name counts as '/', and ASCII letters match either
-// case (a package ignores case; on the disk a record goes only when its
-// file is gone, so a looser match loses nothing).
-bool StartsWithListName(std::string_view name, std::string_view prefix) {
-  if (name.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = name[i] == '\\' ? '/' : name[i];
-    char b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
-
 // True when removing `relative` (a normalised delete path) would remove a
 // bookkeeping file: the file itself, a folder holding it, or the package
 // file standing for such a folder.
@@ -124,6 +91,23 @@ bool HoldsBookkeeping(std::string_view relative) {
     if (package && holds(std::string_view(name).substr(0, name.size() - kPackageEnding.size()))) {
       return true;
     }
+  }
+  return false;
+}
+
+// True when removing `relative` (a normalised delete path) would remove
+// one of the `carried` files: the file itself, a folder holding it, or the
+// package file standing for such a folder.
+bool RemovesCarried(std::string_view relative, const std::vector<std::string>& carried) {
+  constexpr std::string_view kPackageEnding = ".dpk";
+  std::string_view folder;
+  if (relative.size() > kPackageEnding.size() &&
+      ListNameWithin(relative.substr(relative.size() - kPackageEnding.size()), kPackageEnding)) {
+    folder = relative.substr(0, relative.size() - kPackageEnding.size());
+  }
+  for (const std::string& name : carried) {
+    if (ListNameWithin(name, relative)) return true;
+    if (!folder.empty() && ListNameWithin(name, folder)) return true;
   }
   return false;
 }
@@ -186,17 +170,17 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 }
 
 int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
-                    MessageSink* messages) {
+                    MessageSink* messages, const std::vector<std::string>& carried) {
   Owned<FileManager> fileManager(CreateFileManager(options));
   if (fileManager == nullptr) {
     messages->ShowMessageById(kMessageNoListFileManager);
     return kMessageNoListFileManager;
   }
-  return UpdateFileLists(std::move(fileManager), installDir, messages);
+  return UpdateFileLists(std::move(fileManager), installDir, messages, carried);
 }
 
 int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
-                    MessageSink* messages) {
+                    MessageSink* messages, const std::vector<std::string>& carried) {
   const std::string dir(installDir);
 
   // 1. The local file list. Without an install folder every path below
@@ -289,7 +273,7 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
       std::string_view name = TrimView(line);
       if (name.empty() && !tooLong) continue;
       std::string relative;
-      if (tooLong || !ContainedDeletePath(name, &relative)) {
+      if (tooLong || !NormaliseListName(name, &relative)) {
         Debug("marrowgate, delete line refused (outside the install folder): " +
               EscapeControlCharacters(name) + "\n");
         continue;
@@ -298,6 +282,12 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
       // run reads, are never the patch's to delete.
       if (HoldsBookkeeping(relative)) {
         Debug("marrowgate, delete line refused (a bookkeeping file): " +
+              EscapeControlCharacters(relative) + "\n");
+        continue;
+      }
+      // What this update has just installed is never its to delete.
+      if (RemovesCarried(relative, carried)) {
+        Debug("marrowgate, delete line skipped (the update carries it): " +
               EscapeControlCharacters(relative) + "\n");
         continue;
       }
@@ -318,7 +308,7 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
       // (either separator; ASCII case within packages), whose files are
       // gone; one that stayed on the disk keeps its record.
       for (auto entry = table.begin(); entry != table.end();) {
-        if (StartsWithListName(entry->first, relative) &&
+        if (ListNameBeginsWith(entry->first, relative) &&
             (!IsContainedRelativePath(entry->first) ||
              !fileManager->Exists((dir + "/" + entry->first).c_str()))) {
           entry = table.erase(entry);

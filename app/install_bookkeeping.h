@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/local_file_list.h"
 #include "app/message_sink.h"
@@ -76,7 +77,11 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 //     keeps it. A line that would leave the install folder (absolute, a
 //     drive, a "." or ".." component, empty, or a folder reached through
 //     a link that leads outside) or would remove a bookkeeping file is
-//     refused with a debug line and removes nothing;
+//     refused with a debug line and removes nothing; so is a line naming
+//     a file the update carries (`carried`: the names, relative to the
+//     install folder, of the files the run just copied), a folder holding
+//     one, or the package standing for such a folder: what the patch
+//     installs stays, and so do its records;
 //  5. when records went (or the list went), writes the list again
 //     (failure: message 209);
 //  6. only then deletes the new-file list, so a failure before leaves it
@@ -87,12 +92,12 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 // Returns 0, or the message number of the failure that ended it (205,
 // 206, 207, 209); messages 208 do not end it.
 int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
-                    MessageSink* messages);
+                    MessageSink* messages, const std::vector<std::string>& carried = {});
 
 // The same through `fileManager` (taken over; not null), which reads and
 // writes every list; returns 0 or 206, 207, 209.
 int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
-                    MessageSink* messages);
+                    MessageSink* messages, const std::vector<std::string>& carried = {});
 
 }  // namespace marrowgate
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_file_manager.h"
+#include "app/install_verify.h"
 #include "package/testing/fault_injection_testing.h"
 #include "platform/file_tree.h"
 #include "util/md5.h"
@@ -474,6 +475,52 @@ TEST_F(BookkeepingTest, DeleteLinesMatchRecordsAsTheyMatchFiles) {
   Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
   EXPECT_FALSE(fm->Exists((dir + "/maps/Other.map").c_str()));
   EXPECT_TRUE(ReadList().empty());
+}
+
+// A delete line naming what the update carries (the file, a folder holding
+// it, the package standing for that folder; either separator, another
+// case) removes nothing and keeps the records; the other lines apply.
+// Without the carried names the same lines take the files away.
+TEST_F(BookkeepingTest, DeleteLinesNeverRemoveWhatTheUpdateCarries) {
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("bin").c_str()));
+  ASSERT_TRUE(platform::MakeFolder(folder.Child("data").c_str()));
+  folder.WriteFile("bin/game.exe", "game");
+  folder.WriteFile("data/new.bin", "new");
+  folder.WriteFile("old.txt", "old");
+  {
+    Owned<FileManager> fm(CreateFileManager(AppFileManagerOptions()));
+    ASSERT_EQ(fm->EnsurePackage((dir + "/maps").c_str(), ".dpk", kOpenCreate), 0);
+    Owned<VirtualFile> item(fm->Open((dir + "/maps/town.map").c_str(), kOpenCreate));
+    ASSERT_TRUE(item);
+    ASSERT_EQ(item->Write("town", 4), 4);
+  }
+  const std::vector<std::string> carried = {"bin/game.exe", "data/new.bin", "maps/town.map"};
+  FileTable old;
+  old["old.txt"].size = 3;
+  WriteList(old);
+  folder.WriteFile("update/newfile.txt", "bin/game.exe\r\ndata/new.bin\r\nmaps/town.map\r\n");
+  const std::string lines = "BIN\\Game.exe\r\ndata/\r\nmaps.dpk\r\nold.txt\r\n";
+  folder.WriteFile("update/dellist.txt", lines);
+  EXPECT_EQ(UpdateFileLists(AppFileManagerOptions(), dir, &sink, carried), 0);
+  EXPECT_TRUE(Exists("bin/game.exe"));
+  EXPECT_TRUE(Exists("data/new.bin"));
+  EXPECT_TRUE(Exists("maps.dpk"));
+  EXPECT_FALSE(Exists("old.txt"));
+  std::vector<std::string> listed;
+  for (const auto& [name, record] : ReadList()) listed.push_back(name);
+  EXPECT_EQ(listed, (std::vector<std::string>{"bin/game.exe", "data/new.bin", "maps/town.map"}));
+  EXPECT_EQ(VerifyInstall(AppFileManagerOptions(), dir, [](const std::string&) {}, nullptr),
+            kVerifyWhole);
+
+  // The same file and folder lines in a run that carries nothing of them.
+  folder.WriteFile("update/newfile.txt", "");
+  folder.WriteFile("update/dellist.txt", "BIN\\Game.exe\r\ndata/\r\n");
+  EXPECT_EQ(Update(), 0);
+  EXPECT_TRUE(Exists("bin/game.exe"));  // the disk keeps case: "BIN/Game.exe" is another name
+  EXPECT_FALSE(Exists("data"));
+  listed.clear();
+  for (const auto& [name, record] : ReadList()) listed.push_back(name);
+  EXPECT_EQ(listed, (std::vector<std::string>{"bin/game.exe", "maps/town.map"}));
 }
 
 // The patch's delete list never takes the bookkeeping files away: a line

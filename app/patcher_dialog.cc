@@ -3,6 +3,7 @@
 #include <new>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/app_file_manager.h"
 #include "app/code_format.h"
@@ -18,6 +19,7 @@
 #include "package/file/file_system.h"
 #include "platform/env.h"
 #include "util/releaser.h"
+#include "util/safe_path.h"
 #include "util/text.h"
 #include "platform/file_tree.h"
 
@@ -151,8 +153,18 @@ void PatcherDialog::BuildSkipList() {
     for (int32_t i = 0; i < count; ++i) {
       const std::string* name = messages_.Find(kMessageSkipCount + 1 + i);
       // A missing message reads as an empty name, as the table gives it.
-      std::string trimmed(TrimView(name != nullptr ? std::string_view(*name) : std::string_view()));
-      m_skipFiles.emplace(std::move(trimmed), true);
+      std::string_view trimmed =
+          TrimView(name != nullptr ? std::string_view(*name) : std::string_view());
+      // A name is a path below the install folder, as in the other lists;
+      // one that would leave it is refused.
+      std::string normalised;
+      if (!NormaliseListName(trimmed, &normalised)) {
+        platform::DebugOutput(("marrowgate, skip name refused (not a path inside the install "
+                               "folder): " + EscapeControlCharacters(trimmed) + "\n")
+                                  .c_str());
+        continue;
+      }
+      m_skipFiles.emplace(std::move(normalised), true);
     }
   } else {
     for (const char* name : kDefaultSkipFiles) m_skipFiles.emplace(name, true);
@@ -168,6 +180,9 @@ void PatcherDialog::MarkPresentSkipFiles(const std::string& installDir) {
     if (disk && disk->Exists(path.c_str())) {
       ++m_skipCounts;
     } else {
+      platform::DebugOutput(("marrowgate, skip name matches nothing in the install folder: " +
+                             EscapeControlCharacters(name) + "\n")
+                                .c_str());
       flag = false;
     }
   }
@@ -201,6 +216,9 @@ void PatcherDialog::RunPatch() {
     PushMembersToControls();
 
     int32_t result = kRunFailed;
+    // The files this update installed, relative to the install folder: no
+    // delete line of it takes them away again.
+    std::vector<std::string> carried;
     try {
       DialogPackNotify notify(this);
       BuildSkipList();
@@ -215,12 +233,17 @@ void PatcherDialog::RunPatch() {
         WriteLog(FormatText(kTextFilesLeftOut, static_cast<int>(notify.files_left_out())));
         result = kRunFilesLeftOut;
       }
+      const std::string prefix = installDir + "/";
+      for (const std::string& target : notify.copied_targets()) {
+        if (target.compare(0, prefix.size(), prefix) == 0)
+          carried.push_back(target.substr(prefix.size()));
+      }
     } catch (...) {
       result = kRunFailed;
     }
     // A list that cannot be written fails the run (message 209 came
     // first); the other bookkeeping failures leave the outcome as it is.
-    if (result >= 0 && UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_) ==
+    if (result >= 0 && UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_, carried) ==
                            kMessageLocalListUnwritable) {
       result = kRunFileListUnwritten;
     }

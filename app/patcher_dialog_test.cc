@@ -6,10 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "app/app_file_manager.h"
 #include "app/dialog_pack_notify.h"
+#include "app/install_verify.h"
+#include "app/local_file_list.h"
+#include "app/testing/patcher_program_testing.h"
 #include "app/testing/recording_view_testing.h"
 #include "package/testing/temp_folder_testing.h"
 #include "platform/env.h"
+#include "platform/file_tree.h"
 #include "transfer/stat_dir.h"
 
 namespace marrowgate {
@@ -98,6 +103,83 @@ TEST_F(PatcherDialogTest, OnlyNamesPresentInTheInstallFolderAreExcluded) {
   dialog_.FillSkipArray();
   EXPECT_EQ(dialog_.skip_counts(), 0);
   EXPECT_TRUE(Excluded().empty());
+}
+
+// Skip names are paths below the install folder, spelled with either
+// separator; one that would leave it is refused, and one that names
+// nothing there is not excluded.
+TEST_F(PatcherDialogTest, SkipNamesFollowThePathRule) {
+  folder_.WriteFile("outside.txt", "not the patch's");
+  ASSERT_TRUE(platform::MakeFolder(folder_.Child("install").c_str()));
+  ASSERT_TRUE(platform::MakeFolder(folder_.Child("install/bin").c_str()));
+  folder_.WriteFile("install/bin/tool.exe", "x");
+  dialog_.messages().Insert(900, "6");
+  dialog_.messages().Insert(901, "bin\\\\tool.exe");
+  dialog_.messages().Insert(902, "../outside.txt");
+  dialog_.messages().Insert(903, "/etc/passwd");
+  dialog_.messages().Insert(904, "bin/../../outside.txt");
+  dialog_.messages().Insert(905, "absent/a.dll");
+  dialog_.messages().Insert(906, "");
+  dialog_.BuildSkipList();
+  EXPECT_EQ(SkipNames(), (Names{"absent/a.dll", "bin/tool.exe"}));
+  dialog_.MarkPresentSkipFiles(folder_.Child("install"));
+  dialog_.FillSkipArray();
+  EXPECT_EQ(dialog_.skip_counts(), 1);
+  EXPECT_EQ(Excluded(), (Names{"bin/tool.exe"}));
+}
+
+// A whole run: the delete list names a file the patch carries (in another
+// case and with '\\') and a folder holding one; both stay on the disk and
+// in the list, the rest of the list applies, and the folder checks whole.
+// A skip name with a folder, spelled in another case than the patch's
+// item, keeps the player's own file.
+TEST_F(PatcherDialogTest, APatchKeepsWhatItInstallsAndHonoursSkipNamesWithFolders) {
+  const std::string program = folder_.Child("patcher");
+  ASSERT_TRUE(MakePatcherProgram(
+      program,
+      {{"cfg.txt",
+        "200 Running\r\n201 Done\r\n203 Failed (%d)\r\n900 2\r\n901 bin/VAVE.exe\r\n"
+        "902 ../outside.txt\r\nUPDATE\r\n{\r\n  szValidityStr = 1.0.0.0\r\n}\r\n"},
+       {"update/data/new.bin", "new"},
+       {"update/data/sub/deep.bin", "deep"},
+       {"update/bin/vave.exe", "the patch's launcher"},
+       {"update/update/newfile.txt", "data/new.bin\r\ndata/sub/deep.bin\r\n"},
+       {"update/update/dellist.txt", "DATA\\\\New.bin\r\ndata/sub/\r\nold.txt\r\n"}}));
+  const std::string install = folder_.Child("install");
+  for (const char* sub : {"", "/mb", "/mb/etc", "/update", "/bin"})
+    ASSERT_TRUE(platform::MakeFolder((install + sub).c_str())) << sub;
+  folder_.WriteFile("install/mb/etc/version.txt", "1 1.2.0.0\r\n");
+  folder_.WriteFile("install/old.txt", "old");
+  folder_.WriteFile("install/bin/VAVE.exe", "the player's launcher");
+  FileTable before;
+  before["old.txt"].size = 3;
+  folder_.WriteFile("install/update/localfilelist.txt", SerializeLocalFileList(before));
+
+  PatcherDialogSettings settings;
+  settings.modulePath = program;
+  PatcherDialog dialog(&view_, nullptr, install, settings);
+  ASSERT_TRUE(dialog.OnInitDialog());
+  dialog.OnStart();
+  ASSERT_EQ(dialog.last_result(), 0) << dialog.status();
+
+  EXPECT_EQ(TestFolder::ReadFile(install + "/data/new.bin"), "new");
+  EXPECT_EQ(TestFolder::ReadFile(install + "/data/sub/deep.bin"), "deep");
+  EXPECT_FALSE(platform::PathAccessible((install + "/old.txt").c_str()));
+  EXPECT_EQ(TestFolder::ReadFile(install + "/bin/VAVE.exe"), "the player's launcher");
+  EXPECT_FALSE(platform::PathAccessible((install + "/bin/vave.exe").c_str()));
+  ASSERT_EQ(dialog.skip_files().size(), 1u);  // "../outside.txt" refused
+  EXPECT_TRUE(dialog.skip_files().at("bin/VAVE.exe"));
+
+  FileTable after;
+  ASSERT_TRUE(ParseLocalFileList(TestFolder::ReadFile(install + "/update/localfilelist.txt"),
+                                 &after));
+  Names listed;
+  for (const auto& [name, record] : after) listed.push_back(name);
+  EXPECT_EQ(listed, (Names{"data/new.bin", "data/sub/deep.bin"}));
+  VerifyCounts counts;
+  EXPECT_EQ(VerifyInstall(AppFileManagerOptions(), install, [](const std::string&) {}, &counts),
+            kVerifyWhole);
+  EXPECT_EQ(counts.matched, 2);
 }
 
 TEST_F(PatcherDialogTest, MissingMessageFileShowsTheLiteralTextAndCloses) {

@@ -120,7 +120,7 @@ struct DIRCP_PARAM_T {
   uint8_t byFlags = 0;             // kCopySkipReadOnly | kCopyFileTimes
   uint8_t byStatMode = 0;          // kStatNone, kStatFromInfo, kStatByOpening
   char* szStop = nullptr;          // stop text, may be null
-  const char* const* ppszExcludeNames = nullptr;  // null-ended bare names
+  const char* const* ppszExcludeNames = nullptr;  // null-ended names (my_dir_search.h)
   const char* szExcludeSuffixes = nullptr;        // "|"-separated endings
 };
 

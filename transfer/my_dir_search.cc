@@ -19,11 +19,21 @@ MyDirSearch::MyDirSearch(const DIRCP_PARAM_T& params)
     : DirSearch(params.pSrcFM), params_(params), buffer_(static_cast<size_t>(params.nBufSize)) {
   SetStopText(params.szStop);
   if (params.ppszExcludeNames != nullptr) {
-    for (const char* const* name = params.ppszExcludeNames; *name != nullptr; ++name)
+    for (const char* const* name = params.ppszExcludeNames; *name != nullptr; ++name) {
       if (AddExcludedName(*name) < 0) throw std::bad_alloc();
+      std::string path;
+      if (NormaliseListName(*name, &path)) excluded_paths_.push_back(std::move(path));
+    }
   }
   // A trailing "|" only ends the list early; the entries before it apply.
   SetExcludedSuffixes(params.szExcludeSuffixes);
+}
+
+bool MyDirSearch::ExcludedPath(std::string_view below) const {
+  for (const std::string& path : excluded_paths_) {
+    if (below.size() == path.size() && ListNameBeginsWith(below, path)) return true;
+  }
+  return false;
 }
 
 int32_t MyDirSearch::SendError(int32_t code, const char* format, const std::string& arg) {
@@ -95,6 +105,10 @@ bool MyDirSearch::PrepareListedFile(const char* name, std::string* source_path,
   std::string below = (rel.empty() ? std::string() : rel.substr(1)) + suffix;
   if (rel.empty() || !IsContainedRelativePath(below) || IsStagingName(below)) {
     *code = RefuseUnsafe(std::string(source + RootLength()) + suffix);
+    return false;
+  }
+  if (ExcludedPath(rel.substr(1))) {
+    *code = 0;
     return false;
   }
   std::string dst = std::string(params_.szDstDir) + rel + suffix;

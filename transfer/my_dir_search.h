@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "transfer/dir_copy.h"
@@ -20,7 +21,10 @@ class MyDirSearch : public DirSearch {
  public:
   // Takes the source side, stop text, excluded names and suffixes of
   // `params` and allocates the transfer buffer (std::bad_alloc when it
-  // cannot). `params` must be valid (see DirCopyParamsValid).
+  // cannot). An excluded name is kept out as a path below the source root,
+  // compared as list names are (util/safe_path.h: either separator, ASCII
+  // case ignored); one without a folder part is also kept out wherever it
+  // stands, spelled exactly. `params` must be valid (see DirCopyParamsValid).
   explicit MyDirSearch(const DIRCP_PARAM_T& params);
 
   int32_t ActionOnFile(const char* name) override;
@@ -70,7 +74,11 @@ class MyDirSearch : public DirSearch {
   // Removes leftover staging files from `folder`, once per run.
   void SweepStagingLeftovers(const std::string& folder);
 
+  // True when the relative path `below` (no leading "/") is excluded.
+  bool ExcludedPath(std::string_view below) const;
+
   std::vector<char> buffer_;
+  std::vector<std::string> excluded_paths_;
   std::set<std::string> swept_folders_;
   int32_t files_left_out_ = 0;
 };

@@ -24,5 +24,23 @@ TEST(SafePathTest, ContainedPathsStayBelowTheirFolder) {
     EXPECT_FALSE(IsContainedRelativePath(bad)) << bad;
 }
 
+TEST(SafePathTest, ListNamesCompareAsTheFileManagerDoes) {
+  std::string name = "kept";
+  EXPECT_TRUE(NormaliseListName("bin\\\\Tools//vave.exe/", &name));
+  EXPECT_EQ(name, "bin/Tools/vave.exe");
+  for (const char* bad : {"", "/", "/etc/passwd", "\\x", "../a", "a/../b", "c:/x", "a/./b"}) {
+    name = "kept";
+    EXPECT_FALSE(NormaliseListName(bad, &name)) << bad;
+    EXPECT_EQ(name, "kept");
+  }
+  EXPECT_TRUE(ListNameBeginsWith("DATA\\ab", "data/a"));
+  EXPECT_FALSE(ListNameBeginsWith("data", "data/a"));
+  EXPECT_FALSE(ListNameBeginsWith("datb/a", "data/a"));
+  EXPECT_TRUE(ListNameWithin("Bin\\vave.exe", "bin"));
+  EXPECT_TRUE(ListNameWithin("bin/VAVE.EXE", "bin/vave.exe"));
+  EXPECT_FALSE(ListNameWithin("binary/x", "bin"));
+  EXPECT_FALSE(ListNameWithin("bin", "bin/vave.exe"));
+}
+
 }  // namespace
 }  // namespace marrowgate
