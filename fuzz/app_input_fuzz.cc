@@ -12,6 +12,7 @@
 #include "app/local_file_list.h"
 #include "app/message_file.h"
 #include "app/parent_record.h"
+#include "util/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace marrowgate;
@@ -52,7 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       int32_t code = size >= 5 ? static_cast<int32_t>(data[1] | data[2] << 8 | data[3] << 16 |
                                                       static_cast<uint32_t>(data[4]) << 24)
                                : 0;
-      if (FormatWithCode(input, code).size() > kMaxFormattedMessage) std::abort();
+      // The text is whole, one conversion of at most 1023 bytes in place of
+      // its spec; the launcher's copy fits its buffer.
+      const std::string text = FormatWithCode(input, code);
+      if (text.size() > input.size() + 1023) std::abort();
+      if (CutText(text, kMaxFormattedMessage).size() > kMaxFormattedMessage) std::abort();
       break;
     }
   }
