@@ -18,6 +18,7 @@ constexpr size_t kAny = static_cast<size_t>(-1);
 constexpr CommandShape kCommands[] = {
     {"create", 2, 2},     {"add", 2, 3},    {"remove", 2, kAny}, {"list", 1, 1},
     {"extract", 2, kAny}, {"verify", 1, 1}, {"probe", 1, 1},     {"attach", 3, 3},
+    {"make-patch", 3, 3}, {"check", 1, 1},  {"file-list", 1, 1},
 };
 
 const CommandShape* FindCommand(const std::string& name) {
@@ -68,6 +69,12 @@ const char* PackUsageText() {
          "  probe   FILE                      prints \"package\", \"host\" or \"none\"\n"
          "  attach  HOST FOLDER OUTPUT        OUTPUT = a copy of HOST with a package of\n"
          "                                    FOLDER appended\n"
+         "  make-patch OLD NEW OUTPUT         a patch program (or with --folder the patch\n"
+         "                                    folder) taking install OLD to install NEW\n"
+         "  check   PATCH                     list the problems of a patch folder or\n"
+         "                                    program before it ships\n"
+         "  file-list FOLDER                  write FOLDER/update/localfilelist.txt for a\n"
+         "                                    fresh install\n"
          "  help                              show this text\n"
          "\n"
          "PACKAGE may be a package file or a program carrying one.\n"
@@ -91,6 +98,15 @@ const char* PackUsageText() {
          "  -j, --jobs N       create/add/attach/extract/verify: work on N files at\n"
          "                     once (default: one per processor; packages and\n"
          "                     messages are the same for every N)\n"
+         "  --folder           make-patch: write the patch folder, not a program\n"
+         "  --patcher PROGRAM  make-patch: the patcher to attach to (default: the\n"
+         "                     marrowgate next to this tool)\n"
+         "  --messages FILE    make-patch: the numbered messages of cfg.txt\n"
+         "                     (default: a built-in English set)\n"
+         "  --min-version V    make-patch: lowest client version served (default:\n"
+         "                     OLD's installed version)\n"
+         "  --hold-back NAME   make-patch: copy NAME after everything else (repeatable)\n"
+         "  --skip NAME        make-patch: the patcher never copies NAME (repeatable)\n"
          "  -h, --help         show this text\n"
          "  -V, --version      show the version\n"
          "\n"
@@ -177,6 +193,21 @@ std::string ParsePackCommandLine(const std::vector<std::string>& args, PackComma
         problem = takeValue(&value);
       }
       if (problem.empty()) problem = ParseJobs(name, value, &out->jobs);
+    } else if (name == "--folder") {
+      out->folderOutput = true;
+      problem = refuseValue();
+    } else if (name == "--patcher" || name == "--messages" || name == "--min-version") {
+      std::string value;
+      problem = takeValue(&value);
+      if (problem.empty() && value.empty()) problem = name + " needs a value";
+      if (problem.empty())
+        (name == "--patcher" ? out->patcher : name == "--messages" ? out->messages
+                                                                   : out->minVersion) = value;
+    } else if (name == "--hold-back" || name == "--skip") {
+      std::string value;
+      problem = takeValue(&value);
+      if (problem.empty() && value.empty()) problem = name + " needs a name";
+      if (problem.empty()) (name == "--skip" ? out->skipNames : out->holdBack).push_back(value);
     } else if (name == "--strict") {
       out->strict = true;
       problem = refuseValue();

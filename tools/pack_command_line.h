@@ -39,6 +39,13 @@ struct PackCommandLine {
   std::vector<std::string> excludes;  // --exclude PATTERN
   int jobs = 0;  // -j N: worker threads for create/add/attach/extract/
                  // verify (0: one per processor)
+  // make-patch
+  bool folderOutput = false;             // --folder: the patch folder, no program
+  std::optional<std::string> patcher;    // --patcher PROGRAM
+  std::optional<std::string> messages;   // --messages FILE
+  std::optional<std::string> minVersion; // --min-version V
+  std::vector<std::string> holdBack;     // --hold-back NAME
+  std::vector<std::string> skipNames;    // --skip NAME
 };
 
 // Largest -j value taken.

@@ -20,6 +20,7 @@
 #include "platform/file_tree.h"
 #include "platform/interrupt.h"
 #include "platform/processor_count.h"
+#include "tools/make_patch.h"
 #include "tools/pack_archive.h"
 #include "tools/pack_items.h"
 #include "tools/pack_command_line.h"
@@ -829,6 +830,9 @@ int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
     out << "marrowgate-pack " << MARROWGATE_VERSION << "\n";
     return kPackExitOk;
   }
+  if (line.command == "make-patch") return RunMakePatch(line, out, err);
+  if (line.command == "check") return RunCheckPatch(line, out, err);
+  if (line.command == "file-list") return RunFileList(line, out, err);
   PackTool tool(line, out, err, drawProgress);
   return tool.Run();
 }
