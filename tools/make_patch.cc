@@ -492,6 +492,17 @@ std::vector<std::string> CheckPatchFolder(const std::string& folder,
     }
   }
 
+  // Without skip names the patcher skips two names of its own: a patch
+  // that carries one of them would never install it.
+  {
+    const std::string* count = messages.Find(kSkipCountMessage);
+    if (count == nullptr || std::strtol(count->c_str(), nullptr, 10) == 0)
+      for (const char* name : {"vave.exe", "zivoridor.dll"})
+        if (files.count(name) != 0)
+          problem(std::string(name) + " is carried, but without skip names (900...) the patcher "
+                  "never copies it; give the skip names");
+  }
+
   // The lists the patcher reads after the copy.
   std::vector<std::string> newLines, deleteLines;
   std::string bytes;
