@@ -338,8 +338,9 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   batch_.push_back(std::move(entry));
   batch_targets_.insert(target_path);
   batch_bytes_ += total;
+  // A file placed alone is in place when its cb_FILEEND comes.
+  int32_t placed = place_each_ ? CommitStaged() : 0;
   int32_t end = notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
-  int32_t placed = 0;
   if (batch_.size() >= kStagedBatchFiles || batch_bytes_ >= kStagedBatchBytes || end != 0)
     placed = CommitStaged();
   return end != 0 ? end : placed;

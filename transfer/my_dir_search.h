@@ -51,6 +51,9 @@ class MyDirSearch : public DirSearch {
   // (cb_ERROR -4 "ERROR writng file %s!"). Returns 0, or -22 when the sink
   // asked to stop; the rest of the batch is still placed.
   int32_t CommitStaged();
+  // From now on each staged file is placed before its cb_FILEEND (the
+  // held-back files).
+  void PlaceEachFile() { place_each_ = true; }
 
  protected:
   // The checks done before a listed file is touched. Composes the source
@@ -115,6 +118,7 @@ class MyDirSearch : public DirSearch {
   std::set<std::string> batch_targets_;
   uint64_t batch_bytes_ = 0;
   int32_t files_identical_ = 0;
+  bool place_each_ = false;
   std::vector<std::string> excluded_paths_;
   std::set<std::string> swept_folders_;
   int32_t files_left_out_ = 0;

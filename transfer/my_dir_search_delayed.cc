@@ -73,6 +73,7 @@ int32_t MyDirSearchDelayed::ActionOnDelayedFile(const char* name) {
 
 int32_t MyDirSearchDelayed::ActionOnDelayedFiles() {
   if (!held_back_) return 0;
+  PlaceEachFile();
   auto copy = [this](const char* name) -> int32_t {
     Debug("in %s,filedelayed,process %s ", kOnFilesName, name);
     int32_t r = ActionOnDelayedFile(name);
