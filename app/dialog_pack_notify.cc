@@ -1,5 +1,7 @@
 #include "app/dialog_pack_notify.h"
 
+#include <algorithm>
+
 #include <utility>
 
 #include "app/patcher_dialog.h"
@@ -33,6 +35,18 @@ void DialogPackNotify::ShowUnder(int32_t number, const char* text) {
 
 int32_t DialogPackNotify::cb_FILEBEGIN(const char*, const char* target, int32_t) {
   currentTarget_ = target != nullptr ? target : "";
+  return 0;
+}
+
+int32_t DialogPackNotify::cb_VERIFIED(const char* target, uint32_t size, const uint8_t* digest,
+                                      int32_t identical) {
+  if (target == nullptr || digest == nullptr) return 0;
+  VerifiedTarget entry;
+  entry.target = target;
+  entry.size = size;
+  std::copy(digest, digest + 16, entry.digest.begin());
+  verifiedTargets_.push_back(std::move(entry));
+  if (identical != 0) ++filesIdentical_;
   return 0;
 }
 

@@ -14,6 +14,8 @@
 //   cb_ERROR       code 0: nothing; -1..-5: shown under message 301..305;
 //                  -100: shown under message 306 and answered -1 (stop);
 //                  any other code: shown under message 307;
+//   cb_VERIFIED    keeps the target's size and MD5 (verified_targets()) and
+//                  counts the targets found up to date (files_identical());
 //   everything else answers 0 and shows nothing.
 // The copy engine skips a file it could not open, read, write or place
 // (codes -1, -3, -4, -6, -7) when told to go on, and still ends its run
@@ -25,8 +27,10 @@
 #ifndef MARROWGATE_APP_DIALOG_PACK_NOTIFY_H_
 #define MARROWGATE_APP_DIALOG_PACK_NOTIFY_H_
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transfer/pack_notify.h"
@@ -57,6 +61,8 @@ class DialogPackNotify : public CPackNotify {
   int32_t cb_READONLY(const char* source) override;
   int32_t cb_ERROR(int32_t code, const char* text) override;
   int32_t cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) override;
+  int32_t cb_VERIFIED(const char* target, uint32_t size, const uint8_t* digest,
+                      int32_t identical) override;
 
   // The message whose text captions copy error `code` (0 for code 0).
   static int32_t CaptionMessageOf(int32_t code);
@@ -68,6 +74,16 @@ class DialogPackNotify : public CPackNotify {
   int32_t files_left_out() const { return filesLeftOut_; }
   // The target paths of the files copied whole, in copy order.
   const std::vector<std::string>& copied_targets() const { return copiedTargets_; }
+  // A target whose content the copy knows: its size and MD5.
+  struct VerifiedTarget {
+    std::string target;
+    uint32_t size = 0;
+    std::array<uint8_t, 16> digest{};
+  };
+  // The disk targets written and checked, or found up to date, in order.
+  const std::vector<VerifiedTarget>& verified_targets() const { return verifiedTargets_; }
+  // Targets found up to date and left unwritten.
+  int32_t files_identical() const { return filesIdentical_; }
 
  private:
   void ShowUnder(int32_t number, const char* text);
@@ -76,6 +92,8 @@ class DialogPackNotify : public CPackNotify {
   int32_t filesLeftOut_ = 0;
   std::string currentTarget_;
   std::vector<std::string> copiedTargets_;
+  std::vector<VerifiedTarget> verifiedTargets_;
+  int32_t filesIdentical_ = 0;
 };
 
 }  // namespace marrowgate

@@ -170,17 +170,19 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 }
 
 int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
-                    MessageSink* messages, const std::vector<std::string>& carried) {
+                    MessageSink* messages, const std::vector<std::string>& carried,
+                    const KnownRecords& known) {
   Owned<FileManager> fileManager(CreateFileManager(options));
   if (fileManager == nullptr) {
     messages->ShowMessageById(kMessageNoListFileManager);
     return kMessageNoListFileManager;
   }
-  return UpdateFileLists(std::move(fileManager), installDir, messages, carried);
+  return UpdateFileLists(std::move(fileManager), installDir, messages, carried, known);
 }
 
 int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
-                    MessageSink* messages, const std::vector<std::string>& carried) {
+                    MessageSink* messages, const std::vector<std::string>& carried,
+                    const KnownRecords& known) {
   const std::string dir(installDir);
 
   // 1. The local file list. Without an install folder every path below
@@ -227,7 +229,16 @@ int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
       std::string path = dir + "/" + name;
       FileRecord record;
       bool recorded = false;
-      if (!tooLong && name.size() <= kMaxFileListName) {
+      if (!tooLong && name.size() <= kMaxFileListName && !known.empty()) {
+        std::string key = name;
+        std::replace(key.begin(), key.end(), '\\', '/');
+        auto found = known.find(key);
+        if (found != known.end()) {
+          record = found->second;
+          recorded = true;
+        }
+      }
+      if (!recorded && !tooLong && name.size() <= kMaxFileListName) {
         Owned<VirtualFile> file(fileManager->Open(path.c_str(), kOpenRead));
         if (file != nullptr) {
           int32_t size = file->Size();

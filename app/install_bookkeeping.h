@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/local_file_list.h"
@@ -86,18 +87,27 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
 //     (failure: message 209);
 //  6. only then deletes the new-file list, so a failure before leaves it
 //     for the next run.
+// `known` holds the records of files the run itself wrote and checked
+// (or found up to date), by their names relative to the install folder
+// with "/" between folders: a new-file name found there (its "\\" taken
+// as "/") is recorded from it without reading the file again; any other
+// name is read as above. The list's bytes are the same either way.
 // Every name of the new-file list must be a contained relative path
 // (util/safe_path.h); another is refused with a debug line and never
 // opened. Only ordinary files are read: a FIFO or device is unreadable.
 // Returns 0, or the message number of the failure that ended it (205,
 // 206, 207, 209); messages 208 do not end it.
+using KnownRecords = std::unordered_map<std::string, FileRecord>;
+
 int UpdateFileLists(const FileManagerOptions& options, std::string_view installDir,
-                    MessageSink* messages, const std::vector<std::string>& carried = {});
+                    MessageSink* messages, const std::vector<std::string>& carried = {},
+                    const KnownRecords& known = {});
 
 // The same through `fileManager` (taken over; not null), which reads and
 // writes every list; returns 0 or 206, 207, 209.
 int UpdateFileLists(Owned<FileManager> fileManager, std::string_view installDir,
-                    MessageSink* messages, const std::vector<std::string>& carried = {});
+                    MessageSink* messages, const std::vector<std::string>& carried = {},
+                    const KnownRecords& known = {});
 
 }  // namespace marrowgate
 

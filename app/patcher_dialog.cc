@@ -219,6 +219,7 @@ void PatcherDialog::RunPatch() {
     // The files this update installed, relative to the install folder: no
     // delete line of it takes them away again.
     std::vector<std::string> carried;
+    KnownRecords known;
     try {
       DialogPackNotify notify(this);
       BuildSkipList();
@@ -238,12 +239,17 @@ void PatcherDialog::RunPatch() {
         if (target.compare(0, prefix.size(), prefix) == 0)
           carried.push_back(target.substr(prefix.size()));
       }
+      for (const DialogPackNotify::VerifiedTarget& v : notify.verified_targets()) {
+        if (v.target.compare(0, prefix.size(), prefix) == 0)
+          known[v.target.substr(prefix.size())] = FileRecord{v.size, v.digest};
+      }
     } catch (...) {
       result = kRunFailed;
     }
     // A list that cannot be written fails the run (message 209 came
     // first); the other bookkeeping failures leave the outcome as it is.
-    if (result >= 0 && UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_, carried) ==
+    if (result >= 0 && UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_, carried,
+                                         known) ==
                            kMessageLocalListUnwritable) {
       result = kRunFileListUnwritten;
     }

@@ -24,6 +24,11 @@ bool SyncStream(FileStream* stream);
 // folder's new entry is made durable where the system allows.
 bool ReplacePath(const char* from, const char* to);
 
+// ReplacePath without making the folder's new entry durable: after a crash
+// `to` may still be the old file until SyncFolder of its folder returned.
+// For a writer that moves many files into one folder and syncs it once.
+bool ReplacePathUnsynced(const char* from, const char* to);
+
 // The permission bits of a file as the system keeps them (on POSIX the
 // mode's low 12 bits), -1 when they cannot be read. For checks only.
 int PermissionBits(const char* path);

@@ -54,14 +54,18 @@ int PermissionBits(const char* path) {
   return static_cast<int>(st.st_mode & 07777);
 }
 
-bool ReplacePath(const char* from, const char* to) {
+bool ReplacePathUnsynced(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
   struct stat existing;
   if (::stat(to, &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) return false;
     if (::chmod(from, existing.st_mode & 07777) != 0) return false;
   }
-  if (std::rename(from, to) != 0) return false;
+  return std::rename(from, to) == 0;
+}
+
+bool ReplacePath(const char* from, const char* to) {
+  if (!ReplacePathUnsynced(from, to)) return false;
   // The rename is done; a folder that cannot be synced (some file systems
   // refuse) does not undo it.
   SyncFolder(FolderOf(to).c_str());

@@ -51,7 +51,10 @@ int32_t dircp::DoIt(const DIRCP_PARAM_T& params) {
   if (r != 0) return r;
   try {
     MyDirSearch walker(params);
-    return walker.Search(params.szSrcDir, 1);
+    r = walker.Search(params.szSrcDir, 1);
+    // What the walk wrote is placed even when it ended early.
+    int32_t placed = walker.CommitStaged();
+    return r != 0 ? r : (placed != 0 ? placed - DirSearch::kFileHookOffset : 0);
   } catch (const std::bad_alloc&) {
     return kDirCopyNoMemory;
   }
@@ -67,6 +70,9 @@ int32_t delayed_dircp::DoIt(const DIRCP_PARAM_T& params) {
   try {
     MyDirSearchDelayed walker(params, delayed_names_, last_name_);
     r = walker.Search(params.szSrcDir, 1);
+    // Every file of the walk is in place before a held-back one is copied.
+    int32_t placed = walker.CommitStaged();
+    if (r == 0 && placed != 0) r = placed - DirSearch::kFileHookOffset;
     if (r == 0) r = walker.ActionOnDelayedFiles();
     return r;
   } catch (const std::bad_alloc&) {

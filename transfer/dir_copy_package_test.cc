@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "package/manager/file_manager.h"
+#include "package/testing/fault_injection_testing.h"
+#include "util/md5.h"
 #include "package/testing/cipher_testing.h"
 #include "package/testing/temp_folder_testing.h"
 #include "package/seal/zlib_codec.h"
@@ -103,6 +105,93 @@ TEST_F(DirCopyPackageTest, DiskIntoPackageAndBackOut) {
   EXPECT_EQ(status.modificationTime, 1100000000);
   ASSERT_TRUE(platform::StatusOf((out + "/sub/big.bin").c_str(), &status, nullptr));
   EXPECT_EQ(status.modificationTime, 1300000000);
+}
+
+// Records the targets whose content the copy vouches for.
+class VerifyingNotify : public RecordingNotify {
+ public:
+  struct Verified {
+    std::string target;
+    uint32_t size;
+    std::string digest;
+    int32_t identical;
+  };
+  std::vector<Verified> verified;
+  int32_t cb_VERIFIED(const char* target, uint32_t size, const uint8_t* digest,
+                      int32_t identical) override {
+    verified.push_back({target, size, std::string(digest, digest + 16), identical});
+    return 0;
+  }
+};
+
+std::string Md5Of(const std::string& content) {
+  uint8_t digest[16];
+  Md5Digest(content.data(), content.size(), digest);
+  return std::string(digest, digest + 16);
+}
+
+// Items are unsealed slice by slice into their targets, each target's size
+// and MD5 are reported once it is in place, and a second run of the same
+// copy finds every target up to date and changes nothing but times.
+TEST_F(DirCopyPackageTest, ItemsStreamAndASecondRunWritesNothing) {
+  const std::string big = Pattern(6u << 20);
+  platform::MakeFolder(folder_.Child("src").c_str());
+  platform::MakeFolder(folder_.Child("src/sub").c_str());
+  folder_.WriteFile("src/a.txt", "alpha");
+  folder_.WriteFile("src/sub/big.bin", big);
+  const std::string inside = folder_.Child("pack/update");
+  {
+    Owned<FileManager> fm(new FileManager(config_));
+    ASSERT_EQ(fm->EnsurePackage(folder_.Child("pack").c_str(), ".dpk", kOpenCreate), 0);
+    RecordingNotify sink;
+    ASSERT_EQ(Copy(fm.get(), folder_.Child("src"), inside, &sink, nullptr), 0);
+  }
+  const std::string out = folder_.Child("out");
+  auto run = [&](FileSystem* dst, VerifyingNotify* sink) {
+    Owned<FileManager> fm(new FileManager(config_));
+    DIRCP_PARAM_T params;
+    params.pSrcFM = fm.get();
+    params.pDstFM = dst != nullptr ? dst : fm.get();
+    params.szSrcDir = inside.c_str();
+    params.szDstDir = out.c_str();
+    params.pNotify = sink;
+    // One read of a whole-item source would give the whole item at once.
+    params.nBufSize = 16 << 20;
+    params.byFlags = kCopyFileTimes;
+    Owned<dircp> engine(CreateDirCopy(0, nullptr));
+    return engine->DoIt(params);
+  };
+  VerifyingNotify first;
+  ASSERT_EQ(run(nullptr, &first), 0);
+  EXPECT_EQ(TestFolder::ReadFile(out + "/sub/big.bin"), big);
+  EXPECT_EQ(TestFolder::ReadFile(out + "/a.txt"), "alpha");
+  int progress = 0;
+  for (const std::string& event : first.events) progress += event.rfind("PROGRESS", 0) == 0;
+  EXPECT_GE(progress, 6);  // the big item came in slices
+  ASSERT_EQ(first.verified.size(), 2u);
+  for (const auto& v : first.verified) {
+    const std::string content = TestFolder::ReadFile(v.target);
+    EXPECT_EQ(v.size, content.size());
+    EXPECT_EQ(v.digest, Md5Of(content));
+    EXPECT_EQ(v.identical, 0);
+  }
+
+  // Nothing may be written, flushed, moved or deleted the second time.
+  platform::SetFileTimes((out + "/a.txt").c_str(), 1000000000, 1000000000);
+  testing_faults::FaultPlan plan;
+  plan.Arm(1, testing_faults::FaultPlan::Effect::kFail);
+  Owned<FileManager> dstManager(new FileManager(config_));
+  testing_faults::FaultFileSystem guarded(dstManager.get(), &plan);
+  VerifyingNotify second;
+  ASSERT_EQ(run(&guarded, &second), 0);
+  EXPECT_FALSE(plan.tripped());
+  for (const std::string& event : second.events) EXPECT_EQ(event.rfind("ERROR", 0), std::string::npos);
+  ASSERT_EQ(second.verified.size(), 2u);
+  for (const auto& v : second.verified) EXPECT_EQ(v.identical, 1) << v.target;
+  EXPECT_EQ(TestFolder::ReadFile(out + "/sub/big.bin"), big);
+  platform::NodeStatus status;
+  ASSERT_TRUE(platform::StatusOf((out + "/a.txt").c_str(), &status, nullptr));
+  EXPECT_NE(status.modificationTime, 1000000000);  // the item's time again
 }
 
 }  // namespace

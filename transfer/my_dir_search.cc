@@ -4,6 +4,7 @@
 #include "platform/write_check.h"
 #include "util/safe_path.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -136,10 +137,14 @@ int32_t MyDirSearch::ActionOnFile(const char* name) {
   std::string source_path, relative, target;
   int32_t code = 0;
   if (!PrepareListedFile(name, &source_path, &relative, &target, &code)) return code;
-  Owned<VirtualFile> source(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
-  if (!source)
+  CopySource source;
+  if (!OpenSource(source_path, &source))
     return SendError(kNotifyCanNotOpen, kTextCanNotOpen, source_path) != 0 ? kFileOpenStopped : 0;
-  return CopyOpenedFile(std::move(source), source_path, target);
+  return CopyOpenedFile(&source, source_path, target);
+}
+
+bool MyDirSearch::OpenSource(const std::string& source_path, CopySource* source) {
+  return source->Open(params_.pSrcFM, source_path);
 }
 
 void MyDirSearch::SweepStagingLeftovers(const std::string& folder) {
@@ -147,11 +152,96 @@ void MyDirSearch::SweepStagingLeftovers(const std::string& folder) {
   RemoveLeftoverStagingFiles(params_.pDstFM, folder);
 }
 
-int32_t MyDirSearch::CopyOpenedFile(Owned<VirtualFile> source, const std::string& source_path,
+MyDirSearch::~MyDirSearch() {
+  for (StagedFile& staged : batch_) {
+    staged.file.reset();
+    params_.pDstFM->DeleteFile(staged.staging.c_str());
+  }
+}
+
+bool MyDirSearch::TargetIsIdentical(const std::string& target, int32_t size,
+                                    const uint8_t digest[16], int32_t time) {
+  FileInfo existing;
+  FileSystem* destination = params_.pDstFM;
+  if (destination->Stat(target.c_str(), &existing) != 0 || existing.size != size ||
+      (existing.flags & (kFileInfoFolder | kFileInfoReadOnly)) != 0)
+    return false;
+  uint8_t found[16];
+  {
+    Owned<VirtualFile> file(destination->Open(target.c_str(), kOpenRead));
+    if (!file || file->Size() != size) return false;
+    Md5 md5;
+    Md5Init(&md5);
+    int64_t total = 0;
+    while (!file->AtEnd()) {
+      int32_t n = file->Read(buffer_.data(), params_.nBufSize);
+      if (n == 0) break;
+      if (n < 0) return false;
+      Md5Update(&md5, buffer_.data(), static_cast<size_t>(n));
+      total += n;
+    }
+    if (total != size) return false;
+    Md5Final(&md5, found);
+  }
+  if (std::memcmp(found, digest, 16) != 0) return false;
+  if ((params_.byFlags & kCopyFileTimes) && existing.time != time) {
+    // Only the time changes; a target whose time cannot be set is still
+    // the right content.
+    Owned<VirtualFile> file(destination->Open(target.c_str(), kOpenUpdate));
+    if (file) file->SetTime(time);
+  }
+  return true;
+}
+
+int32_t MyDirSearch::CommitStaged() {
+  if (batch_.empty()) return 0;
+  std::vector<StagedFile> batch;
+  batch.swap(batch_);
+  batch_targets_.clear();
+  batch_bytes_ = 0;
+  FileSystem* destination = params_.pDstFM;
+  int32_t result = 0;
+  auto give_up = [&](StagedFile& staged) {
+    staged.file.reset();
+    destination->DeleteFile(staged.staging.c_str());
+    if (SendError(kNotifyWriteError, kTextWriteError, staged.target) != 0 && result == 0)
+      result = kFileWriteStopped;
+    staged.target.clear();
+  };
+  // 1. Every staged file on the device.
+  for (StagedFile& staged : batch) {
+    if (staged.file->Flush() != 0) {
+      give_up(staged);
+      continue;
+    }
+    staged.file.reset();
+  }
+  // 2. Each over its target; 3. each folder once.
+  std::set<std::string> folders;
+  for (StagedFile& staged : batch) {
+    if (staged.target.empty()) continue;
+    if (destination->ReplaceFileUnsynced(staged.staging.c_str(), staged.target.c_str()) != 0) {
+      give_up(staged);
+      continue;
+    }
+    folders.insert(FolderPartOf(staged.target));
+  }
+  // A folder that cannot be synced (some file systems refuse) does not
+  // undo its moves.
+  for (const std::string& folder : folders) destination->SyncFolder(folder.c_str());
+  for (const StagedFile& staged : batch) {
+    if (staged.target.empty()) continue;
+    params_.pNotify->cb_VERIFIED(staged.target.c_str(), staged.size, staged.digest.data(), 0);
+  }
+  return result;
+}
+
+int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& source_path,
                                     const std::string& target_path) {
   CPackNotify* notify = params_.pNotify;
   FileSystem* destination = params_.pDstFM;
-  if (notify->cb_FILEBEGIN(source_path.c_str(), target_path.c_str(), source->Size()) != 0)
+  const int32_t size = source->Size();
+  if (notify->cb_FILEBEGIN(source_path.c_str(), target_path.c_str(), size) != 0)
     return kFileRefused;
   if (destination->MakeParentFolder(target_path.c_str()) < 0)
     return RefuseTarget(target_path, target_path, kFileNoFolders);
@@ -171,6 +261,22 @@ int32_t MyDirSearch::CopyOpenedFile(Owned<VirtualFile> source, const std::string
                  ? kFileNoTarget
                  : 0;
     }
+    // Up to date already: nothing is written.
+    uint8_t stored[16];
+    if (size >= 0 && source->StoredDigest(stored) &&
+        TargetIsIdentical(target_path, size, stored, source->Time())) {
+      ++files_identical_;
+      source->Close();
+      if (notify->cb_PROGRESS(size) != 0) return kFileProgressStopped;
+      notify->cb_VERIFIED(target_path.c_str(), static_cast<uint32_t>(size), stored, 1);
+      return notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
+    }
+    // A target already waiting in the batch is placed before it is
+    // staged again.
+    if (batch_targets_.count(target_path) != 0) {
+      int32_t r = CommitStaged();
+      if (r != 0) return r;
+    }
     SweepStagingLeftovers(FolderPartOf(target_path));
     write_path = StagingPathFor(target_path);
     if (write_path.empty()) return RefuseTooLong(target_path + kStagingSuffix);
@@ -183,35 +289,61 @@ int32_t MyDirSearch::CopyOpenedFile(Owned<VirtualFile> source, const std::string
     if (staged) destination->DeleteFile(write_path.c_str());
     return code;
   };
+  if (!unsealer_ && source->streamed()) unsealer_ = std::make_unique<Unsealer>();
+  int32_t stop = 0;
   uint32_t total = 0;
-  while (!source->AtEnd()) {
-    int32_t n = source->Read(buffer_.data(), params_.nBufSize);
-    if (n == 0) break;
-    if (n < 0)
-      return give_up(SendError(kNotifyReadError, kTextReadError, source_path) != 0
-                         ? kFileReadStopped
-                         : 0);
-    int32_t written = target->Write(buffer_.data(), n);
-    if (written != n)
-      return give_up(SendError(kNotifyWriteError, kTextWriteError, target_path) != 0
-                         ? kFileWriteStopped
-                         : 0);
-    total += static_cast<uint32_t>(written);
-    if (notify->cb_PROGRESS(static_cast<int32_t>(total)) != 0)
-      return give_up(kFileProgressStopped);
-  }
-  if (params_.byFlags & kCopyFileTimes) target->SetTime(source->GetTime());
-  if (staged && target->Flush() != 0)
-    return give_up(SendError(kNotifyWriteError, kTextWriteError, target_path) != 0
+  uint8_t digest[16];
+  const int pumped = source->Pump(
+      &buffer_, unsealer_.get(),
+      [&](const uint8_t* bytes, size_t n) {
+        // The unsealer's slices may be larger than a write takes at once.
+        while (n > 0) {
+          const int32_t piece = static_cast<int32_t>(std::min<size_t>(n, 1u << 30));
+          if (target->Write(bytes, piece) != piece) {
+            stop = SendError(kNotifyWriteError, kTextWriteError, target_path) != 0
                        ? kFileWriteStopped
+                       : 0;
+            return false;
+          }
+          bytes += piece;
+          n -= static_cast<size_t>(piece);
+          total += static_cast<uint32_t>(piece);
+          if (notify->cb_PROGRESS(static_cast<int32_t>(total)) != 0) {
+            stop = kFileProgressStopped;
+            return false;
+          }
+        }
+        return true;
+      },
+      digest);
+  if (pumped == CopySource::kSinkStopped) return give_up(stop);
+  if (pumped != CopySource::kPumped) {
+    // A damaged item is known only at its end: nothing of it is placed.
+    return give_up(SendError(kNotifyReadError, kTextReadError, source_path) != 0
+                       ? kFileReadStopped
                        : 0);
-  source.reset();
-  target.reset();
-  if (staged && destination->ReplaceFile(write_path.c_str(), target_path.c_str()) != 0) {
-    destination->DeleteFile(write_path.c_str());
-    return SendError(kNotifyWriteError, kTextWriteError, target_path) != 0 ? kFileWriteStopped : 0;
   }
-  return notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
+  if (params_.byFlags & kCopyFileTimes) target->SetTime(source->Time());
+  source->Close();
+  if (!staged) {
+    target.reset();
+    return notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
+  }
+  StagedFile entry;
+  entry.file = std::move(target);
+  entry.staging = write_path;
+  entry.target = target_path;
+  entry.size = total;
+  std::memcpy(entry.digest.data(), digest, 16);
+  batch_.push_back(std::move(entry));
+  batch_targets_.insert(target_path);
+  batch_bytes_ += total;
+  // A file placed alone is in place when its cb_FILEEND comes.
+  int32_t placed = place_each_ ? CommitStaged() : 0;
+  int32_t end = notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
+  if (batch_.size() >= kStagedBatchFiles || batch_bytes_ >= kStagedBatchBytes || end != 0)
+    placed = CommitStaged();
+  return end != 0 ? end : placed;
 }
 
 }  // namespace marrowgate

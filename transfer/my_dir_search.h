@@ -5,12 +5,15 @@
 #ifndef MARROWGATE_TRANSFER_MY_DIR_SEARCH_H_
 #define MARROWGATE_TRANSFER_MY_DIR_SEARCH_H_
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "transfer/copy_source.h"
 #include "transfer/dir_copy.h"
 #include "transfer/dir_search.h"
 #include "util/releaser.h"
@@ -26,6 +29,9 @@ class MyDirSearch : public DirSearch {
   // case ignored); one without a folder part is also kept out wherever it
   // stands, spelled exactly. `params` must be valid (see DirCopyParamsValid).
   explicit MyDirSearch(const DIRCP_PARAM_T& params);
+  // Staged files not yet committed are dropped (their staging files go;
+  // the old targets stay).
+  ~MyDirSearch() override;
 
   int32_t ActionOnFile(const char* name) override;
   // Refuses (cb_ERROR -2 "Path too long: %s") a sub-folder whose path does
@@ -36,6 +42,18 @@ class MyDirSearch : public DirSearch {
 
   // Files passed over so far because the sink answered 0 to their error.
   int32_t FilesLeftOut() const { return files_left_out_; }
+  // Targets found up to date (same size and MD5) and left unwritten.
+  int32_t FilesIdentical() const { return files_identical_; }
+
+  // Puts the staged batch in place (transfer/staged_target.h): flushes
+  // every staged file, moves each over its target, then syncs each folder
+  // once. A file that fails is given up as by a write error
+  // (cb_ERROR -4 "ERROR writng file %s!"). Returns 0, or -22 when the sink
+  // asked to stop; the rest of the batch is still placed.
+  int32_t CommitStaged();
+  // From now on each staged file is placed before its cb_FILEEND (the
+  // held-back files).
+  void PlaceEachFile() { place_each_ = true; }
 
  protected:
   // The checks done before a listed file is touched. Composes the source
@@ -49,8 +67,12 @@ class MyDirSearch : public DirSearch {
   // Steps from cb_FILEBEGIN to cb_FILEEND for an opened source. A disk
   // target is staged and replaces the old file only when complete
   // (transfer/staged_target.h); a file given up leaves the old target.
-  int32_t CopyOpenedFile(Owned<VirtualFile> source, const std::string& source_path,
+  // A disk target is staged and joins the batch; the notification
+  // cb_FILEEND comes once it is written whole, before the batch is placed.
+  int32_t CopyOpenedFile(CopySource* source, const std::string& source_path,
                          const std::string& target_path);
+  // Opens a source for CopyOpenedFile; false when it cannot be opened.
+  bool OpenSource(const std::string& source_path, CopySource* source);
   // Sends cb_ERROR(code, text formatted with arg) and returns the answer;
   // an answer of 0 (go on without the file) counts in FilesLeftOut.
   int32_t SendError(int32_t code, const char* format, const std::string& arg);
@@ -77,7 +99,26 @@ class MyDirSearch : public DirSearch {
   // True when the relative path `below` (no leading "/") is excluded.
   bool ExcludedPath(std::string_view below) const;
 
+  // A file written whole under its staging name, waiting for its batch.
+  struct StagedFile {
+    Owned<VirtualFile> file;
+    std::string staging;
+    std::string target;
+    uint32_t size = 0;
+    std::array<uint8_t, 16> digest{};
+  };
+  // True when the disk target already holds `size` bytes with `digest`;
+  // its time is then set when times are copied.
+  bool TargetIsIdentical(const std::string& target, int32_t size, const uint8_t digest[16],
+                         int32_t time);
+
   std::vector<char> buffer_;
+  std::unique_ptr<Unsealer> unsealer_;
+  std::vector<StagedFile> batch_;
+  std::set<std::string> batch_targets_;
+  uint64_t batch_bytes_ = 0;
+  int32_t files_identical_ = 0;
+  bool place_each_ = false;
   std::vector<std::string> excluded_paths_;
   std::set<std::string> swept_folders_;
   int32_t files_left_out_ = 0;

@@ -42,11 +42,11 @@ int32_t MyDirSearchDelayed::ActionOnFile(const char* name) {
     held_back_ = true;
     return 0;
   }
-  Owned<VirtualFile> source(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
-  if (!source)
+  CopySource source;
+  if (!OpenSource(source_path, &source))
     return SendError(kNotifyCanNotOpen, kTextCanNotOpen, source_path) != 0 ? kFileOpenStopped : 0;
   Debug("in %s,filedelayed, process file %s", kOnFileName, relative.c_str());
-  return CopyOpenedFile(std::move(source), source_path, target);
+  return CopyOpenedFile(&source, source_path, target);
 }
 
 int32_t MyDirSearchDelayed::ActionOnDelayedFile(const char* name) {
@@ -57,19 +57,23 @@ int32_t MyDirSearchDelayed::ActionOnDelayedFile(const char* name) {
   if (source_path.size() > static_cast<size_t>(kMaxPath)) return RefuseTooLong(source_path);
   std::string target_path = std::string(params_.szDstDir) + "/" + below;
   if (target_path.size() > static_cast<size_t>(kMaxPath)) return RefuseTooLong(target_path);
-  Owned<VirtualFile> source(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
-  if (!source) {
+  CopySource source;
+  if (!OpenSource(source_path, &source)) {
     // A listed file the source lacks is passed over; one it holds but
     // cannot give (a damaged item) is an error like any other file's.
     FileInfo info;
     if (params_.pSrcFM->Stat(source_path.c_str(), &info) != 0) return 0;
     return SendError(kNotifyCanNotOpen, kTextCanNotOpen, source_path) != 0 ? kFileOpenStopped : 0;
   }
-  return CopyOpenedFile(std::move(source), source_path, target_path);
+  int32_t r = CopyOpenedFile(&source, source_path, target_path);
+  // A held-back file is in place before the next one is copied.
+  int32_t placed = CommitStaged();
+  return r != 0 ? r : placed;
 }
 
 int32_t MyDirSearchDelayed::ActionOnDelayedFiles() {
   if (!held_back_) return 0;
+  PlaceEachFile();
   auto copy = [this](const char* name) -> int32_t {
     Debug("in %s,filedelayed,process %s ", kOnFilesName, name);
     int32_t r = ActionOnDelayedFile(name);

@@ -28,8 +28,9 @@ class MyDirSearchDelayed : public MyDirSearch {
   // Copies one listed name N from szSrcDir/N to szDstDir/N (with the
   // suffix; nCutTail does not apply). A name the source lacks is passed
   // over with 0 and no notification; one the source has but cannot open
-  // (a damaged item) is sent as cb_ERROR(-1, "Can not open %s!") and gives
-  // -2 when the sink asks to stop, else 0 (skipped).
+  // (an item whose header is damaged) is sent as cb_ERROR(-1, "Can not
+  // open %s!") and gives -2 when the sink asks to stop, else 0 (skipped);
+  // an item damaged further on fails as it is read (-21 or 0).
   virtual int32_t ActionOnDelayedFile(const char* name);
   // 0 when no file was held back; otherwise copies every listed name in
   // list order, then the last name (unless FilesLeftOut() is above 0), and

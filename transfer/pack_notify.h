@@ -32,7 +32,9 @@ class CPackNotify {
   virtual int32_t cb_FILEBEGIN(const char* /*source*/, const char* /*target*/, int32_t /*size*/) {
     return 0;
   }
-  // A file was copied and both files are closed.
+  // A file was copied: the source is closed and the target written whole
+  // (a disk target of the walk waits in its batch to be put in place, see
+  // transfer/staged_target.h; a held-back one is in place).
   virtual int32_t cb_FILEEND() { return 0; }
   // Bytes of the current file written so far, after every block.
   virtual int32_t cb_PROGRESS(int32_t /*written*/) { return 0; }
@@ -45,6 +47,16 @@ class CPackNotify {
   // The statistics pass succeeded; the record is valid during the call only
   // (answer ignored).
   virtual int32_t cb_SRCDIRSTAT(SRCDIRSTAT_T* /*stat*/) { return 0; }
+  // A target on the disk holds content of known size and MD5 (16 bytes):
+  // either it was written, checked against its source and is now in place
+  // (identical 0, sent when its batch is placed: after its cb_FILEEND, but
+  // before it for a held-back file, which is placed alone), or
+  // it was found equal to its source and left unwritten (identical 1, sent
+  // before its cb_FILEEND). Answer ignored.
+  virtual int32_t cb_VERIFIED(const char* /*target*/, uint32_t /*size*/,
+                              const uint8_t* /*digest*/, int32_t /*identical*/) {
+    return 0;
+  }
 };
 
 }  // namespace marrowgate

@@ -2,10 +2,22 @@
 //
 // A target on the local disk is never written under its own name. The copy
 // engine writes the new content to a staging file in the target's folder,
-// puts it on the device (Flush), and only when the whole source was read
-// without error moves it over the target (FileSystem::ReplaceFile), which
-// keeps the replaced file's permission bits. After a crash or a kill every
-// target is the old file or the new one, never a mix.
+// and only when the whole source was read without error (an item's digest
+// checked at its end) does the staging file join the batch. The batch is
+// placed when it holds kStagedBatchFiles files or kStagedBatchBytes bytes,
+// before a target already in it is staged again, and at the end of the
+// walk, before the held-back files (each of which is placed alone, the
+// last one last):
+//   1. every staged file is put on the device (Flush);
+//   2. each is moved over its target (FileSystem::ReplaceFileUnsynced),
+//      which keeps the replaced file's permission bits;
+//   3. each folder that received a file is synced once (SyncFolder).
+// A move happens only after its file is on the device, so after a crash or
+// a kill every target is the old file or the new one, never a mix; a target
+// moved but whose folder was not yet synced may read as the old file. A
+// file that fails a step is given up like a write error (the old target
+// stays). So the system-call cost is one flush per file and one per folder
+// and batch, not a folder flush per file.
 //
 // Staging names follow package/file/staging_name.h: "bin/game.exe" is
 // staged as "bin/game.exe.~mgpart". Names ending in ".~mgpart" are
@@ -17,12 +29,18 @@
 #ifndef MARROWGATE_TRANSFER_STAGED_TARGET_H_
 #define MARROWGATE_TRANSFER_STAGED_TARGET_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "package/file/file_system.h"
 #include "package/file/staging_name.h"
 
 namespace marrowgate {
+
+// Limits of one batch of staged files.
+inline constexpr size_t kStagedBatchFiles = 64;
+inline constexpr uint64_t kStagedBatchBytes = uint64_t{64} << 20;
 
 // Deletes the files of `folder` on `fs` whose names end with
 // kStagingSuffix. Returns how many were deleted.

@@ -95,6 +95,16 @@ class FileSystem {
   // negative when it cannot be done (-1 where the file system has no such
   // operation).
   virtual int ReplaceFile(const char* /*from*/, const char* /*to*/) { return -1; }
+  // ReplaceFile whose new folder entry is not yet durable: until
+  // SyncFolder of the folder returned, a crash may leave `to` as it was
+  // (still whole). For a writer that replaces many files of a folder and
+  // pays for the folder once. Defaults to ReplaceFile.
+  virtual int ReplaceFileUnsynced(const char* from, const char* to) {
+    return ReplaceFile(from, to);
+  }
+  // Makes the entries of the disk folder `path` (created, replaced,
+  // removed) durable. 0, or negative; 0 where nothing needs doing.
+  virtual int SyncFolder(const char* /*path*/) { return 0; }
   // True when a file created at `path` goes to the local disk, where
   // replacing it whole is done by writing a staged file and ReplaceFile.
   // (An item inside a package is replaced whole by the package's commit.)

@@ -172,4 +172,16 @@ int LocalFileSystem::ReplaceFile(const char* from, const char* to) {
   return platform::ReplacePath(nativeFrom.c_str(), nativeTo.c_str()) ? 0 : -1;
 }
 
+int LocalFileSystem::ReplaceFileUnsynced(const char* from, const char* to) {
+  std::string nativeFrom, nativeTo;
+  if (!NativePath(from, &nativeFrom) || !NativePath(to, &nativeTo)) return -1;
+  return platform::ReplacePathUnsynced(nativeFrom.c_str(), nativeTo.c_str()) ? 0 : -1;
+}
+
+int LocalFileSystem::SyncFolder(const char* path) {
+  std::string native;
+  if (!NativePath(path, &native)) return -1;
+  return platform::SyncFolder(native.empty() ? "." : native.c_str()) ? 0 : -1;
+}
+
 }  // namespace marrowgate

@@ -36,6 +36,8 @@ class LocalFileSystem : public FileSystem {
   // Through platform::ReplacePath; -1 when either path is unusable or the
   // move fails.
   int ReplaceFile(const char* from, const char* to) override;
+  int ReplaceFileUnsynced(const char* from, const char* to) override;
+  int SyncFolder(const char* path) override;
   bool WritesToDisk(const char* /*path*/) override { return true; }
   // Unlinks the name (a folder there makes it fail) and creates the file
   // exclusively, so nothing planted at the name is followed.

@@ -507,6 +507,20 @@ int FileManager::ReplaceFile(const char* from, const char* to) {
   return config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str());
 }
 
+int FileManager::ReplaceFileUnsynced(const char* from, const char* to) {
+  std::string fromKey, toKey;
+  if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
+  if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
+  if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
+  return config_.fileSystem->ReplaceFileUnsynced(fromKey.c_str(), toKey.c_str());
+}
+
+int FileManager::SyncFolder(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || !WritesToDisk(key.c_str())) return -1;
+  return config_.fileSystem->SyncFolder(key.c_str());
+}
+
 bool FileManager::IsOpenPackageFile(const char* path) {
   std::string key;
   if (mounted_.size() == 0 || !PackageKey(path, &key)) return false;

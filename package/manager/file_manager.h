@@ -109,6 +109,10 @@ class FileManager : public FileSystem {
   // On the disk side only: both paths must be ones WritesToDisk accepts
   // (-1 otherwise).
   int ReplaceFile(const char* from, const char* to) override;
+  // As ReplaceFile, on the disk side only.
+  int ReplaceFileUnsynced(const char* from, const char* to) override;
+  // The disk folder `path` (a path that reaches no package); -1 otherwise.
+  int SyncFolder(const char* path) override;
   // Search modes 0 and 2: true; mode 1: false; mode 3: true when the path
   // reaches no package.
   bool WritesToDisk(const char* path) override;

@@ -116,6 +116,12 @@ class FaultFileSystem : public FileSystem {
   int ReplaceFile(const char* from, const char* to) override {
     return plan_->Allow() ? inner_->ReplaceFile(from, to) : -1;
   }
+  int ReplaceFileUnsynced(const char* from, const char* to) override {
+    return plan_->Allow() ? inner_->ReplaceFileUnsynced(from, to) : -1;
+  }
+  int SyncFolder(const char* path) override {
+    return plan_->Allow() ? inner_->SyncFolder(path) : -1;
+  }
   bool WritesToDisk(const char* path) override { return inner_->WritesToDisk(path); }
   // Making a fresh file is one operation (its removal of a stale entry and
   // its creation go together).

@@ -1,0 +1,98 @@
+#include "transfer/copy_source.h"
+
+#include <cstring>
+
+#include "package/manager/file_manager.h"
+#include "package/seal/seal_layout.h"
+#include "package/store/package.h"
+
+namespace marrowgate {
+
+bool CopySource::Open(FileSystem* fs, const std::string& path) {
+  file_.reset();
+  raw_.reset();
+  auto* manager = dynamic_cast<FileManager*>(fs);
+  if (manager != nullptr &&
+      (manager->config().searchMode == 1 || manager->config().searchMode == 3)) {
+    std::string inner;
+    Package* package = manager->FindPackage(path.c_str(), true, &inner);
+    FileInfo info;
+    if (package != nullptr && package->Stat(inner.c_str(), &info) == 0 &&
+        (info.flags & kFileInfoFolder) == 0) {
+      Owned<VirtualFile> raw(package->OpenItem(inner.c_str(), kOpenRaw));
+      if (raw == nullptr) return false;
+      uint8_t bytes[kSealHeaderSize];
+      if (raw->Read(bytes, kSealHeaderSize) != kSealHeaderSize ||
+          !DecodeSealHeader(bytes, &header_) || header_.plainSize > 0x7fffffffu)
+        return false;
+      codecs_ = SealParams();
+      CopyCodecs(package->Params(), &codecs_);
+      raw_ = std::move(raw);
+      return true;
+    }
+  }
+  file_.reset(fs->Open(path.c_str(), kOpenRead));
+  return file_ != nullptr;
+}
+
+int32_t CopySource::Size() {
+  if (raw_) return static_cast<int32_t>(header_.plainSize);
+  return file_ ? file_->Size() : -1;
+}
+
+int32_t CopySource::Time() {
+  if (raw_) return static_cast<int32_t>(header_.time);
+  return file_ ? file_->GetTime() : 0;
+}
+
+bool CopySource::StoredDigest(uint8_t digest[16]) const {
+  if (raw_) {
+    std::memcpy(digest, header_.digest, 16);
+    return true;
+  }
+  // A sealed stream checks its stored digest when read to the end.
+  if (auto* sealed = dynamic_cast<SealedFile*>(file_.get())) {
+    std::memcpy(digest, sealed->header().digest, 16);
+    return true;
+  }
+  return false;
+}
+
+int CopySource::Pump(std::vector<char>* buffer, Unsealer* unsealer, const CopySink& sink,
+                     uint8_t digest[16]) {
+  if (raw_) {
+    bool stopped = false;
+    const SealParams params = SealParamsWithCodecs(codecs_, kOpenRead, raw_.get());
+    int code = unsealer->Unseal(params, [&](const uint8_t* bytes, size_t n) {
+      if (sink(bytes, n)) return true;
+      stopped = true;
+      return false;
+    });
+    if (code == kUnsealSinkFailed && stopped) return kSinkStopped;
+    if (code != 0) return kReadFailed;
+    std::memcpy(digest, header_.digest, 16);
+    return kPumped;
+  }
+  if (!file_) return kReadFailed;
+  uint8_t stored[16];
+  const bool known = StoredDigest(stored);
+  Md5 md5;
+  if (!known) Md5Init(&md5);
+  const int32_t size = static_cast<int32_t>(buffer->size());
+  while (!file_->AtEnd()) {
+    int32_t n = file_->Read(buffer->data(), size);
+    if (n == 0) break;
+    if (n < 0) return kReadFailed;
+    if (!known) Md5Update(&md5, buffer->data(), static_cast<size_t>(n));
+    if (!sink(reinterpret_cast<const uint8_t*>(buffer->data()), static_cast<size_t>(n)))
+      return kSinkStopped;
+  }
+  if (known) {
+    std::memcpy(digest, stored, 16);
+  } else {
+    Md5Final(&md5, digest);
+  }
+  return kPumped;
+}
+
+}  // namespace marrowgate

@@ -1,0 +1,67 @@
+// CopySource: what the copy engines read one file from. A package item of
+// a FileManager in a packages-first search mode (1 or 3) is read as it is
+// stored and unsealed on the way by an Unsealer, in memory that does not
+// grow with the item; anything else is a VirtualFile of the source side
+// read block by block. Either way the content's MD5 is known at the end:
+// an item's is its stored digest (checked by the unsealing), another's
+// is computed while it is read.
+#ifndef MARROWGATE_TRANSFER_COPY_SOURCE_H_
+#define MARROWGATE_TRANSFER_COPY_SOURCE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "package/file/file_system.h"
+#include "package/seal/sealed_file.h"
+#include "package/seal/unsealer.h"
+#include "util/md5.h"
+#include "util/releaser.h"
+
+namespace marrowgate {
+
+// Takes the next piece of content; false stops the reading.
+using CopySink = std::function<bool(const uint8_t* bytes, size_t n)>;
+
+class CopySource {
+ public:
+  // Results of Pump.
+  static constexpr int kPumped = 0;
+  static constexpr int kReadFailed = -1;  // the source failed or is damaged
+  static constexpr int kSinkStopped = -2;
+
+  // Opens `path` of `fs`. False when it cannot be opened (for an item:
+  // not even its header reads).
+  bool Open(FileSystem* fs, const std::string& path);
+
+  // Lets go of the source (and the package item).
+  void Close() {
+    file_.reset();
+    raw_.reset();
+  }
+
+  bool streamed() const { return raw_ != nullptr; }
+  int32_t Size();
+  int32_t Time();
+  // The stored digest of an item, known before it is read; false for a
+  // plain file (whose MD5 is known only after Pump).
+  bool StoredDigest(uint8_t digest[16]) const;
+
+  // Hands the whole content to `sink`; `buffer` is the block buffer of a
+  // plain file, `unsealer` the one used for items. On kPumped, `digest`
+  // holds the MD5 of what the sink took.
+  int Pump(std::vector<char>* buffer, Unsealer* unsealer, const CopySink& sink,
+           uint8_t digest[16]);
+
+ private:
+  Owned<VirtualFile> file_;
+  Owned<VirtualFile> raw_;
+  SealParams codecs_;
+  SealHeader header_;
+};
+
+}  // namespace marrowgate
+
+#endif  // MARROWGATE_TRANSFER_COPY_SOURCE_H_
