@@ -102,8 +102,8 @@ int32_t FlexUpdate::CheckTargetVersion(Package* package, CPackNotify* notify) {
   int found = ReadCarriedVersion(package, szUpdateDir, &carried);
   if (found == 0) return 0;  // no version file: the lower bound alone
   if (found < 0) {
-    notify->cb_ERROR(kNotifyPatchRefused,
-                     FormatText(kTextBadTargetVersion, EscapeControlCharacters(carried).c_str()).c_str());
+    std::string shown = EscapeControlCharacters(carried);
+    notify->cb_ERROR(kNotifyPatchRefused, FormatText(kTextBadTargetVersion, shown.c_str()).c_str());
     return kRunBadTargetVersion;
   }
   targetVersion_ = carried;

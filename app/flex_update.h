@@ -195,12 +195,14 @@ class FlexUpdate : public CfgRecord {
   //     szUpdateDir, read from the package only), the installed version is
   //     compared with it: equal gives kRunAlreadyUpToDate (cb_INFO, nothing
   //     made or copied) unless the install folder still holds a new-file
-  //     list (an earlier run ended before its bookkeeping: it is repeated); installed newer sends cb_ERROR(-1001, kTextDowngrade)
-  //     and gives kRunDowngrade unless downgrades are allowed; a file that
-  //     holds no version gives kRunBadTargetVersion.
+  //     list (an earlier run ended before its bookkeeping: it is
+  //     repeated); installed newer sends cb_ERROR(-1001, kTextDowngrade) and
+  //     gives kRunDowngrade unless downgrades are allowed; a file that holds
+  //     no version gives kRunBadTargetVersion. The version file is also
+  //     looked at when there is no "cfg.txt".
   //     Only then are the PACKAGE lines' packages made (MakePackages); a
   //     failure there ends the run like a failed parse (-10001). Without
-  //     "cfg.txt" the defaults hold and no version is compared;
+  //     "cfg.txt" the defaults hold and szValidityStr is not compared;
   //  3. the version file (kUpdateVersionFile) is held back behind every
   //     other held-back name, so it is the very last file copied, and only
   //     when no file before it was left out: a run that stops or skips

@@ -56,7 +56,8 @@ int About(const std::string& modulePath, const std::function<void(const std::str
           const std::function<void(const std::string&)>& err, const std::string& programName) {
   PatchFacts facts;
   std::string problem;
-  if (!ReadPatchFacts(modulePath, &facts, &problem) || !CheckPayload(modulePath, nullptr, &problem)) {
+  if (!ReadPatchFacts(modulePath, &facts, &problem) ||
+      !CheckPayload(modulePath, nullptr, &problem)) {
     err(programName + ": " + kTextPatchDamaged + " (" + problem + ")\n");
     return kPatcherAppFailure;
   }

@@ -73,7 +73,8 @@ bool PatcherDialog::OnInitDialog() {
     std::string problem;
     platform::NodeStatus program;
     if (platform::StatusOf(modulePath_.c_str(), &program, nullptr) &&
-        program.kind == platform::NodeKind::kFile && !CheckPayload(modulePath_, nullptr, &problem)) {
+        program.kind == platform::NodeKind::kFile &&
+        !CheckPayload(modulePath_, nullptr, &problem)) {
       platform::DebugOutput(("marrowgate, " + failure + ": " + problem + "\n").c_str());
       failure = kTextPatchDamaged;
     }
@@ -260,14 +261,16 @@ void PatcherDialog::RunPatch() {
     // A list that cannot be written fails the run (message 209 came
     // first); the other bookkeeping failures leave the outcome as it is.
     const bool upToDate = result == kRunAlreadyUpToDate;
-    if (result >= 0 && !upToDate && UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_, carried) ==
-                           kMessageLocalListUnwritable) {
+    if (result >= 0 && !upToDate &&
+        UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_, carried) ==
+            kMessageLocalListUnwritable) {
       result = kRunFileListUnwritten;
     }
     lastResult_ = result;
 
     if (result >= 0) {
-      m_strStatus = upToDate ? std::string(kTextAlreadyUpToDate) + " (" + std::string(TrimView(m_szClientVersion)) + ")"
+      m_strStatus = upToDate ? std::string(kTextAlreadyUpToDate) + " (" +
+                                   std::string(TrimView(m_szClientVersion)) + ")"
                              : MessageText(kMessageSucceeded);
       view_->SetControlText(kControlStart, MessageText(kMessageClose));
       link_->FinishParentProgress();
