@@ -145,6 +145,10 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
       result.help = true;
     } else if (arg == "--version") {
       result.version = true;
+    } else if (arg == "--about") {
+      result.about = true;
+    } else if (arg == "--allow-downgrade") {
+      result.allowDowngrade = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option " + arg);
     } else {
@@ -160,7 +164,7 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
     return UsageError("the install folder is empty");
   }
   if (result.verify) {
-    if (result.help || result.version) return result;
+    if (result.help || result.version || result.about) return result;
     if (hidden) return UsageError("--verify checks a folder given on the command line, not -h");
     if (!folderOption && positional.size() > 1) {
       return UsageError("more than one install folder given");
@@ -175,7 +179,7 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
     return result;
   }
   if (!result.parentTitle.empty() && result.installFolder.empty() && !hidden && !result.help &&
-      !result.version) {
+      !result.version && !result.about) {
     // A launcher that names no folder: the whole line is the folder, as
     // the Windows form has it; its run fails at the version check, and the
     // launcher is told (message 212).
@@ -214,6 +218,9 @@ std::string PatcherUsage(const std::string& programName) {
          "                           nothing\n"
          "  --help                   this text\n"
          "  --version                the program's version\n"
+         "  --about                  what the patch is: the versions it serves and\n"
+         "                           brings, its package's size and file count\n"
+         "  --allow-downgrade        install even over a newer client\n"
          "\n"
          "A window opens when DISPLAY or WAYLAND_DISPLAY names a display that can be\n"
          "opened; otherwise the run is shown in the terminal.\n"

@@ -29,6 +29,9 @@
 //   --console                   the terminal view even when a display exists
 //   --verify FOLDER             check FOLDER against its local file list
 //   --help, --version
+//   --about                     what the patch is (versions, package size
+//                               and item count), patches nothing
+//   --allow-downgrade           install over a client newer than the patch
 //   --                          ends the options
 // Any other arguments, joined by single spaces, are the install folder.
 // A launcher title without any folder makes the whole argument line the
@@ -57,6 +60,8 @@ struct PatcherCommandLine {
   bool help = false;          // --help
   bool version = false;       // --version
   bool verify = false;        // --verify: check installFolder, patch nothing
+  bool about = false;         // --about: describe the patch, patch nothing
+  bool allowDowngrade = false;  // --allow-downgrade
   // Bad usage: `error` says what is wrong (the other fields are unset).
   bool usageError = false;
   std::string error;

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "app/client_version.h"
+#include "app/install_bookkeeping.h"
 #include "app/own_package.h"
+#include "app/payload_check.h"
 #include "config/cfg_std_reader.h"
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
@@ -94,6 +96,37 @@ int32_t FlexUpdate::SavePackages(CPackNotify* notify) {
   return kRunPackageNotSaved;
 }
 
+int32_t FlexUpdate::CheckTargetVersion(Package* package, CPackNotify* notify) {
+  targetVersion_.clear();
+  std::string carried;
+  int found = ReadCarriedVersion(package, szUpdateDir, &carried);
+  if (found == 0) return 0;  // no version file: the lower bound alone
+  if (found < 0) {
+    std::string shown = EscapeControlCharacters(carried);
+    notify->cb_ERROR(kNotifyPatchRefused, FormatText(kTextBadTargetVersion, shown.c_str()).c_str());
+    return kRunBadTargetVersion;
+  }
+  targetVersion_ = carried;
+  const char* installed = job_->pszClientVersion != nullptr ? job_->pszClientVersion : "";
+  // A new-file list still in the install folder is a run that ended
+  // after the version file but before its bookkeeping (a package that
+  // could not be saved, a list that could not be written): that run is
+  // repeated, not called up to date.
+  const std::string pending = std::string(job_->szInstallDir) + kNewFileListPath;
+  if (ScanClientVersion(installed) == ScanClientVersion(carried) &&
+      !job_->pFileSystem->Exists(pending.c_str())) {
+    notify->cb_INFO(0, (std::string(kTextAlreadyUpToDate) + ": " + carried).c_str());
+    return kRunAlreadyUpToDate;
+  }
+  if (IsVersionLower(carried.c_str(), installed) && !allowDowngrade_) {
+    std::string shown(TrimView(installed));
+    notify->cb_ERROR(kNotifyPatchRefused,
+                     FormatText(kTextDowngrade, carried.c_str(), shown.c_str()).c_str());
+    return kRunDowngrade;
+  }
+  return 0;
+}
+
 namespace {
 
 // The run's FileManager over the job's parts (none of them owned by it).
@@ -136,6 +169,17 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
       return kRunBadJob;
     }
     CPackNotify* notify = job->pNotify;
+    targetVersion_.clear();
+    // A damaged or cut download is found before anything is written.
+    if (checkPayload_ && !ownProgram_.empty()) {
+      std::string problem;
+      if (!CheckPayload(ownProgram_, nullptr, &problem)) {
+        std::string text = std::string(kTextPatchDamaged) + " (" + problem + ")";
+        platform::DebugOutput(("marrowgate, " + text + "\n").c_str());
+        notify->cb_ERROR(kNotifyPatchRefused, text.c_str());
+        return kRunPatchDamaged;
+      }
+    }
     auto releaseAll = [this]() {
       copyEngine_.reset();
       fileManager_.reset();
@@ -144,11 +188,14 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
     fileManager_.reset(NewRunFileManager(*job));
     if (!fileManager_) return kRunNoMemory;
     fileManager_->SetPackageMode(job->szPackageRoot, kOpenRead);
+    // The own package, when it is known here: the carried version file is
+    // read from it alone, never from a disk folder beside the program.
+    Package* ownPackage = nullptr;
     if (!ownProgram_.empty()) {
-      MountOwnPackage(fileManager_.get(), ownProgram_);
+      ownPackage = MountOwnPackage(fileManager_.get(), ownProgram_);
     } else if (job->pFileSystem->Exists(job->szPackageRoot) &&
                !job->pFileSystem->IsFolder(job->szPackageRoot)) {
-      fileManager_->OpenPackage(job->szPackageRoot, "", kOpenRead);
+      ownPackage = fileManager_->OpenPackage(job->szPackageRoot, "", kOpenRead);
     }
 
     std::string cfgPath = std::string(job->szPackageRoot) + "/" + kCfgFileName;
@@ -168,12 +215,19 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
                          FormatText(kTextNeedClientVersion, szValidityStr, installed).c_str());
         return kRunVersionTooLow;
       }
+      if (int32_t refused = CheckTargetVersion(ownPackage, notify); refused != 0) {
+        releaseAll();
+        return refused;
+      }
       // The run is allowed: only now is anything made in the install folder.
       if (MakePackages() != 0) {
         releaseAll();  // the packages made so far are saved and stay
         notify->cb_INFO(0, FormatText(kTextParseCfgError, cfgPath.c_str(), kCfgReadFailed).c_str());
         return kRunCfgFailed;
       }
+    } else if (int32_t refused = CheckTargetVersion(ownPackage, notify); refused != 0) {
+      releaseAll();
+      return refused;
     }
 
     std::string sourceDir = std::string(job->szPackageRoot) + "/" + szUpdateDir;

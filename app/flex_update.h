@@ -73,6 +73,25 @@ constexpr int32_t kRunCfgFailed = kCfgReadFailed - kRunCfgOffset;      // -10001
 constexpr int32_t kRunBadUpdateDir = kCfgBadUpdateDir - kRunCfgOffset;  // -10002
 constexpr int32_t kRunBadValidity = kCfgBadValidity - kRunCfgOffset;    // -10003
 constexpr int32_t kRunVersionTooLow = -10100;
+// The update carries a version file (kUpdateVersionFile) whose text is no
+// version: what it brings cannot be told, so nothing is installed.
+constexpr int32_t kRunBadTargetVersion = -10004;
+inline constexpr char kTextBadTargetVersion[] = "The update's version file holds no version: %s";
+// The installed client is newer than the version the update brings: a
+// downgrade, refused unless it was allowed (SetAllowDowngrade).
+constexpr int32_t kRunDowngrade = -10101;
+inline constexpr char kTextDowngrade[] =
+    "The patch brings version %s, older than the installed %s: not installed "
+    "(--allow-downgrade installs it)";
+// The installed client already has the version the update brings: the run
+// succeeds without writing anything (a result above 0).
+constexpr int32_t kRunAlreadyUpToDate = 1;
+inline constexpr char kTextAlreadyUpToDate[] = "already up to date";
+// The patch's own package is damaged or incomplete (app/payload_check.h):
+// the run stops before anything is written.
+constexpr int32_t kRunPatchDamaged = -10205;
+// cb_ERROR code of the refusals above (shown under message 307).
+constexpr int32_t kNotifyPatchRefused = -1001;
 constexpr int32_t kRunBadJob = -10200;
 constexpr int32_t kRunNoMemory = -10201;
 constexpr int32_t kRunFailed = -10202;
@@ -151,20 +170,39 @@ class FlexUpdate : public CfgRecord {
   // it, the FileManager finds "<szPackageRoot>.dpk" or ".exe", or a file
   // at szPackageRoot itself (a program without an extension).
   void SetOwnProgram(std::string modulePath) { ownProgram_ = std::move(modulePath); }
+  // Before anything else, check the own program's package whole
+  // (CheckPayload of app/payload_check.h); only with SetOwnProgram.
+  void SetCheckPayload(bool check) { checkPayload_ = check; }
+  // Install an update older than the installed client.
+  void SetAllowDowngrade(bool allow) { allowDowngrade_ = allow; }
+  // The version the update brings, once Run has read it (empty: none).
+  const std::string& target_version() const { return targetVersion_; }
 
   // The patch run over `job` (borrowed for the call; the run's own
   // FileManager and copy engine live for the call only):
   //  1. a FileManager over the job's file system, codec, ciphers and
   //     passwords (packages first, then disk; hosts accepted; packages
   //     opened for update), the package at szPackageRoot opened read-only;
+  //  0. with SetCheckPayload, the own program's package is checked whole;
+  //     a damaged or incomplete one sends cb_ERROR(-1001, kTextPatchDamaged
+  //     and what was found) and gives kRunPatchDamaged;
   //  2. "<szPackageRoot>/cfg.txt", when it opens, is parsed (PACKAGE lines
   //     checked and kept). A failed parse sends cb_INFO(0, "ParseCfg <path>
   //     err:<rc>") and gives rc - 10000 (-10001, -10002, -10003); an
   //     installed version below szValidityStr sends cb_ERROR(-5, "Need
   //     Client Version: <required>, Current: <installed>") and gives -10100.
+  //     When the update carries a version file (kUpdateVersionFile below
+  //     szUpdateDir, read from the package only), the installed version is
+  //     compared with it: equal gives kRunAlreadyUpToDate (cb_INFO, nothing
+  //     made or copied) unless the install folder still holds a new-file
+  //     list (an earlier run ended before its bookkeeping: it is
+  //     repeated); installed newer sends cb_ERROR(-1001, kTextDowngrade) and
+  //     gives kRunDowngrade unless downgrades are allowed; a file that holds
+  //     no version gives kRunBadTargetVersion. The version file is also
+  //     looked at when there is no "cfg.txt".
   //     Only then are the PACKAGE lines' packages made (MakePackages); a
   //     failure there ends the run like a failed parse (-10001). Without
-  //     "cfg.txt" the defaults hold and no version is compared;
+  //     "cfg.txt" the defaults hold and szValidityStr is not compared;
   //  3. the version file (kUpdateVersionFile) is held back behind every
   //     other held-back name, so it is the very last file copied, and only
   //     when no file before it was left out: a run that stops or skips
@@ -186,7 +224,14 @@ class FlexUpdate : public CfgRecord {
   // Step 5 of Run: 0, or kRunPackageNotSaved.
   int32_t SavePackages(CPackNotify* notify);
 
+  // The version check against the carried version file: 0 go on, or the
+  // run's result.
+  int32_t CheckTargetVersion(Package* package, CPackNotify* notify);
+
   std::string ownProgram_;
+  bool checkPayload_ = false;
+  bool allowDowngrade_ = false;
+  std::string targetVersion_;
   PatchJob* job_ = nullptr;           // borrowed for the run
   Owned<FileManager> fileManager_;    // the run's FileManager; null until set
   Owned<dircp> copyEngine_;           // the run's copy engine; null until made

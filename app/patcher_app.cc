@@ -8,6 +8,7 @@
 #include "app/install_verify.h"
 #include "app/parent_link.h"
 #include "app/patcher_dialog.h"
+#include "app/payload_check.h"
 #include "platform/env.h"
 
 namespace marrowgate {
@@ -49,6 +50,29 @@ int Verify(const std::string& folder, const std::function<void(const std::string
   return kPatcherAppFailure;
 }
 
+// --about: what the patch carried by `modulePath` is, after checking it
+// whole.
+int About(const std::string& modulePath, const std::function<void(const std::string&)>& out,
+          const std::function<void(const std::string&)>& err, const std::string& programName) {
+  PatchFacts facts;
+  std::string problem;
+  if (!ReadPatchFacts(modulePath, &facts, &problem) ||
+      !CheckPayload(modulePath, nullptr, &problem)) {
+    err(programName + ": " + kTextPatchDamaged + " (" + problem + ")\n");
+    return kPatcherAppFailure;
+  }
+  out("needs:   " + (facts.requiredVersion.empty() ? std::string("any version")
+                                                    : facts.requiredVersion + " or later") +
+      "\n");
+  out("brings:  " + (facts.targetVersion.empty() ? std::string("(no version file)")
+                                                  : facts.targetVersion) +
+      "\n");
+  out("package: " + std::to_string(facts.summary.packageBytes) + " bytes, " +
+      std::to_string(facts.summary.itemCount) + " files in " +
+      std::to_string(facts.summary.folderCount) + " folders, checked whole\n");
+  return kPatcherAppOk;
+}
+
 }  // namespace
 
 PatcherDisplay ChooseDisplay(bool consoleOption, const std::function<bool()>& openDisplay) {
@@ -75,6 +99,10 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
     return kPatcherAppOk;
   }
   if (line.verify) return Verify(line.installFolder, out, err, io_.programName);
+  if (line.about) {
+    return About(io_.modulePath.empty() ? platform::OwnExecutablePath() : io_.modulePath, out, err,
+                 io_.programName);
+  }
 
   Debug("marrowgate, inner cmd m_lpCmdLine=" + JoinArguments(args));
   for (const std::string& note : line.notes) Debug("marrowgate, " + note);
@@ -106,6 +134,7 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
 
   PatcherDialogSettings settings;
   settings.modulePath = io_.modulePath;
+  settings.allowDowngrade = line.allowDowngrade;
   const bool folderGiven = !line.installFolder.empty();
   PatcherDialog dialog(view.get(), &link, line.installFolder, settings);
 

@@ -7,7 +7,9 @@
 // Run() reads the command line (app/command_line.h, POSIX form). With
 // --verify it checks the folder against its local file list
 // (app/install_verify.h), one line per file and a summary on standard
-// output, and patches nothing. Otherwise it writes
+// output, and patches nothing. With --about it checks the patch's own
+// package whole and prints the versions it serves and brings, the
+// package's size and file count (app/payload_check.h). Otherwise it writes
 // "marrowgate, inner cmd m_lpCmdLine=..." to the debug channel, attaches
 // the launcher named by /user (the patcher then sends its messages and
 // progress there; the connection is made at the first record, after the

@@ -14,6 +14,7 @@
 #include "app/message_file.h"
 #include "app/own_package.h"
 #include "app/patch_job.h"
+#include "app/payload_check.h"
 #include "app/run_job.h"
 #include "app/patcher_log.h"
 #include "package/file/file_system.h"
@@ -67,8 +68,22 @@ bool PatcherDialog::OnInitDialog() {
 
   std::string failure;
   if (!LoadMessageFile(settings_.fileManagerOptions, modulePath_, &messages_, &failure)) {
+    // A program file that is there but whose package is cut or damaged
+    // is a broken download: say so plainly.
+    std::string problem;
+    platform::NodeStatus program;
+    if (platform::StatusOf(modulePath_.c_str(), &program, nullptr) &&
+        program.kind == platform::NodeKind::kFile &&
+        !CheckPayload(modulePath_, nullptr, &problem)) {
+      platform::DebugOutput(("marrowgate, " + failure + ": " + problem + "\n").c_str());
+      failure = kTextPatchDamaged;
+    }
     view_->MessageBox(failure, "");
     CloseAsOk();
+  } else {
+    // What the patch is for, until a run replaces it.
+    PatchFacts facts;
+    if (ReadPatchFacts(modulePath_, &facts, nullptr)) m_strStatus = DescribePatch(facts);
   }
 
   view_->SetTitle(MessageText(kMessageTitle));
@@ -229,6 +244,8 @@ void PatcherDialog::RunPatch() {
                     excludeNames_.data());
       auto update = std::make_unique<FlexUpdate>();
       update->SetOwnProgram(modulePath_);
+      update->SetCheckPayload(true);
+      update->SetAllowDowngrade(settings_.allowDowngrade);
       result = update->Run(&runJob.job(), delayedNames_.data());
       if (result >= 0 && notify.files_left_out() > 0) {
         WriteLog(FormatText(kTextFilesLeftOut, static_cast<int>(notify.files_left_out())));
@@ -248,15 +265,18 @@ void PatcherDialog::RunPatch() {
     }
     // A list that cannot be written fails the run (message 209 came
     // first); the other bookkeeping failures leave the outcome as it is.
-    if (result >= 0 && UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_, carried,
-                                         known) ==
-                           kMessageLocalListUnwritable) {
+    const bool upToDate = result == kRunAlreadyUpToDate;
+    if (result >= 0 && !upToDate &&
+        UpdateFileLists(settings_.fileManagerOptions, installDir, &delivery_, carried, known) ==
+            kMessageLocalListUnwritable) {
       result = kRunFileListUnwritten;
     }
     lastResult_ = result;
 
     if (result >= 0) {
-      m_strStatus = MessageText(kMessageSucceeded);
+      m_strStatus = upToDate ? std::string(kTextAlreadyUpToDate) + " (" +
+                                   std::string(TrimView(m_szClientVersion)) + ")"
+                             : MessageText(kMessageSucceeded);
       view_->SetControlText(kControlStart, MessageText(kMessageClose));
       link_->FinishParentProgress();
       m_bFinished = true;

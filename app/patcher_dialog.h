@@ -87,6 +87,8 @@ struct PatcherDialogSettings {
   // Settings of the file managers of the message file, the version check
   // and the file lists (the run's own file manager is made from its job).
   FileManagerOptions fileManagerOptions;
+  // Install an update older than the installed client (--allow-downgrade).
+  bool allowDowngrade = false;
   PatcherDialogSettings();
 };
 

@@ -22,6 +22,7 @@
 #include "app/parent_link.h"
 #include "app/patcher_app.h"
 #include "app/patcher_dialog.h"
+#include "app/payload_check.h"
 #include "app/testing/recording_view_testing.h"
 #include "app/run_job.h"
 #include "platform/env.h"
@@ -715,11 +716,11 @@ TEST_F(PatcherProgramTest, UsageHelpVersionAndBadLists) {
   EXPECT_NE(damaged.err.find("is damaged"), std::string::npos);
 }
 
-TEST_F(PatcherProgramTest, ProgramWithoutPackageCannotOpenItsMessages) {
+TEST_F(PatcherProgramTest, ProgramWithoutPackageIsAnIncompletePatch) {
   program_ = MARROWGATE_PATCHER_PROGRAM;  // the bare program carries nothing
   Result run = Run(install_.string());
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("Can't open message file: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(kTextPatchDamaged), std::string::npos) << run.err;
   EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
 }
 
