@@ -77,7 +77,9 @@ bool RemoveFile(const char* path);
 // Replaces `to` by `from` (atomically where the OS allows it).
 bool RenamePath(const char* from, const char* to);
 
-// The working folder, with '/' separators; empty on failure.
+// The working folder, with '/' separators; empty on failure. It is read
+// from the system once and kept until SetCurrentFolder changes it, so the
+// working folder is to be changed through SetCurrentFolder only.
 std::string CurrentFolder();
 bool SetCurrentFolder(const char* path);
 

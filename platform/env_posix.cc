@@ -141,14 +141,37 @@ bool RemoveFolder(const char* path) { return ::rmdir(path) == 0; }
 bool RemoveFile(const char* path) { return ::unlink(path) == 0; }
 bool RenamePath(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
+namespace {
+
+// The working folder as last read; empty until read, and again after
+// SetCurrentFolder.
+std::mutex& CurrentFolderLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::string& KnownCurrentFolder() {
+  static std::string folder;
+  return folder;
+}
+
+}  // namespace
+
 std::string CurrentFolder() {
+  std::lock_guard<std::mutex> hold(CurrentFolderLock());
+  std::string& known = KnownCurrentFolder();
+  if (!known.empty()) return known;
   std::string buffer(4096, '\0');
   if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
   buffer.resize(std::strlen(buffer.c_str()));
+  known = buffer;
   return buffer;
 }
 
-bool SetCurrentFolder(const char* path) { return ::chdir(path) == 0; }
+bool SetCurrentFolder(const char* path) {
+  std::lock_guard<std::mutex> hold(CurrentFolderLock());
+  KnownCurrentFolder().clear();
+  return ::chdir(path) == 0;
+}
 
 // ------------------------------------------------------- folder listing
 

@@ -11,7 +11,7 @@ int RemoveLeftoverStagingFiles(FileSystem* fs, const std::string& folder) {
   if (fs == nullptr) return 0;
   std::vector<std::string> leftovers;
   {
-    Owned<DirListing> listing(fs->OpenListing(folder.c_str()));
+    Owned<DirListing> listing(fs->OpenDiskListing(folder.c_str()));
     if (!listing) return 0;
     while (const ListingEntry* entry = listing->Next()) {
       if (entry->isFolder || !IsStagingName(entry->name)) continue;

@@ -123,6 +123,11 @@ class FileSystem {
     DeleteFile(path);
     return Open(path, kOpenCreate);
   }
+  // Lists the folder's own entries as the disk holds them, for clean-ups
+  // of files a writer left on the disk: no package file is opened or shown
+  // as a folder. Null where the folder is not on the disk. By default (a
+  // file system without packages) this is OpenListing.
+  virtual DirListing* OpenDiskListing(const char* path) { return OpenListing(path); }
 
  protected:
   virtual ~FileSystem() = default;

@@ -35,6 +35,31 @@ bool PackageKey(const char* path, std::string* out) {
   return true;
 }
 
+// The lower-case text of `text` (ASCII letters only).
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The stem of a path ending in a package extension (in any case), the
+// path without it; empty for any other path.
+std::string PackageStemOf(const std::string& path) {
+  if (path.size() <= 4) return std::string();
+  const std::string extension = Lower(path.substr(path.size() - 4));
+  for (const char* candidate : kPackageExtensions) {
+    if (extension == candidate) return path.substr(0, path.size() - 4);
+  }
+  return std::string();
+}
+
+// `path` without trailing separators (a root keeps its own).
+std::string WithoutTrailingSeparator(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 }  // namespace
 
 FileManager::FileManager(const FileManagerConfig& config) : config_(config) {
@@ -61,6 +86,57 @@ FileManager::~FileManager() {
   modes_.Clear();
   if (config_.ownFileSystem && config_.fileSystem != nullptr) config_.fileSystem->Release();
   if (releaseParts_) releaseParts_();
+}
+
+// ------------------------------------------------------------ prefix facts
+
+uint8_t FileManager::KnownPackageFacts(const std::string& prefix) const {
+  if (!unsettled_.empty() && unsettled_.count(Lower(prefix)) != 0) return 0;
+  auto it = prefixFacts_.find(prefix);
+  if (it == prefixFacts_.end()) return 0;
+  return it->second & (kNoPackageHere | kStopsSearch);
+}
+
+void FileManager::LearnFact(const std::string& prefix, uint8_t fact) {
+  if ((fact & (kNoPackageHere | kStopsSearch)) != 0 && !unsettled_.empty() &&
+      unsettled_.count(Lower(prefix)) != 0)
+    return;
+  prefixFacts_[prefix] |= fact;
+}
+
+bool FileManager::KnownDiskFolder(const std::string& folder) const {
+  auto it = prefixFacts_.find(folder);
+  return it != prefixFacts_.end() && (it->second & kDiskFolder) != 0;
+}
+
+void FileManager::ForgetPackageFacts() {
+  for (auto it = prefixFacts_.begin(); it != prefixFacts_.end();) {
+    it->second &= static_cast<uint8_t>(~(kNoPackageHere | kStopsSearch));
+    it = it->second == 0 ? prefixFacts_.erase(it) : std::next(it);
+  }
+}
+
+void FileManager::ForgetAllFacts() { prefixFacts_.clear(); }
+
+void FileManager::DiskFileChanging(const std::string& path, bool open) {
+  const std::string stem = PackageStemOf(path);
+  if (stem.empty()) return;
+  if (open) unsettled_.insert(Lower(stem));
+  ForgetPackageFacts();
+}
+
+int FileManager::DiskMakeFolder(const std::string& path) {
+  const std::string folder = WithoutTrailingSeparator(path);
+  if (KnownDiskFolder(folder)) return 0;
+  const int result = config_.fileSystem->MakeFolder(path.c_str());
+  if (result != 0) return result;
+  // The folder and every folder above it are there now.
+  LearnFact(folder, kDiskFolder);
+  for (size_t i = folder.size(); i > 1; --i) {
+    if (folder[i - 1] == '/' && folder[i - 2] != '/' && folder[i - 2] != ':')
+      LearnFact(folder.substr(0, i - 1), kDiskFolder);
+  }
+  return 0;
 }
 
 // ------------------------------------------------------------ packages
@@ -101,6 +177,7 @@ int FileManager::ClosePackage(const char* path) {
   if (mounted == nullptr) return -1;
   Package* package = *mounted;
   mounted_.Erase(key);
+  ForgetPackageFacts();
   for (auto it = mountedFiles_.begin(); it != mountedFiles_.end(); ++it) {
     if (it->second == package) {
       mountedFiles_.erase(it);
@@ -203,6 +280,8 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
   // A file mounted under another key cannot be entered under this one
   // (and must not be emptied under its open package).
   const bool existed = disk->Exists(filePath.c_str());
+  // What lookups learnt about this path goes: a package file is made here.
+  ForgetPackageFacts();
   if (existed) {
     Owned<VirtualFile> present(disk->Open(filePath.c_str(), kOpenRead));
     platform::FileIdentity identity;
@@ -235,6 +314,7 @@ int FileManager::EnsurePackage(const char* path, const char* extension, int mode
 int FileManager::CreateInPlace(const std::string& key, const std::string& filePath,
                                bool existed) {
   FileSystem* disk = config_.fileSystem;
+  ForgetPackageFacts();
   VirtualFile* file = disk->Open(filePath.c_str(), kOpenCreate);
   if (file == nullptr) return -21;
   platform::FileIdentity identity;
@@ -285,17 +365,25 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
       *remainderAt = rest;
       return *mounted;
     }
+    const uint8_t known = KnownPackageFacts(prefix);
+    if ((known & kStopsSearch) != 0) return nullptr;
+    if ((known & kNoPackageHere) != 0) continue;
     for (const char* extension : kPackageExtensions) {
       std::string candidate = prefix + extension;
       if (!config_.fileSystem->Exists(candidate.c_str())) continue;
       int probe = ProbePackageFile(config_.fileSystem, candidate.c_str());
       if (probe == 1 || probe == 2) {
+        // Not learnt: a package that fails to open is tried again next time.
         Package* package = OpenNormalised(prefix, extension, config_.defaultMode, /*lookup=*/true);
         if (package != nullptr) *remainderAt = rest;
         return package;
       }
-      if (std::strcmp(extension, ".dpk") == 0) return nullptr;
+      if (std::strcmp(extension, ".dpk") == 0) {
+        LearnFact(prefix, kStopsSearch);
+        return nullptr;
+      }
     }
+    LearnFact(prefix, kNoPackageHere);
   }
   return nullptr;
 }
@@ -312,6 +400,7 @@ VirtualFile* FileManager::Open(const char* path, int mode) {
   const bool writing = mode == kOpenCreate || mode == kOpenUpdate;
   if (search == 0 || search == 2) {
     if (writing && IsOpenPackageFile(key.c_str())) return nullptr;
+    if (mode != kOpenRead) DiskFileChanging(key, /*open=*/true);
     VirtualFile* file = config_.fileSystem->Open(key.c_str(), mode);
     if (file != nullptr || search == 0) return file;
   }
@@ -322,6 +411,7 @@ VirtualFile* FileManager::Open(const char* path, int mode) {
   if (package != nullptr) return package->OpenItem(key.c_str() + remainderAt, mode);
   if (search == 3) {
     if (writing && IsOpenPackageFile(key.c_str())) return nullptr;
+    if (mode != kOpenRead) DiskFileChanging(key, /*open=*/true);
     return config_.fileSystem->Open(key.c_str(), mode);
   }
   return nullptr;
@@ -410,15 +500,15 @@ int FileManager::DeleteFile(const char* path) {
   std::string key;
   if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
   switch (config_.searchMode) {
-    case 0: return config_.fileSystem->DeleteFile(key.c_str());
+    case 0: return DiskDeleteFile(key);
     case 1: return PackageDelete(key);
     case 2: {
-      int result = config_.fileSystem->DeleteFile(key.c_str());
+      int result = DiskDeleteFile(key);
       return result == 0 ? 0 : PackageDelete(key);
     }
     case 3: {
       int result = PackageDelete(key);
-      return result == 0 ? 0 : config_.fileSystem->DeleteFile(key.c_str());
+      return result == 0 ? 0 : DiskDeleteFile(key);
     }
     default: return -1;
   }
@@ -428,15 +518,15 @@ int FileManager::DeleteFolder(const char* path) {
   std::string key;
   if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
   switch (config_.searchMode) {
-    case 0: return config_.fileSystem->DeleteFolder(key.c_str());
+    case 0: return DiskDeleteFolder(key);
     case 1: return PackageDelete(key);
     case 2: {
-      int result = config_.fileSystem->DeleteFolder(key.c_str());
+      int result = DiskDeleteFolder(key);
       return result == 0 ? 0 : PackageDelete(key);
     }
     case 3: {
       int result = PackageDelete(key);
-      return result == 0 ? 0 : config_.fileSystem->DeleteFolder(key.c_str());
+      return result == 0 ? 0 : DiskDeleteFolder(key);
     }
     default: return -1;
   }
@@ -448,13 +538,13 @@ int FileManager::MakeFolder(const char* path) {
   switch (config_.searchMode) {
     case 0:
     case 2:
-      return config_.fileSystem->MakeFolder(key.c_str());
+      return DiskMakeFolder(key);
     case 1:
       return PackageMakeFolder(key);
     case 3: {
       int result = PackageMakeFolder(key);
       if (result == -1) {
-        int disk = config_.fileSystem->MakeFolder(key.c_str());
+        int disk = DiskMakeFolder(key);
         return disk != 0 ? disk - 2000 : 0;
       }
       return result != 0 ? result - 1000 : 0;
@@ -495,7 +585,10 @@ bool FileManager::WritesToDisk(const char* path) {
 VirtualFile* FileManager::CreateFresh(const char* path) {
   std::string key;
   if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
-  if (WritesToDisk(key.c_str())) return config_.fileSystem->CreateFresh(key.c_str());
+  if (WritesToDisk(key.c_str())) {
+    DiskFileChanging(key, /*open=*/true);
+    return config_.fileSystem->CreateFresh(key.c_str());
+  }
   return Open(key.c_str(), kOpenCreate);
 }
 
@@ -504,6 +597,8 @@ int FileManager::ReplaceFile(const char* from, const char* to) {
   if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
   if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
   if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
+  DiskFileChanging(fromKey, /*open=*/false);
+  DiskFileChanging(toKey, /*open=*/false);
   return config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str());
 }
 
@@ -551,7 +646,36 @@ int FileManager::CloseAllPackages(std::vector<std::string>* failed) {
   });
   mounted_.Clear();
   mountedFiles_.clear();
+  ForgetPackageFacts();
   return first;
+}
+
+int FileManager::DiskDeleteFile(const std::string& path) {
+  DiskFileChanging(path, /*open=*/false);
+  return config_.fileSystem->DeleteFile(path.c_str());
+}
+
+int FileManager::DiskDeleteFolder(const std::string& path) {
+  const int result = config_.fileSystem->DeleteFolder(path.c_str());
+  ForgetAllFacts();
+  return result;
+}
+
+DirListing* FileManager::OpenDiskListing(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
+  switch (config_.searchMode) {
+    case 0:
+    case 2:
+      return config_.fileSystem->OpenListing(key.c_str());
+    case 3: {
+      size_t remainderAt = 0;
+      if (FindNormalised(key, /*itemPath=*/false, &remainderAt) != nullptr) return nullptr;
+      return config_.fileSystem->OpenListing(key.c_str());
+    }
+    default:
+      return nullptr;
+  }
 }
 
 bool FileManager::Exists(const char* path) {

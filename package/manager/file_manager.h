@@ -8,6 +8,16 @@
 //
 // Every path is normalised first (package/manager/normalise_path.h); relative
 // paths resolve against the working folder at the time of each call.
+//
+// What a lookup learns about a disk prefix (no package file there, or a
+// ".dpk" there that is not a package and so ends the search) and the disk
+// folders the file manager has made or found are kept for its lifetime, so
+// that a path costs its disk probes once and not on every call. The file
+// manager's own changes keep this up to date: mounting and closing
+// packages, and writing, replacing or deleting a ".dpk" or ".exe" file or
+// deleting a folder on the disk side. A file changed behind its back (not
+// through it) may be seen late; a package file it writes through Open is
+// probed afresh on every lookup.
 // A whole path may be as long as the system allows (kMaxDiskPath); the
 // part of it inside a package is the item's path, relative to the
 // package, and is held to kMaxPath. So where a package lies never limits
@@ -35,6 +45,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -125,6 +137,10 @@ class FileManager : public FileSystem {
   // On the disk side the disk's CreateFresh; inside a package (where there
   // are no links) an item opened in mode 2.
   VirtualFile* CreateFresh(const char* path) override;
+  // The disk folder as the disk lists it (packages are neither probed nor
+  // shown as folders); null in search mode 1 and where the path leads into
+  // a package.
+  DirListing* OpenDiskListing(const char* path) override;
 
   // Opens path + extension in packages opened afterwards in `mode` (0
   // removes the entry). 0, or -1 when the path is unusable.
@@ -216,8 +232,39 @@ class FileManager : public FileSystem {
   int PackageStat(const std::string& path, FileInfo* info);
   int PackageDelete(const std::string& path);
   int PackageMakeFolder(const std::string& path);
+  // The disk side of MakeFolder, DeleteFile and DeleteFolder, keeping the
+  // prefix facts.
+  int DiskMakeFolder(const std::string& path);
+  int DiskDeleteFile(const std::string& path);
+  int DiskDeleteFolder(const std::string& path);
+
+  // Prefix facts (see the head of this file). A prefix is a normalised
+  // path without a trailing separator.
+  enum PrefixFact : uint8_t {
+    kNoPackageHere = 1,  // neither ".dpk" nor ".exe" of it is a package
+    kStopsSearch = 2,    // its ".dpk" exists and is not a package
+    kDiskFolder = 4,     // a folder on the disk
+  };
+  // The package facts of `prefix` (kNoPackageHere, kStopsSearch), or 0
+  // when unknown.
+  uint8_t KnownPackageFacts(const std::string& prefix) const;
+  void LearnFact(const std::string& prefix, uint8_t fact);
+  bool KnownDiskFolder(const std::string& folder) const;
+  // Forgets every package fact (a package file was written, replaced or
+  // removed, or a package was mounted or closed).
+  void ForgetPackageFacts();
+  // Forgets everything learnt (a disk folder was removed).
+  void ForgetAllFacts();
+  // Called before the disk side writes, replaces or removes `path`: a
+  // package file there changes what lookups find. With `open`, the file
+  // stays open for writing in the caller's hands, so its stem is probed
+  // afresh on every lookup from now on.
+  void DiskFileChanging(const std::string& path, bool open);
 
   FileManagerConfig config_;
+  std::unordered_map<std::string, uint8_t> prefixFacts_;
+  // Lower-case stems of package files opened for writing through Open.
+  std::unordered_set<std::string> unsettled_;
   StringHashMap<Package*> mounted_;
   // The disk files of the mounted packages, so that another spelling of a
   // mounted package's path reaches the same package.

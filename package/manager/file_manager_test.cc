@@ -584,5 +584,157 @@ TEST_F(FileManagerTest, MakeFolderInModeThreeTellsWhichSideFailed) {
   EXPECT_EQ(reader->MakeFolder((package + "/new").c_str()), -1 - 10 - 1000);
 }
 
+
+// Counts every call a FileManager makes to its disk side.
+class CountingFileSystem : public FileSystem {
+ public:
+  explicit CountingFileSystem(FileSystem* inner) : inner_(inner) {}
+  ~CountingFileSystem() override { inner_->Release(); }
+
+  VirtualFile* Open(const char* path, int mode) override { return Count(inner_->Open(path, mode)); }
+  DirListing* OpenListing(const char* path) override { return Count(inner_->OpenListing(path)); }
+  int MakeFolder(const char* path) override { return Count(inner_->MakeFolder(path)); }
+  int MakeParentFolder(const char* path) override {
+    return Count(inner_->MakeParentFolder(path));
+  }
+  bool Exists(const char* path) override { return Count(inner_->Exists(path)); }
+  bool IsFolder(const char* path) override { return Count(inner_->IsFolder(path)); }
+  int Stat(const char* path, FileInfo* info) override { return Count(inner_->Stat(path, info)); }
+  int DeleteFile(const char* path) override { return Count(inner_->DeleteFile(path)); }
+  int DeleteFolder(const char* path) override { return Count(inner_->DeleteFolder(path)); }
+  int ReplaceFile(const char* from, const char* to) override {
+    return Count(inner_->ReplaceFile(from, to));
+  }
+  bool WritesToDisk(const char* path) override { return Count(inner_->WritesToDisk(path)); }
+  VirtualFile* CreateFresh(const char* path) override { return Count(inner_->CreateFresh(path)); }
+
+  int calls = 0;
+
+ private:
+  template <typename T>
+  T Count(T result) {
+    ++calls;
+    return result;
+  }
+  FileSystem* inner_;
+};
+
+// What the copy engine does for one disk target: make its folder, stage
+// it, check the target, write the staging file and put it in place.
+bool CopyLikeTheEngine(FileManager* manager, const std::string& target) {
+  if (manager->MakeParentFolder(target.c_str()) != 0 || !manager->WritesToDisk(target.c_str()))
+    return false;
+  FileInfo info;
+  manager->Stat(target.c_str(), &info);
+  if (manager->IsOpenPackageFile(target.c_str())) return false;
+  const std::string staging = target + ".~mgpart";
+  {
+    Owned<VirtualFile> file(manager->Open(staging.c_str(), kOpenCreate));
+    if (!file || file->Write("x", 1) != 1) return false;
+  }
+  return manager->ReplaceFile(staging.c_str(), target.c_str()) == 0;
+}
+
+TEST_F(FileManagerTest, AFileCostsTheSameDiskCallsAtAnyDepthAndLookupsFollowOwnChanges) {
+  FileManagerConfig config;
+  config.searchMode = 3;
+  config.ownFileSystem = 1;
+  auto* counting = new CountingFileSystem(CreateFileSystem());
+  config.fileSystem = counting;
+  config.defaultMode = kOpenUpdate;
+  Owned<FileManager> manager(new FileManager(config));
+  const std::string shallow = folder_.Child("s");
+  const std::string deep = folder_.Child("d/1/2/3/4/5/6/7/8/9/10/11/12");
+  // A mounted package elsewhere makes the "same file under another name"
+  // check part of every write, as in a run with a PACKAGE line.
+  ASSERT_EQ(manager->EnsurePackage(folder_.Child("p").c_str(), ".dpk", kOpenUpdate), 0);
+
+  // The cost of the fifth file in a folder (the first ones learn it).
+  auto costOfLaterFile = [&](const std::string& folder) {
+    for (int i = 0; i < 4; ++i)
+      EXPECT_TRUE(CopyLikeTheEngine(manager.get(), folder + "/f" + std::to_string(i)));
+    const int before = counting->calls;
+    EXPECT_TRUE(CopyLikeTheEngine(manager.get(), folder + "/f4"));
+    return counting->calls - before;
+  };
+  const int shallowCost = costOfLaterFile(shallow);
+  const int deepCost = costOfLaterFile(deep);
+  EXPECT_EQ(shallowCost, deepCost);
+  EXPECT_LE(deepCost, 10);  // stat, writes, the mounted-file checks, the rename
+
+  // Learnt that "d/1/pkg" holds no package; the manager then makes one
+  // there: paths below it go into the package.
+  const std::string inner = folder_.Child("d/1/pkg");
+  EXPECT_TRUE(CopyLikeTheEngine(manager.get(), inner + "/a.txt"));
+  EXPECT_EQ(manager->FindPackage((inner + "/b.txt").c_str(), true, nullptr), nullptr);
+  ASSERT_EQ(manager->DeleteFile((inner + "/a.txt").c_str()), 0);
+  ASSERT_EQ(manager->DeleteFolder(inner.c_str()), 0);
+  ASSERT_EQ(manager->EnsurePackage(inner.c_str(), ".dpk", kOpenUpdate), 0);
+  EXPECT_TRUE(WriteItem(manager.get(), inner + "/b.txt", "in package"));
+  EXPECT_FALSE(manager->WritesToDisk((inner + "/b.txt").c_str()));
+  // Closed, it is found again on disk.
+  ASSERT_EQ(manager->ClosePackage(inner.c_str()), 0);
+  EXPECT_EQ(ReadItem(manager.get(), inner + "/b.txt"), "in package");
+  ASSERT_EQ(manager->ClosePackage(inner.c_str()), 0);
+
+  // Renamed away by the manager: the path leads to the disk again ...
+  const std::string moved = folder_.Child("d/1/moved.dpk");
+  ASSERT_EQ(manager->ReplaceFile((inner + ".dpk").c_str(), moved.c_str()), 0);
+  EXPECT_TRUE(manager->WritesToDisk((inner + "/b.txt").c_str()));
+  EXPECT_EQ(ReadItem(manager.get(), folder_.Child("d/1/moved/b.txt")), "in package");
+  ASSERT_EQ(manager->ClosePackage(folder_.Child("d/1/moved").c_str()), 0);
+  // ... and back: found in the package once more.
+  ASSERT_EQ(manager->ReplaceFile(moved.c_str(), (inner + ".dpk").c_str()), 0);
+  EXPECT_EQ(ReadItem(manager.get(), inner + "/b.txt"), "in package");
+  ASSERT_EQ(manager->ClosePackage(inner.c_str()), 0);
+
+  // Deleted by the manager: gone.
+  ASSERT_EQ(manager->DeleteFile((inner + ".dpk").c_str()), 0);
+  EXPECT_EQ(manager->FindPackage((inner + "/b.txt").c_str(), true, nullptr), nullptr);
+  EXPECT_TRUE(manager->WritesToDisk((inner + "/b.txt").c_str()));
+
+  // A ".dpk" the manager writes (not a package) stops the walk; once it
+  // becomes a package (written through the manager), it is found.
+  {
+    Owned<VirtualFile> file(manager->Open((inner + ".dpk").c_str(), kOpenCreate));
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(manager->FindPackage((inner + "/b.txt").c_str(), true, nullptr), nullptr);
+    ASSERT_EQ(file->Write("not a package", 13), 13);
+  }
+  EXPECT_EQ(manager->FindPackage((inner + "/b.txt").c_str(), true, nullptr), nullptr);
+  EXPECT_EQ(ReadItem(manager.get(), inner + "/b.txt"), "<null>");
+  MakePackage(folder_.Child("source"), {{"b.txt", "rewritten"}});
+  {
+    Owned<FileSystem> disk(CreateFileSystem());
+    Owned<VirtualFile> from(disk->Open(folder_.Child("source.dpk").c_str(), kOpenRead));
+    Owned<VirtualFile> to(manager->Open((inner + ".dpk").c_str(), kOpenCreate));
+    ASSERT_TRUE(from && to);
+    const std::string bytes = ReadAll(from.get());
+    ASSERT_EQ(to->Write(bytes.data(), static_cast<int32_t>(bytes.size())),
+              static_cast<int32_t>(bytes.size()));
+  }
+  EXPECT_EQ(ReadItem(manager.get(), inner + "/b.txt"), "rewritten");
+}
+
+TEST_F(FileManagerTest, TheDiskListingNeitherOpensNorShowsPackages) {
+  MakePackage(folder_.Child("t/maps"), {{"a.txt", "a"}});
+  folder_.WriteFile("t/x.txt.~mgpart", "left over");
+  Owned<FileManager> manager(NewManager(3));
+  std::vector<std::string> names;
+  {
+    Owned<DirListing> listing(manager->OpenDiskListing(folder_.Child("t").c_str()));
+    ASSERT_NE(listing, nullptr);
+    while (const ListingEntry* entry = listing->Next()) {
+      if (std::strcmp(entry->name, ".") != 0 && std::strcmp(entry->name, "..") != 0)
+        names.push_back(std::string(entry->isFolder ? "+" : "") + entry->name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"maps.dpk", "x.txt.~mgpart"}));
+  // Nothing was mounted for it; inside a package there is no disk listing.
+  EXPECT_EQ(manager->ClosePackage(folder_.Child("t/maps").c_str()), -1);
+  EXPECT_EQ(manager->OpenDiskListing(folder_.Child("t/maps").c_str()), nullptr);
+}
+
 }  // namespace
 }  // namespace marrowgate

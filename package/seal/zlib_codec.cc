@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <cryptopp/cryptlib.h>
 #include <cryptopp/zlib.h>
@@ -163,21 +164,73 @@ size_t WriteStoredStream(const uint8_t* source, size_t length, uint8_t* destinat
   return out;
 }
 
+// One engine of each kind per thread, made on first use: making one costs
+// more than deflating a small item.
+libdeflate_compressor* ThreadCompressor(int level) {
+  thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> fast;
+  thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> full;
+  auto& slot = level == kDeflateLevel ? full : fast;
+  if (!slot) slot.reset(libdeflate_alloc_compressor(level));
+  return slot.get();
+}
+
+libdeflate_decompressor* ThreadDecompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> engine;
+  if (!engine) engine.reset(libdeflate_alloc_decompressor());
+  return engine.get();
+}
+
+// Uncompressible-data detection. The input is judged in segments of 64
+// KiB, each deflated at the fastest level (after a quick look at its first
+// 4 KiB, which settles most compressible data at once); a segment that
+// does not shrink by at least 1/64 there counts as uncompressible. When
+// every segment does, deflating the whole at level 6 would only spend the
+// time to find that out: the stream is written in stored blocks at once
+// (and, not being smaller than the input, the sealed stream then stores
+// the item plain).
+constexpr size_t kSegment = 64 * 1024;
+constexpr size_t kQuickLook = 4 * 1024;
+// Below this, judging costs about as much as deflating.
+constexpr size_t kSmallestJudged = 8 * 1024;
+
+// Whether `length` bytes deflate at `probe`'s level to less than 63/64 of
+// their size.
+bool Shrinks(libdeflate_compressor* probe, const uint8_t* data, size_t length,
+             std::vector<uint8_t>* scratch) {
+  const size_t limit = length - length / 64;
+  if (scratch->size() < limit) scratch->resize(limit);
+  return libdeflate_deflate_compress(probe, data, length, scratch->data(), limit) != 0;
+}
+
+bool LooksUncompressible(const uint8_t* input, size_t length) {
+  if (length < kSmallestJudged) return false;
+  libdeflate_compressor* probe = ThreadCompressor(1);
+  if (probe == nullptr) return false;
+  thread_local std::vector<uint8_t> scratch;
+  for (size_t segment = 0; segment < length; segment += kSegment) {
+    const size_t segmentLength = std::min(kSegment, length - segment);
+    if (segmentLength >= 2 * kQuickLook && Shrinks(probe, input + segment, kQuickLook, &scratch))
+      return false;
+    if (Shrinks(probe, input + segment, segmentLength, &scratch)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int ZlibCodec::Compress(const void* source, int32_t sourceLength, void* destination,
                         int32_t* destinationLength) {
   const int check = CheckArguments(source, sourceLength, destination, destinationLength);
   if (check <= 0) return check;
-  std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-      libdeflate_alloc_compressor(kDeflateLevel));
-  if (!compressor) return ReferenceCompress(source, sourceLength, destination, destinationLength);
+  libdeflate_compressor* compressor = ThreadCompressor(kDeflateLevel);
+  if (compressor == nullptr)
+    return ReferenceCompress(source, sourceLength, destination, destinationLength);
   const auto* input = static_cast<const uint8_t*>(source);
   const size_t length = static_cast<size_t>(sourceLength);
   const size_t capacity = static_cast<size_t>(*destinationLength);
-  size_t produced =
-      capacity == 0 ? 0
-                    : libdeflate_zlib_compress(compressor.get(), input, length, destination, capacity);
+  size_t produced = capacity == 0 || LooksUncompressible(input, length)
+                        ? 0
+                        : libdeflate_zlib_compress(compressor, input, length, destination, capacity);
   if (produced == 0) {
     produced = WriteStoredStream(input, length, static_cast<uint8_t*>(destination), capacity);
   }
@@ -189,13 +242,11 @@ int ZlibCodec::Decompress(const void* source, int32_t sourceLength, void* destin
                           int32_t* destinationLength) {
   const int check = CheckArguments(source, sourceLength, destination, destinationLength);
   if (check <= 0) return check;
-  std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-      libdeflate_alloc_decompressor());
-  if (decompressor) {
+  if (libdeflate_decompressor* decompressor = ThreadDecompressor()) {
     size_t consumed = 0;
     size_t produced = 0;
     const libdeflate_result result = libdeflate_zlib_decompress_ex(
-        decompressor.get(), source, static_cast<size_t>(sourceLength), destination,
+        decompressor, source, static_cast<size_t>(sourceLength), destination,
         static_cast<size_t>(*destinationLength), &consumed, &produced);
     if (result == LIBDEFLATE_SUCCESS && consumed == static_cast<size_t>(sourceLength)) {
       *destinationLength = static_cast<int32_t>(produced);

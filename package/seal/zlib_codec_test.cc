@@ -106,6 +106,48 @@ TEST_F(ZlibEnginesTest, LevelSixSizeStaysCloseToTheReferenceOnMixedItems) {
   EXPECT_LE(byFast.size(), byReference.size() + byReference.size() / 50);
 }
 
+TEST_F(ZlibEnginesTest, UncompressibleDataIsStoredAndAnythingThatShrinksIsDeflated) {
+  // Noise is written in stored blocks: two header bytes, five per block of
+  // at most 65535 bytes, the four-byte check.
+  for (size_t n : {size_t{9000}, size_t{65535}, size_t{200000}}) {
+    SCOPED_TRACE(n);
+    const Bytes noise = Noise(n, static_cast<uint32_t>(n));
+    const Bytes packed = Pack(fast_.get(), noise);
+    EXPECT_EQ(packed.size(), n + 2 + 5 * ((n + 65534) / 65535) + 4);
+    EXPECT_EQ(SystemInflate(packed, n), noise);
+  }
+  // Whatever shrinks somewhere is deflated: repeats of a noise block
+  // (matches only at a distance), text behind 64 KiB of noise, noise with
+  // text in the middle of its only segment.
+  Bytes repeated;
+  const Bytes block = Noise(4096, 21);
+  while (repeated.size() < 100000) repeated.insert(repeated.end(), block.begin(), block.end());
+  Bytes late = Noise(70000, 22);
+  const Bytes text = TextLike(30000, 23);
+  late.insert(late.end(), text.begin(), text.end());
+  Bytes middle = Noise(20000, 24);
+  const Bytes words = TextLike(20000, 25);
+  middle.insert(middle.begin() + 6000, words.begin(), words.end());
+  for (const Bytes* plain : {&repeated, &late, &middle}) {
+    SCOPED_TRACE(plain->size());
+    const Bytes packed = Pack(fast_.get(), *plain);
+    EXPECT_LT(packed.size(), plain->size() - plain->size() / 8);
+    EXPECT_EQ(SystemInflate(packed, plain->size()), *plain);
+  }
+  // The sealed stream's "store when not smaller" asks with a capacity of
+  // the input's size: noise does not fit, text does.
+  const Bytes noise = Noise(50000, 26);
+  Bytes room(noise.size());
+  int32_t length = static_cast<int32_t>(room.size());
+  ASSERT_EQ(0, fast_->Compress(noise.data(), static_cast<int32_t>(noise.size()), room.data(),
+                               &length));
+  EXPECT_EQ(length, static_cast<int32_t>(noise.size()));
+  length = static_cast<int32_t>(room.size());
+  ASSERT_EQ(0, fast_->Compress(text.data(), static_cast<int32_t>(text.size()), room.data(),
+                               &length));
+  EXPECT_LT(length, static_cast<int32_t>(text.size()) / 2);
+}
+
 TEST_F(ZlibEnginesTest, OutputThatDoesNotFitFillsTheCapacityWithAValidStreamStart) {
   // Noise does not shrink: a capacity of its own size cannot hold the stream.
   const Bytes plain = Noise(150000, 11);

@@ -98,6 +98,7 @@ class FaultFileSystem : public FileSystem {
     return file == nullptr ? nullptr : new FaultFile(file, plan_);
   }
   DirListing* OpenListing(const char* path) override { return inner_->OpenListing(path); }
+  DirListing* OpenDiskListing(const char* path) override { return inner_->OpenDiskListing(path); }
   int MakeFolder(const char* path) override {
     return plan_->stopped() ? -1 : inner_->MakeFolder(path);
   }
