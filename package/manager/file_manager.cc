@@ -607,6 +607,8 @@ int FileManager::ReplaceFileUnsynced(const char* from, const char* to) {
   if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
   if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
   if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
+  DiskFileChanging(fromKey, /*open=*/false);
+  DiskFileChanging(toKey, /*open=*/false);
   return config_.fileSystem->ReplaceFileUnsynced(fromKey.c_str(), toKey.c_str());
 }
 
