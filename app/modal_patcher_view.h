@@ -19,6 +19,10 @@ struct PatcherViewHandlers {
   std::function<void()> onStart;   // Start (1000) clicked
   std::function<void()> onBrowse;  // Browse (1004) clicked
   std::function<void()> onShow;    // the window shown (once)
+  // Exit (2) clicked, a close asked for, or Ctrl-C in a terminal: true when
+  // the dialog took it as a request to stop its run (the view stays open),
+  // false when the view is to close.
+  std::function<bool()> onExit;
 };
 
 class ModalPatcherView : public PatcherView {

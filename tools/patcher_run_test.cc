@@ -488,11 +488,36 @@ TEST_F(PatchRunTest, UnreadableVersionFileEndsBeforeTheCopy) {
   fs::remove(install_ / "mb/etc/version.txt");
   SelfStartedRun(nullptr);
   EXPECT_EQ(view_.boxes, (Lines{"|No version"}));
-  EXPECT_EQ(view_.texts[kControlStatus], "");  // status not changed
+  // The status names the file and the system's reason.
+  EXPECT_EQ(view_.texts[kControlStatus],
+            (install_ / "mb/etc/version.txt").string() + ": No such file or directory");
   EXPECT_TRUE(view_.enabled[kControlStart]);
   EXPECT_TRUE(view_.enabled[kControlExit]);
   EXPECT_FALSE(dialog_->finished());
   EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+}
+
+// Whatever is wrong with the install folder, the status says which path
+// and why.
+TEST_F(PatcherProgramTest, VersionTroubleNamesThePathAndTheReason) {
+  MakeProgram();
+  struct Case {
+    std::string folder, shown;
+  };
+  fs::create_directories(root_ / "empty");
+  WriteFile(root_ / "plain.txt", "x");
+  fs::create_directories(root_ / "dirversion/mb/etc/version.txt");
+  for (const Case& c :
+       {Case{(root_ / "missing").string(), (root_ / "missing").string() + ": No such file or directory"},
+        Case{(root_ / "plain.txt").string(), (root_ / "plain.txt").string() + ": not a folder"},
+        Case{(root_ / "empty").string(),
+             (root_ / "empty/mb/etc/version.txt").string() + ": No such file or directory"},
+        Case{(root_ / "dirversion").string(),
+             (root_ / "dirversion/mb/etc/version.txt").string() + ": not a regular file"}}) {
+    Result run = Run("--console " + c.folder);
+    EXPECT_EQ(run.status, 1) << c.folder;
+    EXPECT_NE(run.out.find(c.shown + "\n"), std::string::npos) << run.out;
+  }
 }
 
 TEST_F(PatchRunTest, RunRefusesAnIncompleteJob) {
@@ -700,10 +725,10 @@ TEST_F(PatcherProgramTest, UsageHelpVersionAndBadLists) {
   EXPECT_EQ(Run("-h " + install_.string()).status, 2);
   Result help = Run("--help");
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: marrowgate", 0), 0u);
+  EXPECT_EQ(help.out.rfind("usage: patcher", 0), 0u);
   Result version = Run("--version");
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.rfind("marrowgate ", 0), 0u);
+  EXPECT_EQ(version.out.rfind("patcher ", 0), 0u);
 
   fs::remove(install_ / "update/localfilelist.txt");
   Result noList = Run("--verify " + install_.string());
@@ -721,6 +746,83 @@ TEST_F(PatcherProgramTest, ProgramWithoutPackageCannotOpenItsMessages) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("Can't open message file: "), std::string::npos) << run.err;
   EXPECT_EQ(ReadFile(install_ / "readme.txt"), "old readme\n");
+}
+
+// Ctrl-C in a terminal asks the run to stop: the file under way finishes,
+// the copy stops before the next one, every file is old or new, the
+// version file is old, the status and the log say the run was stopped,
+// and running the patch again completes it.
+TEST_F(PatcherProgramTest, InterruptStopsTheRunBetweenFilesAndARerunCompletes) {
+  std::mt19937 random(11);
+  std::map<std::string, std::string> carried;
+  for (int i = 0; i < 80; ++i) {
+    std::string content(1024 * 1024, '\0');
+    for (char& c : content) c = static_cast<char>(random());
+    std::string name = "data/big/f" + std::to_string(i) + ".bin";
+    carried[name] = content;
+    Patch("update/" + name, content);
+    if (i % 2 == 0) Install(name, "old " + std::to_string(i));
+  }
+  Patch("update/mb/etc/version.txt", "1 1.6.0.0\r\n");
+  MakeProgram();
+  fs::path work = root_ / "work";
+  fs::create_directories(work / "log");
+  const std::string oldList = ReadFile(install_ / "update/localfilelist.txt");
+
+  // SIGINT once the bar has moved, as a user's Ctrl-C.
+  fs::path out = root_ / "stdout.txt", err = root_ / "stderr.txt", status = root_ / "status.txt";
+  std::string command = "cd " + work.string() + " && { env -u DISPLAY -u WAYLAND_DISPLAY " +
+                        program_.string() + " --console " + install_.string() + " > " +
+                        out.string() + " 2> " + err.string() +
+                        " & pid=$!; for i in $(seq 1 400); do grep -q 'progress [1-9]' " +
+                        err.string() + " && break; sleep 0.02; done; kill -INT $pid; wait $pid; "
+                        "echo $? > " + status.string() + "; }";
+  std::system(command.c_str());
+  EXPECT_EQ(std::atoi(ReadFile(status).c_str()), 1) << ReadFile(err);
+  EXPECT_EQ(ReadFile(out), "== Test patch\nPatching\nStopped\n") << ReadFile(err);
+  EXPECT_EQ(ReadFile(install_ / "mb/etc/version.txt"), "1 1.5.0.0\r\n");
+  EXPECT_FALSE(fs::exists(install_ / "bin/game.exe"));  // held back: copied after the walk
+  EXPECT_EQ(ReadFile(install_ / "update/localfilelist.txt"), oldList);
+  int stillOld = 0;
+  for (const auto& [name, content] : carried) {
+    fs::path target = install_ / name;
+    int i = std::atoi(name.c_str() + name.rfind('f') + 1);
+    bool isOld = i % 2 == 0 ? fs::exists(target) && ReadFile(target) == "old " + std::to_string(i)
+                            : !fs::exists(target);
+    if (isOld) {
+      ++stillOld;
+      continue;
+    }
+    EXPECT_EQ(ReadFile(target), content) << name;
+  }
+  EXPECT_GT(stillOld, 0);
+  for (const auto& entry : fs::recursive_directory_iterator(install_))
+    EXPECT_EQ(entry.path().string().find(".~mgpart"), std::string::npos) << entry.path();
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(work / "log")) log += ReadFile(entry.path());
+  EXPECT_NE(log.find("Stopped (-10300)"), std::string::npos) << log;
+
+  Result rerun = Run("--console " + install_.string());
+  EXPECT_EQ(rerun.status, 0) << rerun.err;
+  EXPECT_EQ(ReadFile(install_ / "mb/etc/version.txt"), "1 1.6.0.0\r\n");
+  for (const auto& [name, content] : carried) EXPECT_EQ(ReadFile(install_ / name), content) << name;
+}
+
+// Usage errors and the help name the program as it was started.
+TEST_F(PatcherProgramTest, UsageNamesTheProgramAsStarted) {
+  MakeProgram();
+  fs::path renamed = root_ / "my-game-patch";
+  fs::copy_file(program_, renamed);
+  program_ = renamed;
+  Result bad = Run("--bogus");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err.rfind("my-game-patch: ", 0), 0u) << bad.err;
+  EXPECT_NE(bad.err.find("Try 'my-game-patch --help'."), std::string::npos) << bad.err;
+  Result help = Run("--help");
+  EXPECT_EQ(help.out.rfind("usage: my-game-patch ", 0), 0u) << help.out;
+  for (const char* option : {"--console", "--verify", "--dir", "--launcher", "--hidden", "--help",
+                             "--version", "/D", "/user"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
 }  // namespace
