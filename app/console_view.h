@@ -6,8 +6,14 @@
 //   message boxes    "<caption>: <text>" on standard error (the title
 //                    stands in for an empty caption);
 //   progress bar     on a terminal one line on standard error redrawn in
-//                    place ("[#####-----]  50% 10/20"); otherwise a line
-//                    "progress 50%" whenever the percentage changes;
+//                    place ("[#####-----]  50% 250.0/500.0 MB 31.2 MB/s
+//                    0:08 left movie.bik"); otherwise a line "progress
+//                    50% 250.0/500.0 MB 31.2 MB/s 8 s left data/movie.bik"
+//                    whenever the percentage changes (bytes, rate, time
+//                    left and the file once the copy has reported them);
+//   Ctrl-C           while Ctrl-C asks to stop (platform/interrupt.h), the
+//                    request reaches the dialog's Exit handler the next
+//                    time events are dispatched;
 //   folder picker    none: PickFolder gives nothing, so a run needs its
 //                    folder from the command line;
 //   everything else  ignored. CloseAsOk only records the request.
@@ -22,6 +28,7 @@
 #ifndef MARROWGATE_APP_CONSOLE_VIEW_H_
 #define MARROWGATE_APP_CONSOLE_VIEW_H_
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -56,7 +63,8 @@ class ConsoleView : public ModalPatcherView {
   std::optional<std::string> PickFolder(const std::string&, const std::string&) override {
     return std::nullopt;
   }
-  void DispatchPendingEvents() override {}
+  void ShowTransfer(const TransferProgress& progress) override;
+  void DispatchPendingEvents() override;
   void HideWindow() override { hidden_ = true; }
   void CloseAsOk() override { closeRequested_ = true; }
 
@@ -64,6 +72,9 @@ class ConsoleView : public ModalPatcherView {
   bool RunModal() override;
 
   bool close_requested() const { return closeRequested_; }
+  // Milliseconds of a steady clock, for the rate (tests give their own).
+  void set_clock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
+
   // The bar's percentage (0 with an empty range).
   int percent() const { return bar_.percent(); }
 
@@ -71,6 +82,9 @@ class ConsoleView : public ModalPatcherView {
   void Line(const Writer& writer, const std::string& text);
   void ShowProgress();
   void EndBarLine();
+  // "250.0/500.0 MB 31.2 MB/s 0:08 left" and the file, or "" before the
+  // copy reported bytes.
+  std::string TransferText(bool terminal) const;
 
   Writer out_;
   Writer err_;
@@ -83,6 +97,12 @@ class ConsoleView : public ModalPatcherView {
   bool closeRequested_ = false;
   bool hidden_ = false;
   PatcherViewHandlers handlers_;
+  bool cancelPassed_ = false;
+  bool transferKnown_ = false;
+  TransferProgress transfer_;
+  int64_t transferStartMs_ = -1;
+  int64_t transferNowMs_ = 0;
+  std::function<int64_t()> clock_;
 };
 
 }  // namespace marrowgate

@@ -80,10 +80,41 @@ TEST(ConsoleViewTest, TerminalBarIsRedrawnInPlaceAndEndedByALine) {
     view.MessageBox("boom", "Error");
     view.StepProgress();
   }
-  std::string bar0 = "\r[" + std::string(30, '-') + "]   0% 0/2";
-  std::string bar1 = "\r[" + std::string(15, '#') + std::string(15, '-') + "]  50% 1/2";
-  std::string bar2 = "\r[" + std::string(30, '#') + "] 100% 2/2";
+  std::string bar0 = "\r[" + std::string(30, '-') + "]   0% 0/2\x1b[K";
+  std::string bar1 = "\r[" + std::string(15, '#') + std::string(15, '-') + "]  50% 1/2\x1b[K";
+  std::string bar2 = "\r[" + std::string(30, '#') + "] 100% 2/2\x1b[K";
   EXPECT_EQ(io.err, bar0 + bar1 + "\nError: boom\n" + bar2 + "\n");
+}
+
+// Bytes, rate, time left and the file: plain lines name the whole path, the
+// terminal's line the end of it.
+TEST(ConsoleViewTest, TransferShowsBytesRateTimeLeftAndTheFile) {
+  for (bool terminal : {false, true}) {
+    Captured io;
+    {
+      ConsoleView view = io.View(terminal);
+      int64_t now = 1000;
+      view.set_clock([&] { return now; });
+      view.SetProgressRange(0, 100);
+      TransferProgress t;
+      t.file = "/games/client/data/movie.bik";
+      t.fileSize = 500000000;
+      t.bytesTotal = 500000000;
+      view.ShowTransfer(t);  // the start: no rate yet
+      now += 2000;
+      t.fileWritten = t.bytesDone = 100000000;  // 50 MB/s
+      view.ShowTransfer(t);
+      view.SetProgressPosition(20);
+    }
+    if (terminal) {
+      EXPECT_NE(io.err.find("]  20% 100.0/500.0 MB 50.0 MB/s 0:08 left movie.bik\x1b[K"),
+                std::string::npos)
+          << io.err;
+    } else {
+      EXPECT_EQ(io.err, "progress 0%\nprogress 20% 100.0/500.0 MB 50.0 MB/s 8 s left "
+                        "/games/client/data/movie.bik\n");
+    }
+  }
 }
 
 TEST(ConsoleViewTest, EmptyRangeAndNoPicker) {

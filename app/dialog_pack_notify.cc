@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <chrono>
 #include <utility>
 
 #include "app/patcher_dialog.h"
@@ -33,8 +34,42 @@ void DialogPackNotify::ShowUnder(int32_t number, const char* text) {
   }
 }
 
-int32_t DialogPackNotify::cb_FILEBEGIN(const char*, const char* target, int32_t) {
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+int32_t DialogPackNotify::cb_FILEBEGIN(const char*, const char* target, int32_t size) {
+  // A stop asked for meanwhile (Cancel, Ctrl-C) is seen before the file.
+  dialog_->view()->DispatchPendingEvents();
+  if (dialog_->cancel_requested()) {
+    stopped_ = true;
+    return 1;
+  }
   currentTarget_ = target != nullptr ? target : "";
+  // The engine's sizes are 32-bit; a file past 2 GiB reads as unsigned.
+  currentSize_ = static_cast<int64_t>(static_cast<uint32_t>(size));
+  currentWritten_ = 0;
+  ShowBytes();
+  return 0;
+}
+
+int32_t DialogPackNotify::cb_PROGRESS(int32_t written) {
+  currentWritten_ = std::min<int64_t>(static_cast<uint32_t>(written), currentSize_);
+  // Shown when the bar moves, and now and then for the rate and the time
+  // left; never for every block.
+  int64_t now = NowMs();
+  if (PositionOf(doneUnits_ + currentWritten_) == dialog_->progress_bar().position() &&
+      now - lastShownMs_ < kProgressInterval)
+    return 0;
+  lastShownMs_ = now;
+  ShowBytes();
+  dialog_->view()->DispatchPendingEvents();
   return 0;
 }
 
@@ -53,17 +88,41 @@ int32_t DialogPackNotify::cb_VERIFIED(const char* target, uint32_t size, const u
 int32_t DialogPackNotify::cb_FILEEND() {
   if (!currentTarget_.empty()) copiedTargets_.push_back(std::move(currentTarget_));
   currentTarget_.clear();
+  doneUnits_ += currentSize_ + kFileWeight;
+  doneBytes_ += currentSize_;
+  currentSize_ = 0;
+  currentWritten_ = 0;
   dialog_->parent_link()->StepParentProgress(0);
   dialog_->view()->DispatchPendingEvents();
-  // The bar never steps past its end: a view whose step starts over (as
-  // the platform's bar does) would show a finished run nearly empty.
+  ShowBytes();
+  return 0;
+}
+
+int DialogPackNotify::PositionOf(int64_t units) const {
+  if (totalUnits_ <= 0) return 0;
+  return static_cast<int>(std::min(units, totalUnits_) * kProgressScale / totalUnits_);
+}
+
+void DialogPackNotify::ShowBytes() {
+  // Totals too small for what was seen (a 32-bit total that wrapped, a
+  // file that grew) grow with it: the bar stops full, never past it.
+  int64_t done = doneUnits_ + currentWritten_;
+  const bool underWay = !currentTarget_.empty();
+  totalUnits_ = std::max(totalUnits_, doneUnits_ + (underWay ? currentSize_ + kFileWeight : 0));
+  totalBytes_ = std::max(totalBytes_, doneBytes_ + currentSize_);
   ProgressBarModel& bar = dialog_->progress_bar();
-  if (bar.Step()) {
-    dialog_->view()->StepProgress();
-  } else {
+  int position = PositionOf(done);
+  if (position != bar.position()) {
+    bar.SetPosition(position);
     dialog_->view()->SetProgressPosition(bar.position());
   }
-  return 0;
+  TransferProgress progress;
+  progress.file = currentTarget_;
+  progress.fileWritten = currentWritten_;
+  progress.fileSize = currentSize_;
+  progress.bytesDone = doneBytes_ + currentWritten_;
+  progress.bytesTotal = totalBytes_;
+  dialog_->view()->ShowTransfer(progress);
 }
 
 int32_t DialogPackNotify::cb_READONLY(const char* source) {
@@ -84,10 +143,15 @@ int32_t DialogPackNotify::cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) {
   if (stat == nullptr) return 0;
   int32_t total = stat->nTotalFile;
   PatcherView* view = dialog_->view();
+  // Sizes sum in 32 bits; read unsigned, a total up to 4 GiB is right.
+  totalBytes_ = static_cast<int64_t>(static_cast<uint32_t>(stat->nTotalSize));
+  totalUnits_ = totalBytes_ + std::max<int64_t>(total, 0) * kFileWeight;
+  // Skip-list files counted by the pass are never copied: they start done.
+  doneUnits_ = std::min<int64_t>(dialog_->skip_counts() * kFileWeight, totalUnits_);
   ProgressBarModel& bar = dialog_->progress_bar();
-  bar.SetRange(0, total);
+  bar.SetRange(0, kProgressScale);
   bar.SetStep(1);
-  bar.SetPosition(dialog_->skip_counts());
+  bar.SetPosition(PositionOf(doneUnits_));
   view->SetProgressRange(bar.lower(), bar.upper());
   view->SetProgressStep(bar.step());
   view->SetProgressPosition(bar.position());

@@ -1,13 +1,19 @@
 // DialogPackNotify: the patch run's CPackNotify sink, over the dialog.
 //
-//   cb_FILEBEGIN   notes the target; cb_FILEEND then counts it among the
-//                  files the run copied (copied_targets());
+//   cb_FILEBEGIN   dispatches the view's pending events; when the dialog
+//                  was asked to stop, answers 1 (the engine stops before
+//                  the file: every file is old or new); else notes the
+//                  target, which cb_FILEEND then counts among the files
+//                  the run copied (copied_targets());
+//   cb_PROGRESS    moves the bar by the bytes written, dispatching pending
+//                  events, when the bar moves or kProgressInterval ms have
+//                  passed since it was last shown;
 //   cb_FILEEND     steps the launcher's progress (StepParentProgress(0)),
-//                  dispatches the view's pending events, steps the bar
-//                  (the dialog's ProgressBarModel; a step that would pass
-//                  the end sets the view's bar full instead);
-//   cb_SRCDIRSTAT  bar range 0..nTotalFile, step 1, position at the skip
-//                  count; the launcher's progress total becomes nTotalFile;
+//                  dispatches the view's pending events, moves the bar
+//                  past the file;
+//   cb_SRCDIRSTAT  bar range 0..kProgressScale, position at the skip
+//                  count; the launcher's progress total becomes nTotalFile
+//                  (the launcher keeps counting files);
 //                  a debug line "marrowgate,test,in CPackNotify::
 //                  cb_SRCDIRSTAT,nTotalFile=N,m_skipCounts=M";
 //   cb_READONLY    interactive: a box with the path under message 300;
@@ -49,6 +55,13 @@ constexpr int32_t kNotifyStopRequest = -100;
 inline constexpr char kTextSourceStatDebug[] =
     "marrowgate,test,in %s,nTotalFile=%d,m_skipCounts=%d";
 
+// The bar's range in the window and the terminal, and how often a large
+// file moves it. Every file weighs its size plus kFileWeight bytes, so
+// that a run of many small files moves the bar as well.
+constexpr int kProgressScale = 10000;
+constexpr int kProgressInterval = 100;
+constexpr int64_t kFileWeight = 64 * 1024;
+
 class DialogPackNotify : public CPackNotify {
  public:
   // `dialog` is borrowed for the run.
@@ -58,6 +71,7 @@ class DialogPackNotify : public CPackNotify {
   int32_t Release() override { return 0; }
   int32_t cb_FILEBEGIN(const char* source, const char* target, int32_t size) override;
   int32_t cb_FILEEND() override;
+  int32_t cb_PROGRESS(int32_t written) override;
   int32_t cb_READONLY(const char* source) override;
   int32_t cb_ERROR(int32_t code, const char* text) override;
   int32_t cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) override;
@@ -84,9 +98,15 @@ class DialogPackNotify : public CPackNotify {
   const std::vector<VerifiedTarget>& verified_targets() const { return verifiedTargets_; }
   // Targets found up to date and left unwritten.
   int32_t files_identical() const { return filesIdentical_; }
+  // True once a file was refused because a stop was asked for.
+  bool stopped() const { return stopped_; }
 
  private:
   void ShowUnder(int32_t number, const char* text);
+  // Puts the bar and the view's byte counts where the copy stands.
+  void ShowBytes();
+  // The bar's position for `units` done.
+  int PositionOf(int64_t units) const;
 
   PatcherDialog* dialog_;
   int32_t filesLeftOut_ = 0;
@@ -94,6 +114,14 @@ class DialogPackNotify : public CPackNotify {
   std::vector<std::string> copiedTargets_;
   std::vector<VerifiedTarget> verifiedTargets_;
   int32_t filesIdentical_ = 0;
+  bool stopped_ = false;
+  int64_t totalUnits_ = 0;    // bytes and file weights of the whole run
+  int64_t doneUnits_ = 0;     // of the files ended
+  int64_t totalBytes_ = 0;
+  int64_t doneBytes_ = 0;
+  int64_t currentSize_ = 0;
+  int64_t currentWritten_ = 0;
+  int64_t lastShownMs_ = 0;
 };
 
 }  // namespace marrowgate

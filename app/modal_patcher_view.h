@@ -10,15 +10,27 @@
 #define MARROWGATE_APP_MODAL_PATCHER_VIEW_H_
 
 #include <functional>
+#include <utility>
 
 #include "app/patcher_view.h"
 
 namespace marrowgate {
 
 struct PatcherViewHandlers {
+  PatcherViewHandlers(std::function<void()> start = {}, std::function<void()> browse = {},
+                      std::function<void()> show = {}, std::function<bool()> exit = {})
+      : onStart(std::move(start)),
+        onBrowse(std::move(browse)),
+        onShow(std::move(show)),
+        onExit(std::move(exit)) {}
+
   std::function<void()> onStart;   // Start (1000) clicked
   std::function<void()> onBrowse;  // Browse (1004) clicked
   std::function<void()> onShow;    // the window shown (once)
+  // Exit (2) clicked, a close asked for, or Ctrl-C in a terminal: true when
+  // the dialog took it as a request to stop its run (the view stays open),
+  // false when the view is to close.
+  std::function<bool()> onExit;
 };
 
 class ModalPatcherView : public PatcherView {

@@ -10,6 +10,7 @@
 #include "app/patcher_dialog.h"
 #include "app/payload_check.h"
 #include "platform/env.h"
+#include "platform/interrupt.h"
 
 namespace marrowgate {
 namespace {
@@ -135,6 +136,7 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
   PatcherDialogSettings settings;
   settings.modulePath = io_.modulePath;
   settings.allowDowngrade = line.allowDowngrade;
+  settings.keepWindowAfterRun = display_ == PatcherDisplay::kWindow && line.parentTitle.empty();
   const bool folderGiven = !line.installFolder.empty();
   PatcherDialog dialog(view.get(), &link, line.installFolder, settings);
 
@@ -150,12 +152,18 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
       },
       [&] { dialog.OnBrowse(); },
       [&] { dialog.OnShowWindow(); },
+      [&] { return dialog.RequestCancel(); },
   });
+  // In a terminal Ctrl-C asks the run to stop before its next file; a
+  // second one ends the program at once (every file is still old or new:
+  // a file is moved into place only whole, the version file last).
+  if (display_ == PatcherDisplay::kConsole && io_.interruptStops) platform::SetInterruptAsksToStop(true);
 
   dialog.OnInitDialog();
   // The message file could not be read: the dialog closes at once.
   const bool failedAtStart = dialog.close_requested() && line.installFolder != kHiddenRunFolder;
   view->RunModal();
+  if (display_ == PatcherDisplay::kConsole && io_.interruptStops) platform::SetInterruptAsksToStop(false);
 
   if (dialog.finished()) return kPatcherAppOk;
   if (runAsked || failedAtStart) return kPatcherAppFailure;

@@ -54,6 +54,9 @@ struct PatcherAppIo {
   std::function<std::unique_ptr<ModalPatcherView>()> openWindow;
   // The program's name in usage texts.
   std::string programName = "marrowgate";
+  // In a terminal, Ctrl-C asks the run to stop (the process's signal
+  // handling changes: off for tests that run the app in-process).
+  bool interruptStops = false;
   std::string version = "unknown";
 };
 

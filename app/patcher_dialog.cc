@@ -34,6 +34,22 @@ std::string FolderOf(const std::string& path) {
   return at == std::string::npos ? std::string() : path.substr(0, at);
 }
 
+// Why the installed version could not be read, naming the folder or file
+// and giving the system's reason.
+std::string VersionFileTrouble(const std::string& installDir) {
+  if (installDir.empty()) return "no install folder";
+  platform::NodeStatus status;
+  std::string reason;
+  if (!platform::StatusOf(installDir.c_str(), &status, &reason)) return installDir + ": " + reason;
+  if (status.kind != platform::NodeKind::kFolder) return installDir + ": not a folder";
+  const std::string path = installDir + kVersionFilePath;
+  if (!platform::StatusOf(path.c_str(), &status, &reason)) return path + ": " + reason;
+  if (status.kind != platform::NodeKind::kFile) return path + ": not a regular file";
+  if (platform::RawFile::OpenForReading(path.c_str(), &reason) == nullptr)
+    return path + ": " + reason;
+  return path + ": no usable version in it";
+}
+
 }  // namespace
 
 PatcherDialogSettings::PatcherDialogSettings() : fileManagerOptions(AppFileManagerOptions()) {}
@@ -119,7 +135,18 @@ void PatcherDialog::OnShowWindow() {
   if (closeRequested_ || autoStartDone_ || running_ || m_strInstallPath.empty()) return;
   autoStartDone_ = true;
   OnStart();
-  CloseAsOk();
+  // In a window the last status stays on screen until the user closes it;
+  // a launcher or a terminal ends with the run.
+  if (!settings_.keepWindowAfterRun || !link_->IsInteractive()) CloseAsOk();
+}
+
+bool PatcherDialog::RequestCancel() {
+  if (!running_) return false;
+  if (!cancelRequested_) {
+    cancelRequested_ = true;
+    platform::DebugOutput("marrowgate, stop requested");
+  }
+  return true;
 }
 
 void PatcherDialog::OnBrowse() {
@@ -155,6 +182,7 @@ void PatcherDialog::OnStart() {
   } catch (...) {
     // Nothing leaves a handler; the dialog is usable again.
     running_ = false;
+    view_->SetControlText(kControlExit, MessageText(kMessageExit));
     view_->EnableControl(kControlStart, true);
     view_->EnableControl(kControlExit, true);
   }
@@ -213,10 +241,12 @@ void PatcherDialog::FillSkipArray() {
 
 void PatcherDialog::RunPatch() {
   running_ = true;
+  cancelRequested_ = false;
   // The run's own copy: a folder picked during the run does not reach it.
   const std::string installDir = m_strInstallPath;
   view_->EnableControl(kControlStart, false);
-  view_->EnableControl(kControlExit, false);
+  view_->SetControlText(kControlExit, kTextCancel);
+  view_->EnableControl(kControlExit, true);
   view_->ShowControl(kControlProgress, true);
 
   const std::string packageRoot = PackageRootOf(modulePath_);
@@ -226,7 +256,11 @@ void PatcherDialog::RunPatch() {
   bool versionUsable =
       ReadInstalledVersion(settings_.fileManagerOptions, installDir, &delivery_, &version);
   CopyBounded(m_szClientVersion, sizeof m_szClientVersion, version.c_str());
-  if (versionUsable) {
+  if (!versionUsable) {
+    // The message shown says what; the status says where and why.
+    m_strStatus = VersionFileTrouble(installDir);
+    WriteLog(m_strStatus);
+  } else {
     m_strStatus = MessageText(kMessageRunning);
     PushMembersToControls();
 
@@ -247,6 +281,8 @@ void PatcherDialog::RunPatch() {
       update->SetCheckPayload(true);
       update->SetAllowDowngrade(settings_.allowDowngrade);
       result = update->Run(&runJob.job(), delayedNames_.data());
+      // The copy refused the next file because a stop was asked for.
+      if (result < 0 && cancelRequested_ && notify.stopped()) result = kRunStopped;
       if (result >= 0 && notify.files_left_out() > 0) {
         WriteLog(FormatText(kTextFilesLeftOut, static_cast<int>(notify.files_left_out())));
         result = kRunFilesLeftOut;
@@ -273,7 +309,16 @@ void PatcherDialog::RunPatch() {
     }
     lastResult_ = result;
 
-    if (result >= 0) {
+    if (result == kRunStopped) {
+      m_strStatus = MessageText(kMessageCopyStopped);
+      if (m_strStatus.empty()) m_strStatus = kTextRunStopped;
+      WriteLog(m_strStatus + " (" + std::to_string(result) + ")");
+      // The user asked for it: no box; a launcher hears of it.
+      if (!link_->IsInteractive()) link_->NotifyParent(kMessageCopyStopped, m_strStatus);
+    } else if (result >= 0) {
+      // Whatever the counts said, a whole run ends with the bar full.
+      progressBar_.SetPosition(progressBar_.upper());
+      view_->SetProgressPosition(progressBar_.position());
       m_strStatus = upToDate ? std::string(kTextAlreadyUpToDate) + " (" +
                                    std::string(TrimView(m_szClientVersion)) + ")"
                              : MessageText(kMessageSucceeded);
@@ -288,6 +333,7 @@ void PatcherDialog::RunPatch() {
   }
 
   running_ = false;
+  view_->SetControlText(kControlExit, MessageText(kMessageExit));
   view_->EnableControl(kControlStart, true);
   view_->EnableControl(kControlExit, true);
   PushMembersToControls();

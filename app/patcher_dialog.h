@@ -18,9 +18,19 @@
 // States (the buttons):
 //   no folder  Start disabled, Exit enabled, Browse enabled;
 //   ready      Start enabled with message 103, Exit and Browse enabled;
-//   running    Start and Exit disabled, Browse enabled;
+//   running    Start disabled, Exit enabled as Cancel, Browse enabled;
 //   finished   Start enabled with message 202; Start or Exit closes.
 // A failed run goes back to ready.
+//
+// Cancel: RequestCancel() during a run (Exit, a close request, Ctrl-C in
+// a terminal) lets the file being copied finish and stops the copy before
+// the next one. Every file is then old or new, the version file (always
+// copied last) is still old, the status is message 306, the log records
+// the stop, and the run ends with kRunStopped; running the patch again
+// completes it.
+//
+// With `keepWindowAfterRun` (a window, no launcher) a run started with a
+// folder leaves the window open on its last status instead of closing.
 //
 // A run (OnStart) is synchronous; the view's event dispatching runs inside
 // it after every copied file, so OnBrowse (and a close request the view
@@ -76,6 +86,12 @@ inline constexpr const char* kDefaultSkipFiles[] = {"vave.exe", "zivoridor.dll"}
 // program's own folder.
 inline constexpr char kHiddenRunArgument[] = "-h";
 
+// Result of a run stopped on request, and what shows when message 306 is
+// missing; the Exit button's caption during a run.
+constexpr int32_t kRunStopped = -10300;
+inline constexpr char kTextRunStopped[] = "The update was stopped.";
+inline constexpr char kTextCancel[] = "Cancel";
+
 // Log line of a copy that left files out (the run then fails with
 // kRunFilesLeftOut).
 inline constexpr char kTextFilesLeftOut[] = "%d file(s) of the update could not be copied";
@@ -89,6 +105,8 @@ struct PatcherDialogSettings {
   FileManagerOptions fileManagerOptions;
   // Install an update older than the installed client (--allow-downgrade).
   bool allowDowngrade = false;
+  // A run started with a folder leaves the window open (see above).
+  bool keepWindowAfterRun = false;
   PatcherDialogSettings();
 };
 
@@ -126,6 +144,11 @@ class PatcherDialog {
   // folder, is shown, and enables Start unless a run is under way. Cancel,
   // or a choice that is not an existing folder, changes nothing.
   void OnBrowse();
+
+  // Exit, a close request or Ctrl-C: during a run, asks it to stop before
+  // its next file and returns true; otherwise returns false (close).
+  bool RequestCancel();
+  bool cancel_requested() const { return cancelRequested_; }
 
   // Builds the skip list from messages 900 onward (done by every run);
   // public for tests.
@@ -197,6 +220,7 @@ class PatcherDialog {
   std::string ownFolder_;
   std::vector<const char*> excludeNames_{nullptr};
   bool running_ = false;
+  bool cancelRequested_ = false;
   bool closeRequested_ = false;
   bool autoStartDone_ = false;
   int32_t lastResult_ = 0;

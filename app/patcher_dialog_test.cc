@@ -246,24 +246,6 @@ TEST_F(PatcherDialogTest, BrowseTakesOnlyAnExistingFolder) {
 // More files end than the range holds (the bar started at a skip count
 // the copy never reaches): over a view whose step starts over past the end,
 // as the platform's bar does, the bar stays full.
-TEST_F(PatcherDialogTest, SinkNeverStepsAWrappingBarPastItsEnd) {
-  folder_.WriteFile("vave.exe", "x");
-  folder_.WriteFile("zivoridor.dll", "x");
-  dialog_.BuildSkipList();
-  dialog_.MarkPresentSkipFiles(folder_.path());
-  view_.wrapsLikePlatformBar = true;
-  DialogPackNotify sink(&dialog_);
-  SRCDIRSTAT_T stat;
-  stat.nTotalFile = 4;
-  ASSERT_EQ(sink.cb_SRCDIRSTAT(&stat), 0);
-  for (int file = 0; file < 4; ++file) {
-    sink.cb_FILEEND();
-    EXPECT_EQ(view_.position, std::min(4, 3 + file)) << file;
-    EXPECT_EQ(view_.position, dialog_.progress_bar().position());
-  }
-  EXPECT_EQ(view_.steps, 2);  // the last two ends set the position instead
-}
-
 TEST_F(PatcherDialogTest, SinkCaptionsAndStop) {
   EXPECT_EQ(DialogPackNotify::CaptionMessageOf(0), 0);
   EXPECT_EQ(DialogPackNotify::CaptionMessageOf(-1), 301);
@@ -303,19 +285,67 @@ TEST_F(PatcherDialogTest, SinkCountsFilesLeftOutAfterSkippedErrors) {
   EXPECT_EQ(sink.files_left_out(), 5);
 }
 
-TEST_F(PatcherDialogTest, SinkDrivesTheBar) {
+// The bar follows bytes: it moves within one large file, a skip file
+// counted by the statistics pass starts done, and the launcher keeps
+// counting files.
+TEST_F(PatcherDialogTest, SinkMovesTheBarByBytesWithinALargeFile) {
   folder_.WriteFile("vave.exe", "x");
   dialog_.BuildSkipList();
   dialog_.MarkPresentSkipFiles(folder_.path());
+  struct Shown {
+    int position;
+    TransferProgress transfer;
+  };
+  std::vector<Shown> shown;
+  view_.onTransfer = [&](const TransferProgress& t) { shown.push_back({view_.position, t}); };
   DialogPackNotify sink(&dialog_);
+  constexpr int64_t kLarge = 500LL * 1000 * 1000;
   SRCDIRSTAT_T stat;
-  stat.nTotalFile = 70000;  // beyond 16 bits: kept whole
-  EXPECT_EQ(sink.cb_SRCDIRSTAT(&stat), 0);
-  EXPECT_EQ(sink.cb_FILEEND(), 0);
-  EXPECT_EQ(view_.events, (Names{"RANGE 0 70000", "STEPSIZE 1", "POS 1", "STEP"}));
-  EXPECT_EQ(view_.dispatches, 1);
-  EXPECT_EQ(view_.position, 2);
-  EXPECT_EQ(dialog_.parent_link()->progress_total(), 70000);
+  stat.nTotalFile = 3;  // the skip file, a small one, the large one
+  stat.nTotalSize = static_cast<int32_t>(kLarge + 1000);  // the skip file is empty
+  ASSERT_EQ(sink.cb_SRCDIRSTAT(&stat), 0);
+  EXPECT_EQ(view_.upper, kProgressScale);
+  const int start = view_.position;
+  EXPECT_GT(start, 0);
+  EXPECT_LT(start, 10);
+  EXPECT_EQ(dialog_.parent_link()->progress_total(), 3);
+
+  ASSERT_EQ(sink.cb_FILEBEGIN("s/small", "i/small", 1000), 0);
+  ASSERT_EQ(sink.cb_PROGRESS(1000), 0);
+  ASSERT_EQ(sink.cb_FILEEND(), 0);
+  ASSERT_EQ(sink.cb_FILEBEGIN("s/movie.bik", "i/movie.bik", static_cast<int32_t>(kLarge)), 0);
+  std::vector<int> inside;
+  for (int64_t written = 100000; written <= kLarge; written += 100000) {
+    ASSERT_EQ(sink.cb_PROGRESS(static_cast<int32_t>(written)), 0);
+    if (inside.empty() || inside.back() != view_.position) inside.push_back(view_.position);
+  }
+  // Within the one file the bar went up through nearly the whole range,
+  // by small steps (each block is 1/5000 of the file).
+  ASSERT_GT(inside.size(), 4500u);
+  for (size_t i = 1; i < inside.size(); ++i) {
+    EXPECT_GE(inside[i] - inside[i - 1], 1);
+    EXPECT_LE(inside[i] - inside[i - 1], 3);
+  }
+  EXPECT_GE(inside.back(), kProgressScale - 5);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back().transfer.file, "i/movie.bik");
+  EXPECT_EQ(shown.back().transfer.fileSize, kLarge);
+  EXPECT_EQ(shown.back().transfer.bytesTotal, kLarge + 1000);
+  EXPECT_EQ(shown.back().transfer.bytesDone, kLarge + 1000);
+  ASSERT_EQ(sink.cb_FILEEND(), 0);
+  EXPECT_EQ(view_.position, kProgressScale);
+  EXPECT_EQ(dialog_.parent_link()->progress_count(), 2);
+  EXPECT_EQ(view_.steps, 0);
+}
+
+// A stop asked for outside a run is a close; during one it refuses the
+// next file before anything of it is touched.
+TEST_F(PatcherDialogTest, CancelRefusesTheNextFileOnlyDuringARun) {
+  EXPECT_FALSE(dialog_.RequestCancel());
+  EXPECT_FALSE(dialog_.cancel_requested());
+  DialogPackNotify sink(&dialog_);
+  EXPECT_EQ(sink.cb_FILEBEGIN("a", "b", 1), 0);
+  EXPECT_FALSE(sink.stopped());
 }
 
 TEST_F(PatcherDialogTest, EmptySourceIsNoLauncherStep) {
@@ -323,7 +353,7 @@ TEST_F(PatcherDialogTest, EmptySourceIsNoLauncherStep) {
   SRCDIRSTAT_T stat;
   stat.nTotalFile = 0;
   EXPECT_EQ(sink.cb_SRCDIRSTAT(&stat), 0);
-  EXPECT_EQ(view_.events, (Names{"RANGE 0 0", "STEPSIZE 1", "POS 0"}));
+  EXPECT_EQ(view_.events, (Names{"RANGE 0 10000", "STEPSIZE 1", "POS 0"}));
   EXPECT_EQ(dialog_.parent_link()->progress_total(), 0);
   EXPECT_EQ(dialog_.parent_link()->progress_count(), 0);
 }

@@ -17,6 +17,7 @@
 #ifndef MARROWGATE_APP_PATCHER_VIEW_H_
 #define MARROWGATE_APP_PATCHER_VIEW_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,16 @@ inline constexpr int kControlBrowse = 1004;        // push button, folder picker
 inline constexpr int kControlStatus = 1005;        // read-only edit, no border: status
 inline constexpr int kControlProgress = 1006;      // progress bar
 inline constexpr int kControlPathLabel = 1007;     // static label
+
+// Where the copy stands in bytes: the file being copied and how much of
+// it is written, and the run's bytes done of its total.
+struct TransferProgress {
+  std::string file;  // target path of the current file
+  int64_t fileWritten = 0;
+  int64_t fileSize = 0;
+  int64_t bytesDone = 0;
+  int64_t bytesTotal = 0;
+};
 
 class PatcherView {
  public:
@@ -52,6 +63,9 @@ class PatcherView {
   virtual void SetProgressStep(int step) = 0;
   virtual void SetProgressPosition(int position) = 0;
   virtual void StepProgress() = 0;
+  // The copy's byte counts beside the bar (the bar itself moves through
+  // the calls above). A view that shows no such detail ignores it.
+  virtual void ShowTransfer(const TransferProgress& /*progress*/) {}
 
   // A modal message box over the window with one OK button. An empty
   // caption means the view's default caption.

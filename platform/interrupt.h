@@ -40,6 +40,15 @@ void CleanupFileCreated(int slot);
 // Forgets a slot (a negative slot is ignored).
 void UnregisterCleanupFile(int slot);
 
+// Asking to stop instead of ending at once. While on, the first SIGINT
+// only sets the stop request (CancelRequested) and returns, so a program
+// can finish the step it is in and stop cleanly; a second SIGINT, and
+// SIGTERM or SIGXFSZ at any time, end the process as above. Switching it
+// off clears the request. Installs the handlers when needed.
+void SetInterruptAsksToStop(bool on);
+// True once a SIGINT asked to stop while SetInterruptAsksToStop was on.
+bool CancelRequested();
+
 }  // namespace marrowgate::platform
 
 #endif  // MARROWGATE_PLATFORM_INTERRUPT_H_

@@ -30,6 +30,8 @@ struct Slot {
 Slot g_slots[kSlots];
 std::atomic<bool> g_installed{false};
 std::atomic<bool> g_ending{false};
+std::atomic<bool> g_asksToStop{false};
+std::atomic<bool> g_stopRequested{false};
 
 // How long the handler waits for another thread's slot to settle (loop
 // turns; a thread interrupted in the middle of its own registration never
@@ -37,6 +39,8 @@ std::atomic<bool> g_ending{false};
 constexpr long kSettleTurns = 20000000;
 
 void OnInterrupt(int signal) {
+  // The first SIGINT of a run that can stop by itself is only a request.
+  if (signal == SIGINT && g_asksToStop.load() && !g_stopRequested.exchange(true)) return;
   g_ending.store(true);
   for (Slot& slot : g_slots) {
     int state = slot.state.load();
@@ -77,6 +81,9 @@ void InstallInterruptCleanup() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnInterrupt;
+  // A handler that returns (a stop request) must not fail the call it
+  // interrupted.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaddset(&action.sa_mask, SIGINT);
   sigaddset(&action.sa_mask, SIGTERM);
@@ -97,5 +104,13 @@ void UnregisterCleanupFile(int slot) {
   if (slot < 0 || slot >= kSlots) return;
   g_slots[slot].state.store(kFree);
 }
+
+void SetInterruptAsksToStop(bool on) {
+  InstallInterruptCleanup();
+  g_stopRequested.store(false);
+  g_asksToStop.store(on);
+}
+
+bool CancelRequested() { return g_stopRequested.load(); }
 
 }  // namespace marrowgate::platform

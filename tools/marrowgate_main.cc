@@ -24,5 +24,13 @@ int main(int argc, char** argv) {
     return std::make_unique<GtkPatcherView>();
   };
   io.version = MARROWGATE_VERSION;
+  io.interruptStops = true;
+  // Usage texts name the program as it was started.
+  if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') {
+    std::string name = argv[0];
+    size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos) name = name.substr(slash + 1);
+    if (!name.empty()) io.programName = name;
+  }
   return PatcherApp(io).Run(args);
 }

@@ -123,6 +123,8 @@ struct GtkPatcherView::Impl {
   }
 
   void CloseRequest() {
+    // During a run the dialog takes it as a request to stop.
+    if (handlers.onExit && handlers.onExit()) return;
     if (RunUnderWay()) {
       closePending = true;  // the run ends first
       return;
@@ -170,6 +172,8 @@ void OnButtonClicked(GtkButton* button, gpointer data) {
   auto* impl = static_cast<GtkPatcherView::Impl*>(data);
   int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "marrowgate-id"));
   if (id == kControlExit) {
+    // Cancel during a run; Exit otherwise.
+    if (impl->handlers.onExit && impl->handlers.onExit()) return;
     impl->End(false);
   } else if (id == kControlStart) {
     if (impl->handlers.onStart) impl->handlers.onStart();

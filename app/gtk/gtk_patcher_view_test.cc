@@ -17,6 +17,7 @@
 
 #include <sstream>
 
+#include "app/flex_update.h"
 #include "app/patcher_dialog.h"
 #include "app/testing/patcher_program_testing.h"
 
@@ -421,7 +422,8 @@ class GtkDialogTest : public GtkViewTest {
     settings.modulePath = (root_ / "patcher").string();
     dialog_ = std::make_unique<PatcherDialog>(view_.get(), nullptr, "", settings);
     view_->SetHandlers({[this] { dialog_->OnStart(); }, [this] { dialog_->OnBrowse(); },
-                        [this] { dialog_->OnShowWindow(); }});
+                        [this] { dialog_->OnShowWindow(); },
+                        [this] { return dialog_->RequestCancel(); }});
   }
   void TearDown() override {
     dialog_.reset();
@@ -530,6 +532,107 @@ TEST_F(GtkDialogTest, StartRunsThePatchAndOffersClose) {
   // Start (now "Close") ends the dialog as OK.
   view_->Click(kControlStart);
   EXPECT_TRUE(view_->Closing());
+}
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// During a run Exit reads Cancel; a click lets the file under way finish
+// and stops before the next one. Every file is old or new, the version
+// file is old, the status says the run was stopped and the window stays
+// up to show it; Start then runs the patch to its end.
+TEST_F(GtkDialogTest, CancelStopsTheRunBetweenFilesAndARerunCompletes) {
+  const char* source = std::getenv("MARROWGATE_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  fs::path patch = root_ / "big-patch";
+  fs::copy(fs::path(source) / "examples" / "patch", patch, fs::copy_options::recursive);
+  std::mt19937 random(5);
+  std::map<std::string, std::string> large;
+  for (int i = 0; i < 40; ++i) {
+    std::string content(512 * 1024, '\0');
+    for (char& c : content) c = static_cast<char>(random());
+    std::string name = "data/big/f" + std::to_string(i) + ".bin";
+    large[name] = content;
+    fs::create_directories((patch / "update" / name).parent_path());
+    std::ofstream(patch / "update" / name, std::ios::binary) << content;
+  }
+  ASSERT_TRUE(MakePatcherFromFolder(patch, root_ / "patcher"));
+  const std::string oldVersion = ReadWhole(root_ / "game/mb/etc/version.txt");
+
+  dialog_->OnInitDialog();
+  AnswerNextChooser((root_ / "game").string());
+  view_->Click(kControlBrowse);
+  ASSERT_TRUE(view_->ControlEnabled(kControlStart));
+  EXPECT_EQ(view_->ControlText(kControlExit), "Exit");
+
+  // Clicks Cancel as soon as a run shows it.
+  struct Watch {
+    GtkPatcherView* view;
+    bool clicked = false;
+  } watch{view_.get()};
+  guint watcher = g_timeout_add(
+      5,
+      [](gpointer data) -> gboolean {
+        auto* w = static_cast<Watch*>(data);
+        if (w->view->ControlText(kControlExit) != kTextCancel ||
+            !w->view->ControlEnabled(kControlExit))
+          return G_SOURCE_CONTINUE;
+        w->view->Click(kControlExit);
+        w->clicked = true;
+        return G_SOURCE_REMOVE;
+      },
+      &watch);
+  view_->Click(kControlStart);
+  if (!watch.clicked) g_source_remove(watcher);
+  ASSERT_TRUE(watch.clicked);
+
+  EXPECT_FALSE(dialog_->finished());
+  EXPECT_EQ(dialog_->last_result(), kRunStopped);
+  EXPECT_EQ(view_->ControlText(kControlStatus), "Stopped");
+  EXPECT_EQ(view_->ControlText(kControlExit), "Exit");
+  EXPECT_TRUE(view_->ControlEnabled(kControlExit));
+  EXPECT_TRUE(view_->ControlEnabled(kControlStart));
+  EXPECT_FALSE(view_->Closing());
+  EXPECT_EQ(ReadWhole(root_ / "game/mb/etc/version.txt"), oldVersion);
+  int copied = 0;
+  for (const auto& [name, content] : large) {
+    fs::path target = root_ / "game" / name;
+    if (!fs::exists(target)) continue;
+    EXPECT_EQ(ReadWhole(target), content) << name;
+    ++copied;
+  }
+  EXPECT_LT(copied, static_cast<int>(large.size()));
+  for (const auto& entry : fs::recursive_directory_iterator(root_ / "game"))
+    EXPECT_EQ(entry.path().string().find(".~mgpart"), std::string::npos) << entry.path();
+
+  // For a look at the window as the user sees it after the stop.
+  if (const char* shot = std::getenv("MARROWGATE_WINDOW_SHOT")) {
+    GtkWidget* window = DialogWindow();
+    ASSERT_NE(window, nullptr);
+    gtk_widget_show(window);
+    for (int i = 0; i < 50 && !gtk_widget_get_mapped(window); ++i) {
+      view_->DispatchPendingEvents();
+      g_usleep(20000);
+    }
+    for (int i = 0; i < 10; ++i) {
+      view_->DispatchPendingEvents();
+      g_usleep(20000);
+    }
+    GdkWindow* drawn = gtk_widget_get_window(window);
+    GdkPixbuf* picture = gdk_pixbuf_get_from_window(drawn, 0, 0, gdk_window_get_width(drawn),
+                                                    gdk_window_get_height(drawn));
+    ASSERT_NE(picture, nullptr);
+    EXPECT_TRUE(gdk_pixbuf_save(picture, shot, "png", nullptr, nullptr));
+    g_object_unref(picture);
+  }
+
+  view_->Click(kControlStart);
+  EXPECT_TRUE(dialog_->finished());
+  EXPECT_EQ(view_->ControlText(kControlStatus), "The patch was applied.");
+  EXPECT_EQ(ReadWhole(root_ / "game/mb/etc/version.txt"), "1 1.3.0.0\r\n");
+  for (const auto& [name, content] : large) EXPECT_EQ(ReadWhole(root_ / "game" / name), content);
 }
 
 }  // namespace

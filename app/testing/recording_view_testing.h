@@ -40,6 +40,8 @@ class RecordingView : public PatcherView {
   std::string lastPrompt, lastInitialFolder;
   // Runs at every DispatchPendingEvents.
   std::function<void()> onDispatch;
+  // Runs at every ShowTransfer.
+  std::function<void(const TransferProgress&)> onTransfer;
 
   void SetTitle(const std::string& text) override {
     title = text;
@@ -94,6 +96,9 @@ class RecordingView : public PatcherView {
     lastInitialFolder = initialFolder;
     events.push_back("PICK " + prompt);
     return pickedFolder;
+  }
+  void ShowTransfer(const TransferProgress& progress) override {
+    if (onTransfer) onTransfer(progress);
   }
   void DispatchPendingEvents() override {
     ++dispatches;
