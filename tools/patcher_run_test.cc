@@ -760,7 +760,7 @@ TEST_F(PatcherProgramTest, InterruptStopsTheRunBetweenFilesAndARerunCompletes) {
                         "echo $? > " + status.string() + "; }";
   std::system(command.c_str());
   EXPECT_EQ(std::atoi(ReadFile(status).c_str()), 1) << ReadFile(err);
-  EXPECT_EQ(ReadFile(out), "== Test patch\nPatching\nStopped\n") << ReadFile(err);
+  EXPECT_EQ(ReadFile(out), "== Test patch\nfrom 1.2.0.0 or later to 1.6.0.0\nPatching\nStopped\n") << ReadFile(err);
   EXPECT_EQ(ReadFile(install_ / "mb/etc/version.txt"), "1 1.5.0.0\r\n");
   EXPECT_FALSE(fs::exists(install_ / "bin/game.exe"));  // held back: copied after the walk
   EXPECT_EQ(ReadFile(install_ / "update/localfilelist.txt"), oldList);
