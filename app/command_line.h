@@ -28,6 +28,9 @@
 //   -h, --hidden                hidden run into the program's own folder
 //   --console                   the terminal view even when a display exists
 //   --verify FOLDER             check FOLDER against its local file list
+//   --dry-run FOLDER            what a run would do to FOLDER; writes nothing
+//                               (the folder in any of the forms above, -h
+//                               for the program's own folder)
 //   --help, --version
 //   --                          ends the options
 // Any other arguments, joined by single spaces, are the install folder.
@@ -57,6 +60,7 @@ struct PatcherCommandLine {
   bool help = false;          // --help
   bool version = false;       // --version
   bool verify = false;        // --verify: check installFolder, patch nothing
+  bool dryRun = false;        // --dry-run: list what a run would do, write nothing
   // Bad usage: `error` says what is wrong (the other fields are unset).
   bool usageError = false;
   std::string error;

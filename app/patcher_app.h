@@ -7,7 +7,9 @@
 // Run() reads the command line (app/command_line.h, POSIX form). With
 // --verify it checks the folder against its local file list
 // (app/install_verify.h), one line per file and a summary on standard
-// output, and patches nothing. Otherwise it writes
+// output, and patches nothing. With --dry-run it lists what a run would
+// write, replace, hold back, skip and delete (app/dry_run.h) on standard
+// output and writes nothing. Otherwise it writes
 // "marrowgate, inner cmd m_lpCmdLine=..." to the debug channel, attaches
 // the launcher named by /user (the patcher then sends its messages and
 // progress there; the connection is made at the first record, after the
@@ -25,7 +27,8 @@
 // without starting one), 1 when the last run failed or no run could be
 // made because of an error (the message file, a folder given but not
 // patched), 2 for bad usage. --verify: 0 every file matched, 1 a file is
-// missing or differs or the list cannot be read, 2 bad usage.
+// missing or differs or the list cannot be read, 2 bad usage. --dry-run:
+// 0 the patch would apply, 1 it would not.
 #ifndef MARROWGATE_APP_PATCHER_APP_H_
 #define MARROWGATE_APP_PATCHER_APP_H_
 
