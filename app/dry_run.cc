@@ -396,23 +396,24 @@ void DryRun::Summary() {
 }
 
 DryRunResult DryRun::Run() {
+  // Every package is opened read-only, the patch's own and the folder's
+  // (a version file inside a package included).
+  FileManagerOptions options = settings_.options;
+  options.acceptHosts = 1;
+  options.defaultMode = kOpenRead;
   std::string failure;
-  if (!LoadMessageFile(settings_.options, settings_.modulePath, &messages_, &failure)) {
+  if (!LoadMessageFile(options, settings_.modulePath, &messages_, &failure)) {
     Problem("damaged", Shown(failure));
     Summary();
     return kDryRunWouldFail;
   }
   LineSink sink(&messages_, out_);
-  if (!ReadInstalledVersion(settings_.options, settings_.installDir, &sink, &installed_)) {
+  if (!ReadInstalledVersion(options, settings_.installDir, &sink, &installed_)) {
     ++totals_.problems;
     Summary();
     return kDryRunWouldFail;
   }
 
-  // Every package is opened read-only, the patch's own and the folder's.
-  FileManagerOptions options = settings_.options;
-  options.acceptHosts = 1;
-  options.defaultMode = kOpenRead;
   FlexUpdate update;
   update.SetFileManager(CreateFileManager(options));
   fm_ = update.file_manager();
