@@ -141,6 +141,8 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
       result.console = true;
     } else if (arg == "--verify") {
       result.verify = true;
+    } else if (arg == "--dry-run") {
+      result.dryRun = true;
     } else if (arg == "--help") {
       result.help = true;
     } else if (arg == "--version") {
@@ -162,6 +164,13 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
   if (!folderOption) result.installFolder = JoinFrom(positional, 0, "");
   if (folderOption && result.installFolder.empty()) {
     return UsageError("the install folder is empty");
+  }
+  if (result.verify && result.dryRun) {
+    return UsageError("--verify and --dry-run cannot be given together");
+  }
+  if (result.dryRun && !result.help && !result.version && !hidden &&
+      result.installFolder.empty()) {
+    return UsageError("--dry-run needs an install folder");
   }
   if (result.verify) {
     if (result.help || result.version || result.about) return result;
@@ -216,6 +225,9 @@ std::string PatcherUsage(const std::string& programName) {
          "  --verify FOLDER          check FOLDER's files against its local file list\n"
          "                           (present, with the listed size and MD5); patches\n"
          "                           nothing\n"
+         "  --dry-run FOLDER         list what the run would write, replace, hold back,\n"
+         "                           skip and delete in FOLDER, with sizes; writes\n"
+         "                           nothing (FOLDER in any of the forms above)\n"
          "  --help                   this text\n"
          "  --version                the program's version\n"
          "  --about                  what the patch is: the versions it serves and\n"
@@ -226,7 +238,8 @@ std::string PatcherUsage(const std::string& programName) {
          "opened; otherwise the run is shown in the terminal.\n"
          "Exit status: 0 the last run succeeded, 1 it failed or could not start,\n"
          "2 bad usage. --verify: 0 every file matched, 1 a file is missing or\n"
-         "differs or the list cannot be read, 2 bad usage.\n";
+         "differs or the list cannot be read, 2 bad usage. --dry-run: 0 the patch\n"
+         "would apply, 1 it would not (too old, damaged, a target in the way).\n";
 }
 
 }  // namespace marrowgate

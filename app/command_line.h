@@ -28,6 +28,9 @@
 //   -h, --hidden                hidden run into the program's own folder
 //   --console                   the terminal view even when a display exists
 //   --verify FOLDER             check FOLDER against its local file list
+//   --dry-run FOLDER            what a run would do to FOLDER; writes nothing
+//                               (the folder in any of the forms above, -h
+//                               for the program's own folder)
 //   --help, --version
 //   --about                     what the patch is (versions, package size
 //                               and item count), patches nothing
@@ -62,6 +65,7 @@ struct PatcherCommandLine {
   bool verify = false;        // --verify: check installFolder, patch nothing
   bool about = false;         // --about: describe the patch, patch nothing
   bool allowDowngrade = false;  // --allow-downgrade
+  bool dryRun = false;        // --dry-run: list what a run would do, write nothing
   // Bad usage: `error` says what is wrong (the other fields are unset).
   bool usageError = false;
   std::string error;

@@ -174,6 +174,20 @@ TEST(PosixArguments, VerifyTakesOneFolder) {
   EXPECT_EQ(folder.installFolder, "--verify");
 }
 
+TEST(PosixArguments, DryRunTakesTheFolderFormsOfARun) {
+  PatcherCommandLine r = Posix({"/user", "L", "--dry-run", "/D", "my", "game"});
+  EXPECT_FALSE(r.usageError);
+  EXPECT_TRUE(r.dryRun);
+  EXPECT_EQ(r.installFolder, "my game");
+  EXPECT_EQ(r.parentTitle, "L");
+  EXPECT_EQ(Posix({"--dry-run", "-h"}).installFolder, "-h");
+  EXPECT_EQ(Posix({"--dry-run", "--dir=/g"}).installFolder, "/g");
+  EXPECT_TRUE(Posix({"--dry-run"}).usageError);
+  EXPECT_TRUE(Posix({"/user", "L", "--dry-run"}).usageError);
+  EXPECT_TRUE(Posix({"--dry-run", "--verify", "/g"}).usageError);
+  EXPECT_TRUE(Posix({"--dry-run", "--help"}).help);
+}
+
 TEST(PosixArguments, LauncherTitleTooLongIsIgnored) {
   std::string title(kMaxParentTitle, 't');
   PatcherCommandLine r = Posix({"/user", title, "/tmp/g"});

@@ -68,6 +68,13 @@ bool ReadWholeLine(VirtualFile* file, size_t maxLength, std::string* line, bool*
   return any;
 }
 
+void Debug(const std::string& text) { platform::DebugOutput(text.c_str()); }
+
+constexpr size_t kMaxListLine = 64 * 1024;
+constexpr int64_t kMaxVersionFileScan = 1024 * 1024;
+
+}  // namespace
+
 // True when removing `relative` (a normalised delete path) would remove a
 // bookkeeping file: the file itself, a folder holding it, or the package
 // file standing for such a folder.
@@ -111,13 +118,6 @@ bool RemovesCarried(std::string_view relative, const std::vector<std::string>& c
   }
   return false;
 }
-
-void Debug(const std::string& text) { platform::DebugOutput(text.c_str()); }
-
-constexpr size_t kMaxListLine = 64 * 1024;
-constexpr int64_t kMaxVersionFileScan = 1024 * 1024;
-
-}  // namespace
 
 std::string VersionFromText(std::string_view content) {
   // Lines as the file reader gives them: at most 254 bytes, ending after

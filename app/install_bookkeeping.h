@@ -58,6 +58,16 @@ std::string VersionFromText(std::string_view content);
 bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view installDir,
                           MessageSink* messages, std::string* version);
 
+// True when removing `relative` (a normalised delete-list name) would
+// remove a bookkeeping file: the file itself, a folder holding it, or the
+// package file standing for such a folder. Such a line is never applied.
+bool HoldsBookkeeping(std::string_view relative);
+
+// True when removing `relative` would remove one of `carried` (names the
+// update writes, relative to the install folder): the file itself, a
+// folder holding it, or the package file standing for such a folder.
+bool RemovesCarried(std::string_view relative, const std::vector<std::string>& carried);
+
 // Brings the file lists up to date after a successful copy:
 //  1. loads the local file list (missing or damaged: message 206, no list
 //     is touched);

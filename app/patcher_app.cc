@@ -5,6 +5,7 @@
 #include "app/app_file_manager.h"
 #include "app/command_line.h"
 #include "app/console_view.h"
+#include "app/dry_run.h"
 #include "app/install_verify.h"
 #include "app/parent_link.h"
 #include "app/patcher_dialog.h"
@@ -74,6 +75,25 @@ int About(const std::string& modulePath, const std::function<void(const std::str
   return kPatcherAppOk;
 }
 
+// Lists what a run would do to `folder` ("-h": the program's own folder);
+// writes nothing.
+int DryRunFolder(std::string folder, std::string modulePath,
+                 const std::function<void(const std::string&)>& out) {
+  if (modulePath.empty()) modulePath = platform::OwnExecutablePath();
+  if (folder == kHiddenRunFolder) {
+    size_t at = modulePath.find_last_of("/\\");
+    folder = at == std::string::npos ? std::string(".") : modulePath.substr(0, at);
+  }
+  while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  DryRunSettings settings;
+  settings.options = AppFileManagerOptions();
+  settings.modulePath = std::move(modulePath);
+  settings.installDir = std::move(folder);
+  DryRunResult result =
+      DryRunInstall(settings, [&](const std::string& text) { out(text + "\n"); }, nullptr);
+  return result == kDryRunWouldApply ? kPatcherAppOk : kPatcherAppFailure;
+}
+
 }  // namespace
 
 PatcherDisplay ChooseDisplay(bool consoleOption, const std::function<bool()>& openDisplay) {
@@ -104,6 +124,7 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
     return About(io_.modulePath.empty() ? platform::OwnExecutablePath() : io_.modulePath, out, err,
                  io_.programName);
   }
+  if (line.dryRun) return DryRunFolder(line.installFolder, io_.modulePath, out);
 
   Debug("marrowgate, inner cmd m_lpCmdLine=" + JoinArguments(args));
   for (const std::string& note : line.notes) Debug("marrowgate, " + note);

@@ -9,7 +9,9 @@
 // (app/install_verify.h), one line per file and a summary on standard
 // output, and patches nothing. With --about it checks the patch's own
 // package whole and prints the versions it serves and brings, the
-// package's size and file count (app/payload_check.h). Otherwise it writes
+// package's size and file count (app/payload_check.h). With --dry-run it
+// lists what a run would write, replace, hold back, skip and delete
+// (app/dry_run.h) on standard output and writes nothing. Otherwise it writes
 // "marrowgate, inner cmd m_lpCmdLine=..." to the debug channel, attaches
 // the launcher named by /user (the patcher then sends its messages and
 // progress there; the connection is made at the first record, after the
@@ -27,7 +29,8 @@
 // without starting one), 1 when the last run failed or no run could be
 // made because of an error (the message file, a folder given but not
 // patched), 2 for bad usage. --verify: 0 every file matched, 1 a file is
-// missing or differs or the list cannot be read, 2 bad usage.
+// missing or differs or the list cannot be read, 2 bad usage. --dry-run:
+// 0 the patch would apply, 1 it would not.
 #ifndef MARROWGATE_APP_PATCHER_APP_H_
 #define MARROWGATE_APP_PATCHER_APP_H_
 
