@@ -16,6 +16,7 @@
 #include "app/own_package.h"
 #include "app/patch_job.h"
 #include "app/patcher_dialog.h"
+#include "app/payload_check.h"
 #include "package/file/file_system.h"
 #include "platform/file_tree.h"
 #include "platform/write_check.h"
@@ -428,9 +429,36 @@ DryRunResult DryRun::Run() {
     Summary();
     return kDryRunWouldFail;
   }
+  std::string damage;
+  if (!CheckPayload(settings_.modulePath, nullptr, &damage)) {
+    Problem("damaged", std::string(kTextPatchDamaged) + " (" + damage + ")");
+    Summary();
+    return kDryRunWouldFail;
+  }
   if (!ReadConfiguration(&update, selfBase)) {
     Summary();
     return kDryRunWouldFail;
+  }
+  // The version the patch brings, judged as the run judges it.
+  PatchFacts facts;
+  if (ReadPatchFacts(settings_.modulePath, &facts, nullptr) && !facts.targetVersion.empty()) {
+    const std::string pending = settings_.installDir + kNewFileListPath;
+    platform::NodeStatus leftover;
+    if (ScanClientVersion(installed_.c_str()) == ScanClientVersion(facts.targetVersion.c_str()) &&
+        !platform::LinkStatusOf(pending.c_str(), &leftover, nullptr)) {
+      out_(Label("version") + kTextAlreadyUpToDate + " (" + Shown(facts.targetVersion) +
+           "): nothing would be written");
+      Summary();
+      return kDryRunWouldApply;
+    }
+    if (IsVersionLower(facts.targetVersion.c_str(), installed_.c_str()) &&
+        !settings_.allowDowngrade) {
+      Problem("downgrade", "installed " + Shown(installed_) + ", the patch brings " +
+                               Shown(facts.targetVersion));
+      Summary();
+      return kDryRunWouldFail;
+    }
+    out_(Label("version") + "the patch brings " + Shown(facts.targetVersion));
   }
   CheckPackages(&update);
   BuildNameRules();

@@ -57,6 +57,7 @@ struct DryRunSettings {
   FileManagerOptions options;  // the application's (app/app_file_manager.h)
   std::string modulePath;      // the program that carries the patch
   std::string installDir;      // no trailing separator
+  bool allowDowngrade = false; // --allow-downgrade: a newer client is no problem
 };
 
 // `line` receives each line above without its line end, the summary last.

@@ -146,6 +146,7 @@ TEST_F(DryRunTest, ListsEveryEntryWithItsSizeAndWritesNothing) {
   EXPECT_EQ(run.status, kPatcherAppOk) << run.All();
   const std::vector<std::string> expected = {
       "version    installed 1.5.0.0, needs 1.2.0.0",
+      "version    the patch brings 1.6.0.0",
       "package    data/sound.dpk would create package",
       "package    data/music.dpk exists",
       "hold back  bin/game.exe 19 (new)",
@@ -195,6 +196,23 @@ TEST_F(DryRunTest, ListsEveryEntryWithItsSizeAndWritesNothing) {
   EXPECT_EQ(Snapshot(install_), old);
   EXPECT_FALSE(fs::exists(install_ / "data/sound.dpk"));
   EXPECT_EQ(fs::exists("log"), logBefore);
+
+  // Newer than the patch brings: a downgrade, unless allowed. Already at
+  // its version: up to date, nothing to list.
+  WriteFile(install_ / "mb/etc/version.txt", "1 1.7.0.0\r\n");
+  run = DryRun({"--dry-run", install_.string()});
+  EXPECT_EQ(run.status, kPatcherAppFailure) << run.All();
+  EXPECT_TRUE(run.Has("downgrade  installed 1.7.0.0, the patch brings 1.6.0.0")) << run.All();
+  run = DryRun({"--dry-run", "--allow-downgrade", install_.string()});
+  EXPECT_FALSE(run.Has("downgrade  installed 1.7.0.0, the patch brings 1.6.0.0")) << run.All();
+  EXPECT_TRUE(run.Has("version    the patch brings 1.6.0.0")) << run.All();
+  WriteFile(install_ / "mb/etc/version.txt", "1 1.6.0.0\r\n");
+  const auto current = Snapshot(install_);
+  run = DryRun({"--dry-run", install_.string()});
+  EXPECT_EQ(run.status, kPatcherAppOk) << run.All();
+  EXPECT_TRUE(run.Has("version    already up to date (1.6.0.0): nothing would be written"))
+      << run.All();
+  EXPECT_EQ(Snapshot(install_), current);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ int About(const std::string& modulePath, const std::function<void(const std::str
 
 // Lists what a run would do to `folder` ("-h": the program's own folder);
 // writes nothing.
-int DryRunFolder(std::string folder, std::string modulePath,
+int DryRunFolder(std::string folder, std::string modulePath, bool allowDowngrade,
                  const std::function<void(const std::string&)>& out) {
   if (modulePath.empty()) modulePath = platform::OwnExecutablePath();
   if (folder == kHiddenRunFolder) {
@@ -89,6 +89,7 @@ int DryRunFolder(std::string folder, std::string modulePath,
   settings.options = AppFileManagerOptions();
   settings.modulePath = std::move(modulePath);
   settings.installDir = std::move(folder);
+  settings.allowDowngrade = allowDowngrade;
   DryRunResult result =
       DryRunInstall(settings, [&](const std::string& text) { out(text + "\n"); }, nullptr);
   return result == kDryRunWouldApply ? kPatcherAppOk : kPatcherAppFailure;
@@ -124,7 +125,7 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
     return About(io_.modulePath.empty() ? platform::OwnExecutablePath() : io_.modulePath, out, err,
                  io_.programName);
   }
-  if (line.dryRun) return DryRunFolder(line.installFolder, io_.modulePath, out);
+  if (line.dryRun) return DryRunFolder(line.installFolder, io_.modulePath, line.allowDowngrade, out);
 
   Debug("marrowgate, inner cmd m_lpCmdLine=" + JoinArguments(args));
   for (const std::string& note : line.notes) Debug("marrowgate, " + note);
