@@ -125,16 +125,19 @@ build_cryptopp() {
   log "building Crypto++"
   local src
   src=$(fetch_source libcrypto++)
-  make -C "$src" -f GNUmakefile clean >/dev/null 2>&1 || true
-  CXXFLAGS="-DNDEBUG -O2 -D_WIN32_WINNT=$winnt -DWINVER=$winnt" \
-    make -C "$src" -f GNUmakefile -j"$jobs" static \
-      CXX="$host-g++-posix" AR="$host-ar" RANLIB="$host-ranlib" >"$prefix/cryptopp-build.log" 2>&1 || {
-      tail -n 30 "$prefix/cryptopp-build.log" >&2
-      return 1
-    }
+  # Debian's makefile names the library libcrypto++.a, upstream's
+  # libcryptopp.a.
+  if ! ls "$src"/libcrypto*.a >/dev/null 2>&1; then
+    CXXFLAGS="-DNDEBUG -O2 -D_WIN32_WINNT=$winnt -DWINVER=$winnt" \
+      make -C "$src" -f GNUmakefile -j"$jobs" static \
+        CXX="$host-g++-posix" AR="$host-ar" RANLIB="$host-ranlib" >"$prefix/cryptopp-build.log" 2>&1 || {
+        tail -n 30 "$prefix/cryptopp-build.log" >&2
+        return 1
+      }
+  fi
   mkdir -p "$prefix/include/cryptopp" "$prefix/lib"
   cp "$src"/*.h "$prefix/include/cryptopp/"
-  cp "$src/libcryptopp.a" "$prefix/lib/"
+  cp "$(ls "$src"/libcrypto*.a | head -n 1)" "$prefix/lib/libcryptopp.a"
   write_pc libcrypto++ 8 "-lcryptopp -lws2_32"
 }
 
@@ -143,7 +146,6 @@ build_libdeflate() {
   log "building libdeflate"
   local src
   src=$(fetch_source libdeflate)
-  make -C "$src" clean >/dev/null 2>&1 || true
   make -C "$src" -j"$jobs" libdeflate.a CC="$host-gcc" AR="$host-ar" \
     CFLAGS="-O2" >"$prefix/libdeflate-build.log" 2>&1 || {
     tail -n 30 "$prefix/libdeflate-build.log" >&2
@@ -159,7 +161,7 @@ build_isal() {
   [ -f "$prefix/lib/libisal.a" ] && return
   log "building ISA-L (portable C)"
   local src
-  src=$(fetch_source isa-l)
+  src=$(fetch_source libisal)
   # Its byte-swap helpers are left undefined for a 32-bit MinGW target;
   # a header included first maps them to the compiler's built-ins.
   cat >"$prefix/isal_bswap.h" <<'EOF'
@@ -169,16 +171,15 @@ build_isal() {
 #define isal_bswap64(x) __builtin_bswap64(x)
 #endif
 EOF
-  make -C "$src" -f Makefile.unx clean >/dev/null 2>&1 || true
-  make -C "$src" -f Makefile.unx -j"$jobs" arch=noarch host_cpu=base_aliases lib_name=libisal.a \
-    CC="$host-gcc" AR="$host-ar" \
-    CFLAGS_="-O2 -include $prefix/isal_bswap.h" libisal.a >"$prefix/isal-build.log" 2>&1 || {
+  make -C "$src" -f Makefile.unx -j"$jobs" arch=noarch lib_name=bin/libisal.a \
+    CC="$host-gcc" AR="$host-ar" DEFINES="-include $prefix/isal_bswap.h" lib \
+    >"$prefix/isal-build.log" 2>&1 || {
     tail -n 30 "$prefix/isal-build.log" >&2
     return 1
   }
   mkdir -p "$prefix/include/isa-l" "$prefix/lib"
   cp "$src"/include/*.h "$prefix/include/isa-l/"
-  find "$src" -name libisal.a -exec cp {} "$prefix/lib/" \;
+  cp "$src/bin/libisal.a" "$prefix/lib/"
   write_pc libisal 2 -lisal
 }
 
