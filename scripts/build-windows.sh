@@ -146,14 +146,16 @@ build_libdeflate() {
   log "building libdeflate"
   local src
   src=$(fetch_source libdeflate)
-  make -C "$src" -j"$jobs" libdeflate.a CC="$host-gcc" AR="$host-ar" \
+  # For a Windows target its makefile names the static library
+  # libdeflatestatic.lib (an ar archive all the same).
+  make -C "$src" -j"$jobs" libdeflatestatic.lib CC="$host-gcc" AR="$host-ar" \
     CFLAGS="-O2" >"$prefix/libdeflate-build.log" 2>&1 || {
     tail -n 30 "$prefix/libdeflate-build.log" >&2
     return 1
   }
   mkdir -p "$prefix/include" "$prefix/lib"
   cp "$src/libdeflate.h" "$prefix/include/"
-  cp "$src/libdeflate.a" "$prefix/lib/"
+  cp "$src/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
   write_pc libdeflate 1 -ldeflate
 }
 
