@@ -2,13 +2,21 @@
 #
 # Builds every *.cc of the calling folder except *_test.cc into the static
 # library marrowgate_<NAME>, and every *_test.cc into the test program
-# <NAME>_test, whose cases CTest discovers.
+# <NAME>_test, whose cases CTest discovers. Sources of one system only
+# (*_posix.cc, *_win.cc) are taken for the system being built for.
 function(mg_subsystem name)
   cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
   if(tests)
     list(REMOVE_ITEM sources ${tests})
+  endif()
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "_posix\\.cc$")
+    list(FILTER tests EXCLUDE REGEX "_posix_test\\.cc$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_win\\.cc$")
+    list(FILTER tests EXCLUDE REGEX "_win_test\\.cc$")
   endif()
   set(lib marrowgate_${name})
   if(sources)

@@ -7,14 +7,31 @@
 #ifndef MARROWGATE_PLATFORM_TESTING_LOCAL_SOCKET_TESTING_H_
 #define MARROWGATE_PLATFORM_TESTING_LOCAL_SOCKET_TESTING_H_
 
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 
 #include "platform/local_socket.h"
+
+#ifdef _WIN32
+
+namespace marrowgate::platform {
+
+// A test process cannot take another account's identity on Windows: the
+// tests that need one skip, as they do for a user other than root.
+class ListenerOfUser {
+ public:
+  static bool CanSwitchUser() { return false; }
+  bool Start(const std::string&, uint32_t, const std::string&) { return false; }
+  int Wait() { return -1; }
+};
+
+}  // namespace marrowgate::platform
+
+#else
+
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace marrowgate::platform {
 
@@ -81,5 +98,7 @@ class ListenerOfUser {
 };
 
 }  // namespace marrowgate::platform
+
+#endif  // _WIN32
 
 #endif  // MARROWGATE_PLATFORM_TESTING_LOCAL_SOCKET_TESTING_H_

@@ -1,0 +1,251 @@
+#!/usr/bin/env bash
+# Builds Marrowgate for Windows with MinGW-w64 and runs the unit tests that
+# need no display under Wine.
+#
+#   bash scripts/build-windows.sh                 # i686 (32-bit), the default
+#   MARROWGATE_WIN_ARCH=x86_64 bash scripts/build-windows.sh
+#   MARROWGATE_WIN_TESTS=0 bash scripts/build-windows.sh   # build only
+#
+# Steps: install the cross compilers and Wine (apt-get, as root, only what
+# is missing); build Crypto++, libdeflate and ISA-L from the distribution's
+# source packages, and GoogleTest from /usr/src/googletest, into a prefix
+# that is kept and reused (MARROWGATE_MINGW_PREFIX, by default
+# ~/.cache/marrowgate-mingw/<arch>); configure and build the project into
+# build-windows/ (MARROWGATE_WIN_BUILD); run CTest with Wine as emulator.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+arch=${MARROWGATE_WIN_ARCH:-i686}
+case "$arch" in
+  i686 | x86_64) ;;
+  *) echo "build-windows: unknown architecture '$arch' (i686 or x86_64)" >&2; exit 2 ;;
+esac
+host=$arch-w64-mingw32
+prefix=${MARROWGATE_MINGW_PREFIX:-$HOME/.cache/marrowgate-mingw/$arch}
+build=${MARROWGATE_WIN_BUILD:-$root/build-windows}
+jobs=${JOBS:-2}
+run_tests=${MARROWGATE_WIN_TESTS:-1}
+# The Windows version the project and Crypto++ are both built for.
+winnt=0x0601
+
+log() { echo "build-windows: $*" >&2; }
+now() { date +%s; }
+
+# ------------------------------------------------------------------ tools
+
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null
+}
+
+# apt-get update reports a failure when one index of many could not be
+# fetched; the install that follows tells whether it mattered.
+apt_update() { apt-get update -qq || log "apt-get update reported errors; going on"; }
+
+install_tools() {
+  local wanted=(g++-mingw-w64-"${arch//_/-}"-posix libz-mingw-w64-dev dpkg-dev wine xvfb cmake
+                googletest pkgconf)
+  [ "$arch" = x86_64 ] && wanted+=(wine64)
+  local missing=()
+  for p in "${wanted[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    log "installing ${missing[*]}"
+    apt_update
+    apt_install "${missing[@]}"
+  fi
+  # 32-bit programs need Wine's 32-bit half. Without it the build still
+  # goes on; the tests then cannot run and say so.
+  if [ "$arch" = i686 ] && ! dpkg -s wine32 >/dev/null 2>&1; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      dpkg --add-architecture i386
+    fi
+    apt_update
+    apt_install wine32 || log "wine32 could not be installed"
+  fi
+}
+
+# A deb-src entry for every deb entry of the machine's apt sources, so
+# that apt-get source works; written once, beside the others.
+add_source_entries() {
+  local dir=/etc/apt/sources.list.d
+  local out822=$dir/marrowgate-deb-src.sources out_list=$dir/marrowgate-deb-src.list
+  if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list "$dir"; then return; fi
+  log "adding deb-src entries derived from the apt sources"
+  local f
+  for f in "$dir"/*.sources; do
+    [ -e "$f" ] || continue
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         /(^|\n)Types:[^\n]*deb([ \t\n]|$)/ {
+           sub(/Types:[^\n]*/, "Types: deb-src")
+           gsub(/\nArchitectures:[^\n]*/, "")
+           print
+         }' "$f"
+  done >"$out822"
+  for f in /etc/apt/sources.list "$dir"/*.list; do
+    [ -e "$f" ] || continue
+    [ "$f" = "$out_list" ] && continue
+    sed -n 's/^deb \(\[[^]]*\] \)\{0,1\}/deb-src \1/p' "$f"
+  done >"$out_list"
+  [ -s "$out822" ] || rm -f "$out822"
+  [ -s "$out_list" ] || rm -f "$out_list"
+  apt_update
+}
+
+# ------------------------------------------------------------ dependencies
+
+# Unpacks the source package $1 under $prefix/src and prints its folder.
+fetch_source() {
+  local package=$1 src=$prefix/src/$1
+  if [ ! -d "$src" ] || [ -z "$(ls -d "$src"/*/ 2>/dev/null)" ]; then
+    rm -rf "$src"
+    mkdir -p "$src"
+    (cd "$src" && apt-get source -qq "$package" >/dev/null 2>&1) || {
+      log "apt-get source $package failed"
+      return 1
+    }
+  fi
+  ls -d "$src"/*/ | head -n 1
+}
+
+write_pc() {  # name, version, libs, [cflags]
+  mkdir -p "$prefix/lib/pkgconfig"
+  cat >"$prefix/lib/pkgconfig/$1.pc" <<EOF
+prefix=$prefix
+Name: $1
+Description: $1 for $host
+Version: $2
+Cflags: -I\${prefix}/include ${4:-}
+Libs: -L\${prefix}/lib $3
+EOF
+}
+
+build_cryptopp() {
+  [ -f "$prefix/lib/libcryptopp.a" ] && return
+  log "building Crypto++"
+  local src
+  src=$(fetch_source libcrypto++)
+  # Debian's makefile names the library libcrypto++.a, upstream's
+  # libcryptopp.a.
+  if ! ls "$src"/libcrypto*.a >/dev/null 2>&1; then
+    CXXFLAGS="-DNDEBUG -O2 -D_WIN32_WINNT=$winnt -DWINVER=$winnt" \
+      make -C "$src" -f GNUmakefile -j"$jobs" static \
+        CXX="$host-g++-posix" AR="$host-ar" RANLIB="$host-ranlib" >"$prefix/cryptopp-build.log" 2>&1 || {
+        tail -n 30 "$prefix/cryptopp-build.log" >&2
+        return 1
+      }
+  fi
+  mkdir -p "$prefix/include/cryptopp" "$prefix/lib"
+  cp "$src"/*.h "$prefix/include/cryptopp/"
+  cp "$(ls "$src"/libcrypto*.a | head -n 1)" "$prefix/lib/libcryptopp.a"
+  write_pc libcrypto++ 8 "-lcryptopp -lws2_32"
+}
+
+build_libdeflate() {
+  [ -f "$prefix/lib/libdeflate.a" ] && return
+  log "building libdeflate"
+  local src
+  src=$(fetch_source libdeflate)
+  # For a Windows target its makefile names the static library
+  # libdeflatestatic.lib (an ar archive all the same).
+  make -C "$src" -j"$jobs" libdeflatestatic.lib CC="$host-gcc" AR="$host-ar" \
+    CFLAGS="-O2" >"$prefix/libdeflate-build.log" 2>&1 || {
+    tail -n 30 "$prefix/libdeflate-build.log" >&2
+    return 1
+  }
+  mkdir -p "$prefix/include" "$prefix/lib"
+  cp "$src/libdeflate.h" "$prefix/include/"
+  cp "$src/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+  write_pc libdeflate 1 -ldeflate
+}
+
+build_isal() {
+  [ -f "$prefix/lib/libisal.a" ] && return
+  log "building ISA-L (portable C)"
+  local src
+  src=$(fetch_source libisal)
+  # Its byte-swap helpers are left undefined for a 32-bit MinGW target;
+  # a header included first maps them to the compiler's built-ins.
+  cat >"$prefix/isal_bswap.h" <<'EOF'
+#ifndef isal_bswap16
+#define isal_bswap16(x) __builtin_bswap16(x)
+#define isal_bswap32(x) __builtin_bswap32(x)
+#define isal_bswap64(x) __builtin_bswap64(x)
+#endif
+EOF
+  make -C "$src" -f Makefile.unx -j"$jobs" arch=noarch lib_name=bin/libisal.a \
+    CC="$host-gcc" AR="$host-ar" DEFINES="-include $prefix/isal_bswap.h" lib \
+    >"$prefix/isal-build.log" 2>&1 || {
+    tail -n 30 "$prefix/isal-build.log" >&2
+    return 1
+  }
+  mkdir -p "$prefix/include/isa-l" "$prefix/lib"
+  cp "$src"/include/*.h "$prefix/include/isa-l/"
+  cp "$src/bin/libisal.a" "$prefix/lib/"
+  write_pc libisal 2 -lisal
+}
+
+build_googletest() {
+  [ -f "$prefix/lib/libgtest.a" ] && return
+  log "building GoogleTest"
+  cmake -S /usr/src/googletest -B "$prefix/gtest-build" -G "Unix Makefiles" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-mingw.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -Dgtest_disable_pthreads=OFF \
+    >"$prefix/gtest-build.log" 2>&1
+  cmake --build "$prefix/gtest-build" -j"$jobs" >>"$prefix/gtest-build.log" 2>&1
+  cmake --install "$prefix/gtest-build" >>"$prefix/gtest-build.log" 2>&1
+}
+
+# ------------------------------------------------------------------ wine
+
+# Wine's helper processes keep a test's output pipe open until wineserver
+# goes idle; a persistent wineserver that has already started them makes
+# every test return at once.
+start_wine() {
+  export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.cache/marrowgate-wine-$arch}
+  export WINEARCH=$([ "$arch" = i686 ] && echo win32 || echo win64)
+  wineserver -p
+  wine cmd /c exit >/dev/null 2>&1 || true
+  # The null graphics driver: window messages between processes work
+  # without a display.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
+}
+
+# ------------------------------------------------------------------ main
+
+started=$(now)
+install_tools
+add_source_entries
+mkdir -p "$prefix"
+deps_started=$(now)
+build_cryptopp
+build_libdeflate
+build_isal
+build_googletest
+log "dependencies ready in $(( $(now) - deps_started )) s ($prefix)"
+
+project_started=$(now)
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-mingw.cmake" \
+  -DMARROWGATE_MINGW_PREFIX="$prefix" \
+  -DMARROWGATE_TESTS="$([ "$run_tests" = 0 ] && echo OFF || echo ON)" -DMARROWGATE_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$jobs"
+log "project built in $(( $(now) - project_started )) s ($build)"
+
+if [ "$run_tests" != 0 ]; then
+  if [ "$arch" = i686 ] && ! dpkg -s wine32 >/dev/null 2>&1; then
+    log "no 32-bit Wine (wine32) on this machine: the i686 tests cannot run;"
+    log "build and test the same sources with MARROWGATE_WIN_ARCH=x86_64 instead"
+    exit 1
+  fi
+  tests_started=$(now)
+  start_wine
+  status=0
+  ctest --test-dir "$build" -LE 'window|package_format|layering' --output-on-failure -j"$jobs" \
+    --timeout 120 || status=$?
+  wineserver -k || true
+  log "tests ran in $(( $(now) - tests_started )) s"
+  log "total $(( $(now) - started )) s"
+  exit "$status"
+fi
+log "total $(( $(now) - started )) s"
