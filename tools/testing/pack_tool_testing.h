@@ -85,7 +85,8 @@ class PackToolFolderTest : public ::testing::Test {
     root_ = fs::path(::testing::TempDir()) /
             ("mg_pack_" +
              std::string(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name()) +
-             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+             std::to_string(std::random_device{}()));
     fs::remove_all(root_);
     fs::create_directories(root_);
   }
