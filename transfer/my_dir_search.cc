@@ -1,5 +1,6 @@
 #include "transfer/my_dir_search.h"
 
+#include "transfer/delta/delta_source.h"
 #include "transfer/staged_target.h"
 #include "platform/write_check.h"
 #include "util/safe_path.h"
@@ -147,8 +148,37 @@ void MyDirSearch::SweepStagingLeftovers(const std::string& folder) {
   RemoveLeftoverStagingFiles(params_.pDstFM, folder);
 }
 
+int32_t MyDirSearch::OpenDeltaItem(Owned<VirtualFile>* source, const std::string& source_path,
+                                   std::string* target_path) {
+  const std::string item_target = *target_path;
+  switch (OpenDeltaSource(source, params_.pDstFM, target_path)) {
+    case 0:
+      return 0;
+    case kDeltaBadTarget:
+      return RefuseUnsafe(item_target.substr(std::min(item_target.size(), std::strlen(params_.szDstDir) + 1)));
+    case kDeltaBasisDiffers:
+      return SendError(kNotifyDeltaBasisDiffers, kTextDeltaBasisDiffers, *target_path) != 0
+                 ? kFileOpenStopped
+                 : 0;
+    case kDeltaTargetNotOnDisk:
+      return SendError(kNotifyWriteError, kTextCanNotWrite, *target_path, kReasonDeltaInPackage) !=
+                     0
+                 ? kFileNoTarget
+                 : 0;
+    default:
+      return SendError(kNotifyReadError, kTextReadError, source_path) != 0 ? kFileReadStopped : 0;
+  }
+}
+
 int32_t MyDirSearch::CopyOpenedFile(Owned<VirtualFile> source, const std::string& source_path,
-                                    const std::string& target_path) {
+                                    const std::string& listed_target) {
+  // A delta item stands for its target and copies as the target's rebuilt
+  // content (transfer/delta/delta_source.h).
+  std::string target_path = listed_target;
+  if (IsDeltaName(target_path)) {
+    int32_t code = OpenDeltaItem(&source, source_path, &target_path);
+    if (!source) return code;
+  }
   CPackNotify* notify = params_.pNotify;
   FileSystem* destination = params_.pDstFM;
   if (notify->cb_FILEBEGIN(source_path.c_str(), target_path.c_str(), source->Size()) != 0)
