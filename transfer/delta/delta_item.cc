@@ -18,6 +18,8 @@ constexpr size_t kSuffixLength = sizeof(kDeltaSuffix) - 1;
 constexpr size_t kMagicLength = 8;
 // Slices in which inputs are fed to librsync and outputs taken from it.
 constexpr size_t kSlice = 64 * 1024;
+// Largest signature block used for encoding.
+constexpr size_t kMaxBlock = 2048;
 
 // librsync reports through a trace channel of its own; the results here
 // carry everything a caller needs, so its messages are dropped.
@@ -204,6 +206,10 @@ int32_t EncodeDelta(VirtualFile* oldFile, VirtualFile* newFile, VirtualFile* out
   rs_magic_number magic = static_cast<rs_magic_number>(0);
   size_t blockLength = 0, strongLength = 0;
   if (rs_sig_args(oldSize, &magic, &blockLength, &strongLength) != RS_DONE) return kDeltaCorrupt;
+  // Finer blocks than the library's choice for large files: an edit costs
+  // at most about two blocks of literal bytes, while the signature (held
+  // only while encoding) stays small beside the file.
+  if (blockLength > kMaxBlock) blockLength = kMaxBlock;
   std::string signature;
   Md5 md5;
   uint64_t total = 0;
