@@ -170,17 +170,18 @@ int32_t ReadDeltaHeader(VirtualFile* delta, DeltaHeader* header) {
   return 0;
 }
 
-int32_t CheckDeltaBasis(VirtualFile* basis, const DeltaHeader& header) {
-  const int32_t size = basis->Size();
+int32_t CheckFileIs(VirtualFile* file, uint32_t expectedSize,
+                    const std::array<uint8_t, 16>& expectedDigest) {
+  const int32_t size = file->Size();
   if (size < 0) return kDeltaReadFailed;
-  if (static_cast<uint32_t>(size) != header.oldSize) return kDeltaBasisDiffers;
-  if (basis->Seek(0, 0) != 0) return kDeltaReadFailed;
+  if (static_cast<uint32_t>(size) != expectedSize) return kDeltaBasisDiffers;
+  if (file->Seek(0, 0) != 0) return kDeltaReadFailed;
   Md5 md5;
   Md5Init(&md5);
   std::vector<uint8_t> slice(kSlice);
   uint64_t total = 0;
   for (;;) {
-    int32_t n = basis->Read(slice.data(), static_cast<int32_t>(slice.size()));
+    int32_t n = file->Read(slice.data(), static_cast<int32_t>(slice.size()));
     if (n < 0) return kDeltaReadFailed;
     if (n == 0) break;
     Md5Update(&md5, slice.data(), static_cast<size_t>(n));
@@ -188,8 +189,12 @@ int32_t CheckDeltaBasis(VirtualFile* basis, const DeltaHeader& header) {
   }
   std::array<uint8_t, 16> digest;
   Md5Final(&md5, digest.data());
-  if (total != header.oldSize || digest != header.oldDigest) return kDeltaBasisDiffers;
+  if (total != expectedSize || digest != expectedDigest) return kDeltaBasisDiffers;
   return 0;
+}
+
+int32_t CheckDeltaBasis(VirtualFile* basis, const DeltaHeader& header) {
+  return CheckFileIs(basis, header.oldSize, header.oldDigest);
 }
 
 int32_t EncodeDelta(VirtualFile* oldFile, VirtualFile* newFile, VirtualFile* out, uint64_t limit,

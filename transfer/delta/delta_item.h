@@ -71,8 +71,11 @@ void StoreDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]);
 // (short, wrong magic or version) or kDeltaReadFailed.
 int32_t ReadDeltaHeader(VirtualFile* delta, DeltaHeader* header);
 
-// Whether `basis` (read from its start) has the header's old size and MD5:
-// 0, kDeltaBasisDiffers or kDeltaReadFailed.
+// Whether `file` (read from its start) has the given size and MD5: 0,
+// kDeltaBasisDiffers or kDeltaReadFailed.
+int32_t CheckFileIs(VirtualFile* file, uint32_t expectedSize,
+                    const std::array<uint8_t, 16>& expectedDigest);
+// CheckFileIs with the header's old size and MD5.
 int32_t CheckDeltaBasis(VirtualFile* basis, const DeltaHeader& header);
 
 struct DeltaEncodeStats {

@@ -58,6 +58,16 @@ int32_t OpenDeltaSource(Owned<VirtualFile>* item, FileSystem* destination, std::
   Owned<VirtualFile> basis(destination->Open(own.c_str(), kOpenRead));
   if (!basis) return kDeltaBasisDiffers;
   rc = CheckDeltaBasis(basis.get(), header);
+  if (rc == kDeltaBasisDiffers) {
+    // Already the new version (a run stopped after this file was placed):
+    // the file is its own source.
+    rc = CheckFileIs(basis.get(), header.newSize, header.newDigest);
+    if (rc == kDeltaBasisDiffers) return rc;
+    if (rc == 0 && basis->Seek(0, 0) != 0) rc = kDeltaReadFailed;
+    if (rc != 0) return rc;
+    *item = std::move(basis);
+    return 0;
+  }
   if (rc != 0) return rc;
   std::unique_ptr<DeltaSourceFile> stream(
       new (std::nothrow) DeltaSourceFile(std::move(delta), std::move(basis), header));

@@ -10,7 +10,9 @@
 // size is the new size, and its last read fails unless the rebuilt bytes
 // have the new size and MD5 the item carries. The engine writes it to the
 // target's staging file like any other source, so a failure or a crash
-// leaves the old file in place.
+// leaves the old file in place. An installed target that already is the
+// new version (a run stopped after placing it) is its own source, so that
+// running the patch again completes it.
 #ifndef MARROWGATE_TRANSFER_DELTA_DELTA_SOURCE_H_
 #define MARROWGATE_TRANSFER_DELTA_DELTA_SOURCE_H_
 
