@@ -21,9 +21,14 @@ MyDirSearch::MyDirSearch(const DIRCP_PARAM_T& params)
   SetStopText(params.szStop);
   if (params.ppszExcludeNames != nullptr) {
     for (const char* const* name = params.ppszExcludeNames; *name != nullptr; ++name) {
-      if (AddExcludedName(*name) < 0) throw std::bad_alloc();
+      // A name never copied is not rebuilt from a delta item either.
+      if (AddExcludedName(*name) < 0 || AddExcludedName(DeltaNameFor(*name).c_str()) < 0)
+        throw std::bad_alloc();
       std::string path;
-      if (NormaliseListName(*name, &path)) excluded_paths_.push_back(std::move(path));
+      if (NormaliseListName(*name, &path)) {
+        excluded_paths_.push_back(DeltaNameFor(path));
+        excluded_paths_.push_back(std::move(path));
+      }
     }
   }
   // A trailing "|" only ends the list early; the entries before it apply.

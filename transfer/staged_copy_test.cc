@@ -220,6 +220,16 @@ TEST_F(StagedCopyTest, ADeltaItemRebuildsItsTargetOnlyFromTheFileItWasMadeFrom) 
   platform::MakeFolder((dst_ + "/sub").c_str());
   sink_.answer = [](const std::string&) { return 0; };
 
+  // A name never copied is not rebuilt either.
+  folder_.WriteFile("dst/sub/big.dat", "skipped");
+  const char* const skip[] = {"big.dat", nullptr};
+  params_.ppszExcludeNames = skip;
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(Read("sub/big.dat"), "skipped");
+  for (const std::string& event : sink_.events) EXPECT_NE(event.rfind("ERROR", 0), 0u) << event;
+  params_.ppszExcludeNames = nullptr;
+  sink_.events.clear();
+
   // Another old file: named, left as it is, nothing installed.
   std::string modified = before;
   modified[7] ^= 1;
