@@ -22,7 +22,8 @@ int32_t DialogPackNotify::CaptionMessageOf(int32_t code) {
 
 bool DialogPackNotify::LeavesFileOut(int32_t code) {
   return code == kNotifyCanNotOpen || code == kNotifyReadError || code == kNotifyWriteError ||
-         code == kNotifyUnsafePath || code == kNotifyPathTooLong;
+         code == kNotifyUnsafePath || code == kNotifyPathTooLong ||
+         code == kNotifyDeltaBasisDiffers;
 }
 
 void DialogPackNotify::ShowUnder(int32_t number, const char* text) {

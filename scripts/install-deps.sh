@@ -11,6 +11,7 @@ packages=(
   zlib1g-dev             # independent inflate used by the tests
   libdeflate-dev         # the zlib codec's engine
   libisal-dev            # streaming inflater of long items; engine comparison in bench/
+  librsync-dev           # delta items: signatures, deltas and their streaming apply
   zip unzip openssl      # reference figures for the benchmarks
   python3                # independent package-format checks (tests/)
   libgtk-3-dev           # the patcher's window

@@ -21,6 +21,7 @@
 #include "platform/file_tree.h"
 #include "tools/pack_items.h"
 #include "tools/pack_tool.h"
+#include "transfer/delta/delta_item.h"
 #include "transfer/make_sure_package.h"
 #include "util/md5.h"
 #include "util/releaser.h"
@@ -468,6 +469,24 @@ std::vector<std::string> CheckPatchFolder(const std::string& folder,
     problem(std::string(update.szUpdateDir) + ": the update folder is missing");
   } else {
     FilesBelow(updateDir, std::string(), &files, &folders, &problems);
+    // A delta item carries its target.
+    std::vector<std::string> targets;
+    for (const std::string& name : files) {
+      if (!IsDeltaName(name)) continue;
+      const std::string target = DeltaTargetOf(name);
+      if (target.empty()) {
+        problem("update/" + name + ": a delta item whose target is not a plain name");
+        continue;
+      }
+      Owned<VirtualFile> item(DiskFile::Open((updateDir + "/" + name).c_str(), "rb"));
+      DeltaHeader header;
+      if (!item || ReadDeltaHeader(item.get(), &header) != 0)
+        problem("update/" + name + ": not a delta item the patcher can read");
+      if (files.count(target) != 0)
+        problem("update/" + name + ": the update carries " + target + " whole as well");
+      targets.push_back(target);
+    }
+    files.insert(targets.begin(), targets.end());
   }
   auto carried = [&](const std::string& name) {
     std::string normal;
@@ -664,10 +683,23 @@ class MakePatch {
       if (!differs) continue;
       if (rel.size() > kMaxFileListName) return Fail(rel + ": the name is too long for the file lists");
       ++(old == before.entries.end() ? added : changed);
+      newFiles.push_back(rel);
+      if (old != before.entries.end() && WantsDelta(rel, e, old->second)) {
+        uint64_t itemSize = 0;
+        if (!TryDelta(rel, old->second, e, tree, &itemSize, &problem)) return Fail(problem);
+        if (itemSize > 0) {
+          ++deltas_;
+          carriedBytes += itemSize;
+          deltaBytes_ += itemSize;
+          deltaFileBytes_ += e.size;
+          if (line_.verbosity == Verbosity::kVerbose)
+            out_ << "delta   " << rel << " (" << itemSize << " of " << e.size << " bytes)\n";
+          continue;
+        }
+      }
       carriedBytes += e.size;
       if (!CopyWithTime(e.source, tree + "/" + rel, e.time, &reason))
         return Fail(tree + "/" + rel + ": cannot be written: " + reason);
-      newFiles.push_back(rel);
       if (line_.verbosity == Verbosity::kVerbose)
         out_ << (old == before.entries.end() ? "added   " : "changed ") << rel << "\n";
     }
@@ -762,6 +794,9 @@ class MakePatch {
       out_ << "made " << output << ": " << added << " added, " << changed << " changed, "
            << removed << " removed; carried " << carriedBytes << " of " << totalBytes
            << " bytes of " << newRoot;
+      if (deltas_ > 0)
+        out_ << "; " << deltas_ << (deltas_ == 1 ? " file" : " files") << " as deltas ("
+             << deltaBytes_ << " bytes for " << deltaFileBytes_ << ")";
       if (!line_.folderOutput) out_ << "; patch program " << patchSize << " bytes";
       out_ << "\n";
     }
@@ -774,6 +809,65 @@ class MakePatch {
     return kPackExitFailure;
   }
 
+  // A changed file on disk (not a package item) of at least the delta
+  // size, not held back (the held-back pass copies names as they stand).
+  bool WantsDelta(const std::string& rel, const InstallEntry& now, const InstallEntry& was) const {
+    if (!line_.delta || now.size < line_.deltaMinSize || now.size > INT32_MAX ||
+        was.size > INT32_MAX || !now.package.empty() || !was.package.empty())
+      return false;
+    for (const std::string& name : line_.holdBack) {
+      std::string normal;
+      if (NormaliseListName(name, &normal) && normal == rel) return false;
+    }
+    return true;
+  }
+
+  // Writes the delta item of `rel` into `tree` when it is smaller than
+  // kDeltaShare of the file: *itemSize is its size then, else 0 (nothing
+  // written). False with `problem` when a file cannot be read or written.
+  bool TryDelta(const std::string& rel, const InstallEntry& was, const InstallEntry& now,
+                const std::string& tree, uint64_t* itemSize, std::string* problem) {
+    *itemSize = 0;
+    const std::string path = tree + "/" + DeltaNameFor(rel);
+    std::string reason;
+    size_t slash = path.rfind('/');
+    if (!MakeFolders(path.substr(0, slash), &reason)) {
+      *problem = path + ": cannot be made: " + reason;
+      return false;
+    }
+    Owned<VirtualFile> oldFile(DiskFile::Open(was.source.c_str(), "rb"));
+    Owned<VirtualFile> newFile(DiskFile::Open(now.source.c_str(), "rb"));
+    if (!oldFile || !newFile) {
+      *problem = (oldFile ? now.source : was.source) + ": cannot be read";
+      return false;
+    }
+    platform::RemoveNode(path.c_str());
+    int32_t rc;
+    {
+      Owned<VirtualFile> out(DiskFile::Open(path.c_str(), "wb+"));
+      if (!out) {
+        *problem = path + ": cannot be written";
+        return false;
+      }
+      const uint64_t limit = now.size * kDeltaSharePercent / 100;
+      rc = limit > kDeltaHeaderSize ? EncodeDelta(oldFile.get(), newFile.get(), out.get(), limit)
+                                    : kDeltaTooLarge;
+      if (rc == 0) *itemSize = static_cast<uint64_t>(out->Size());
+      if (rc == 0) out->SetTime(static_cast<int32_t>(std::clamp<int64_t>(now.time, 0, INT32_MAX)));
+    }
+    if (rc == 0) return true;
+    platform::RemoveNode(path.c_str());
+    *itemSize = 0;
+    if (rc == kDeltaTooLarge) return true;
+    *problem = rel + ": its delta cannot be made: " + DeltaResultText(rc);
+    return false;
+  }
+
+  // A delta item is carried only when smaller than this share of its file.
+  static constexpr uint64_t kDeltaSharePercent = 60;
+
+  int64_t deltas_ = 0;
+  uint64_t deltaBytes_ = 0, deltaFileBytes_ = 0;
   const PackCommandLine& line_;
   std::ostream& out_;
   std::ostream& err_;

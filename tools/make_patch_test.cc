@@ -124,6 +124,7 @@ TEST_F(MakePatchTest, PatchProgramTurnsOldIntoNewCarryingOnlyWhatChanged) {
                           "bin/game.cfg", oldDir.string(), newDir.string(), program.string()});
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_NE(made.out.find("4 added, 6 changed, 6 removed"), std::string::npos) << made.out;
+  EXPECT_NE(made.out.find("; 1 file as deltas"), std::string::npos) << made.out;
   ToolRun checked = RunTool({"check", program.string()});
   EXPECT_EQ(checked.status, 0) << checked.err;
 
@@ -135,7 +136,7 @@ TEST_F(MakePatchTest, PatchProgramTurnsOldIntoNewCarryingOnlyWhatChanged) {
     if (entry.is_regular_file())
       carried.insert(fs::relative(entry.path(), unpacked / "update").generic_string());
   const std::set<std::string> expected = {
-      "mb/etc/version.txt", "bin/game.exe", "readme.txt", "data/big.bin", deep,
+      "mb/etc/version.txt", "bin/game.exe", "readme.txt", "data/big.bin.mgdelta", deep,
       "data/maps/valley.map", "data/maps/new.map", "data/sounds/bang.wav",
       "gr\xC3\xBC\xC3\x9F" "e/\xE6\x96\x87\xE5\xAD\x97.txt", "bin/game.cfg",
       "update/newfile.txt", "update/dellist.txt"};
@@ -169,6 +170,80 @@ TEST_F(MakePatchTest, PatchProgramTurnsOldIntoNewCarryingOnlyWhatChanged) {
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(ReadFile(folder / "cfg.txt"), cfg);
   EXPECT_FALSE(fs::exists(root_ / "patch-folder.make-patch.partial"));
+}
+
+// A large file changed in a few places travels as a delta of its old
+// version; an installed file that is not that old version fails the run
+// by name and stays as it was.
+TEST_F(MakePatchTest, DeltaItemsRebuildChangedFilesAndRefuseAModifiedOldOne) {
+  const std::string large = Incompressible(2 * 1024 * 1024, 7);
+  std::string changed = large;
+  changed.replace(100, 3000, Incompressible(3000, 8));
+  changed.replace(changed.size() / 2, 2000, Incompressible(2000, 9));
+  changed += "appended at the end";
+  const std::string small = Incompressible(10000, 10);
+  Tree old = {{"mb/etc/version.txt", "1 1.2.0.0\r\n"},
+              {"data/big.bin", large},
+              {"data/small.bin", small}};
+  Tree changedTree = old;
+  changedTree["mb/etc/version.txt"] = "1 1.3.0.0\r\n";
+  changedTree["data/big.bin"] = changed;
+  changedTree["data/small.bin"] = small + "x";  // below the delta size: whole
+  const fs::path oldDir = root_ / "old", newDir = root_ / "new";
+  MakeInstall(oldDir, old);
+  MakeInstall(newDir, changedTree);
+
+  const fs::path program = root_ / "patch-program";
+  ToolRun made = RunTool({"make-patch", "--patcher", MARROWGATE_PATCHER_PROGRAM, oldDir.string(),
+                          newDir.string(), program.string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  ToolRun listed = RunTool({"list", program.string()});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  const size_t line = listed.out.find("update/data/big.bin.mgdelta");
+  ASSERT_NE(line, std::string::npos) << listed.out;
+  const size_t start = listed.out.rfind('\n', line) + 1;
+  EXPECT_EQ(listed.out.compare(start, 5, "delta"), 0) << listed.out;
+  EXPECT_NE(listed.out.find("update/data/small.bin\n"), std::string::npos) << listed.out;
+  // The delta is a small share of the file.
+  const fs::path unpacked = root_ / "unpacked";
+  ASSERT_EQ(RunTool({"extract", program.string(), unpacked.string()}).status, 0);
+  EXPECT_LT(fs::file_size(unpacked / "update/data/big.bin.mgdelta"), 64u * 1024);
+  EXPECT_FALSE(fs::exists(unpacked / "update/data/big.bin"));
+  EXPECT_EQ(ReadFile(unpacked / "update/update/newfile.txt"),
+            "data/big.bin\r\ndata/small.bin\r\nmb/etc/version.txt\r\n");
+
+  // On OLD: NEW, and the file list of a fresh NEW.
+  const fs::path install = root_ / "install";
+  fs::copy(oldDir, install, fs::copy_options::recursive);
+  ASSERT_EQ(Shell(program.string() + " --console " + install.string()), 0)
+      << ReadFile(root_ / "shell.log");
+  EXPECT_EQ(ReadInstall(install), ReadInstall(newDir));
+  EXPECT_EQ(ReadFile(install / "update/localfilelist.txt"),
+            ReadFile(newDir / "update/localfilelist.txt"));
+
+  // On an OLD whose big file a player changed: the run fails naming it.
+  const fs::path modified = root_ / "modified";
+  fs::copy(oldDir, modified, fs::copy_options::recursive);
+  std::string damaged = large;
+  damaged[1234567] ^= 0x20;
+  WriteFile(modified / "data/big.bin", damaged);
+  EXPECT_NE(Shell(program.string() + " --console " + modified.string()), 0);
+  const std::string log = ReadFile(root_ / "shell.log");
+  EXPECT_NE(log.find("data/big.bin differs from the version the patch was made for"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("-10203"), std::string::npos) << log;
+  EXPECT_TRUE(ReadFile(modified / "data/big.bin") == damaged);
+  for (const auto& entry : fs::recursive_directory_iterator(modified))
+    EXPECT_EQ(entry.path().string().find(".~mgpart"), std::string::npos) << entry.path();
+
+  // Without deltas the file travels whole.
+  const fs::path whole = root_ / "whole-folder";
+  made = RunTool({"make-patch", "--folder", "--no-delta", oldDir.string(), newDir.string(),
+                  whole.string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(ReadFile(whole / "update/data/big.bin"), changed);
+  EXPECT_FALSE(fs::exists(whole / "update/data/big.bin.mgdelta"));
 }
 
 // Each problem check names, one case each, on a patch folder that is
@@ -223,6 +298,9 @@ TEST_F(MakePatchTest, CheckNamesEveryProblem) {
       {"unsafe package name",
        [&](const fs::path& f) { replaceInCfg(f, "}\r\n", "    PACKAGE = ../up\r\n}\r\n"); },
        "cannot read it"},
+      {"delta item not readable",
+       [](const fs::path& f) { WriteFile(f / "update/data/x.bin.mgdelta", "not a delta"); },
+       "update/data/x.bin.mgdelta: not a delta item"},
       {"version file not raised",
        [](const fs::path& f) { WriteFile(f / "update/mb/etc/version.txt", "1 1.2.0.0\r\n"); },
        "is not above the version the patch requires"},

@@ -1,6 +1,8 @@
 #include "tools/pack_command_line.h"
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 
 namespace marrowgate {
@@ -107,6 +109,9 @@ const char* PackUsageText() {
          "                     OLD's installed version)\n"
          "  --hold-back NAME   make-patch: copy NAME after everything else (repeatable)\n"
          "  --skip NAME        make-patch: the patcher never copies NAME (repeatable)\n"
+         "  --no-delta         make-patch: carry changed files whole, never as deltas\n"
+         "  --delta-min-size N make-patch: smallest changed file (bytes) carried as\n"
+         "                     a delta of its old version (default 65536)\n"
          "  -h, --help         show this text\n"
          "  -V, --version      show the version\n"
          "\n"
@@ -208,6 +213,21 @@ std::string ParsePackCommandLine(const std::vector<std::string>& args, PackComma
       problem = takeValue(&value);
       if (problem.empty() && value.empty()) problem = name + " needs a name";
       if (problem.empty()) (name == "--skip" ? out->skipNames : out->holdBack).push_back(value);
+    } else if (name == "--no-delta") {
+      out->delta = false;
+      problem = refuseValue();
+    } else if (name == "--delta-min-size") {
+      std::string value;
+      problem = takeValue(&value);
+      if (problem.empty()) {
+        char* end = nullptr;
+        errno = 0;
+        unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || errno != 0 || value[0] == '-')
+          problem = "--delta-min-size needs a number of bytes";
+        else
+          out->deltaMinSize = n;
+      }
     } else if (name == "--strict") {
       out->strict = true;
       problem = refuseValue();

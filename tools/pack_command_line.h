@@ -4,6 +4,7 @@
 #ifndef MARROWGATE_TOOLS_PACK_COMMAND_LINE_H_
 #define MARROWGATE_TOOLS_PACK_COMMAND_LINE_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ inline constexpr char kKeyBVariable[] = "MARROWGATE_KEY_B";
 
 enum class Verbosity { kQuiet, kNormal, kVerbose };
 enum class OverwritePolicy { kOverwrite, kNever };
+
+// Smallest changed file for which make-patch tries a delta item.
+inline constexpr uint64_t kDefaultDeltaMinSize = 64 * 1024;
 
 struct PackCommandLine {
   bool help = false;
@@ -46,6 +50,8 @@ struct PackCommandLine {
   std::optional<std::string> minVersion; // --min-version V
   std::vector<std::string> holdBack;     // --hold-back NAME
   std::vector<std::string> skipNames;    // --skip NAME
+  bool delta = true;                     // --no-delta turns delta items off
+  uint64_t deltaMinSize = kDefaultDeltaMinSize;  // --delta-min-size BYTES
 };
 
 // Largest -j value taken.

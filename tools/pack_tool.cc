@@ -28,6 +28,7 @@
 #include "tools/pack_names.h"
 #include "tools/pack_progress.h"
 #include "tools/pack_source_scan.h"
+#include "transfer/delta/delta_item.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 #include "util/safe_path.h"
@@ -557,7 +558,8 @@ class PackTool {
         if (e.isFolder) {
           out_ << ", \"type\": \"folder\"}";
         } else {
-          out_ << ", \"type\": \"file\", \"size\": " << seal.plainSize
+          out_ << ", \"type\": \"" << (IsDeltaName(e.path) ? "delta" : "file")
+               << "\", \"size\": " << seal.plainSize
                << ", \"time\": " << seal.time << ", \"md5\": \"" << Hex(seal.digest, 16) << "\"}";
         }
         first = false;
@@ -566,13 +568,15 @@ class PackTool {
         std::snprintf(text, sizeof text, "%8s  %-19s  ",
                       e.isFolder ? "-" : HumanSize(seal.plainSize).c_str(),
                       e.isFolder ? "-" : FormatTime(seal.time).c_str());
-        out_ << text << EscapedName(e.path) << (e.isFolder ? "/" : "") << "\n";
+        out_ << text << EscapedName(e.path) << (e.isFolder ? "/" : "")
+             << (!e.isFolder && IsDeltaName(e.path) ? "  (delta)" : "") << "\n";
       } else {
         char text[96];
         if (e.isFolder) {
           std::snprintf(text, sizeof text, "%-4s %12s  %-19s  %-32s  ", "dir", "-", "-", "-");
         } else {
-          std::snprintf(text, sizeof text, "%-4s %12u  %-19s  %-32s  ", "file", seal.plainSize,
+          std::snprintf(text, sizeof text, "%-4s %12u  %-19s  %-32s  ",
+                        IsDeltaName(e.path) ? "delta" : "file", seal.plainSize,
                         FormatTime(seal.time).c_str(), Hex(seal.digest, 16).c_str());
         }
         out_ << text << EscapedName(e.path) << (e.isFolder ? "/" : "") << "\n";

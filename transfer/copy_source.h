@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/file/file_system.h"
@@ -35,6 +36,13 @@ class CopySource {
   // Opens `path` of `fs`. False when it cannot be opened (for an item:
   // not even its header reads).
   bool Open(FileSystem* fs, const std::string& path);
+
+  // Reads `file` from now on, as a plain file (a stream made from another
+  // source, such as a rebuilt delta target).
+  void Adopt(Owned<VirtualFile> file) {
+    raw_.reset();
+    file_ = std::move(file);
+  }
 
   // Lets go of the source (and the package item).
   void Close() {

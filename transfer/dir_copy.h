@@ -140,6 +140,10 @@ inline constexpr char kTextUnsafePath[] = "Unsafe path refused: %s";
 inline constexpr char kTextCanNotWrite[] = "Can not write %s: %s";
 inline constexpr char kReasonPackageInUse[] = "a package of this update is open there";
 inline constexpr char kReasonUnknown[] = "the system gave no reason";
+// A delta item whose target is not the file the delta was made from.
+inline constexpr char kTextDeltaBasisDiffers[] =
+    "The installed file %s differs from the version the patch was made for";
+inline constexpr char kReasonDeltaInPackage[] = "a delta item applies to files on disk only";
 
 // Codes sent to cb_ERROR.
 constexpr int32_t kNotifyCanNotOpen = -1;
@@ -147,6 +151,7 @@ constexpr int32_t kNotifyReadError = -3;   // also the corrupted source
 constexpr int32_t kNotifyWriteError = -4;
 constexpr int32_t kNotifyUnsafePath = -6;
 constexpr int32_t kNotifyPathTooLong = -7;  // a file, folder or root path
+constexpr int32_t kNotifyDeltaBasisDiffers = -8;  // kTextDeltaBasisDiffers
 
 // File codes (see above) and DoIt codes of the engine itself.
 constexpr int32_t kFileStatFailed = -1;

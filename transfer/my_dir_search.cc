@@ -1,5 +1,6 @@
 #include "transfer/my_dir_search.h"
 
+#include "transfer/delta/delta_source.h"
 #include "transfer/staged_target.h"
 #include "platform/write_check.h"
 #include "util/safe_path.h"
@@ -21,9 +22,14 @@ MyDirSearch::MyDirSearch(const DIRCP_PARAM_T& params)
   SetStopText(params.szStop);
   if (params.ppszExcludeNames != nullptr) {
     for (const char* const* name = params.ppszExcludeNames; *name != nullptr; ++name) {
-      if (AddExcludedName(*name) < 0) throw std::bad_alloc();
+      // A name never copied is not rebuilt from a delta item either.
+      if (AddExcludedName(*name) < 0 || AddExcludedName(DeltaNameFor(*name).c_str()) < 0)
+        throw std::bad_alloc();
       std::string path;
-      if (NormaliseListName(*name, &path)) excluded_paths_.push_back(std::move(path));
+      if (NormaliseListName(*name, &path)) {
+        excluded_paths_.push_back(DeltaNameFor(path));
+        excluded_paths_.push_back(std::move(path));
+      }
     }
   }
   // A trailing "|" only ends the list early; the entries before it apply.
@@ -236,8 +242,41 @@ int32_t MyDirSearch::CommitStaged() {
   return result;
 }
 
+int32_t MyDirSearch::OpenDeltaItem(Owned<VirtualFile>* source, const std::string& source_path,
+                                   std::string* target_path) {
+  const std::string item_target = *target_path;
+  switch (OpenDeltaSource(source, params_.pDstFM, target_path)) {
+    case 0:
+      return 0;
+    case kDeltaBadTarget:
+      return RefuseUnsafe(item_target.substr(std::min(item_target.size(), std::strlen(params_.szDstDir) + 1)));
+    case kDeltaBasisDiffers:
+      return SendError(kNotifyDeltaBasisDiffers, kTextDeltaBasisDiffers, *target_path) != 0
+                 ? kFileOpenStopped
+                 : 0;
+    case kDeltaTargetNotOnDisk:
+      return SendError(kNotifyWriteError, kTextCanNotWrite, *target_path, kReasonDeltaInPackage) !=
+                     0
+                 ? kFileNoTarget
+                 : 0;
+    default:
+      return SendError(kNotifyReadError, kTextReadError, source_path) != 0 ? kFileReadStopped : 0;
+  }
+}
+
 int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& source_path,
-                                    const std::string& target_path) {
+                                    const std::string& listed_target) {
+  // A delta item stands for its target and copies as the target's rebuilt
+  // content (transfer/delta/delta_source.h), read like a plain file.
+  std::string target_path = listed_target;
+  if (IsDeltaName(target_path)) {
+    source->Close();
+    Owned<VirtualFile> item(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
+    if (!item) return SendError(kNotifyCanNotOpen, kTextCanNotOpen, source_path) != 0 ? kFileOpenStopped : 0;
+    int32_t code = OpenDeltaItem(&item, source_path, &target_path);
+    if (!item) return code;
+    source->Adopt(std::move(item));
+  }
   CPackNotify* notify = params_.pNotify;
   FileSystem* destination = params_.pDstFM;
   const int32_t size = source->Size();

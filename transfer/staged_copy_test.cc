@@ -14,7 +14,9 @@
 #include "package/testing/temp_folder_testing.h"
 #include "platform/durable_file.h"
 #include "platform/env.h"
+#include "package/file/memory_file.h"
 #include "transfer/delete_tree.h"
+#include "transfer/delta/delta_item.h"
 #include "transfer/dir_copy.h"
 #include "transfer/testing/recording_notify_testing.h"
 #include "transfer/staged_target.h"
@@ -189,14 +191,102 @@ struct Version {
   std::string before, after;
 };
 
+// The delta item turning `before` into `after`.
+std::string DeltaItem(const std::string& before, const std::string& after) {
+  MemoryFile oldFile(std::vector<uint8_t>(before.begin(), before.end()));
+  MemoryFile newFile(std::vector<uint8_t>(after.begin(), after.end()));
+  MemoryFile item;
+  EXPECT_EQ(EncodeDelta(&oldFile, &newFile, &item), 0);
+  return std::string(item.bytes().begin(), item.bytes().end());
+}
+
+std::string Pattern(size_t n, char seed) {
+  std::string text(n, ' ');
+  uint32_t x = static_cast<uint32_t>(seed);
+  for (char& c : text) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return text;
+}
+
+TEST_F(StagedCopyTest, ADeltaItemRebuildsItsTargetOnlyFromTheFileItWasMadeFrom) {
+  const std::string before = Pattern(300000, 'a');
+  std::string after = before;
+  after.replace(150000, 500, Pattern(500, 'b'));
+  const std::string item = DeltaItem(before, after);
+  folder_.WriteFile("src/sub/big.dat.mgdelta", item);
+  platform::MakeFolder(dst_.c_str());
+  platform::MakeFolder((dst_ + "/sub").c_str());
+  sink_.answer = [](const std::string&) { return 0; };
+
+  // A name never copied is not rebuilt either.
+  folder_.WriteFile("dst/sub/big.dat", "skipped");
+  const char* const skip[] = {"big.dat", nullptr};
+  params_.ppszExcludeNames = skip;
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(Read("sub/big.dat"), "skipped");
+  for (const std::string& event : sink_.events) EXPECT_NE(event.rfind("ERROR", 0), 0u) << event;
+  params_.ppszExcludeNames = nullptr;
+  sink_.events.clear();
+
+  // Another old file: named, left as it is, nothing installed.
+  std::string modified = before;
+  modified[7] ^= 1;
+  folder_.WriteFile("dst/sub/big.dat", modified);
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(Read("sub/big.dat"), modified);
+  EXPECT_FALSE(Exists("sub/big.dat.mgdelta"));
+  const std::string refusal = "ERROR " + std::to_string(kNotifyDeltaBasisDiffers) +
+                              " The installed file " + Target("sub/big.dat") +
+                              " differs from the version the patch was made for";
+  EXPECT_NE(std::find(sink_.events.begin(), sink_.events.end(), refusal), sink_.events.end());
+
+  // A delta whose result is not the file it announces: given up.
+  std::string wrongResult = item;
+  wrongResult[40] ^= 1;  // the new file's MD5
+  folder_.WriteFile("src/sub/big.dat.mgdelta", wrongResult);
+  folder_.WriteFile("dst/sub/big.dat", before);
+  sink_.events.clear();
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(Read("sub/big.dat"), before);
+  EXPECT_NE(std::find(sink_.events.begin(), sink_.events.end(),
+                      "ERROR " + std::to_string(kNotifyReadError) + " ERROR reading file " +
+                          src_ + "/sub/big.dat.mgdelta!"),
+            sink_.events.end());
+
+  // The right old file: the new one, under the target's name, announced so.
+  folder_.WriteFile("src/sub/big.dat.mgdelta", item);
+  sink_.events.clear();
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_TRUE(Read("sub/big.dat") == after);
+  EXPECT_NE(std::find(sink_.events.begin(), sink_.events.end(),
+                      "FILEBEGIN " + src_ + "/sub/big.dat.mgdelta " + Target("sub/big.dat") + " " +
+                          std::to_string(after.size())),
+            sink_.events.end());
+  EXPECT_EQ(Leftovers(dst_), std::vector<std::string>{});
+
+  // Run again (as after a run stopped later on): the new file stays.
+  sink_.events.clear();
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_TRUE(Read("sub/big.dat") == after);
+  for (const std::string& event : sink_.events) EXPECT_NE(event.rfind("ERROR", 0), 0u) << event;
+}
+
 TEST_F(StagedCopyTest, EveryInterruptedCopyLeavesEachTargetOldOrNew) {
   const std::map<std::string, Version> files = {
       {"a.txt", {"old a", "new a, longer than before"}},
       {"sub/b.bin", {std::string(9000, 'o'), std::string(13000, 'N')}},
       {"sub/c.txt", {"", "a file the old tree lacks"}},
       {"late.dll", {"old late", "new late"}},
+      {"sub/delta.bin", {Pattern(40000, 'd'), Pattern(40000, 'd').replace(20000, 50, "changed")}},
   };
-  for (const auto& [path, version] : files) folder_.WriteFile("src/" + path, version.after);
+  for (const auto& [path, version] : files) {
+    if (path == "sub/delta.bin")  // travels as a delta of its old version
+      folder_.WriteFile("src/" + path + ".mgdelta", DeltaItem(version.before, version.after));
+    else
+      folder_.WriteFile("src/" + path, version.after);
+  }
   const char* const delayed[] = {"late.dll", nullptr};
   auto restore = [&] {
     DeleteTree(disk_.get(), dst_.c_str());
