@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/file_tree.h"
 #include "transfer/delete_tree.h"
 #include "util/releaser.h"
 #include "util/safe_path.h"
@@ -140,6 +141,22 @@ std::string VersionFromText(std::string_view content) {
   return std::string(raw.substr(0, raw.find('\0')));
 }
 
+// Why the installed version could not be read, naming the folder or file
+// and giving the system's reason.
+std::string VersionFileTrouble(const std::string& installDir) {
+  if (installDir.empty()) return "no install folder";
+  platform::NodeStatus status;
+  std::string reason;
+  if (!platform::StatusOf(installDir.c_str(), &status, &reason)) return installDir + ": " + reason;
+  if (status.kind != platform::NodeKind::kFolder) return installDir + ": not a folder";
+  const std::string path = installDir + kVersionFilePath;
+  if (!platform::StatusOf(path.c_str(), &status, &reason)) return path + ": " + reason;
+  if (status.kind != platform::NodeKind::kFile) return path + ": not a regular file";
+  if (platform::RawFile::OpenForReading(path.c_str(), &reason) == nullptr)
+    return path + ": " + reason;
+  return path + ": no usable version in it";
+}
+
 bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view installDir,
                           MessageSink* messages, std::string* version) {
   version->clear();
@@ -151,7 +168,10 @@ bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view in
   std::string path = std::string(installDir) + kVersionFilePath;
   Owned<VirtualFile> file(fileManager->Open(path.c_str(), kOpenRead));
   if (file == nullptr) {
-    messages->ShowMessageById(kMessageVersionFileMissing);
+    // The message says what; the line after it says where and why.
+    messages->ShowMessageText(kMessageVersionFileMissing,
+                              messages->MessageText(kMessageVersionFileMissing) + "\n" +
+                                  VersionFileTrouble(std::string(installDir)));
     return false;
   }
   std::string content;

@@ -51,10 +51,15 @@ constexpr size_t kMinClientVersion = 7;
 // time, as the file reader does.
 std::string VersionFromText(std::string_view content);
 
+// Why the installed version of `installDir` cannot be read, naming the
+// folder or file and giving the system's reason.
+std::string VersionFileTrouble(const std::string& installDir);
+
 // Reads "<installDir>/mb/etc/version.txt" into *version. True when the
 // version has 7 to 15 characters. On false the user has been told:
-// message 211 (no file manager), 212 (no version file) or 213 followed by
-// the text (ShowMessageText(213, ...)).
+// message 211 (no file manager), 212 (no version file, followed by a line
+// from VersionFileTrouble) or 213 followed by the text
+// (ShowMessageText(213, ...)).
 bool ReadInstalledVersion(const FileManagerOptions& options, std::string_view installDir,
                           MessageSink* messages, std::string* version);
 

@@ -127,7 +127,11 @@ TEST_F(BookkeepingTest, VersionFileOrFileManagerMissing) {
   FileManagerOptions broken = AppFileManagerOptions();
   broken.keyBLen = 200;
   EXPECT_FALSE(ReadInstalledVersion(broken, dir, &sink, &version));
-  EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{{212, ""}, {211, ""}}));
+  // The missing file's message names it and gives the system's reason.
+  EXPECT_EQ(sink.shown,
+            (std::vector<RecordingSink::Shown>{
+                {212, "<212>\n" + std::string(dir) + "/mb/etc/version.txt: No such file or directory"},
+                {211, ""}}));
 }
 
 TEST_F(BookkeepingTest, NewFilesReplaceAndInsertInKeyOrder) {
@@ -396,7 +400,9 @@ TEST_F(BookkeepingTest, FifosAsBookkeepingFilesAreUnreadable) {
   MakeFifo("update/newfile.txt");
   EXPECT_EQ(Update(), 207);
   EXPECT_EQ(sink.shown, (std::vector<RecordingSink::Shown>{
-                            {212, ""}, {206, "<206>"}, {207, "<207>"}}));
+                            {212, "<212>\n" + std::string(dir) + "/mb/etc/version.txt: not a regular file"},
+                            {206, "<206>"},
+                            {207, "<207>"}}));
 }
 
 // Deleting removes names: links inside a deleted folder (to a folder

@@ -34,21 +34,6 @@ std::string FolderOf(const std::string& path) {
   return at == std::string::npos ? std::string() : path.substr(0, at);
 }
 
-// Why the installed version could not be read, naming the folder or file
-// and giving the system's reason.
-std::string VersionFileTrouble(const std::string& installDir) {
-  if (installDir.empty()) return "no install folder";
-  platform::NodeStatus status;
-  std::string reason;
-  if (!platform::StatusOf(installDir.c_str(), &status, &reason)) return installDir + ": " + reason;
-  if (status.kind != platform::NodeKind::kFolder) return installDir + ": not a folder";
-  const std::string path = installDir + kVersionFilePath;
-  if (!platform::StatusOf(path.c_str(), &status, &reason)) return path + ": " + reason;
-  if (status.kind != platform::NodeKind::kFile) return path + ": not a regular file";
-  if (platform::RawFile::OpenForReading(path.c_str(), &reason) == nullptr)
-    return path + ": " + reason;
-  return path + ": no usable version in it";
-}
 
 }  // namespace
 

@@ -491,7 +491,9 @@ TEST_F(PatchRunTest, IntegerThrownDuringTheCopyIsTheResult) {
 TEST_F(PatchRunTest, UnreadableVersionFileEndsBeforeTheCopy) {
   fs::remove(install_ / "mb/etc/version.txt");
   SelfStartedRun(nullptr);
-  EXPECT_EQ(view_.boxes, (Lines{"|No version"}));
+  EXPECT_EQ(view_.boxes,
+            (Lines{"|No version\n" + (install_ / "mb/etc/version.txt").string() +
+                   ": No such file or directory"}));
   // The status names the file and the system's reason.
   EXPECT_EQ(view_.texts[kControlStatus],
             (install_ / "mb/etc/version.txt").string() + ": No such file or directory");
