@@ -2,6 +2,7 @@
 // FileManager: disk -> package -> disk gives back the same files and times.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,20 @@ TEST_F(DirCopyPackageTest, ItemsStreamAndASecondRunWritesNothing) {
   platform::NodeStatus status;
   ASSERT_TRUE(platform::StatusOf((out + "/a.txt").c_str(), &status, nullptr));
   EXPECT_NE(status.modificationTime, 1000000000);  // the item's time again
+
+  // A link in a target's place is a name: even when what it leads to holds
+  // the item's bytes, it is not read as the target but replaced by a file,
+  // and what it led to stays as it was.
+  const std::string elsewhere = folder_.WriteFile("elsewhere.txt", "alpha");
+  platform::RemoveFile((out + "/a.txt").c_str());
+  std::filesystem::create_symlink(elsewhere, out + "/a.txt");
+  VerifyingNotify third;
+  ASSERT_EQ(run(nullptr, &third), 0);
+  for (const auto& v : third.verified)
+    EXPECT_EQ(v.identical, v.target == out + "/a.txt" ? 0 : 1) << v.target;
+  ASSERT_TRUE(platform::LinkStatusOf((out + "/a.txt").c_str(), &status, nullptr));
+  EXPECT_EQ(status.kind, platform::NodeKind::kFile);
+  EXPECT_EQ(TestFolder::ReadFile(elsewhere), "alpha");
 }
 
 }  // namespace

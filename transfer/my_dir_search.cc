@@ -169,8 +169,9 @@ bool MyDirSearch::TargetIsIdentical(const std::string& target, int32_t size,
                                     const uint8_t digest[16], int32_t time) {
   FileInfo existing;
   FileSystem* destination = params_.pDstFM;
+  // A link is replaced by the file, never read through.
   if (destination->Stat(target.c_str(), &existing) != 0 || existing.size != size ||
-      (existing.flags & (kFileInfoFolder | kFileInfoReadOnly)) != 0)
+      (existing.flags & (kFileInfoFolder | kFileInfoReadOnly | kFileInfoLink)) != 0)
     return false;
   uint8_t found[16];
   {

@@ -27,11 +27,15 @@ constexpr int kMaxDiskPath = platform::kMaxNativePath;
 enum FileInfoFlags : int32_t {
   kFileInfoFolder = 0x01,
   kFileInfoReadOnly = 0x08,
+  // The name is a symbolic link on disk (the other fields describe what it
+  // leads to). A link is a name: callers that must not read beyond the
+  // folder they work in check this before reading through it.
+  kFileInfoLink = 0x40,
 };
 
 // File status filled by Stat.
 struct FileInfo {
-  int32_t flags = 0;  // kFileInfoFolder, kFileInfoReadOnly
+  int32_t flags = 0;  // kFileInfoFolder, kFileInfoReadOnly, kFileInfoLink
   int32_t time = 0;   // modification time (0 for folders inside packages)
   int32_t size = 0;   // length in bytes (not set for folders)
 };

@@ -131,7 +131,13 @@ int LocalFileSystem::Stat(const char* path, FileInfo* info) {
   if (path == nullptr) return -1;
   if (!NativePath(path, &native)) return -4;
   platform::NodeStatus status;
-  if (!platform::StatusOf(native.c_str(), &status, nullptr)) {
+  // One call for anything but a link; a link is followed for the rest.
+  bool found = platform::LinkStatusOf(native.c_str(), &status, nullptr);
+  if (found && status.kind == platform::NodeKind::kLink) {
+    info->flags |= kFileInfoLink;
+    found = platform::StatusOf(native.c_str(), &status, nullptr);
+  }
+  if (!found) {
     if (!native.empty() && IsSeparator(native.back())) return -3;
     if (!WantsRootRetry(native)) return -1;
     std::string retry = native + "/";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -141,6 +142,12 @@ TEST(LocalFileSystemTest, StatFlagsSizeAndTime) {
   ASSERT_EQ(fs->Stat(folder.path().c_str(), &folderInfo), 0);
   EXPECT_EQ(folderInfo.flags & kFileInfoFolder, kFileInfoFolder);
   EXPECT_EQ(folderInfo.size, 77);  // not set for folders
+
+  // A link is described by what it leads to, and marked as a link.
+  std::filesystem::create_symlink(file, folder.Child("s.link"));
+  ASSERT_EQ(fs->Stat(folder.Child("s.link").c_str(), &info), 0);
+  EXPECT_EQ(info.flags, kFileInfoLink);
+  EXPECT_EQ(info.size, 5);
 
   EXPECT_EQ(fs->Stat(folder.Child("none").c_str(), &info), -1);
   EXPECT_EQ(fs->Stat(folder.Child("none/").c_str(), &info), -3);

@@ -53,7 +53,10 @@ int32_t OpenDeltaSource(Owned<VirtualFile>* item, FileSystem* destination, std::
   int32_t rc = ReadDeltaHeader(delta.get(), &header);
   if (rc != 0) return rc;
   FileInfo info;
-  if (destination->Stat(own.c_str(), &info) != 0 || (info.flags & kFileInfoFolder) != 0)
+  // Only a regular file of the install folder is a basis: a link is a
+  // name, and what it leads to is not read.
+  if (destination->Stat(own.c_str(), &info) != 0 ||
+      (info.flags & (kFileInfoFolder | kFileInfoLink)) != 0)
     return kDeltaBasisDiffers;
   Owned<VirtualFile> basis(destination->Open(own.c_str(), kOpenRead));
   if (!basis) return kDeltaBasisDiffers;
