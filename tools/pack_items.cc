@@ -77,7 +77,8 @@ std::string ResolvedTarget(const std::string& path) {
   return Join(folder, BaseName(path));
 }
 
-ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8_t>* buffer) {
+ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8_t>* buffer,
+                     const std::function<void(uint64_t)>& onRead) {
   std::string reason;
   std::unique_ptr<platform::RawFile> in =
       platform::RawFile::OpenForReading(item.diskPath.c_str(), &reason);
@@ -102,6 +103,7 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
                     std::to_string(kMaxItemSize) + " bytes while being read");
     if (out->Write(buffer->data(), static_cast<int32_t>(n)) != n)
       return Failed(item.diskPath + ": cannot be stored: out of memory");
+    if (onRead) onRead(total);
   }
   // 0 would mean "now" to the item; the first second of 1970 stands in.
   out->SetTime(static_cast<int32_t>(item.time != 0 ? item.time : 1));

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -107,8 +108,10 @@ class TemporaryFile {
 // Each item of create/add, extract and verify is handled by one of these
 // functions with its own buffer, so that items can be spread over workers.
 
-// Copies one disk file into the package as `item.innerPath`.
-ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8_t>* buffer);
+// Copies one disk file into the package as `item.innerPath`. `onRead`,
+// when set, is told the bytes read so far after every chunk.
+ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8_t>* buffer,
+                     const std::function<void(uint64_t)>& onRead = {});
 
 // Why an item could not be unsealed, in words.
 std::string UnsealProblem(int code);

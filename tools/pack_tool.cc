@@ -186,7 +186,7 @@ class PackTool {
       }
       progress.cb_FILEBEGIN(item.diskPath.c_str(), item.innerPath.c_str(),
                             static_cast<int32_t>(std::min<uint64_t>(item.size, INT32_MAX)));
-      ItemResult result = StoreItem(package, item, &buffer);
+      ItemResult result = StoreItem(package, item, &buffer, ReadSteps(&progress));
       if (result.ok()) {
         ++files_;
         Detail(EscapedName(item.innerPath));
@@ -197,6 +197,14 @@ class PackTool {
     }
     progress.Finish();
     return true;
+  }
+
+  // Feeds the bytes read of the item being stored to `progress`, so the
+  // bar moves within a large item.
+  static std::function<void(uint64_t)> ReadSteps(PackProgress* progress) {
+    return [progress](uint64_t bytes) {
+      progress->cb_PROGRESS(static_cast<int32_t>(std::min<uint64_t>(bytes, INT32_MAX)));
+    };
   }
 
   // ----------------------------------------------------------- workers
@@ -243,7 +251,8 @@ class PackTool {
           }
           progress->cb_FILEBEGIN(item.diskPath.c_str(), item.innerPath.c_str(),
                                  static_cast<int32_t>(std::min<uint64_t>(item.size, INT32_MAX)));
-          ItemResult result = !slot.onWorker    ? StoreItem(package, item, &buffer)
+          ItemResult result = !slot.onWorker    ? StoreItem(package, item, &buffer,
+                                                                  ReadSteps(progress))
                               : slot.result.ok() ? StoreSealedItem(package, item, slot.stream)
                                                  : slot.result;
           if (result.ok()) {

@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "package/file/file_system.h"
 #include "package/store/layout.h"
+#include "package/store/package.h"
 #include "platform/env.h"
+#include "tools/pack_items.h"
 #include "tools/testing/pack_tool_testing.h"
 #include "util/byte_order.h"
 
@@ -69,6 +72,44 @@ TEST(PackToolUsageTest, BadUsageGivesStatusTwo) {
   ToolRun version = RunTool({"--version"});
   EXPECT_EQ(version.status, kPackExitOk);
   EXPECT_EQ(version.out.rfind("marrowgate-pack ", 0), 0u);
+}
+
+// Storing one large item tells the bytes read chunk by chunk, so a
+// progress bar can move within it, and stores the whole content.
+TEST_F(PackToolTest, StoringALargeItemTellsItsBytesChunkByChunk) {
+  const std::string content = Incompressible(3 * pack::kChunk + 1234, 7);
+  WriteFile(root_ / "big.bin", content);
+  SourceItem item;
+  item.diskPath = (root_ / "big.bin").string();
+  item.innerPath = "big.bin";
+  item.size = content.size();
+  item.time = 1500000000;
+
+  Owned<FileSystem> disk(CreateFileSystem());
+  PackageParams params;
+  params.mode = kOpenCreate;
+  params.file = disk->Open((root_ / "out.dpk").c_str(), kOpenCreate);
+  params.ownFile = 1;
+  ASSERT_NE(params.file, nullptr);
+  Owned<Package> package(new Package);
+  ASSERT_EQ(package->Open(params), 0);
+  std::vector<uint64_t> steps;
+  std::vector<uint8_t> buffer;
+  pack::ItemResult result = pack::StoreItem(package.get(), item, &buffer,
+                                            [&](uint64_t bytes) { steps.push_back(bytes); });
+  ASSERT_TRUE(result.ok()) << result.problem;
+  ASSERT_EQ(steps.size(), 4u);
+  for (size_t i = 1; i < steps.size(); ++i) EXPECT_GT(steps[i], steps[i - 1]);
+  EXPECT_EQ(steps.back(), content.size());
+  {
+    Owned<VirtualFile> back(package->OpenItem("big.bin", kOpenRead));
+    ASSERT_NE(back, nullptr);
+    std::string read(content.size(), '\0');
+    EXPECT_EQ(back->Read(read.data(), static_cast<int32_t>(read.size())),
+              static_cast<int32_t>(read.size()));
+    EXPECT_EQ(read, content);
+  }
+  EXPECT_EQ(package->Close(), 0);
 }
 
 TEST_F(PackToolTest, MissingFilesGiveStatusOneAndNameTheFile) {
