@@ -592,24 +592,23 @@ VirtualFile* FileManager::CreateFresh(const char* path) {
   return Open(key.c_str(), kOpenCreate);
 }
 
-int FileManager::ReplaceFile(const char* from, const char* to) {
+int FileManager::ReplaceOnDisk(const char* from, const char* to, bool synced) {
   std::string fromKey, toKey;
   if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
   if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
   if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
   DiskFileChanging(fromKey, /*open=*/false);
   DiskFileChanging(toKey, /*open=*/false);
-  return config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str());
+  return synced ? config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str())
+                : config_.fileSystem->ReplaceFileUnsynced(fromKey.c_str(), toKey.c_str());
+}
+
+int FileManager::ReplaceFile(const char* from, const char* to) {
+  return ReplaceOnDisk(from, to, /*synced=*/true);
 }
 
 int FileManager::ReplaceFileUnsynced(const char* from, const char* to) {
-  std::string fromKey, toKey;
-  if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
-  if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
-  if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
-  DiskFileChanging(fromKey, /*open=*/false);
-  DiskFileChanging(toKey, /*open=*/false);
-  return config_.fileSystem->ReplaceFileUnsynced(fromKey.c_str(), toKey.c_str());
+  return ReplaceOnDisk(from, to, /*synced=*/false);
 }
 
 int FileManager::SyncFolder(const char* path) {

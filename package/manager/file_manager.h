@@ -255,6 +255,9 @@ class FileManager : public FileSystem {
   void ForgetPackageFacts();
   // Forgets everything learnt (a disk folder was removed).
   void ForgetAllFacts();
+  // ReplaceFile and ReplaceFileUnsynced: the same checks, then the file
+  // system's replace with or without the folder sync.
+  int ReplaceOnDisk(const char* from, const char* to, bool synced);
   // Called before the disk side writes, replaces or removes `path`: a
   // package file there changes what lookups find. With `open`, the file
   // stays open for writing in the caller's hands, so its stem is probed
