@@ -100,10 +100,18 @@ fetch_source() {
   if [ ! -d "$src" ] || [ -z "$(ls -d "$src"/*/ 2>/dev/null)" ]; then
     rm -rf "$src"
     mkdir -p "$src"
-    (cd "$src" && apt-get source -qq "$package" >/dev/null 2>&1) || {
-      log "apt-get source $package failed"
-      return 1
-    }
+    # When the Debian part of a source package cannot be fetched, its
+    # upstream tarball (fetched first) is enough: the build uses upstream's
+    # own makefiles.
+    (cd "$src" && apt-get source -qq "$package" >/dev/null 2>&1) || true
+    if [ -z "$(ls -d "$src"/*/ 2>/dev/null)" ]; then
+      local orig
+      orig=$(ls "$src"/*.orig.tar.* 2>/dev/null | head -n 1)
+      if [ -z "$orig" ] || ! tar -xf "$orig" -C "$src"; then
+        log "apt-get source $package failed"
+        return 1
+      fi
+    fi
   fi
   ls -d "$src"/*/ | head -n 1
 }
@@ -185,6 +193,32 @@ EOF
   write_pc libisal 2 -lisal
 }
 
+build_librsync() {
+  [ -f "$prefix/lib/librsync.a" ] && return
+  log "building librsync"
+  local src
+  src=$(fetch_source librsync)
+  cmake -S "$src" -B "$prefix/librsync-build" -G "Unix Makefiles" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-mingw.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
+    -DBUILD_RDIFF=OFF -DUSE_LIBB2=OFF -DCMAKE_DISABLE_FIND_PACKAGE_POPT=ON \
+    >"$prefix/librsync-build.log" 2>&1 &&
+    cmake --build "$prefix/librsync-build" -j"$jobs" --target rsync >>"$prefix/librsync-build.log" 2>&1 || {
+    tail -n 30 "$prefix/librsync-build.log" >&2
+    return 1
+  }
+  mkdir -p "$prefix/include" "$prefix/lib"
+  cp "$src/src/librsync.h" "$prefix/include/"
+  # The library is static: its export header must say so to every user
+  # (otherwise the declarations ask for DLL imports).
+  { echo '#ifndef LIBRSYNC_STATIC_DEFINE'
+    echo '#define LIBRSYNC_STATIC_DEFINE'
+    echo '#endif'
+    cat "$src/src/librsync_export.h"
+  } >"$prefix/include/librsync_export.h"
+  cp "$prefix/librsync-build/librsync.a" "$prefix/lib/librsync.a"
+}
+
 build_googletest() {
   [ -f "$prefix/lib/libgtest.a" ] && return
   log "building GoogleTest"
@@ -221,6 +255,7 @@ deps_started=$(now)
 build_cryptopp
 build_libdeflate
 build_isal
+build_librsync
 build_googletest
 log "dependencies ready in $(( $(now) - deps_started )) s ($prefix)"
 
