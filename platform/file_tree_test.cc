@@ -61,7 +61,7 @@ TEST_F(FileTreeTest, RemovingATreeNeverFollowsLinks) {
   fs::create_directory_symlink("..", root_ / "install/old/up");
   fs::create_symlink(root_ / "install/keep.txt", root_ / "install/old/sub/file_link");
   fs::create_symlink(root_ / "missing", root_ / "install/old/dangling");
-  ASSERT_TRUE(MakeFifo((root_ / "install/old/sub/fifo").c_str(), nullptr));
+  ASSERT_TRUE(MakeFifo(Path("install/old/sub/fifo").c_str(), nullptr));
   fs::create_directory_symlink(root_ / "outside", root_ / "install/data");
 
   std::string reason;
@@ -115,7 +115,7 @@ TEST_F(FileTreeTest, LinksAreSeenAsLinksOrFollowed) {
 TEST_F(FileTreeTest, FolderNamesLeaveOutDots) {
   fs::create_directories(root_ / "sub");
   std::vector<std::string> names;
-  ASSERT_TRUE(FolderNames(root_.c_str(), &names, nullptr));
+  ASSERT_TRUE(FolderNames(root_.string().c_str(), &names, nullptr));
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"file", "sub"}));
   std::string reason;

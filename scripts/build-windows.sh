@@ -1,28 +1,36 @@
 #!/usr/bin/env bash
-# Builds Marrowgate for Windows with MinGW-w64 and runs the unit tests that
-# need no display under Wine.
+# Builds Marrowgate for Windows with MinGW-w64 and runs its unit tests and
+# the marrowgate-pack checks under Wine.
 #
-#   bash scripts/build-windows.sh                 # i686 (32-bit), the default
-#   MARROWGATE_WIN_ARCH=x86_64 bash scripts/build-windows.sh
-#   MARROWGATE_WIN_TESTS=0 bash scripts/build-windows.sh   # build only
+#   bash scripts/build-windows.sh                          # see "Which flavour"
+#   MARROWGATE_WIN_ARCH=i686 bash scripts/build-windows.sh   # 32-bit
+#   MARROWGATE_WIN_ARCH=x86_64 bash scripts/build-windows.sh # 64-bit
+#   MARROWGATE_WIN_TESTS=0 bash scripts/build-windows.sh     # build only
+#
+# Which flavour: the patcher is a 32-bit program, so i686 is built when its
+# tests can run, that is when Wine's 32-bit half (wine32) is installed or
+# can be installed. When it cannot (a multiarch i386 index that does not
+# match the machine's packages, say), the same sources are built and tested
+# as x86_64 under wine64, and the script says so.
 #
 # Steps: install the cross compilers and Wine (apt-get, as root, only what
-# is missing); build Crypto++, libdeflate and ISA-L from the distribution's
-# source packages, and GoogleTest from /usr/src/googletest, into a prefix
-# that is kept and reused (MARROWGATE_MINGW_PREFIX, by default
+# is missing); build Crypto++, libdeflate, ISA-L and librsync from the
+# distribution's source packages, and GoogleTest from /usr/src/googletest,
+# into a prefix that is kept and reused (MARROWGATE_MINGW_PREFIX, by default
 # ~/.cache/marrowgate-mingw/<arch>); configure and build the project into
-# build-windows/ (MARROWGATE_WIN_BUILD); run CTest with Wine as emulator.
+# MARROWGATE_WIN_BUILD (build-windows/ for i686, build-windows64/ for
+# x86_64); run every test program once under Wine (scripts/test-windows.sh)
+# and marrowgate-pack.exe against the Linux marrowgate-pack
+# (scripts/check-windows-pack.sh; the Linux program is MARROWGATE_LINUX_PACK,
+# else build/tools/marrowgate-pack, else one built for the purpose).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-arch=${MARROWGATE_WIN_ARCH:-i686}
+arch=${MARROWGATE_WIN_ARCH:-auto}
 case "$arch" in
-  i686 | x86_64) ;;
+  auto | i686 | x86_64) ;;
   *) echo "build-windows: unknown architecture '$arch' (i686 or x86_64)" >&2; exit 2 ;;
 esac
-host=$arch-w64-mingw32
-prefix=${MARROWGATE_MINGW_PREFIX:-$HOME/.cache/marrowgate-mingw/$arch}
-build=${MARROWGATE_WIN_BUILD:-$root/build-windows}
 jobs=${JOBS:-2}
 run_tests=${MARROWGATE_WIN_TESTS:-1}
 # The Windows version the project and Crypto++ are both built for.
@@ -42,9 +50,8 @@ apt_install() {
 apt_update() { apt-get update -qq || log "apt-get update reported errors; going on"; }
 
 install_tools() {
-  local wanted=(g++-mingw-w64-"${arch//_/-}"-posix libz-mingw-w64-dev dpkg-dev wine xvfb cmake
-                googletest pkgconf)
-  [ "$arch" = x86_64 ] && wanted+=(wine64)
+  local wanted=(g++-mingw-w64-"${arch//_/-}"-posix libz-mingw-w64-dev dpkg-dev wine wine64 xvfb
+                cmake googletest pkgconf python3 ccache)
   local missing=()
   for p in "${wanted[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -54,15 +61,37 @@ install_tools() {
     apt_update
     apt_install "${missing[@]}"
   fi
-  # 32-bit programs need Wine's 32-bit half. Without it the build still
-  # goes on; the tests then cannot run and say so.
-  if [ "$arch" = i686 ] && ! dpkg -s wine32 >/dev/null 2>&1; then
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-      dpkg --add-architecture i386
-    fi
-    apt_update
-    apt_install wine32 || log "wine32 could not be installed"
+}
+
+have_wine32() { dpkg -s wine32 >/dev/null 2>&1 || dpkg -s wine32:i386 >/dev/null 2>&1; }
+
+# 32-bit programs need Wine's 32-bit half; one attempt to install it.
+try_wine32() {
+  have_wine32 && return 0
+  log "installing wine32 (Wine for 32-bit programs)"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
   fi
+  apt_update
+  apt_install wine32:i386 && return 0
+  log "wine32 could not be installed (apt-get install wine32:i386 failed)"
+  return 1
+}
+
+# Settles the flavour (see the top of this file).
+resolve_arch() {
+  if [ "$arch" = auto ]; then
+    if [ "$run_tests" = 0 ] || try_wine32; then
+      arch=i686
+    else
+      arch=x86_64
+      log "no 32-bit Wine on this machine: building and testing the 64-bit flavour"
+      log "(x86_64, run by wine64) instead; the sources are the same"
+    fi
+  elif [ "$arch" = i686 ] && [ "$run_tests" != 0 ]; then
+    try_wine32 || true
+  fi
+  log "flavour: $arch"
 }
 
 # A deb-src entry for every deb entry of the machine's apt sources, so
@@ -230,24 +259,13 @@ build_googletest() {
   cmake --install "$prefix/gtest-build" >>"$prefix/gtest-build.log" 2>&1
 }
 
-# ------------------------------------------------------------------ wine
-
-# Wine's helper processes keep a test's output pipe open until wineserver
-# goes idle; a persistent wineserver that has already started them makes
-# every test return at once.
-start_wine() {
-  export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.cache/marrowgate-wine-$arch}
-  export WINEARCH=$([ "$arch" = i686 ] && echo win32 || echo win64)
-  wineserver -p
-  wine cmd /c exit >/dev/null 2>&1 || true
-  # The null graphics driver: window messages between processes work
-  # without a display.
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
-}
-
 # ------------------------------------------------------------------ main
 
 started=$(now)
+resolve_arch
+host=$arch-w64-mingw32
+prefix=${MARROWGATE_MINGW_PREFIX:-$HOME/.cache/marrowgate-mingw/$arch}
+build=${MARROWGATE_WIN_BUILD:-$root/build-windows$([ "$arch" = x86_64 ] && echo 64)}
 install_tools
 add_source_entries
 mkdir -p "$prefix"
@@ -267,20 +285,31 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch
 cmake --build "$build" -j"$jobs"
 log "project built in $(( $(now) - project_started )) s ($build)"
 
-if [ "$run_tests" != 0 ]; then
-  if [ "$arch" = i686 ] && ! dpkg -s wine32 >/dev/null 2>&1; then
-    log "no 32-bit Wine (wine32) on this machine: the i686 tests cannot run;"
-    log "build and test the same sources with MARROWGATE_WIN_ARCH=x86_64 instead"
-    exit 1
-  fi
-  tests_started=$(now)
-  start_wine
-  status=0
-  ctest --test-dir "$build" -LE 'window|package_format|layering' --output-on-failure -j"$jobs" \
-    --timeout 120 || status=$?
-  wineserver -k || true
-  log "tests ran in $(( $(now) - tests_started )) s"
+if [ "$run_tests" = 0 ]; then
   log "total $(( $(now) - started )) s"
-  exit "$status"
+  exit 0
 fi
+if [ "$arch" = i686 ] && ! have_wine32; then
+  log "no 32-bit Wine (wine32) on this machine: the i686 tests cannot run;"
+  log "build and test the same sources with MARROWGATE_WIN_ARCH=x86_64 instead"
+  exit 1
+fi
+
+# A Linux marrowgate-pack to compare packages with.
+linux_pack=${MARROWGATE_LINUX_PACK:-$root/build/tools/marrowgate-pack}
+if [ ! -x "$linux_pack" ]; then
+  log "building a Linux marrowgate-pack to compare with"
+  cmake -S "$root" -B "$build/linux" -DMARROWGATE_TESTS=OFF -DMARROWGATE_BENCH=OFF >/dev/null
+  cmake --build "$build/linux" -j"$jobs" --target marrowgate-pack
+  linux_pack=$build/linux/tools/marrowgate-pack
+fi
+
+tests_started=$(now)
+status=0
+bash "$root/scripts/test-windows.sh" "$build" || status=1
+log "unit tests ran under Wine in $(( $(now) - tests_started )) s"
+pack_started=$(now)
+bash "$root/scripts/check-windows-pack.sh" "$build" "$linux_pack" || status=1
+log "marrowgate-pack checks ran in $(( $(now) - pack_started )) s"
 log "total $(( $(now) - started )) s"
+exit "$status"

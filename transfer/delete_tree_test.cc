@@ -91,7 +91,7 @@ TEST(DeleteTreeTest, OnTheDiskNothingIsReachedThroughALink) {
   std::ofstream(root / "real/gone.txt") << "gone";
   fs::create_directory_symlink(outside / "cache", root / "old/cache");
   fs::create_directory_symlink("..", root / "old/up");
-  ASSERT_TRUE(platform::MakeFifo((root / "old/fifo").c_str(), nullptr));
+  ASSERT_TRUE(platform::MakeFifo((root / "old/fifo").string().c_str(), nullptr));
   fs::create_directory_symlink(outside, root / "data");
   fs::create_directory_symlink(root / "real", root / "inner");
 
@@ -120,10 +120,10 @@ TEST(DeleteTreeTest, OnTheDiskNothingIsReachedThroughALink) {
   fs::create_directories(root / "again");
   fs::create_directory_symlink(outside / "cache", root / "again/cache");
   Owned<FileSystem> disk(CreateFileSystem());
-  EXPECT_TRUE(DeleteTree(disk.get(), (root / "again").c_str()));
+  EXPECT_TRUE(DeleteTree(disk.get(), (root / "again").string().c_str()));
   EXPECT_FALSE(fs::exists(root / "again"));
   EXPECT_TRUE(fs::exists(outside / "cache/private.txt"));
-  EXPECT_FALSE(DeleteTree(disk.get(), (root / "again").c_str()));
+  EXPECT_FALSE(DeleteTree(disk.get(), (root / "again").string().c_str()));
 }
 
 }  // namespace
