@@ -14,6 +14,7 @@
 #include "util/md5.h"
 #include "util/releaser.h"
 #include "package/testing/temp_folder_testing.h"
+#include "platform/testing/links_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -80,7 +81,7 @@ class BookkeepingTest : public ::testing::Test {
   }
   // A FIFO nobody writes to: opening it the ordinary way waits forever.
   void MakeFifo(const std::string& name) {
-    ASSERT_TRUE(platform::MakeFifo(folder.Child(name).c_str(), nullptr)) << name;
+    platform::MakeTestFifo(folder.Child(name));
   }
   FileTable ReadList() {
     FileTable table;
@@ -343,8 +344,8 @@ TEST_F(BookkeepingTest, PlantedEntriesAtTheTemporaryNameAreNeverFollowed) {
   const std::string notThere = outside.Child("created.txt");
   const fs::path temporary = folder.Child("update/localfilelist.txt.tmp");
   const std::vector<std::function<void()>> plants = {
-      [&] { fs::create_symlink(kept, temporary); },
-      [&] { fs::create_symlink(notThere, temporary); },
+      [&] { platform::MakeTestLink(kept, temporary); },
+      [&] { platform::MakeTestLink(notThere, temporary); },
       [&] { fs::create_hard_link(shared, temporary); },
   };
   folder.WriteFile("a.txt", "abc");
@@ -375,7 +376,7 @@ TEST_F(BookkeepingTest, NewFileLinesAreContainedOrdinaryFiles) {
   WriteList({});
   folder.WriteFile("good.txt", "good");
   MakeFifo("fifo");
-  fs::create_symlink("/dev/zero", folder.Child("zero"));
+  platform::MakeTestLink("/dev/zero", folder.Child("zero"));
   folder.WriteFile("update/newfile.txt",
                    "../" + outsideName + "/private.txt\r\n/dev/zero\r\n" +
                        "sub/../../x\r\nC:/x\r\nfifo\r\nzero\r\ngood.txt\r\n");
@@ -422,11 +423,11 @@ TEST_F(BookkeepingTest, DeletingNeverFollowsLinks) {
   ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
   folder.WriteFile("old/x.txt", "old x");
   folder.WriteFile("keep.txt", "keep");
-  fs::create_directory_symlink(outside.path(), folder.Child("old/cache"));
-  fs::create_directory_symlink("..", folder.Child("old/up"));
-  fs::create_symlink(folder.Child("nowhere"), folder.Child("old/dangling"));
-  fs::create_directory_symlink(outside.path(), folder.Child("data"));
-  fs::create_directory_symlink(outside.path(), folder.Child("linked"));
+  platform::MakeTestLink(outside.path(), folder.Child("old/cache"), true);
+  platform::MakeTestLink("..", folder.Child("old/up"), true);
+  platform::MakeTestLink(folder.Child("nowhere"), folder.Child("old/dangling"));
+  platform::MakeTestLink(outside.path(), folder.Child("data"), true);
+  platform::MakeTestLink(outside.path(), folder.Child("linked"), true);
   folder.WriteFile("update/newfile.txt", "");
   folder.WriteFile("update/dellist.txt", "old\r\ndata/moved.bin\r\nlinked\r\n");
   EXPECT_EQ(Update(), 0);
@@ -549,7 +550,7 @@ TEST_F(BookkeepingTest, DeleteLinesNeverRemoveTheBookkeepingFiles) {
   EXPECT_EQ(ReadList(), old);
 
   ASSERT_TRUE(platform::MakeFolder(folder.Child("old").c_str()));
-  fs::create_directory_symlink("..", folder.Child("old/up"));
+  platform::MakeTestLink("..", folder.Child("old/up"), true);
   folder.WriteFile("update/newfile.txt", "");
   folder.WriteFile("update/dellist.txt", "old/up/update\r\n");
   EXPECT_EQ(Update(), 209);  // the folder to write the list into is gone

@@ -11,6 +11,7 @@
 #include "package/testing/temp_folder_testing.h"
 #include "platform/file_tree.h"
 #include "util/md5.h"
+#include "platform/testing/links_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -32,8 +33,8 @@ TEST(VerifyInstallTest, EveryRecordGetsItsLineWithoutBlocking) {
   folder.WriteFile("ok.txt", "ok");
   folder.WriteFile("grown.txt", "grown!");
   folder.WriteFile("changed.txt", "new");
-  ASSERT_TRUE(platform::MakeFifo(folder.Child("pipe").c_str(), nullptr));
-  fs::create_symlink("/dev/zero", folder.Child("zero"));
+  platform::MakeTestFifo(folder.Child("pipe"));
+  platform::MakeTestLink("/dev/zero", folder.Child("zero"));
   FileTable table;
   table["ok.txt"] = RecordOf("ok");
   table["grown.txt"] = RecordOf("grown");
@@ -59,7 +60,7 @@ TEST(VerifyInstallTest, EveryRecordGetsItsLineWithoutBlocking) {
 
   // The list itself a FIFO: no list.
   platform::RemoveFile(folder.Child("update/localfilelist.txt").c_str());
-  ASSERT_TRUE(platform::MakeFifo(folder.Child("update/localfilelist.txt").c_str(), nullptr));
+  platform::MakeTestFifo(folder.Child("update/localfilelist.txt"));
   EXPECT_EQ(VerifyInstall(FileManagerOptions(), folder.path(), [](const std::string&) {}, nullptr),
             kVerifyNoList);
 }

@@ -68,8 +68,13 @@ bool RemoveNode(const char* path);
 bool RemoveTreeNoFollow(const char* path, std::string* reason);
 
 // Makes a FIFO (a named pipe) at `path`; for checks that nothing blocks
-// on one.
+// on one. Windows has none: false there.
 bool MakeFifo(const char* path, std::string* reason);
+// Makes a symbolic link at `path` leading to `target` (`folder`: the
+// target is a folder, which Windows wants to know). False, with a reason,
+// when the system makes none: Windows without the privilege (or developer
+// mode) for links, and emulations that report a link they never made.
+bool MakeSymbolicLink(const char* target, const char* path, bool folder, std::string* reason);
 // True when this process is not held back by file permissions (root).
 bool PermissionsAreBypassed();
 

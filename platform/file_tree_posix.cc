@@ -136,6 +136,12 @@ bool MakeFifo(const char* path, std::string* reason) {
   return false;
 }
 
+bool MakeSymbolicLink(const char* target, const char* path, bool, std::string* reason) {
+  if (::symlink(target, path) == 0) return true;
+  SetReason(reason);
+  return false;
+}
+
 bool PermissionsAreBypassed() { return ::geteuid() == 0; }
 
 namespace {

@@ -1,4 +1,5 @@
 #include "platform/file_tree.h"
+#include "platform/testing/links_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,13 @@ namespace marrowgate::platform {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A device every process can open.
+#ifdef _WIN32
+constexpr const char* kDevice = "NUL";
+#else
+constexpr const char* kDevice = "/dev/zero";
+#endif
 
 TEST(NodeStatusTest, TellsWhatAPathIs) {
   const std::string path = ::testing::TempDir() + "file_tree_status";
@@ -30,7 +38,7 @@ TEST(NodeStatusTest, TellsWhatAPathIs) {
   EXPECT_EQ(failure, PathFailure::kMissing);
   ASSERT_TRUE(StatusOf(::testing::TempDir().c_str(), &status, nullptr));
   EXPECT_EQ(status.kind, NodeKind::kFolder);
-  ASSERT_TRUE(StatusOf("/dev/zero", &status, nullptr));
+  ASSERT_TRUE(StatusOf(kDevice, &status, nullptr));
   EXPECT_EQ(status.kind, NodeKind::kDevice);
 }
 
@@ -57,12 +65,12 @@ TEST_F(FileTreeTest, RemovingATreeNeverFollowsLinks) {
   fs::create_directories(root_ / "install/old/sub");
   std::ofstream(root_ / "install/keep.txt") << "keep";
   std::ofstream(root_ / "install/old/sub/a.txt") << "a";
-  fs::create_directory_symlink(root_ / "outside", root_ / "install/old/cache");
-  fs::create_directory_symlink("..", root_ / "install/old/up");
-  fs::create_symlink(root_ / "install/keep.txt", root_ / "install/old/sub/file_link");
-  fs::create_symlink(root_ / "missing", root_ / "install/old/dangling");
-  ASSERT_TRUE(MakeFifo(Path("install/old/sub/fifo").c_str(), nullptr));
-  fs::create_directory_symlink(root_ / "outside", root_ / "install/data");
+  MakeTestLink(root_ / "outside", root_ / "install/old/cache", true);
+  MakeTestLink("..", root_ / "install/old/up", true);
+  MakeTestLink(root_ / "install/keep.txt", root_ / "install/old/sub/file_link");
+  MakeTestLink(root_ / "missing", root_ / "install/old/dangling");
+  MakeTestFifo(Path("install/old/sub/fifo"));
+  MakeTestLink(root_ / "outside", root_ / "install/data", true);
 
   std::string reason;
   EXPECT_TRUE(RemoveTreeNoFollow(Path("install/old").c_str(), &reason)) << reason;
@@ -81,10 +89,19 @@ TEST_F(FileTreeTest, RemovingATreeReportsWhatStays) {
   fs::create_directories(root_ / "tree/locked");
   std::ofstream(root_ / "tree/locked/stays.txt") << "x";
   std::ofstream(root_ / "tree/goes.txt") << "x";
+#ifdef _WIN32
+  // A read-only folder holds nothing back on Windows; a file open without
+  // delete sharing does.
+  std::ifstream held(root_ / "tree/locked/stays.txt");
+  std::string reason;
+  bool removed = RemoveTreeNoFollow(Path("tree").c_str(), &reason);
+  held.close();
+#else
   fs::permissions(root_ / "tree/locked", fs::perms::owner_read | fs::perms::owner_exec);
   std::string reason;
   bool removed = RemoveTreeNoFollow(Path("tree").c_str(), &reason);
   fs::permissions(root_ / "tree/locked", fs::perms::owner_all);
+#endif
   EXPECT_FALSE(removed);
   EXPECT_FALSE(reason.empty());
   EXPECT_TRUE(fs::exists(root_ / "tree/locked/stays.txt"));
@@ -92,10 +109,18 @@ TEST_F(FileTreeTest, RemovingATreeReportsWhatStays) {
 }
 
 TEST_F(FileTreeTest, LinksAreSeenAsLinksOrFollowed) {
-  fs::create_symlink(root_ / "file", root_ / "link");
-  fs::create_symlink(root_ / "missing", root_ / "dangling");
-  fs::create_symlink(root_ / "loop", root_ / "loop");
   NodeStatus status;
+  std::string reason;
+  PathFailure failure;
+  if (!MakeTestLink(root_ / "file", root_ / "link")) {
+    // No links on this system: the name is simply missing.
+    EXPECT_FALSE(LinkStatusOf(Path("link").c_str(), &status, &reason));
+    EXPECT_FALSE(StatusOf(Path("link").c_str(), &status, &reason, &failure));
+    EXPECT_EQ(failure, PathFailure::kMissing);
+    return;
+  }
+  MakeTestLink(root_ / "missing", root_ / "dangling");
+  MakeTestLink(root_ / "loop", root_ / "loop");
   ASSERT_TRUE(LinkStatusOf(Path("link").c_str(), &status, nullptr));
   EXPECT_EQ(status.kind, NodeKind::kLink);
   ASSERT_TRUE(StatusOf(Path("link").c_str(), &status, nullptr));
@@ -103,8 +128,6 @@ TEST_F(FileTreeTest, LinksAreSeenAsLinksOrFollowed) {
   EXPECT_EQ(status.size, 5u);
   EXPECT_TRUE(SameNode(Path("link").c_str(), Path("file").c_str()));
 
-  std::string reason;
-  PathFailure failure;
   EXPECT_FALSE(StatusOf(Path("dangling").c_str(), &status, &reason, &failure));
   EXPECT_EQ(failure, PathFailure::kMissing);
   EXPECT_EQ(reason, "No such file or directory");
@@ -124,10 +147,12 @@ TEST_F(FileTreeTest, FolderNamesLeaveOutDots) {
 }
 
 TEST_F(FileTreeTest, CreateNewNeverWritesThroughALink) {
-  fs::create_symlink(root_ / "file", root_ / "link");
+  // Where no link can be made, the file itself is in the way.
+  const bool linked = MakeTestLink(root_ / "file", root_ / "link");
   std::string reason;
-  EXPECT_EQ(RawFile::CreateNew(Path("link").c_str(), &reason), nullptr);
+  EXPECT_EQ(RawFile::CreateNew(Path(linked ? "link" : "file").c_str(), &reason), nullptr);
   EXPECT_EQ(reason, "File exists");
+  EXPECT_EQ(fs::file_size(root_ / "file"), 5u);
   std::unique_ptr<RawFile> out = RawFile::CreateNew(Path("new").c_str(), &reason);
   ASSERT_NE(out, nullptr);
   EXPECT_TRUE(out->WriteAll("abc", 3, nullptr));
@@ -139,19 +164,24 @@ TEST_F(FileTreeTest, CreateNewNeverWritesThroughALink) {
   EXPECT_EQ(in->Read(buffer, sizeof buffer, nullptr), 0);
 }
 
+// Windows has no FIFOs; its special file is a device.
 TEST_F(FileTreeTest, OpeningAFifoForReadingNeitherBlocksNorSucceeds) {
-  ASSERT_EQ(std::system(("mkfifo " + Path("pipe")).c_str()), 0);
-  NodeStatus status;
-  ASSERT_TRUE(LinkStatusOf(Path("pipe").c_str(), &status, nullptr));
-  EXPECT_EQ(status.kind, NodeKind::kFifo);
   std::string reason;
-  EXPECT_EQ(RawFile::OpenForReading(Path("pipe").c_str(), &reason), nullptr);
+  if (MakeTestFifo(Path("pipe"))) {
+    NodeStatus status;
+    ASSERT_TRUE(LinkStatusOf(Path("pipe").c_str(), &status, nullptr));
+    EXPECT_EQ(status.kind, NodeKind::kFifo);
+    EXPECT_EQ(RawFile::OpenForReading(Path("pipe").c_str(), &reason), nullptr);
+    EXPECT_EQ(reason, "not a regular file");
+  }
+  reason.clear();
+  EXPECT_EQ(RawFile::OpenForReading(kDevice, &reason), nullptr);
   EXPECT_EQ(reason, "not a regular file");
 }
 
 TEST_F(FileTreeTest, RenameReplacesALinkInsteadOfFollowingIt) {
   std::ofstream(root_ / "target") << "old";
-  fs::create_symlink(root_ / "target", root_ / "link");
+  MakeTestLink(root_ / "target", root_ / "link");
   std::ofstream(root_ / "fresh") << "new";
   ASSERT_TRUE(RenameReplacing(Path("fresh").c_str(), Path("link").c_str(), nullptr));
   EXPECT_FALSE(fs::is_symlink(root_ / "link"));

@@ -228,6 +228,28 @@ bool MakeFifo(const char*, std::string* reason) {
   return false;
 }
 
+bool MakeSymbolicLink(const char* target, const char* path, bool folder, std::string* reason) {
+  // Unprivileged creation works in developer mode (and is ignored before).
+  const DWORD flags = (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | 0x2;
+  std::string windowsTarget = target;
+  for (char& c : windowsTarget) {
+    if (c == '/') c = '\\';
+  }
+  if (!CreateSymbolicLinkA(path, windowsTarget.c_str(), flags)) {
+    SetReason(reason);
+    return false;
+  }
+  // A link is a reparse point; success without one made nothing usable.
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return true;
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES) RemoveNode(path);
+  SetReasonCode(ENOSYS, reason);
+  if (reason != nullptr) *reason = "symbolic links are not available";
+  return false;
+}
+
 // The read-only attribute holds for every account.
 bool PermissionsAreBypassed() { return false; }
 

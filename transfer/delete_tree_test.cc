@@ -12,6 +12,7 @@
 #include "platform/file_tree.h"
 #include "transfer/testing/memory_file_system_testing.h"
 #include "util/releaser.h"
+#include "platform/testing/links_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -89,11 +90,11 @@ TEST(DeleteTreeTest, OnTheDiskNothingIsReachedThroughALink) {
   std::ofstream(root / "old/sub/a.txt") << "a";
   std::ofstream(root / "keep.txt") << "keep";
   std::ofstream(root / "real/gone.txt") << "gone";
-  fs::create_directory_symlink(outside / "cache", root / "old/cache");
-  fs::create_directory_symlink("..", root / "old/up");
-  ASSERT_TRUE(platform::MakeFifo((root / "old/fifo").string().c_str(), nullptr));
-  fs::create_directory_symlink(outside, root / "data");
-  fs::create_directory_symlink(root / "real", root / "inner");
+  platform::MakeTestLink(outside / "cache", root / "old/cache", true);
+  platform::MakeTestLink("..", root / "old/up", true);
+  platform::MakeTestFifo((root / "old/fifo").string());
+  platform::MakeTestLink(outside, root / "data", true);
+  platform::MakeTestLink(root / "real", root / "inner", true);
 
   Owned<FileManager> manager(CreateFileManager(FileManagerOptions()));
   std::string reason;
@@ -118,7 +119,7 @@ TEST(DeleteTreeTest, OnTheDiskNothingIsReachedThroughALink) {
 
   // DeleteTree over the disk alone does the same.
   fs::create_directories(root / "again");
-  fs::create_directory_symlink(outside / "cache", root / "again/cache");
+  platform::MakeTestLink(outside / "cache", root / "again/cache", true);
   Owned<FileSystem> disk(CreateFileSystem());
   EXPECT_TRUE(DeleteTree(disk.get(), (root / "again").string().c_str()));
   EXPECT_FALSE(fs::exists(root / "again"));

@@ -17,6 +17,7 @@
 #include "transfer/testing/recording_notify_testing.h"
 #include "util/releaser.h"
 #include "platform/file_tree.h"
+#include "platform/testing/links_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -199,7 +200,7 @@ TEST_F(DirCopyPackageTest, ItemsStreamAndASecondRunWritesNothing) {
   // and what it led to stays as it was.
   const std::string elsewhere = folder_.WriteFile("elsewhere.txt", "alpha");
   platform::RemoveFile((out + "/a.txt").c_str());
-  std::filesystem::create_symlink(elsewhere, out + "/a.txt");
+  platform::MakeTestLink(elsewhere, out + "/a.txt");
   VerifyingNotify third;
   ASSERT_EQ(run(nullptr, &third), 0);
   for (const auto& v : third.verified)

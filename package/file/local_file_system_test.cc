@@ -10,6 +10,7 @@
 #include "platform/env.h"
 #include "util/md5.h"
 #include "util/releaser.h"
+#include "platform/testing/links_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -144,7 +145,7 @@ TEST(LocalFileSystemTest, StatFlagsSizeAndTime) {
   EXPECT_EQ(folderInfo.size, 77);  // not set for folders
 
   // A link is described by what it leads to, and marked as a link.
-  std::filesystem::create_symlink(file, folder.Child("s.link"));
+  platform::MakeTestLink(file, folder.Child("s.link"));
   ASSERT_EQ(fs->Stat(folder.Child("s.link").c_str(), &info), 0);
   EXPECT_EQ(info.flags, kFileInfoLink);
   EXPECT_EQ(info.size, 5);

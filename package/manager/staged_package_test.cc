@@ -14,6 +14,7 @@
 #include "package/testing/temp_folder_testing.h"
 #include "platform/env.h"
 #include "util/releaser.h"
+#include "platform/testing/links_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -64,8 +65,8 @@ TEST(StagedPackageTest, PlantedEntriesAtTheStagingNameAreNeverFollowed) {
     std::function<void(const fs::path&)> make;
   };
   const Plant plants[] = {
-      {"link", [&](const fs::path& at) { fs::create_symlink(kept, at); }},
-      {"dangling", [&](const fs::path& at) { fs::create_symlink(notThere, at); }},
+      {"link", [&](const fs::path& at) { platform::MakeTestLink(kept, at); }},
+      {"dangling", [&](const fs::path& at) { platform::MakeTestLink(notThere, at); }},
       {"hard", [&](const fs::path& at) { fs::create_hard_link(shared, at); }},
   };
   for (const Plant& plant : plants) {

@@ -18,7 +18,12 @@ class TestFolder {
  public:
   TestFolder() {
     static int counter = 0;
+    // Windows gives backslashes (C:\users\...\Temp\ with one at the end);
+    // every path here is written with '/', which Windows takes as well.
     std::string base = ::testing::TempDir();
+    for (char& c : base) {
+      if (c == '\\') c = '/';
+    }
     while (!base.empty() && base.back() == '/') base.pop_back();
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info != nullptr ? std::string(info->test_suite_name()) + "_" + info->name() : "t";
