@@ -222,8 +222,24 @@ EOF
   write_pc libisal 2 -lisal
 }
 
+# The library is static: its export header must say so to every user
+# (otherwise the declarations ask for DLL imports).
+mark_librsync_static() {
+  local header=$prefix/include/librsync_export.h
+  grep -q '^#define LIBRSYNC_STATIC_DEFINE' "$header" && return
+  { echo '#ifndef LIBRSYNC_STATIC_DEFINE'
+    echo '#define LIBRSYNC_STATIC_DEFINE'
+    echo '#endif'
+    cat "$header"
+  } >"$header.new"
+  mv "$header.new" "$header"
+}
+
 build_librsync() {
-  [ -f "$prefix/lib/librsync.a" ] && return
+  if [ -f "$prefix/lib/librsync.a" ] && [ -f "$prefix/include/librsync_export.h" ]; then
+    mark_librsync_static
+    return
+  fi
   log "building librsync"
   local src
   src=$(fetch_source librsync)
@@ -238,13 +254,8 @@ build_librsync() {
   }
   mkdir -p "$prefix/include" "$prefix/lib"
   cp "$src/src/librsync.h" "$prefix/include/"
-  # The library is static: its export header must say so to every user
-  # (otherwise the declarations ask for DLL imports).
-  { echo '#ifndef LIBRSYNC_STATIC_DEFINE'
-    echo '#define LIBRSYNC_STATIC_DEFINE'
-    echo '#endif'
-    cat "$src/src/librsync_export.h"
-  } >"$prefix/include/librsync_export.h"
+  cp "$src/src/librsync_export.h" "$prefix/include/"
+  mark_librsync_static
   cp "$prefix/librsync-build/librsync.a" "$prefix/lib/librsync.a"
 }
 
