@@ -29,7 +29,9 @@ inline bool MakeTestLink(const std::filesystem::path& target, const std::filesys
   std::string reason;
   const bool made =
       MakeSymbolicLink(target.string().c_str(), at.string().c_str(), folder, &reason);
-  if (kSystemAlwaysMakesLinks) EXPECT_TRUE(made) << at.string() << ": " << reason;
+  if (kSystemAlwaysMakesLinks) {
+    EXPECT_TRUE(made) << at.string() << ": " << reason;
+  }
   return made;
 }
 
