@@ -23,6 +23,9 @@ constexpr const char* kDevice = "/dev/zero";
 
 TEST(NodeStatusTest, TellsWhatAPathIs) {
   const std::string path = ::testing::TempDir() + "file_tree_status";
+  std::error_code ignored;
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ignored);
+  std::remove(path.c_str());
   { std::ofstream(path) << "eleven byte"; }
   NodeStatus status;
   ASSERT_TRUE(StatusOf(path.c_str(), &status, nullptr));
@@ -32,6 +35,8 @@ TEST(NodeStatusTest, TellsWhatAPathIs) {
   fs::permissions(path, fs::perms::owner_write, fs::perm_options::remove);
   ASSERT_TRUE(StatusOf(path.c_str(), &status, nullptr));
   EXPECT_FALSE(status.writable);
+  // Windows deletes no read-only file.
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
   std::remove(path.c_str());
   PathFailure failure = PathFailure::kNone;
   EXPECT_FALSE(StatusOf(path.c_str(), &status, nullptr, &failure));  // gone

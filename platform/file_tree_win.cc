@@ -48,6 +48,13 @@ bool StatusThroughHandle(const char* path, bool follow, NodeStatus* status, std:
   BY_HANDLE_FILE_INFORMATION info;
   const BOOL ok = GetFileInformationByHandle(handle, &info);
   const DWORD type = GetFileType(handle);
+  if (!ok && type == FILE_TYPE_CHAR) {
+    // A device ("NUL", "CON") has no file information.
+    CloseHandle(handle);
+    *status = NodeStatus();
+    status->kind = NodeKind::kDevice;
+    return true;
+  }
   if (!ok) SetReason(reason);
   CloseHandle(handle);
   if (!ok) return false;
