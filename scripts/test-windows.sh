@@ -14,7 +14,7 @@
 # Environment: MARROWGATE_WINE (the Wine program; by default wine, or
 # wine64 when no wine is on the path), WINEPREFIX (by default
 # BUILD_DIR/wineprefix), MARROWGATE_TEST_TIMEOUT (seconds a program may
-# take, 900 by default).
+# take, 300 by default).
 set -uo pipefail
 
 build=${1:?usage: test-windows.sh BUILD_DIR [FILTER]}
@@ -22,7 +22,7 @@ filter=${2:-}
 build=$(cd "$build" && pwd)
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 results=$build/wine-results
-timeout_s=${MARROWGATE_TEST_TIMEOUT:-900}
+timeout_s=${MARROWGATE_TEST_TIMEOUT:-300}
 
 log() { echo "test-windows: $*" >&2; }
 
