@@ -63,11 +63,11 @@ expect_text "--verify before the patch" "$work/out" '^[0-9]+ ok, 0 missing, 0 di
 run --about
 expect_status "--about" 0
 expect_text "--about" "$work/out" '^needs: +1\.2'
-expect_text "--about" "$work/out" '^brings: +1 1\.3\.0\.0'
+expect_text "--about" "$work/out" '^brings: +1\.3\.0\.0'
 
 run --dry-run "$install"
 expect_status "--dry-run" 0
-[ "$(cat "$work/install/mb/etc/version.txt")" = 1.2.0.0 ] || fail "--dry-run changed the install"
+[ "$(tr -d '\r\n' <"$work/install/mb/etc/version.txt")" = 1.2.0.0 ] || fail "--dry-run changed the install"
 
 run --console "$install"
 expect_status "--console run" 0
