@@ -30,7 +30,7 @@ patcher_pid=$!
 
 # The title is message 100 of the example's cfg.txt. Wait, boundedly, for
 # the window, then a moment for its first painting.
-title=$(sed -n 's/^100 //p' "$root/examples/patch/cfg.txt")
+title=$(sed -n 's/^100 //p' "$root/examples/patch/cfg.txt" | tr -d '\r')
 for _ in $(seq 1 120); do
   xwininfo -root -tree 2>/dev/null | grep -qF "\"$title\"" && break
   sleep 1
