@@ -88,6 +88,66 @@ PatcherCommandLine ParseWindowsCommandLine(const std::string& commandLine,
   return result;
 }
 
+std::vector<std::string> SplitWindowsArguments(const std::string& tail) {
+  std::vector<std::string> args;
+  std::string current;
+  bool inArgument = false;
+  bool quoted = false;
+  size_t i = 0;
+  while (i < tail.size()) {
+    const char c = tail[i];
+    if (!quoted && (c == ' ' || c == '\t')) {
+      if (inArgument) args.push_back(std::move(current));
+      current.clear();
+      inArgument = false;
+      ++i;
+      continue;
+    }
+    inArgument = true;
+    if (c == '\\') {
+      size_t run = 0;
+      while (i < tail.size() && tail[i] == '\\') {
+        ++run;
+        ++i;
+      }
+      if (i < tail.size() && tail[i] == '"') {
+        current.append(run / 2, '\\');
+        if (run % 2 == 1) {
+          current.push_back('"');
+          ++i;
+        }
+      } else {
+        current.append(run, '\\');
+      }
+      continue;
+    }
+    if (c == '"') {
+      // "" inside a quoted part is one literal quote.
+      if (quoted && i + 1 < tail.size() && tail[i + 1] == '"') {
+        current.push_back('"');
+        i += 2;
+        continue;
+      }
+      quoted = !quoted;
+      ++i;
+      continue;
+    }
+    current.push_back(c);
+    ++i;
+  }
+  if (inArgument) args.push_back(std::move(current));
+  return args;
+}
+
+PatcherCommandLine ParseWindowsProgramLine(const std::string& commandLine,
+                                           const std::string& tail) {
+  std::vector<std::string> args = SplitWindowsArguments(tail);
+  if (!args.empty() && args[0].size() >= 2 && args[0].compare(0, 2, "--") == 0) {
+    return ParsePosixArguments(args);
+  }
+  return ParseWindowsCommandLine(commandLine, tail);
+}
+
 PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
   PatcherCommandLine result;
   std::vector<std::string> positional;

@@ -78,6 +78,19 @@ struct PatcherCommandLine {
 PatcherCommandLine ParseWindowsCommandLine(const std::string& commandLine,
                                            const std::string& tail);
 
+// Splits a Windows command-line tail into arguments as the C run-time
+// does: spaces and tabs separate, double quotes group, 2n backslashes
+// before a quote give n backslashes (the quote groups), 2n+1 give n and a
+// literal quote; other backslashes are kept as they are.
+std::vector<std::string> SplitWindowsArguments(const std::string& tail);
+
+// The Windows program's reader: when the tail's first argument starts with
+// "--" (--verify, --console, --dry-run, --help, --about, ...), the tail is
+// split into arguments and read as ParsePosixArguments() reads them;
+// otherwise the whole line is read by ParseWindowsCommandLine().
+PatcherCommandLine ParseWindowsProgramLine(const std::string& commandLine,
+                                           const std::string& tail);
+
 // `args` are the arguments after the program name.
 PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args);
 

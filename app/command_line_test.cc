@@ -263,3 +263,46 @@ TEST(PosixArguments, HelpAndVersion) {
 
 }  // namespace
 }  // namespace marrowgate
+
+// ------------------------------------------- the Windows program's reader
+
+TEST(WindowsArguments, SplitAsTheRunTimeDoes) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitWindowsArguments(""), V{});
+  EXPECT_EQ(SplitWindowsArguments("  \t "), V{});
+  EXPECT_EQ(SplitWindowsArguments("--verify  C:\\Games\\Client"), (V{"--verify", "C:\\Games\\Client"}));
+  EXPECT_EQ(SplitWindowsArguments("--verify \"C:\\My Games\\Client\""),
+            (V{"--verify", "C:\\My Games\\Client"}));
+  // A quoted folder with a trailing separator: the backslash doubled.
+  EXPECT_EQ(SplitWindowsArguments("--dir \"C:\\My Games\\\\\" --console"),
+            (V{"--dir", "C:\\My Games\\", "--console"}));
+  EXPECT_EQ(SplitWindowsArguments("a\\\\\\\"b c\\d"), (V{"a\\\"b", "c\\d"}));
+  EXPECT_EQ(SplitWindowsArguments("\"\" x"), (V{"", "x"}));
+  EXPECT_EQ(SplitWindowsArguments("\"say \"\"hi\"\"\""), (V{"say \"hi\""}));
+  EXPECT_EQ(SplitWindowsArguments("ab\"c d\"e"), (V{"abc de"}));
+}
+
+TEST(WindowsArguments, OptionsFirstOtherwiseTheSubstringRule) {
+  const std::string program = "\"C:\\Patch\\patch.exe\" ";
+  PatcherCommandLine verify = ParseWindowsProgramLine(program + "--verify \"C:\\My Games\\G\"",
+                                                      "--verify \"C:\\My Games\\G\"");
+  EXPECT_TRUE(verify.verify);
+  EXPECT_EQ(verify.installFolder, "C:\\My Games\\G");
+  PatcherCommandLine console =
+      ParseWindowsProgramLine(program + "--console --dir C:\\G", "--console --dir C:\\G");
+  EXPECT_TRUE(console.console);
+  EXPECT_EQ(console.installFolder, "C:\\G");
+  EXPECT_TRUE(ParseWindowsProgramLine(program + "--help", "--help").help);
+  EXPECT_TRUE(ParseWindowsProgramLine(program + "--bogus", "--bogus").usageError);
+  // Without a leading option the description of the launcher's line holds:
+  // "/user" and "/D" anywhere, quotes kept, options after the folder are
+  // part of it.
+  PatcherCommandLine launcher = ParseWindowsProgramLine(
+      program + "/user \"Game Launcher\" /D \"C:\\G\" --console", "/user \"Game Launcher\" /D \"C:\\G\" --console");
+  EXPECT_EQ(launcher.parentTitle, "Game Launcher");
+  EXPECT_EQ(launcher.installFolder, "\"C:\\G\" --console");
+  EXPECT_FALSE(launcher.console);
+  PatcherCommandLine bare = ParseWindowsProgramLine(program + "C:\\G", "C:\\G");
+  EXPECT_EQ(bare.installFolder, "C:\\G");
+  EXPECT_TRUE(ParseWindowsProgramLine(program, "").installFolder.empty());
+}

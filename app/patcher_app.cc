@@ -103,10 +103,13 @@ PatcherDisplay ChooseDisplay(bool consoleOption, const std::function<bool()>& op
 }
 
 int PatcherApp::Run(const std::vector<std::string>& args) {
+  return RunCommandLine(ParsePosixArguments(args), JoinArguments(args));
+}
+
+int PatcherApp::RunCommandLine(const PatcherCommandLine& line, const std::string& rawTail) {
   auto out = io_.out ? io_.out : [](const std::string&) {};
   auto err = io_.err ? io_.err : [](const std::string&) {};
 
-  PatcherCommandLine line = ParsePosixArguments(args);
   if (line.usageError) {
     err(io_.programName + ": " + line.error + "\n" + "Try '" + io_.programName +
         " --help'.\n");
@@ -127,7 +130,7 @@ int PatcherApp::Run(const std::vector<std::string>& args) {
   }
   if (line.dryRun) return DryRunFolder(line.installFolder, io_.modulePath, line.allowDowngrade, out);
 
-  Debug("marrowgate, inner cmd m_lpCmdLine=" + JoinArguments(args));
+  Debug("marrowgate, inner cmd m_lpCmdLine=" + rawTail);
   for (const std::string& note : line.notes) Debug("marrowgate, " + note);
 
   std::unique_ptr<ModalPatcherView> view;

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/modal_patcher_view.h"
 
 namespace marrowgate {
@@ -74,6 +75,10 @@ class PatcherApp {
   explicit PatcherApp(PatcherAppIo io) : io_(std::move(io)) {}
   // The process's start: returns its exit status.
   int Run(const std::vector<std::string>& args);
+  // The same over a command line already read (the Windows program reads
+  // its own, app/command_line.h); `rawTail` is the line as given, for the
+  // debug channel.
+  int RunCommandLine(const PatcherCommandLine& line, const std::string& rawTail);
 
   // Which view the last Run() used.
   PatcherDisplay display() const { return display_; }

@@ -40,6 +40,10 @@ int PermissionBits(const char* path) {
   return bits;
 }
 
+// The write-through move is the only durable replace here; the unsynced
+// one is the same move.
+bool ReplacePathUnsynced(const char* from, const char* to) { return ReplacePath(from, to); }
+
 bool ReplacePath(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
   const DWORD existing = GetFileAttributesA(to);

@@ -147,6 +147,16 @@ int CountCharacters(int codePage, const char* bytes, size_t n);
 void DebugOutput(const char* text);
 // Full path of the running program; empty when unknown.
 std::string OwnExecutablePath();
+// The process's whole command line, program path included, as the system
+// keeps it (Windows: GetCommandLineA; POSIX: the arguments joined by single
+// spaces). Empty when unknown.
+std::string ProcessCommandLine();
+// Connects standard output and error of a program without a console of
+// its own (a Windows GUI program) to the console of the process that
+// started it, where they are not redirected already, so that its text
+// reaches the terminal or script that ran it. True when both lead
+// somewhere (POSIX: always, nothing changes).
+bool AttachStartingConsole();
 // Whether standard error is an interactive terminal.
 bool StderrIsTerminal();
 // The value of an environment variable, or null.

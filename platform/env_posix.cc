@@ -309,6 +309,22 @@ std::string OwnExecutablePath() {
   return buffer;
 }
 
+std::string ProcessCommandLine() {
+  std::unique_ptr<FileStream> stream = FileStream::Open("/proc/self/cmdline", "rb");
+  if (!stream) return std::string();
+  std::string line;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = stream->Read(buffer, sizeof buffer)) > 0) line.append(buffer, n);
+  while (!line.empty() && line.back() == '\0') line.pop_back();
+  for (char& c : line) {
+    if (c == '\0') c = ' ';
+  }
+  return line;
+}
+
+bool AttachStartingConsole() { return true; }
+
 bool StderrIsTerminal() { return ::isatty(2) != 0; }
 
 const char* GetEnvironment(const char* name) { return std::getenv(name); }

@@ -160,3 +160,13 @@ TEST(ProcessTest, KnowsItsOwnPath) {
 
 }  // namespace
 }  // namespace marrowgate::platform
+
+TEST(ProcessCommandLine, StartsWithTheProgram) {
+  const std::string line = marrowgate::platform::ProcessCommandLine();
+  const std::string self = marrowgate::platform::OwnExecutablePath();
+  ASSERT_FALSE(self.empty());
+  const size_t slash = self.find_last_of("/\\");
+  const std::string name = self.substr(slash == std::string::npos ? 0 : slash + 1);
+  EXPECT_NE(line.find(name.substr(0, name.find('.'))), std::string::npos) << line;
+  EXPECT_TRUE(marrowgate::platform::AttachStartingConsole());
+}

@@ -338,6 +338,33 @@ std::string OwnExecutablePath() {
   }
 }
 
+std::string ProcessCommandLine() {
+  const char* line = GetCommandLineA();
+  return line != nullptr ? std::string(line) : std::string();
+}
+
+namespace {
+// A standard handle that leads somewhere: a console, a pipe or a file.
+bool StandardHandleConnected(DWORD which) {
+  HANDLE handle = GetStdHandle(which);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+  return GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+}  // namespace
+
+bool AttachStartingConsole() {
+  const bool outConnected = StandardHandleConnected(STD_OUTPUT_HANDLE);
+  const bool errConnected = StandardHandleConnected(STD_ERROR_HANDLE);
+  if (outConnected && errConnected) return true;
+  // The console of the process that started this one; a program started
+  // from the desktop has none, and its text goes nowhere, as before.
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+  bool ok = true;
+  if (!outConnected) ok = std::freopen("CONOUT$", "w", stdout) != nullptr && ok;
+  if (!errConnected) ok = std::freopen("CONOUT$", "w", stderr) != nullptr && ok;
+  return ok;
+}
+
 bool StderrIsTerminal() { return _isatty(2) != 0; }
 
 const char* GetEnvironment(const char* name) { return std::getenv(name); }

@@ -27,6 +27,9 @@ struct Slot {
 
 Slot g_slots[kSlots];
 std::atomic<bool> g_installed{false};
+// The first Ctrl-C only asks to stop while this is on.
+std::atomic<bool> g_asksToStop{false};
+std::atomic<bool> g_stopRequested{false};
 std::atomic<bool> g_ending{false};
 
 // How long the handler waits for another thread's slot to settle.
@@ -35,7 +38,10 @@ constexpr int kSettleMs = 2000;
 BOOL WINAPI OnControl(DWORD event) {
   int signal;
   switch (event) {
-    case CTRL_C_EVENT: signal = 2; break;        // SIGINT
+    case CTRL_C_EVENT:
+      if (g_asksToStop.load() && !g_stopRequested.exchange(true)) return TRUE;
+      signal = 2;  // SIGINT
+      break;
     case CTRL_BREAK_EVENT: signal = 15; break;   // SIGTERM
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
@@ -96,5 +102,13 @@ void UnregisterCleanupFile(int slot) {
   if (slot < 0 || slot >= kSlots) return;
   g_slots[slot].state.store(kFree);
 }
+
+void SetInterruptAsksToStop(bool on) {
+  g_stopRequested.store(false);
+  g_asksToStop.store(on);
+  if (on) InstallInterruptCleanup();
+}
+
+bool CancelRequested() { return g_stopRequested.load(); }
 
 }  // namespace marrowgate::platform

@@ -24,6 +24,7 @@ LEVELS = {
     "transfer": 7,
     "app": 8,
     "app/gtk": 9,
+    "app/win": 9,
     "tools": 10,
 }
 SHARED_HELPERS = "package/testing"
