@@ -1,5 +1,6 @@
 #include "app/dry_run.h"
 
+#include <cstring>
 #include <map>
 #include <set>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include "package/file/file_system.h"
 #include "platform/file_tree.h"
 #include "platform/write_check.h"
+#include "transfer/delta/delta_item.h"
 #include "transfer/dir_search.h"
 #include "transfer/pack_notify.h"
 #include "package/file/staging_name.h"
@@ -107,6 +109,9 @@ class DryRun {
   void BuildNameRules();
   void WalkUpdate(const std::string& sourceRoot);
   void ListFile(const std::string& source, const std::string& relative, const char* name);
+  bool Skipped(const std::string& relative, const char* name) const;
+  // A delta item: its target and whether the installed file is its basis.
+  void ListDelta(const std::string& source, const std::string& itemRelative);
   void ListDeletes(const std::string& sourceRoot);
   void Summary();
 
@@ -232,11 +237,13 @@ void DryRun::ListFile(const std::string& source, const std::string& relative, co
     return;
   }
   const uint64_t size = static_cast<uint32_t>(sourceInfo.size);
-  bool skipped = skipBare_.count(name) != 0;
-  for (const std::string& path : skipPaths_) {
-    if (relative.size() == path.size() && ListNameBeginsWith(relative, path)) skipped = true;
+  // A full file beside a delta item is taken only through the delta item.
+  if (IsDeltaFullName(relative) && !DeltaFullTargetOf(relative).empty()) return;
+  if (IsDeltaName(relative)) {
+    ListDelta(source, relative);
+    return;
   }
-  if (skipped) {
+  if (Skipped(relative, name)) {
     out_(Label("skip") + Shown(relative) + " " + std::to_string(size));
     ++totals_.skipped;
     return;
@@ -313,6 +320,88 @@ void DryRun::ListFile(const std::string& source, const std::string& relative, co
     out_(Label("new") + Shown(relative) + " " + std::to_string(size) + where);
     ++totals_.newFiles;
   }
+}
+
+bool DryRun::Skipped(const std::string& relative, const char* name) const {
+  if (skipBare_.count(name) != 0) return true;
+  for (const std::string& path : skipPaths_) {
+    if (relative.size() == path.size() && ListNameBeginsWith(relative, path)) return true;
+  }
+  return false;
+}
+
+void DryRun::ListDelta(const std::string& source, const std::string& itemRelative) {
+  const std::string relative = DeltaTargetOf(itemRelative);
+  if (relative.empty() || !IsContainedRelativePath(relative)) {
+    Problem("unsafe", Shown(itemRelative) + ": a delta item whose target is not a plain name");
+    return;
+  }
+  const size_t slash = relative.rfind('/');
+  if (Skipped(relative, relative.c_str() + (slash == std::string::npos ? 0 : slash + 1))) {
+    out_(Label("skip") + Shown(relative) + " (delta)");
+    ++totals_.skipped;
+    return;
+  }
+  DeltaHeader header;
+  {
+    Owned<VirtualFile> item(fm_->Open(source.c_str(), kOpenRead));
+    if (!item || ReadDeltaHeader(item.get(), &header) != 0) {
+      Problem("damaged", Shown(itemRelative) + ": not a delta item the patcher can read");
+      return;
+    }
+  }
+  const std::string target = settings_.installDir + "/" + relative;
+  if (target.size() > static_cast<size_t>(kMaxPath)) {
+    Problem("in the way", Shown(relative) + ": path too long");
+    return;
+  }
+  const std::string shown = Shown(relative) + " " + std::to_string(header.oldSize) + " -> " +
+                            std::to_string(header.newSize);
+  if (!fm_->WritesToDisk(target.c_str())) {
+    Problem("delta", shown + ": the target lies inside a package");
+    return;
+  }
+  // What the run checks: the installed file itself, by size and MD5.
+  const char* state = "differs from the version the patch was made for";
+  platform::NodeStatus status;
+  if (!platform::LinkStatusOf(target.c_str(), &status, nullptr)) {
+    state = "is missing";
+  } else if (status.kind == platform::NodeKind::kFolder) {
+    Problem("in the way", Shown(relative) + ": a folder where a file goes");
+    return;
+  } else if (status.kind != platform::NodeKind::kFile) {
+    state = "is not a regular file";
+  } else {
+    Owned<VirtualFile> installed(fm_->Open(target.c_str(), kOpenRead));
+    if (!installed) {
+      state = "cannot be read";
+    } else if (CheckDeltaBasis(installed.get(), header) == 0) {
+      state = nullptr;
+    } else if (CheckFileIs(installed.get(), header.newSize, header.newDigest) == 0) {
+      out_(Label("delta") + shown + " (the installed file already is the new version)");
+      carried_.push_back(relative);
+      ++totals_.replaced;
+      return;
+    }
+  }
+  if (state == nullptr) {
+    out_(Label("delta") + shown + " (the installed file matches)");
+    carried_.push_back(relative);
+    totals_.bytesWritten += header.newSize;
+    ++totals_.replaced;
+    return;
+  }
+  const std::string full = source.substr(0, source.size() - std::strlen(kDeltaSuffix)) +
+                           kDeltaFullSuffix;
+  if (fm_->Exists(full.c_str())) {
+    out_(Label("delta") + shown + " (the installed file " + state +
+         ": the whole new file is carried instead)");
+    carried_.push_back(relative);
+    totals_.bytesWritten += header.newSize;
+    ++totals_.replaced;
+    return;
+  }
+  Problem("delta", shown + ": the installed file " + state);
 }
 
 void DryRun::WalkUpdate(const std::string& sourceRoot) {

@@ -15,6 +15,10 @@
 //   replace    readme.txt 11 -> 12
 //   hold back  bin/game.exe 19 (new)
 //   hold back  mb/etc/version.txt 10 (replaces 10)
+//   delta      data/big.bin 2097152 -> 2097171 (the installed file matches)
+//   delta      data/map.bin 900 -> 950 (the installed file differs from the
+//              version the patch was made for: the whole new file is carried instead)
+//   delta      data/old.bin 900 -> 950: the installed file is missing
 //   skip       launcher.exe 37
 //   delete     old (folder, 2 files, 10 bytes)
 //   delete     stale.txt 5

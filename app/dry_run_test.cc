@@ -16,7 +16,9 @@
 #include "app/app_file_manager.h"
 #include "app/patcher_app.h"
 #include "app/testing/patcher_program_testing.h"
+#include "package/file/memory_file.h"
 #include "package/manager/file_manager.h"
+#include "transfer/delta/delta_item.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -213,6 +215,54 @@ TEST_F(DryRunTest, ListsEveryEntryWithItsSizeAndWritesNothing) {
   EXPECT_TRUE(run.Has("version    already up to date (1.6.0.0): nothing would be written"))
       << run.All();
   EXPECT_EQ(Snapshot(install_), current);
+}
+
+// The delta item turning `before` into `after`.
+std::string DeltaOf(const std::string& before, const std::string& after) {
+  MemoryFile oldFile(std::vector<uint8_t>(before.begin(), before.end()));
+  MemoryFile newFile(std::vector<uint8_t>(after.begin(), after.end()));
+  MemoryFile item;
+  EXPECT_EQ(EncodeDelta(&oldFile, &newFile, &item), 0);
+  return std::string(item.bytes().begin(), item.bytes().end());
+}
+
+// Each delta target with what the run would find: the old file it was
+// made from, the new one already, another file (with or without the whole
+// file carried), none.
+TEST_F(DryRunTest, ShowsDeltaTargetsAndWhetherTheirOldFilesMatch) {
+  std::map<std::string, std::string> files = {
+      {"cfg.txt", "100 Test patch\r\n203 Failed (%d)\r\nUPDATE\r\n{\r\n"
+                  "  szValidityStr = 1.2.0.0\r\n}\r\n"}};
+  const std::string old(5000, 'o');
+  const std::string now = old.substr(0, 2500) + "changed" + old.substr(2500);
+  for (const char* name : {"match", "already", "changed", "whole", "missing"})
+    files[std::string("update/") + name + ".bin.mgdelta"] = DeltaOf(old, now);
+  files["update/whole.bin.mgfull"] = now;
+  ASSERT_TRUE(MakePatcherProgram(program_, files));
+  WriteFile(install_ / "mb/etc/version.txt", "1 1.5.0.0\r\n");
+  WriteFile(install_ / "match.bin", old);
+  WriteFile(install_ / "already.bin", now);
+  WriteFile(install_ / "changed.bin", now + "!");
+  WriteFile(install_ / "whole.bin", "played with");
+  const auto before = Snapshot(install_);
+
+  DryRunOutput run = DryRun({"--dry-run", install_.string()});
+  EXPECT_EQ(run.status, kPatcherAppFailure) << run.All();
+  const std::string sizes = " 5000 -> 5007";
+  const std::string differs = "the installed file differs from the version the patch was made for";
+  for (const std::string& line : {
+           "delta      match.bin" + sizes + " (the installed file matches)",
+           "delta      already.bin" + sizes + " (the installed file already is the new version)",
+           "delta      changed.bin" + sizes + ": " + differs,
+           "delta      whole.bin" + sizes + " (" + differs +
+               ": the whole new file is carried instead)",
+           "delta      missing.bin" + sizes + ": the installed file is missing"})
+    EXPECT_TRUE(run.Has(line)) << line << "\n" << run.All();
+  EXPECT_NE(run.lines.back().find("the patch would not apply (2 problems)"), std::string::npos)
+      << run.All();
+  for (const std::string& line : run.lines)
+    EXPECT_EQ(line.find(".mgfull"), std::string::npos) << line;
+  EXPECT_EQ(Snapshot(install_), before);
 }
 
 }  // namespace

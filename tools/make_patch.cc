@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -418,6 +419,50 @@ const char* DefaultPatchMessages() {
          "307 Error\r\n";
 }
 
+namespace {
+
+// Rebuilds `target` of the install `oldRoot` through the delta item at
+// `itemPath` (shown as `shown`), without writing anything, and names what
+// goes wrong.
+void CheckDeltaAgainst(const std::string& oldRoot, const std::string& target,
+                       const std::string& itemPath, const std::string& shown,
+                       const std::function<void(const std::string&)>& problem) {
+  const std::string oldPath = oldRoot + "/" + target;
+  platform::NodeStatus status;
+  std::string reason;
+  if (!platform::LinkStatusOf(oldPath.c_str(), &status, &reason) ||
+      status.kind != platform::NodeKind::kFile) {
+    problem(shown + ": " + oldPath + " is not a file, so the delta has nothing to rebuild from");
+    return;
+  }
+  Owned<VirtualFile> item(DiskFile::Open(itemPath.c_str(), "rb"));
+  Owned<VirtualFile> basis(DiskFile::Open(oldPath.c_str(), "rb"));
+  DeltaHeader header;
+  if (!item || !basis || ReadDeltaHeader(item.get(), &header) != 0) {
+    problem(shown + ": cannot be read with " + oldPath);
+    return;
+  }
+  int32_t rc = CheckDeltaBasis(basis.get(), header);
+  if (rc == kDeltaBasisDiffers) {
+    problem(shown + ": was made from another " + target + " than " + oldPath);
+    return;
+  }
+  // The whole rebuild, its size and MD5 checked at the end; the bytes are
+  // dropped.
+  DeltaRebuild rebuild(item.get(), basis.get(), header);
+  std::vector<char> slice(64 * 1024);
+  int32_t n = 0;
+  if (rc == 0) {
+    while ((n = rebuild.Read(slice.data(), static_cast<int32_t>(slice.size()))) > 0) {
+    }
+    rc = n;
+  }
+  if (rc != 0) problem(shown + ": does not rebuild " + target + " from " + oldPath + ": " +
+                       DeltaResultText(rc));
+}
+
+}  // namespace
+
 std::vector<std::string> CheckPatchFolder(const std::string& folder,
                                           const PatchCheckContext& context) {
   std::vector<std::string> problems;
@@ -469,9 +514,16 @@ std::vector<std::string> CheckPatchFolder(const std::string& folder,
     problem(std::string(update.szUpdateDir) + ": the update folder is missing");
   } else {
     FilesBelow(updateDir, std::string(), &files, &folders, &problems);
-    // A delta item carries its target.
+    // A delta item carries its target; a full file stands beside one.
     std::vector<std::string> targets;
     for (const std::string& name : files) {
+      if (IsDeltaFullName(name)) {
+        const std::string target = DeltaFullTargetOf(name);
+        if (target.empty() || files.count(DeltaNameFor(target)) == 0)
+          problem("update/" + name + ": a full file without its delta item (the patcher never "
+                  "installs it)");
+        continue;
+      }
       if (!IsDeltaName(name)) continue;
       const std::string target = DeltaTargetOf(name);
       if (target.empty()) {
@@ -482,6 +534,9 @@ std::vector<std::string> CheckPatchFolder(const std::string& folder,
       DeltaHeader header;
       if (!item || ReadDeltaHeader(item.get(), &header) != 0)
         problem("update/" + name + ": not a delta item the patcher can read");
+      else if (context.oldRoot)
+        CheckDeltaAgainst(*context.oldRoot, target, updateDir + "/" + name, "update/" + name,
+                          problem);
       if (files.count(target) != 0)
         problem("update/" + name + ": the update carries " + target + " whole as well");
       targets.push_back(target);
@@ -694,6 +749,14 @@ class MakePatch {
           deltaFileBytes_ += e.size;
           if (line_.verbosity == Verbosity::kVerbose)
             out_ << "delta   " << rel << " (" << itemSize << " of " << e.size << " bytes)\n";
+          // The whole file too, for an install whose old file is not the
+          // delta's.
+          if (line_.withFullFiles) {
+            const std::string full = tree + "/" + DeltaFullNameFor(rel);
+            if (!CopyWithTime(e.source, full, e.time, &reason))
+              return Fail(full + ": cannot be written: " + reason);
+            carriedBytes += e.size;
+          }
           continue;
         }
       }
@@ -886,7 +949,7 @@ int RunMakePatch(const PackCommandLine& line, std::ostream& out, std::ostream& e
 
 int RunCheckPatch(const PackCommandLine& line, std::ostream& out, std::ostream& err) {
   try {
-    const std::string& patch = line.operands[0];
+    const std::string& patch = line.operands.back();
     platform::NodeStatus status;
     std::string reason;
     if (!platform::StatusOf(patch.c_str(), &status, &reason)) {
@@ -908,7 +971,16 @@ int RunCheckPatch(const PackCommandLine& line, std::ostream& out, std::ostream& 
       }
       folder = work->path();
     }
-    std::vector<std::string> problems = CheckPatchFolder(folder);
+    PatchCheckContext context;
+    if (line.operands.size() == 2) {
+      if (!platform::StatusOf(line.operands[0].c_str(), &status, &reason) ||
+          status.kind != platform::NodeKind::kFolder) {
+        err << "marrowgate-pack: " << line.operands[0] << ": is not an install folder\n";
+        return kPackExitFailure;
+      }
+      context.oldRoot = line.operands[0];
+    }
+    std::vector<std::string> problems = CheckPatchFolder(folder, context);
     for (const std::string& p : problems) err << "marrowgate-pack: " << patch << ": " << p << "\n";
     if (line.verbosity != Verbosity::kQuiet)
       out << patch << ": "

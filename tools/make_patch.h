@@ -5,7 +5,9 @@
 //                               new or differ (size and MD5), the new-file
 //                               and delete lists, and a cfg.txt; written as
 //                               a patch program or (--folder) a patch folder
-//   check PATCH                 the problems of a patch folder or program
+//   check [OLD] PATCH           the problems of a patch folder or program;
+//                               given the install OLD, every delta item is
+//                               rebuilt from OLD's file and checked
 //   file-list FOLDER            FOLDER/update/localfilelist.txt for a fresh
 //                               install
 //
@@ -37,6 +39,9 @@ struct PatchCheckContext {
   // The version of the install the patch was made from; when it differs
   // from the requirement, the update must carry a version file.
   std::optional<std::string> newVersion;
+  // The install the patch applies to: each delta item must find there the
+  // old file it was made from and rebuild the new one from it.
+  std::optional<std::string> oldRoot;
 };
 
 // Every problem of the patch folder `folder`, one line each (empty: none).

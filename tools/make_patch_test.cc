@@ -237,6 +237,31 @@ TEST_F(MakePatchTest, DeltaItemsRebuildChangedFilesAndRefuseAModifiedOldOne) {
   for (const auto& entry : fs::recursive_directory_iterator(modified))
     EXPECT_EQ(entry.path().string().find(".~mgpart"), std::string::npos) << entry.path();
 
+  // Checked against an install: every delta is rebuilt from its old file.
+  EXPECT_EQ(RunTool({"check", oldDir.string(), program.string()}).status, 0);
+  ToolRun against = RunTool({"check", modified.string(), program.string()});
+  EXPECT_EQ(against.status, 1);
+  EXPECT_NE(against.err.find("update/data/big.bin.mgdelta: was made from another data/big.bin than " +
+                             (modified / "data/big.bin").string()),
+            std::string::npos)
+      << against.err;
+  std::string item = ReadFile(unpacked / "update/data/big.bin.mgdelta");
+  item[40] ^= 1;  // the new file's MD5
+  WriteFile(unpacked / "update/data/big.bin.mgdelta", item);
+  against = RunTool({"check", oldDir.string(), unpacked.string()});
+  EXPECT_EQ(against.status, 1);
+  EXPECT_NE(against.err.find("does not rebuild data/big.bin from"), std::string::npos)
+      << against.err;
+  // A patch with full files takes that install to NEW all the same.
+  const fs::path withFull = root_ / "patch-with-full-files";
+  made = RunTool({"make-patch", "--with-full-files", "--patcher", MARROWGATE_PATCHER_PROGRAM,
+                  oldDir.string(), newDir.string(), withFull.string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(RunTool({"check", withFull.string()}).status, 0);
+  ASSERT_EQ(Shell(withFull.string() + " --console " + modified.string()), 0)
+      << ReadFile(root_ / "shell.log");
+  EXPECT_EQ(ReadInstall(modified), ReadInstall(newDir));
+
   // Without deltas the file travels whole.
   const fs::path whole = root_ / "whole-folder";
   made = RunTool({"make-patch", "--folder", "--no-delta", oldDir.string(), newDir.string(),
@@ -301,6 +326,9 @@ TEST_F(MakePatchTest, CheckNamesEveryProblem) {
       {"delta item not readable",
        [](const fs::path& f) { WriteFile(f / "update/data/x.bin.mgdelta", "not a delta"); },
        "update/data/x.bin.mgdelta: not a delta item"},
+      {"full file without its delta item",
+       [](const fs::path& f) { WriteFile(f / "update/data/x.bin.mgfull", "whole"); },
+       "update/data/x.bin.mgfull: a full file without its delta item"},
       {"version file not raised",
        [](const fs::path& f) { WriteFile(f / "update/mb/etc/version.txt", "1 1.2.0.0\r\n"); },
        "is not above the version the patch requires"},

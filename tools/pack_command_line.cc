@@ -20,7 +20,7 @@ constexpr size_t kAny = static_cast<size_t>(-1);
 constexpr CommandShape kCommands[] = {
     {"create", 2, 2},     {"add", 2, 3},    {"remove", 2, kAny}, {"list", 1, 1},
     {"extract", 2, kAny}, {"verify", 1, 1}, {"probe", 1, 1},     {"attach", 3, 3},
-    {"make-patch", 3, 3}, {"check", 1, 1},  {"file-list", 1, 1},
+    {"make-patch", 3, 3}, {"check", 1, 2},  {"file-list", 1, 1},
 };
 
 const CommandShape* FindCommand(const std::string& name) {
@@ -73,8 +73,9 @@ const char* PackUsageText() {
          "                                    FOLDER appended\n"
          "  make-patch OLD NEW OUTPUT         a patch program (or with --folder the patch\n"
          "                                    folder) taking install OLD to install NEW\n"
-         "  check   PATCH                     list the problems of a patch folder or\n"
-         "                                    program before it ships\n"
+         "  check   [OLD] PATCH               list the problems of a patch folder or\n"
+         "                                    program before it ships; with the install\n"
+         "                                    OLD, rebuild every delta item from it\n"
          "  file-list FOLDER                  write FOLDER/update/localfilelist.txt for a\n"
          "                                    fresh install\n"
          "  help                              show this text\n"
@@ -112,6 +113,8 @@ const char* PackUsageText() {
          "  --no-delta         make-patch: carry changed files whole, never as deltas\n"
          "  --delta-min-size N make-patch: smallest changed file (bytes) carried as\n"
          "                     a delta of its old version (default 65536)\n"
+         "  --with-full-files  make-patch: carry beside each delta the whole new file,\n"
+         "                     installed where the old file is not the delta's\n"
          "  -h, --help         show this text\n"
          "  -V, --version      show the version\n"
          "\n"
@@ -215,6 +218,9 @@ std::string ParsePackCommandLine(const std::vector<std::string>& args, PackComma
       if (problem.empty()) (name == "--skip" ? out->skipNames : out->holdBack).push_back(value);
     } else if (name == "--no-delta") {
       out->delta = false;
+      problem = refuseValue();
+    } else if (name == "--with-full-files") {
+      out->withFullFiles = true;
       problem = refuseValue();
     } else if (name == "--delta-min-size") {
       std::string value;

@@ -51,6 +51,7 @@ struct PackCommandLine {
   std::vector<std::string> holdBack;     // --hold-back NAME
   std::vector<std::string> skipNames;    // --skip NAME
   bool delta = true;                     // --no-delta turns delta items off
+  bool withFullFiles = false;            // --with-full-files: the whole file beside each delta
   uint64_t deltaMinSize = kDefaultDeltaMinSize;  // --delta-min-size BYTES
 };
 

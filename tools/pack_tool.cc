@@ -41,6 +41,14 @@ namespace marrowgate {
 
 namespace {
 
+// How list shows an item: "delta" for a delta item, "full" for the whole
+// file carried beside one, "file" for the rest.
+const char* ItemKind(const std::string& path) {
+  if (IsDeltaName(path)) return "delta";
+  if (IsDeltaFullName(path)) return "full";
+  return "file";
+}
+
 using namespace pack;
 
 // ------------------------------------------------------------ the tool
@@ -567,7 +575,7 @@ class PackTool {
         if (e.isFolder) {
           out_ << ", \"type\": \"folder\"}";
         } else {
-          out_ << ", \"type\": \"" << (IsDeltaName(e.path) ? "delta" : "file")
+          out_ << ", \"type\": \"" << ItemKind(e.path)
                << "\", \"size\": " << seal.plainSize
                << ", \"time\": " << seal.time << ", \"md5\": \"" << Hex(seal.digest, 16) << "\"}";
         }
@@ -578,14 +586,17 @@ class PackTool {
                       e.isFolder ? "-" : HumanSize(seal.plainSize).c_str(),
                       e.isFolder ? "-" : FormatTime(seal.time).c_str());
         out_ << text << EscapedName(e.path) << (e.isFolder ? "/" : "")
-             << (!e.isFolder && IsDeltaName(e.path) ? "  (delta)" : "") << "\n";
+             << (e.isFolder || std::strcmp(ItemKind(e.path), "file") == 0
+                     ? std::string()
+                     : std::string("  (") + ItemKind(e.path) + ")")
+             << "\n";
       } else {
         char text[96];
         if (e.isFolder) {
           std::snprintf(text, sizeof text, "%-4s %12s  %-19s  %-32s  ", "dir", "-", "-", "-");
         } else {
           std::snprintf(text, sizeof text, "%-4s %12u  %-19s  %-32s  ",
-                        IsDeltaName(e.path) ? "delta" : "file", seal.plainSize,
+                        ItemKind(e.path), seal.plainSize,
                         FormatTime(seal.time).c_str(), Hex(seal.digest, 16).c_str());
         }
         out_ << text << EscapedName(e.path) << (e.isFolder ? "/" : "") << "\n";

@@ -1,5 +1,6 @@
 #include "transfer/copy_source.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "package/manager/file_manager.h"
@@ -35,7 +36,32 @@ bool CopySource::Open(FileSystem* fs, const std::string& path) {
   return file_ != nullptr;
 }
 
+int32_t CopySource::ReadHead(Unsealer* unsealer, uint8_t* into, size_t n) {
+  size_t have = 0;
+  if (raw_) {
+    const SealParams params = SealParamsWithCodecs(codecs_, kOpenRead, raw_.get());
+    int code = unsealer->Unseal(params, [&](const uint8_t* bytes, size_t got) {
+      const size_t take = std::min(got, n - have);
+      std::memcpy(into + have, bytes, take);
+      have += take;
+      return have < n;
+    });
+    // Stopped once the head was in, or the whole (shorter) content read.
+    return code == 0 || (code == kUnsealSinkFailed && have == n) ? static_cast<int32_t>(have)
+                                                                  : -1;
+  }
+  if (!file_ || file_->Seek(0, 0) != 0) return -1;
+  while (have < n) {
+    int32_t got = file_->Read(into + have, static_cast<int32_t>(n - have));
+    if (got < 0) return -1;
+    if (got == 0) break;
+    have += static_cast<size_t>(got);
+  }
+  return file_->Seek(0, 0) == 0 ? static_cast<int32_t>(have) : -1;
+}
+
 int32_t CopySource::Size() {
+  if (rebuild_) return static_cast<int32_t>(rebuild_->header().newSize);
   if (raw_) return static_cast<int32_t>(header_.plainSize);
   return file_ ? file_->Size() : -1;
 }
@@ -46,6 +72,10 @@ int32_t CopySource::Time() {
 }
 
 bool CopySource::StoredDigest(uint8_t digest[16]) const {
+  if (rebuild_) {
+    std::memcpy(digest, rebuild_->header().newDigest.data(), 16);
+    return true;
+  }
   if (raw_) {
     std::memcpy(digest, header_.digest, 16);
     return true;
@@ -60,6 +90,31 @@ bool CopySource::StoredDigest(uint8_t digest[16]) const {
 
 int CopySource::Pump(std::vector<char>* buffer, Unsealer* unsealer, const CopySink& sink,
                      uint8_t digest[16]) {
+  if (rebuild_) {
+    // The content read is the delta; what it rebuilds goes to the sink.
+    std::unique_ptr<DeltaTargetStream> stream = std::move(rebuild_);
+    bool stopped = false;
+    const DeltaSink out = [&](const uint8_t* bytes, size_t n) {
+      if (sink(bytes, n)) return true;
+      stopped = true;
+      return false;
+    };
+    int32_t failure = 0;
+    uint8_t ignored[16];
+    const int pumped = Pump(
+        buffer, unsealer,
+        [&](const uint8_t* bytes, size_t n) {
+          failure = stream->Take(bytes, n, out);
+          return failure == 0;
+        },
+        ignored);
+    if (pumped == kPumped) failure = stream->Finish(out);
+    rebuild_ = std::move(stream);
+    if (stopped) return kSinkStopped;
+    if (pumped != kPumped || failure != 0) return kReadFailed;
+    std::memcpy(digest, rebuild_->header().newDigest.data(), 16);
+    return kPumped;
+  }
   if (raw_) {
     bool stopped = false;
     const SealParams params = SealParamsWithCodecs(codecs_, kOpenRead, raw_.get());
@@ -74,6 +129,7 @@ int CopySource::Pump(std::vector<char>* buffer, Unsealer* unsealer, const CopySi
     return kPumped;
   }
   if (!file_) return kReadFailed;
+  if (file_->Tell() != 0 && file_->Seek(0, 0) != 0) return kReadFailed;
   uint8_t stored[16];
   const bool known = StoredDigest(stored);
   Md5 md5;

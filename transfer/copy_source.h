@@ -18,6 +18,7 @@
 #include "package/file/file_system.h"
 #include "package/seal/sealed_file.h"
 #include "package/seal/unsealer.h"
+#include "transfer/delta/delta_source.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 
@@ -48,7 +49,17 @@ class CopySource {
   void Close() {
     file_.reset();
     raw_.reset();
+    rebuild_.reset();
   }
+
+  // Up to n bytes from the start of the content, read without using it
+  // up: the count (fewer at the end), or -1 when the source fails.
+  int32_t ReadHead(Unsealer* unsealer, uint8_t* into, size_t n);
+
+  // From now on the content read goes through `stream` (a delta item
+  // rebuilding its target), and what comes out is the content: its size
+  // and stored digest are the rebuilt file's.
+  void Rebuild(std::unique_ptr<DeltaTargetStream> stream) { rebuild_ = std::move(stream); }
 
   bool streamed() const { return raw_ != nullptr; }
   int32_t Size();
@@ -68,6 +79,7 @@ class CopySource {
   Owned<VirtualFile> raw_;
   SealParams codecs_;
   SealHeader header_;
+  std::unique_ptr<DeltaTargetStream> rebuild_;
 };
 
 }  // namespace marrowgate

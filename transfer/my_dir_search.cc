@@ -243,18 +243,40 @@ int32_t MyDirSearch::CommitStaged() {
   return result;
 }
 
-int32_t MyDirSearch::OpenDeltaItem(Owned<VirtualFile>* source, const std::string& source_path,
-                                   std::string* target_path) {
+int32_t MyDirSearch::OpenDeltaItem(CopySource* source, const std::string& source_path,
+                                   std::string* target_path, bool* opened) {
   const std::string item_target = *target_path;
-  switch (OpenDeltaSource(source, params_.pDstFM, target_path)) {
+  if (!unsealer_) unsealer_ = std::make_unique<Unsealer>();
+  uint8_t head[kDeltaHeaderSize];
+  const int32_t got = source->ReadHead(unsealer_.get(), head, sizeof head);
+  std::unique_ptr<DeltaTargetStream> stream;
+  Owned<VirtualFile> current;
+  const int32_t code = got < 0 ? kDeltaReadFailed
+                               : OpenDeltaTarget(head, static_cast<size_t>(got), params_.pDstFM,
+                                                 target_path, &stream, &current);
+  switch (code) {
     case 0:
+      if (current) {
+        source->Adopt(std::move(current));
+      } else {
+        source->Rebuild(std::move(stream));
+      }
+      *opened = true;
       return 0;
     case kDeltaBadTarget:
       return RefuseUnsafe(item_target.substr(std::min(item_target.size(), std::strlen(params_.szDstDir) + 1)));
-    case kDeltaBasisDiffers:
+    case kDeltaBasisDiffers: {
+      // The whole new file, when the patch carries it, instead.
+      const std::string full = DeltaFullNameFor(DeltaTargetOf(source_path));
+      source->Close();
+      if (params_.pSrcFM->Exists(full.c_str()) && source->Open(params_.pSrcFM, full)) {
+        *opened = true;
+        return 0;
+      }
       return SendError(kNotifyDeltaBasisDiffers, kTextDeltaBasisDiffers, *target_path) != 0
                  ? kFileOpenStopped
                  : 0;
+    }
     case kDeltaTargetNotOnDisk:
       return SendError(kNotifyWriteError, kTextCanNotWrite, *target_path, kReasonDeltaInPackage) !=
                      0
@@ -270,13 +292,15 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   // A delta item stands for its target and copies as the target's rebuilt
   // content (transfer/delta/delta_source.h), read like a plain file.
   std::string target_path = listed_target;
-  if (IsDeltaName(target_path)) {
+  // A full file beside a delta item is taken only through the delta item.
+  if (IsDeltaFullName(target_path) && !DeltaFullTargetOf(target_path).empty()) {
     source->Close();
-    Owned<VirtualFile> item(params_.pSrcFM->Open(source_path.c_str(), kOpenRead));
-    if (!item) return SendError(kNotifyCanNotOpen, kTextCanNotOpen, source_path) != 0 ? kFileOpenStopped : 0;
-    int32_t code = OpenDeltaItem(&item, source_path, &target_path);
-    if (!item) return code;
-    source->Adopt(std::move(item));
+    return 0;
+  }
+  if (IsDeltaName(target_path)) {
+    bool opened = false;
+    int32_t code = OpenDeltaItem(source, source_path, &target_path, &opened);
+    if (!opened) return code;
   }
   CPackNotify* notify = params_.pNotify;
   FileSystem* destination = params_.pDstFM;

@@ -64,11 +64,11 @@ class MyDirSearch : public DirSearch {
   // otherwise `*code` is the file's result (0 skipped, or negative).
   bool PrepareListedFile(const char* name, std::string* source, std::string* relative,
                          std::string* target, int32_t* code);
-  // Puts the rebuilding stream of the delta item `*source` in its place and
-  // its target in `*target_path`; on failure reports it, leaves `*source`
-  // empty and returns the file code.
-  int32_t OpenDeltaItem(Owned<VirtualFile>* source, const std::string& source_path,
-                        std::string* target_path);
+  // Turns `*source`, a delta item, into its target's rebuilt content and
+  // puts the target in `*target_path`, setting `*opened`; on failure
+  // reports it and returns the file code.
+  int32_t OpenDeltaItem(CopySource* source, const std::string& source_path,
+                        std::string* target_path, bool* opened);
   // Steps from cb_FILEBEGIN to cb_FILEEND for an opened source. A disk
   // target is staged and replaces the old file only when complete
   // (transfer/staged_target.h); a file given up leaves the old target.

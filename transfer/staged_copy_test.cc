@@ -271,6 +271,27 @@ TEST_F(StagedCopyTest, ADeltaItemRebuildsItsTargetOnlyFromTheFileItWasMadeFrom) 
   EXPECT_EQ(Run(kNoDelayed), 0);
   EXPECT_TRUE(Read("sub/big.dat") == after);
   for (const std::string& event : sink_.events) EXPECT_NE(event.rfind("ERROR", 0), 0u) << event;
+
+  // With the whole new file beside the delta: a changed or missing old
+  // file takes it instead, and its reserved name is never installed.
+  folder_.WriteFile("src/sub/big.dat.mgfull", after);
+  for (bool missing : {false, true}) {
+    SCOPED_TRACE(missing ? "missing" : "changed");
+    if (missing)
+      disk_->DeleteFile((dst_ + "/sub/big.dat").c_str());
+    else
+      folder_.WriteFile("dst/sub/big.dat", modified);
+    sink_.events.clear();
+    EXPECT_EQ(Run(kNoDelayed), 0);
+    EXPECT_TRUE(Read("sub/big.dat") == after);
+    EXPECT_FALSE(Exists("sub/big.dat.mgfull"));
+    for (const std::string& event : sink_.events) EXPECT_NE(event.rfind("ERROR", 0), 0u) << event;
+  }
+  // The right old file still goes through the delta.
+  folder_.WriteFile("dst/sub/big.dat", before);
+  EXPECT_EQ(Run(kNoDelayed), 0);
+  EXPECT_TRUE(Read("sub/big.dat") == after);
+  EXPECT_FALSE(Exists("sub/big.dat.mgfull"));
 }
 
 TEST_F(StagedCopyTest, EveryInterruptedCopyLeavesEachTargetOldOrNew) {

@@ -14,7 +14,6 @@ namespace marrowgate {
 
 namespace {
 
-constexpr size_t kSuffixLength = sizeof(kDeltaSuffix) - 1;
 constexpr size_t kMagicLength = 8;
 // Slices in which inputs are fed to librsync and outputs taken from it.
 constexpr size_t kSlice = 64 * 1024;
@@ -124,23 +123,41 @@ struct DigestingReader {
 
 }  // namespace
 
-bool IsDeltaName(const std::string& path) {
+namespace {
+
+bool EndsWithSuffix(const std::string& path, const char* suffix) {
+  const size_t length = std::strlen(suffix);
   size_t separator = path.find_last_of("/\\");
   size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
-  if (path.size() - nameStart < kSuffixLength) return false;
-  return path.compare(path.size() - kSuffixLength, kSuffixLength, kDeltaSuffix) == 0;
+  if (path.size() - nameStart < length) return false;
+  return path.compare(path.size() - length, length, suffix) == 0;
 }
+
+std::string TargetBefore(const std::string& path, const char* suffix) {
+  if (!EndsWithSuffix(path, suffix)) return std::string();
+  std::string target = path.substr(0, path.size() - std::strlen(suffix));
+  size_t separator = target.find_last_of("/\\");
+  size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+  if (nameStart >= target.size() || IsDeltaName(target) || IsDeltaFullName(target) ||
+      IsStagingName(target))
+    return std::string();
+  return target;
+}
+
+}  // namespace
+
+bool IsDeltaName(const std::string& path) { return EndsWithSuffix(path, kDeltaSuffix); }
 
 std::string DeltaNameFor(const std::string& target) { return target + kDeltaSuffix; }
 
-std::string DeltaTargetOf(const std::string& path) {
-  if (!IsDeltaName(path)) return std::string();
-  std::string target = path.substr(0, path.size() - kSuffixLength);
-  size_t separator = target.find_last_of("/\\");
-  size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
-  if (nameStart >= target.size() || IsDeltaName(target) || IsStagingName(target))
-    return std::string();
-  return target;
+std::string DeltaTargetOf(const std::string& path) { return TargetBefore(path, kDeltaSuffix); }
+
+bool IsDeltaFullName(const std::string& path) { return EndsWithSuffix(path, kDeltaFullSuffix); }
+
+std::string DeltaFullNameFor(const std::string& target) { return target + kDeltaFullSuffix; }
+
+std::string DeltaFullTargetOf(const std::string& path) {
+  return TargetBefore(path, kDeltaFullSuffix);
 }
 
 void StoreDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]) {
@@ -297,6 +314,7 @@ struct DeltaRebuild::Job {
   bool basisFailed = false;
   Md5 md5;
   int idle = 0;
+  std::vector<char> output;  // Feed's slice of rebuilt bytes
 
   static rs_result CopyFromBasis(void* opaque, rs_long_t pos, size_t* len, void** buf) {
     Job* self = static_cast<Job*>(opaque);
@@ -352,6 +370,21 @@ int32_t DeltaRebuild::Fail(int32_t code) {
   return code;
 }
 
+int32_t DeltaRebuild::Account(const void* bytes, size_t n, bool finished) {
+  // Never more than the file the header announces.
+  if (n > header_.newSize - produced_) return Fail(kDeltaResultDiffers);
+  Md5Update(&job_->md5, bytes, n);
+  produced_ += static_cast<uint32_t>(n);
+  if (finished) {
+    std::array<uint8_t, 16> digest;
+    Md5Final(&job_->md5, digest.data());
+    if (produced_ != header_.newSize || digest != header_.newDigest)
+      return Fail(kDeltaResultDiffers);
+    done_ = true;
+  }
+  return 0;
+}
+
 int32_t DeltaRebuild::Read(void* buffer, int32_t n) {
   if (failure_ != 0) return failure_;
   if (done_ || n <= 0) return 0;
@@ -375,18 +408,62 @@ int32_t DeltaRebuild::Read(void* buffer, int32_t n) {
     if (job_->idle > 2) return Fail(kDeltaCorrupt);
   }
   const size_t produced = static_cast<size_t>(n) - b.avail_out;
-  // Never more than the file the header announces.
-  if (produced > header_.newSize - produced_) return Fail(kDeltaResultDiffers);
-  Md5Update(&job_->md5, buffer, produced);
-  produced_ += static_cast<uint32_t>(produced);
-  if (finished) {
-    std::array<uint8_t, 16> digest;
-    Md5Final(&job_->md5, digest.data());
-    if (produced_ != header_.newSize || digest != header_.newDigest)
-      return Fail(kDeltaResultDiffers);
-    done_ = true;
-  }
+  int32_t rc = Account(buffer, produced, finished);
+  if (rc != 0) return rc;
   return static_cast<int32_t>(produced);
+}
+
+int32_t DeltaRebuild::Pass(const DeltaSink& out, bool end) {
+  rs_buffers_t& b = job_->buffers;
+  b.eof_in = end ? 1 : 0;
+  if (job_->output.empty()) job_->output.resize(kSlice);
+  for (;;) {
+    b.next_out = job_->output.data();
+    b.avail_out = job_->output.size();
+    const size_t inBefore = b.avail_in;
+    const rs_result r = rs_job_iter(job_->job.get(), &b);
+    if (job_->basisFailed) return Fail(kDeltaReadFailed);
+    if (r != RS_DONE && r != RS_BLOCKED) return Fail(kDeltaCorrupt);
+    const size_t produced = job_->output.size() - b.avail_out;
+    int32_t rc = Account(job_->output.data(), produced, r == RS_DONE);
+    if (rc != 0) return rc;
+    if (produced > 0 && !out(reinterpret_cast<const uint8_t*>(job_->output.data()), produced))
+      return Fail(kDeltaWriteFailed);
+    if (r == RS_DONE) {
+      // Bytes after the end of the delta are damage, not delta.
+      return b.avail_in == 0 ? 0 : Fail(kDeltaCorrupt);
+    }
+    // Output room left and the input taken: the job waits for more.
+    if (!end && b.avail_in == 0 && b.avail_out > 0) return 0;
+    const bool idle = produced == 0 && b.avail_in == inBefore;
+    job_->idle = idle ? job_->idle + 1 : 0;
+    if (job_->idle > 2) return Fail(kDeltaCorrupt);
+  }
+}
+
+int32_t DeltaRebuild::Feed(const void* bytes, size_t n, const DeltaSink& out) {
+  if (failure_ != 0) return failure_;
+  if (n == 0) return 0;
+  // The delta ended already: whatever follows is damage.
+  if (done_) return Fail(kDeltaCorrupt);
+  rs_buffers_t& b = job_->buffers;
+  b.next_in = const_cast<char*>(static_cast<const char*>(bytes));
+  b.avail_in = n;
+  const int32_t rc = Pass(out, false);
+  b.next_in = nullptr;
+  b.avail_in = 0;
+  return rc;
+}
+
+int32_t DeltaRebuild::Finish(const DeltaSink& out) {
+  if (failure_ != 0) return failure_;
+  if (done_) return 0;
+  rs_buffers_t& b = job_->buffers;
+  b.next_in = nullptr;
+  b.avail_in = 0;
+  const int32_t rc = Pass(out, true);
+  if (rc != 0) return rc;
+  return done_ ? 0 : Fail(kDeltaResultDiffers);
 }
 
 int32_t ApplyDelta(VirtualFile* delta, VirtualFile* basis, VirtualFile* sink,

@@ -6,7 +6,14 @@
 // ending in the suffix are reserved: the copy engines never install a file
 // under such a name; they rebuild the target the name stands for
 // (transfer/delta/delta_source.h). The target must be a plain name again:
-// not empty, not itself a delta or staging name.
+// not empty, not itself a delta, full-file or staging name.
+//
+// A patch made with full files carries beside a delta item the whole new
+// file, named by the target followed by kDeltaFullSuffix ("bin/game.dat"
+// travels as "bin/game.dat.mgdelta" and "bin/game.dat.mgfull"). That name
+// is reserved too: the copy never installs it under its own name; it takes
+// it as the target's content only when the installed target is not the
+// file the delta was made from (changed or missing), instead of failing.
 //
 // Format, little-endian:
 //
@@ -37,6 +44,7 @@
 namespace marrowgate {
 
 inline constexpr char kDeltaSuffix[] = ".mgdelta";
+inline constexpr char kDeltaFullSuffix[] = ".mgfull";
 inline constexpr char kDeltaMagic[] = "mgdelta1";  // 8 bytes, no terminator stored
 constexpr uint32_t kDeltaVersion = 1;
 constexpr size_t kDeltaHeaderSize = 52;
@@ -58,6 +66,11 @@ std::string DeltaNameFor(const std::string& target);
 // The target a delta item name stands for; empty when `path` is not a delta
 // name or its target would not be a plain name (see above).
 std::string DeltaTargetOf(const std::string& path);
+
+// The same for the full file beside a delta item (target + kDeltaFullSuffix).
+bool IsDeltaFullName(const std::string& path);
+std::string DeltaFullNameFor(const std::string& target);
+std::string DeltaFullTargetOf(const std::string& path);
 
 struct DeltaHeader {
   uint32_t oldSize = 0;
@@ -91,14 +104,21 @@ struct DeltaEncodeStats {
 int32_t EncodeDelta(VirtualFile* oldFile, VirtualFile* newFile, VirtualFile* out,
                     uint64_t limit = 0, DeltaEncodeStats* stats = nullptr);
 
+// Takes the next slice of rebuilt bytes; false stops the rebuild.
+using DeltaSink = std::function<bool(const uint8_t* bytes, size_t n)>;
+
 // Step-wise rebuilding: feeds the delta proper (after the header) and the
-// old file to librsync and hands out the new file's bytes as asked for.
+// old file to librsync and hands out the new file's bytes, either as asked
+// for (Read, pulling the delta from `delta`) or as the delta comes (Feed
+// and Finish, for a delta pushed slice by slice, as an unsealed item is).
+// Either way memory stays bounded by a few slices.
 // The old file must have been checked (CheckDeltaBasis) by the caller; the
 // result is checked here: a stream that would pass the header's new size,
 // or ends short of it or with another MD5, fails.
 class DeltaRebuild {
  public:
-  // Borrows `delta` (positioned after the header) and `basis`.
+  // Borrows `delta` (positioned after the header; null for Feed) and
+  // `basis`.
   DeltaRebuild(VirtualFile* delta, VirtualFile* basis, const DeltaHeader& header);
   ~DeltaRebuild();
   DeltaRebuild(const DeltaRebuild&) = delete;
@@ -108,12 +128,24 @@ class DeltaRebuild {
   // was handed out and found right, negative (kDelta...) on failure; a
   // failure stays.
   int32_t Read(void* buffer, int32_t n);
+  // Takes the next n bytes of the delta proper and hands what they rebuild
+  // to `out`: 0 or a kDelta code (kDeltaWriteFailed when `out` stopped);
+  // a failure stays.
+  int32_t Feed(const void* bytes, size_t n, const DeltaSink& out);
+  // Ends the delta: hands out the last rebuilt bytes and checks the whole.
+  int32_t Finish(const DeltaSink& out);
   bool Done() const { return done_; }
   uint32_t produced() const { return produced_; }
 
  private:
   struct Job;
   int32_t Fail(int32_t code);
+  // Counts and digests `n` rebuilt bytes; with `finished`, checks the
+  // whole. 0 or a failure.
+  int32_t Account(const void* bytes, size_t n, bool finished);
+  // Runs the job over the input set in its buffers until it wants more
+  // (or, with `end`, until it is done), handing its output to `out`.
+  int32_t Pass(const DeltaSink& out, bool end);
 
   VirtualFile* delta_;
   VirtualFile* basis_;

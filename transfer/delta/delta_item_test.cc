@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -27,11 +28,38 @@ std::vector<uint8_t> Encode(const std::vector<uint8_t>& before, const std::vecto
   return out.bytes();
 }
 
+// The item pushed in slices of `slice` bytes, as an unsealed item comes.
+int32_t ApplyPushed(const std::vector<uint8_t>& item, const std::vector<uint8_t>& basis,
+                    size_t slice, std::vector<uint8_t>* rebuilt) {
+  MemoryFile head(item), old(basis);
+  DeltaHeader header;
+  int32_t rc = ReadDeltaHeader(&head, &header);
+  if (rc == 0) rc = CheckDeltaBasis(&old, header);
+  if (rc != 0) return rc;
+  DeltaRebuild rebuild(nullptr, &old, header);
+  const DeltaSink out = [&](const uint8_t* bytes, size_t n) {
+    rebuilt->insert(rebuilt->end(), bytes, bytes + n);
+    return true;
+  };
+  for (size_t at = kDeltaHeaderSize; at < item.size(); at += slice) {
+    rc = rebuild.Feed(item.data() + at, std::min(slice, item.size() - at), out);
+    if (rc != 0) return rc;
+  }
+  return rebuild.Finish(out);
+}
+
+// Applies `item` both ways, pulled and pushed, which must agree.
 int32_t Apply(const std::vector<uint8_t>& item, const std::vector<uint8_t>& basis,
               std::vector<uint8_t>* rebuilt) {
   MemoryFile delta(item), old(basis), sink;
   int32_t rc = ApplyDelta(&delta, &old, &sink);
   *rebuilt = sink.bytes();
+  std::vector<uint8_t> pushed;
+  const int32_t pushedRc = ApplyPushed(item, basis, 997, &pushed);
+  EXPECT_EQ(pushedRc == 0, rc == 0) << pushedRc << " pushed, " << rc << " pulled";
+  if (rc == 0 && pushedRc == 0) {
+    EXPECT_TRUE(pushed == *rebuilt);
+  }
   return rc;
 }
 
@@ -175,6 +203,15 @@ TEST(DeltaItem, NamesFollowTheReservedSuffix) {
   EXPECT_EQ(DeltaTargetOf("x.mgdelta.mgdelta"), "");
   EXPECT_EQ(DeltaTargetOf("x.~mgpart.mgdelta"), "");
   EXPECT_EQ(DeltaTargetOf("x.dat"), "");
+  EXPECT_EQ(DeltaTargetOf("x.mgfull.mgdelta"), "");
+  // The full file beside a delta item.
+  EXPECT_EQ(DeltaFullNameFor("bin/game.dat"), "bin/game.dat.mgfull");
+  EXPECT_TRUE(IsDeltaFullName("bin/game.dat.mgfull"));
+  EXPECT_FALSE(IsDeltaFullName("bin.mgfull/game.dat"));
+  EXPECT_EQ(DeltaFullTargetOf("bin/game.dat.mgfull"), "bin/game.dat");
+  EXPECT_EQ(DeltaFullTargetOf("bin/.mgfull"), "");
+  EXPECT_EQ(DeltaFullTargetOf("x.mgdelta.mgfull"), "");
+  EXPECT_EQ(DeltaFullTargetOf("x.dat.mgdelta"), "");
 }
 
 TEST(DeltaItem, HeaderOfAnotherKindIsRefused) {

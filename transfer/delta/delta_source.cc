@@ -1,56 +1,38 @@
 #include "transfer/delta/delta_source.h"
 
-#include <memory>
+#include <algorithm>
 #include <new>
 
+#include "package/file/memory_file.h"
 #include "package/file/open_mode.h"
 
 namespace marrowgate {
 
-namespace {
+DeltaTargetStream::DeltaTargetStream(Owned<VirtualFile> basis, const DeltaHeader& header)
+    : basis_(std::move(basis)), header_(header), rebuild_(nullptr, basis_.get(), header_) {}
 
-class DeltaSourceFile : public VirtualFile {
- public:
-  DeltaSourceFile(Owned<VirtualFile> item, Owned<VirtualFile> basis, const DeltaHeader& header)
-      : item_(std::move(item)),
-        basis_(std::move(basis)),
-        header_(header),
-        rebuild_(item_.get(), basis_.get(), header_) {}
+int32_t DeltaTargetStream::Take(const uint8_t* bytes, size_t n, const DeltaSink& out) {
+  // The header was read and judged before the stream was made.
+  const size_t skip = std::min(headerLeft_, n);
+  headerLeft_ -= skip;
+  return rebuild_.Feed(bytes + skip, n - skip, out);
+}
 
-  int32_t Size() override { return static_cast<int32_t>(header_.newSize); }
-  int32_t GetTime() override { return item_->GetTime(); }
-  int32_t SetTime(int32_t) override { return -1; }
-  int32_t Read(void* buffer, int32_t n) override { return rebuild_.Read(buffer, n); }
-  // A rebuild runs forward only.
-  int32_t Seek(int64_t offset, int origin) override {
-    return (origin == 1 && offset == 0) ? 0 : -1;
-  }
-  bool AtEnd() override { return rebuild_.Done(); }
-  int64_t Tell() override { return rebuild_.produced(); }
-  int32_t Write(const void*, int32_t) override { return -1; }
-  int32_t Flush() override { return -1; }
-  int32_t Digest(uint8_t digest[16]) override {
-    std::copy(header_.newDigest.begin(), header_.newDigest.end(), digest);
-    return 0;
-  }
+int32_t DeltaTargetStream::Finish(const DeltaSink& out) {
+  if (headerLeft_ > 0) return kDeltaBadHeader;
+  return rebuild_.Finish(out);
+}
 
- private:
-  Owned<VirtualFile> item_;
-  Owned<VirtualFile> basis_;
-  DeltaHeader header_;
-  DeltaRebuild rebuild_;
-};
-
-}  // namespace
-
-int32_t OpenDeltaSource(Owned<VirtualFile>* item, FileSystem* destination, std::string* target) {
-  Owned<VirtualFile> delta = std::move(*item);
+int32_t OpenDeltaTarget(const uint8_t* head, size_t headSize, FileSystem* destination,
+                        std::string* target, std::unique_ptr<DeltaTargetStream>* stream,
+                        Owned<VirtualFile>* current) {
   const std::string own = DeltaTargetOf(*target);
   if (own.empty()) return kDeltaBadTarget;
   *target = own;
   if (!destination->WritesToDisk(own.c_str())) return kDeltaTargetNotOnDisk;
   DeltaHeader header;
-  int32_t rc = ReadDeltaHeader(delta.get(), &header);
+  MemoryFile headFile(std::vector<uint8_t>(head, head + headSize));
+  int32_t rc = ReadDeltaHeader(&headFile, &header);
   if (rc != 0) return rc;
   FileInfo info;
   // Only a regular file of the install folder is a basis: a link is a
@@ -68,15 +50,12 @@ int32_t OpenDeltaSource(Owned<VirtualFile>* item, FileSystem* destination, std::
     if (rc == kDeltaBasisDiffers) return rc;
     if (rc == 0 && basis->Seek(0, 0) != 0) rc = kDeltaReadFailed;
     if (rc != 0) return rc;
-    *item = std::move(basis);
+    *current = std::move(basis);
     return 0;
   }
   if (rc != 0) return rc;
-  std::unique_ptr<DeltaSourceFile> stream(
-      new (std::nothrow) DeltaSourceFile(std::move(delta), std::move(basis), header));
-  if (!stream) return kDeltaReadFailed;
-  item->reset(stream.release());
-  return 0;
+  stream->reset(new (std::nothrow) DeltaTargetStream(std::move(basis), header));
+  return *stream ? 0 : kDeltaReadFailed;
 }
 
 }  // namespace marrowgate
