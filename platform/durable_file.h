@@ -7,6 +7,9 @@
 #ifndef MARROWGATE_PLATFORM_DURABLE_FILE_H_
 #define MARROWGATE_PLATFORM_DURABLE_FILE_H_
 
+#include <string>
+#include <vector>
+
 #include "platform/env.h"
 
 namespace marrowgate::platform {
@@ -36,6 +39,14 @@ int PermissionBits(const char* path);
 // Makes a folder's entries (files created, renamed or removed in it)
 // durable. False when the folder cannot be opened or synced.
 bool SyncFolder(const char* path);
+
+// Puts on the device everything written to the file systems that hold the
+// given folders (file data and folder entries alike), once per file system
+// (on Linux syncfs). For a writer that wrote many files and pays for them
+// together instead of one flush per file. False when a folder cannot be
+// opened, a sync reports an error, or the system has no such call (on
+// Windows): the caller then flushes each file itself (SyncStream).
+bool SyncFileSystemsOf(const std::vector<std::string>& folders);
 
 }  // namespace marrowgate::platform
 

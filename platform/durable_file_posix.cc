@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -46,6 +47,34 @@ bool SyncFolder(const char* path) {
   } while (rc != 0 && errno == EINTR);
   ::close(fd);
   return rc == 0;
+}
+
+bool SyncFileSystemsOf(const std::vector<std::string>& folders) {
+#ifdef __linux__
+  if (folders.empty()) return true;
+  std::vector<dev_t> synced;
+  for (const std::string& folder : folders) {
+    const char* path = folder.empty() ? "." : folder.c_str();
+    int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && std::find(synced.begin(), synced.end(), st.st_dev) == synced.end()) {
+      int rc;
+      do {
+        rc = ::syncfs(fd);
+      } while (rc != 0 && errno == EINTR);
+      ok = rc == 0;
+      if (ok) synced.push_back(st.st_dev);
+    }
+    ::close(fd);
+    if (!ok) return false;
+  }
+  return true;
+#else
+  (void)folders;
+  return false;
+#endif
 }
 
 int PermissionBits(const char* path) {

@@ -74,5 +74,16 @@ TEST(DurableFileTest, SyncFolderNeedsAFolder) {
   EXPECT_FALSE(SyncFolder(TempPath("no-such-folder").c_str()));
 }
 
+TEST(DurableFileTest, SyncFileSystemsOfNeedsEveryFolder) {
+#ifdef __linux__
+  const std::string here = ::testing::TempDir();
+  EXPECT_TRUE(SyncFileSystemsOf({}));
+  EXPECT_TRUE(SyncFileSystemsOf({here, here, "."}));
+  EXPECT_FALSE(SyncFileSystemsOf({here, TempPath("no-such-folder")}));
+#else
+  EXPECT_FALSE(SyncFileSystemsOf({::testing::TempDir()}));  // flushed file by file
+#endif
+}
+
 }  // namespace
 }  // namespace marrowgate::platform

@@ -29,6 +29,10 @@ bool SyncFolder(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Flushing a whole volume needs administrator rights on Windows: the
+// caller flushes each file (FlushFileBuffers through SyncStream) instead.
+bool SyncFileSystemsOf(const std::vector<std::string>& /*folders*/) { return false; }
+
 // POSIX-like bits from the attributes: read-only files 0444, others
 // 0666; folders add the search bits.
 int PermissionBits(const char* path) {

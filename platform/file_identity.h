@@ -25,6 +25,11 @@ struct FileIdentity {
 // cannot be read.
 bool IdentityOfStream(FileStream* stream, FileIdentity* identity);
 
+// The identity of the file `path` names (a link is followed, as an open
+// would follow it), found without opening the file. False when nothing is
+// there or it cannot be read.
+bool IdentityOfPath(const char* path, FileIdentity* identity);
+
 }  // namespace marrowgate::platform
 
 #endif  // MARROWGATE_PLATFORM_FILE_IDENTITY_H_

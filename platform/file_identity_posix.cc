@@ -27,4 +27,12 @@ bool IdentityOfStream(FileStream* stream, FileIdentity* identity) {
   return true;
 }
 
+bool IdentityOfPath(const char* path, FileIdentity* identity) {
+  if (path == nullptr || identity == nullptr) return false;
+  struct stat status;
+  if (::stat(*path != '\0' ? path : ".", &status) != 0) return false;
+  FromStatus(status, identity);
+  return true;
+}
+
 }  // namespace marrowgate::platform

@@ -35,11 +35,19 @@ TEST(FileIdentityTest, TwoPathsToOneFileShareTheIdentity) {
 #endif
   EXPECT_EQ(IdentityOf(path), first);        // and so does a second stream
   EXPECT_NE(IdentityOf(other), first);
+  // By path, without opening: the same identities.
+  FileIdentity byPath;
+  ASSERT_TRUE(IdentityOfPath(("/" + path).c_str(), &byPath));
+  EXPECT_EQ(byPath, first);
+  ASSERT_TRUE(IdentityOfPath(other.c_str(), &byPath));
+  EXPECT_EQ(byPath, IdentityOf(other));
 
   FileIdentity none;
   EXPECT_FALSE(IdentityOfStream(nullptr, &none));
   RemoveFile(path.c_str());
   RemoveFile(other.c_str());
+  EXPECT_FALSE(IdentityOfPath(path.c_str(), &none));
+  EXPECT_FALSE(IdentityOfPath(nullptr, &none));
 }
 
 }  // namespace

@@ -23,4 +23,21 @@ bool IdentityOfStream(FileStream* stream, FileIdentity* identity) {
   return true;
 }
 
+bool IdentityOfPath(const char* path, FileIdentity* identity) {
+  if (path == nullptr || identity == nullptr) return false;
+  // No access is asked for: the handle only reads the file's attributes,
+  // and backup semantics let it name a folder too.
+  HANDLE handle = CreateFileA(*path != '\0' ? path : ".", 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
 }  // namespace marrowgate::platform

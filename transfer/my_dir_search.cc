@@ -165,12 +165,11 @@ MyDirSearch::~MyDirSearch() {
   }
 }
 
-bool MyDirSearch::TargetIsIdentical(const std::string& target, int32_t size,
-                                    const uint8_t digest[16], int32_t time) {
-  FileInfo existing;
+bool MyDirSearch::TargetIsIdentical(const std::string& target, const FileInfo& existing,
+                                    int32_t size, const uint8_t digest[16], int32_t time) {
   FileSystem* destination = params_.pDstFM;
   // A link is replaced by the file, never read through.
-  if (destination->Stat(target.c_str(), &existing) != 0 || existing.size != size ||
+  if (existing.size != size ||
       (existing.flags & (kFileInfoFolder | kFileInfoReadOnly | kFileInfoLink)) != 0)
     return false;
   uint8_t found[16];
@@ -215,27 +214,43 @@ int32_t MyDirSearch::CommitStaged() {
       result = kFileWriteStopped;
     staged.target.clear();
   };
-  // 1. Every staged file on the device.
+  // 1. Every staged file on the device: its buffers to the system, then
+  // one sync of the file system, or where there is none a flush per file.
+  std::vector<std::string> folders;
   for (StagedFile& staged : batch) {
-    if (staged.file->Flush() != 0) {
+    if (staged.file->FlushBuffers() != 0) {
+      give_up(staged);
+      continue;
+    }
+    const std::string folder = FolderPartOf(staged.target);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(folder);
+  }
+  const bool together = !folders.empty() && destination->SyncFileSystemsOf(folders) == 0;
+  for (StagedFile& staged : batch) {
+    if (staged.target.empty()) continue;
+    if (!together && staged.file->Flush() != 0) {
       give_up(staged);
       continue;
     }
     staged.file.reset();
   }
-  // 2. Each over its target; 3. each folder once.
-  std::set<std::string> folders;
+  // 2. Each over its target; 3. the folders' new entries on the device.
+  std::vector<std::string> moved;
   for (StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
     if (destination->ReplaceFileUnsynced(staged.staging.c_str(), staged.target.c_str()) != 0) {
       give_up(staged);
       continue;
     }
-    folders.insert(FolderPartOf(staged.target));
+    const std::string folder = FolderPartOf(staged.target);
+    if (std::find(moved.begin(), moved.end(), folder) == moved.end()) moved.push_back(folder);
   }
   // A folder that cannot be synced (some file systems refuse) does not
   // undo its moves.
-  for (const std::string& folder : folders) destination->SyncFolder(folder.c_str());
+  if (!moved.empty() && destination->SyncFileSystemsOf(moved) != 0) {
+    for (const std::string& folder : moved) destination->SyncFolder(folder.c_str());
+  }
   for (const StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
     params_.pNotify->cb_VERIFIED(staged.target.c_str(), staged.size, staged.digest.data(), 0);
@@ -317,8 +332,8 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     // A read-only target or a folder in the target's place is not replaced,
     // nor is a package this run holds open.
     FileInfo existing;
-    if (destination->Stat(target_path.c_str(), &existing) == 0 &&
-        (existing.flags & (kFileInfoReadOnly | kFileInfoFolder)) != 0)
+    const bool exists = destination->Stat(target_path.c_str(), &existing) == 0;
+    if (exists && (existing.flags & (kFileInfoReadOnly | kFileInfoFolder)) != 0)
       return RefuseTarget(target_path, target_path, kFileNoTarget);
     if (destination->IsOpenPackageFile(target_path.c_str())) {
       return SendError(kNotifyWriteError, kTextCanNotWrite, target_path, kReasonPackageInUse) != 0
@@ -327,8 +342,8 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     }
     // Up to date already: nothing is written.
     uint8_t stored[16];
-    if (size >= 0 && source->StoredDigest(stored) &&
-        TargetIsIdentical(target_path, size, stored, source->Time())) {
+    if (exists && size >= 0 && source->StoredDigest(stored) &&
+        TargetIsIdentical(target_path, existing, size, stored, source->Time())) {
       ++files_identical_;
       source->Close();
       if (notify->cb_PROGRESS(size) != 0) return kFileProgressStopped;

@@ -112,10 +112,10 @@ class MyDirSearch : public DirSearch {
     uint32_t size = 0;
     std::array<uint8_t, 16> digest{};
   };
-  // True when the disk target already holds `size` bytes with `digest`;
-  // its time is then set when times are copied.
-  bool TargetIsIdentical(const std::string& target, int32_t size, const uint8_t digest[16],
-                         int32_t time);
+  // True when the disk target (`existing` its status) already holds
+  // `size` bytes with `digest`; its time is then set when times are copied.
+  bool TargetIsIdentical(const std::string& target, const FileInfo& existing, int32_t size,
+                         const uint8_t digest[16], int32_t time);
 
   std::vector<char> buffer_;
   std::unique_ptr<Unsealer> unsealer_;

@@ -294,6 +294,134 @@ TEST_F(StagedCopyTest, ADeltaItemRebuildsItsTargetOnlyFromTheFileItWasMadeFrom) 
   EXPECT_FALSE(Exists("sub/big.dat.mgfull"));
 }
 
+// Logs what reaches the disk: "write <path>", "flush <path>" (to the
+// device), "sync" (the file systems at once), "replace <path>"; with
+// `noSync` the file system has no sync of its own, as on Windows.
+class OrderLog {
+ public:
+  std::vector<std::string> lines;
+};
+
+class LoggedFile : public VirtualFile {
+ public:
+  LoggedFile(VirtualFile* inner, std::string path, OrderLog* log)
+      : inner_(inner), path_(std::move(path)), log_(log) {}
+  int32_t Size() override { return inner_->Size(); }
+  int32_t GetTime() override { return inner_->GetTime(); }
+  int32_t SetTime(int32_t seconds) override { return inner_->SetTime(seconds); }
+  int32_t Read(void* buffer, int32_t n) override { return inner_->Read(buffer, n); }
+  int32_t Seek(int64_t offset, int origin) override { return inner_->Seek(offset, origin); }
+  bool AtEnd() override { return inner_->AtEnd(); }
+  int64_t Tell() override { return inner_->Tell(); }
+  int32_t Write(const void* buffer, int32_t n) override {
+    log_->lines.push_back("write " + path_);
+    return inner_->Write(buffer, n);
+  }
+  int32_t Flush() override {
+    log_->lines.push_back("flush " + path_);
+    return inner_->Flush();
+  }
+  int32_t FlushBuffers() override { return inner_->FlushBuffers(); }
+
+ protected:
+  ~LoggedFile() override { inner_->Release(); }
+
+ private:
+  VirtualFile* inner_;
+  std::string path_;
+  OrderLog* log_;
+};
+
+class LoggedFileSystem : public FileSystem {
+ public:
+  LoggedFileSystem(FileSystem* inner, OrderLog* log, bool noSync)
+      : inner_(inner), log_(log), noSync_(noSync) {}
+  VirtualFile* Open(const char* path, int mode) override {
+    VirtualFile* file = inner_->Open(path, mode);
+    return file == nullptr ? nullptr : new LoggedFile(file, path, log_);
+  }
+  DirListing* OpenListing(const char* path) override { return inner_->OpenListing(path); }
+  DirListing* OpenDiskListing(const char* path) override { return inner_->OpenDiskListing(path); }
+  int MakeFolder(const char* path) override { return inner_->MakeFolder(path); }
+  int MakeParentFolder(const char* path) override { return inner_->MakeParentFolder(path); }
+  bool Exists(const char* path) override { return inner_->Exists(path); }
+  bool IsFolder(const char* path) override { return inner_->IsFolder(path); }
+  int Stat(const char* path, FileInfo* info) override { return inner_->Stat(path, info); }
+  int DeleteFile(const char* path) override { return inner_->DeleteFile(path); }
+  int DeleteFolder(const char* path) override { return inner_->DeleteFolder(path); }
+  int ReplaceFile(const char* from, const char* to) override {
+    log_->lines.push_back(std::string("replace ") + from);
+    return inner_->ReplaceFile(from, to);
+  }
+  int ReplaceFileUnsynced(const char* from, const char* to) override {
+    log_->lines.push_back(std::string("replace ") + from);
+    return inner_->ReplaceFileUnsynced(from, to);
+  }
+  int SyncFolder(const char* path) override { return inner_->SyncFolder(path); }
+  int SyncFileSystemsOf(const std::vector<std::string>& folders) override {
+    if (noSync_) return -1;
+    log_->lines.push_back("sync");
+    return inner_->SyncFileSystemsOf(folders);
+  }
+  bool WritesToDisk(const char* path) override { return inner_->WritesToDisk(path); }
+  VirtualFile* CreateFresh(const char* path) override {
+    VirtualFile* file = inner_->CreateFresh(path);
+    return file == nullptr ? nullptr : new LoggedFile(file, path, log_);
+  }
+
+ private:
+  FileSystem* inner_;
+  OrderLog* log_;
+  bool noSync_;
+};
+
+TEST_F(StagedCopyTest, NoFileIsMovedBeforeItIsOnTheDeviceAndTheDeviceIsWaitedForPerBatch) {
+  const int files = static_cast<int>(kStagedBatchFiles) + 6;  // two batches
+  for (int i = 0; i < files; ++i)
+    folder_.WriteFile("src/" + std::string(i % 2 ? "sub/" : "") + "f" + std::to_string(i),
+                      Pattern(100 + 37 * i, static_cast<char>('a' + i % 20)));
+  folder_.WriteFile("src/late.dll", "held back");
+  const char* const delayed[] = {"late.dll", nullptr};
+  for (bool noSync : {false, true}) {
+    SCOPED_TRACE(noSync ? "without a file-system sync" : "with a file-system sync");
+    DeleteTree(disk_.get(), dst_.c_str());
+    OrderLog log;
+    LoggedFileSystem logged(disk_.get(), &log, noSync);
+    params_.pDstFM = &logged;
+    ASSERT_EQ(Run(delayed), 0);
+    // Each replace comes after its file's last write, and after a sync or
+    // its own flush that followed that write.
+    int replaces = 0, syncs = 0, flushes = 0;
+    for (size_t i = 0; i < log.lines.size(); ++i) {
+      const std::string& line = log.lines[i];
+      if (line == "sync") ++syncs;
+      if (line.rfind("flush ", 0) == 0) ++flushes;
+      if (line.rfind("replace ", 0) != 0) continue;
+      ++replaces;
+      const std::string path = line.substr(8);
+      bool durable = false;
+      for (size_t j = i; j-- > 0;) {
+        const std::string& before = log.lines[j];
+        if (before == "write " + path) break;
+        if (before == "sync" || before == "flush " + path) durable = true;
+      }
+      EXPECT_TRUE(durable) << path;
+    }
+    EXPECT_EQ(replaces, files + 1);
+    if (noSync) {
+      EXPECT_EQ(flushes, files + 1);  // each file, as on Windows
+    } else {
+      EXPECT_EQ(flushes, 0);
+      EXPECT_EQ(syncs, 3 * 2);  // two batches and the held-back file, twice each
+    }
+    for (int i = 0; i < files; ++i)
+      EXPECT_EQ(Read(std::string(i % 2 ? "sub/" : "") + "f" + std::to_string(i)),
+                Pattern(100 + 37 * i, static_cast<char>('a' + i % 20)));
+    EXPECT_EQ(Read("late.dll"), "held back");
+    EXPECT_EQ(Leftovers(dst_), std::vector<std::string>{});
+  }
+}
+
 TEST_F(StagedCopyTest, EveryInterruptedCopyLeavesEachTargetOldOrNew) {
   const std::map<std::string, Version> files = {
       {"a.txt", {"old a", "new a, longer than before"}},

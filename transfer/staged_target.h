@@ -8,16 +8,23 @@
 // before a target already in it is staged again, and at the end of the
 // walk, before the held-back files (each of which is placed alone, the
 // last one last):
-//   1. every staged file is put on the device (Flush);
+//   1. every staged file is put on the device: its buffers go to the
+//      system (VirtualFile::FlushBuffers), then the file systems holding
+//      the batch's folders are synced once (FileSystem::SyncFileSystemsOf,
+//      on Linux one syncfs); where that call is missing or fails (Windows)
+//      each file is flushed to the device instead (VirtualFile::Flush);
 //   2. each is moved over its target (FileSystem::ReplaceFileUnsynced),
 //      which keeps the replaced file's permission bits;
-//   3. each folder that received a file is synced once (SyncFolder).
-// A move happens only after its file is on the device, so after a crash or
-// a kill every target is the old file or the new one, never a mix; a target
-// moved but whose folder was not yet synced may read as the old file. A
-// file that fails a step is given up like a write error (the old target
-// stays). So the system-call cost is one flush per file and one per folder
-// and batch, not a folder flush per file.
+//   3. the moves are put on the device by one more SyncFileSystemsOf of
+//      the folders that received a file, or, where it fails, SyncFolder of
+//      each of them.
+// The rule: no move before the sync that put its file on the device. So
+// after a crash or a kill every target is the old file or the new one,
+// never a mix; a target moved but not yet synced in step 3 may read as the
+// old file. A file that fails a step is given up like a write error (the
+// old target stays), and a failed sync in step 1 gives up nothing by
+// itself: the per-file flush that follows decides. The device is waited
+// for twice per batch, not once per file.
 //
 // Staging names follow package/file/staging_name.h: "bin/game.exe" is
 // staged as "bin/game.exe.~mgpart". Names ending in ".~mgpart" are

@@ -18,7 +18,12 @@ DiskFile* DiskFile::Open(const char* path, const char* streamMode) {
   if (stream->Seek(0, 2) != 0) return nullptr;
   int64_t size = stream->Tell();
   if (size < 0 || stream->Seek(0, 0) != 0) return nullptr;
-  return new DiskFile(std::move(stream), path, size);
+  DiskFile* file = new DiskFile(std::move(stream), path, size);
+  // In append mode every write goes to the end, wherever the stream
+  // stands: the position is asked of the stream each time.
+  if (std::strchr(streamMode, 'a') != nullptr) file->position_ = -1;
+  file->trackPosition_ = file->position_ == 0;
+  return file;
 }
 
 DiskFile::DiskFile(std::unique_ptr<platform::FileStream> stream, std::string path, int64_t size)
@@ -58,7 +63,9 @@ int32_t DiskFile::Read(void* buffer, int32_t n) {
     lastWasWrite_ = false;
   }
   lastWasRead_ = true;
-  return static_cast<int32_t>(stream_->Read(buffer, static_cast<size_t>(n)));
+  const size_t got = stream_->Read(buffer, static_cast<size_t>(n));
+  if (position_ >= 0) position_ += static_cast<int64_t>(got);
+  return static_cast<int32_t>(got);
 }
 
 int32_t DiskFile::Write(const void* buffer, int32_t n) {
@@ -69,25 +76,52 @@ int32_t DiskFile::Write(const void* buffer, int32_t n) {
   }
   lastWasWrite_ = true;
   size_t written = stream_->Write(buffer, static_cast<size_t>(n));
-  int64_t position = stream_->Tell();
+  // After a short write the stream's position is its own to tell.
+  if (position_ >= 0 && written == static_cast<size_t>(n))
+    position_ += static_cast<int64_t>(written);
+  else
+    position_ = -1;
+  int64_t position = Tell();
   if (position > size_) size_ = position;
   return static_cast<int32_t>(written);
 }
 
 int32_t DiskFile::Seek(int64_t offset, int origin) {
   if (origin < 0 || origin > 2) return -1;
+  // The position the seek leads to, when it is known without asking.
+  int64_t target = -1;
+  if (origin == 0) target = offset;
+  if (origin == 1 && position_ >= 0) target = position_ + offset;
+  // A seek to where the stream stands (the next block of a package read
+  // in order) costs no call; the direction stays, so that a switch still
+  // repositions the stream (Read, Write). At the end the seek is made, as
+  // it clears the end indicator.
+  if (target >= 0 && target == position_ && !stream_->AtEnd()) return 0;
   // A seek ends the current direction; the next transfer may go either way.
   lastWasRead_ = lastWasWrite_ = false;
-  return stream_->Seek(offset, origin) == 0 ? 0 : -1;
+  if (stream_->Seek(offset, origin) != 0) {
+    position_ = -1;
+    return -1;
+  }
+  position_ = target;
+  if (position_ < 0 && trackPosition_) position_ = stream_->Tell();
+  return 0;
 }
 
 bool DiskFile::AtEnd() { return stream_->AtEnd(); }
 
-int64_t DiskFile::Tell() { return stream_->Tell(); }
+int64_t DiskFile::Tell() {
+  if (position_ >= 0) return position_;
+  const int64_t position = stream_->Tell();
+  if (trackPosition_) position_ = position;
+  return position;
+}
 
 int32_t DiskFile::Flush() { return platform::SyncStream(stream_.get()) ? 0 : -1; }
 
 intptr_t DiskFile::NativeHandle() { return stream_->Handle(); }
+
+int32_t DiskFile::FlushBuffers() { return stream_->Flush() == 0 ? 0 : -1; }
 
 bool DiskFile::Identity(platform::FileIdentity* identity) const {
   return platform::IdentityOfStream(stream_.get(), identity);

@@ -40,6 +40,7 @@ class DiskFile : public VirtualFile {
   int32_t Write(const void* buffer, int32_t n) override;
   int32_t Flush() override;
   intptr_t NativeHandle() override;
+  int32_t FlushBuffers() override;
 
   const std::string& path() const { return path_; }
   // The identity of the open file, the same whatever path opened it; false
@@ -58,6 +59,11 @@ class DiskFile : public VirtualFile {
   int64_t timeAtClose_ = 0;  // 0: leave the file's times alone
   bool lastWasRead_ = false;
   bool lastWasWrite_ = false;
+  // The stream's position as the reads, writes and seeks made it, so that
+  // neither a seek to it nor Tell needs a call; -1 when not known (the
+  // stream is then asked). Not kept in append mode (trackPosition_ false).
+  int64_t position_ = 0;
+  bool trackPosition_ = true;
 };
 
 }  // namespace marrowgate

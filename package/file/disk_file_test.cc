@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "package/testing/temp_folder_testing.h"
@@ -42,6 +43,71 @@ TEST(DiskFileTest, ReadAfterWriteAndWriteAfterReadSwitchDirection) {
   EXPECT_EQ(file->Tell(), 6);
   file.reset();
   EXPECT_EQ(TestFolder::ReadFile(path), "abXYefgh");
+}
+
+// Reads, writes, seeks and Tell in a random mix, against a model of the
+// content and position: a position kept without asking the stream must
+// always be the stream's.
+TEST(DiskFileTest, PositionsAgreeWithAModelOverAnyMixOfOperations) {
+  TestFolder folder;
+  std::string model = "0123456789abcdefghij";
+  std::string path = folder.WriteFile("m.bin", model);
+  Owned<DiskFile> file(DiskFile::Open(path.c_str(), "rb+"));
+  ASSERT_NE(file, nullptr);
+  int64_t at = 0;
+  uint32_t x = 7;
+  auto next = [&](uint32_t n) {
+    x = x * 1103515245u + 12345u;
+    return (x >> 16) % n;
+  };
+  for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE("step " + std::to_string(step));
+    switch (next(6)) {
+      case 0: {  // read
+        char buffer[16];
+        const int32_t n = static_cast<int32_t>(next(16));
+        const int32_t got = file->Read(buffer, n);
+        const int64_t left = std::max<int64_t>(0, static_cast<int64_t>(model.size()) - at);
+        ASSERT_EQ(got, std::min<int64_t>(n, left));
+        ASSERT_EQ(std::string(buffer, static_cast<size_t>(got)),
+                  model.substr(static_cast<size_t>(std::min<int64_t>(at, model.size())),
+                               static_cast<size_t>(got)));
+        at += got;
+        break;
+      }
+      case 1: {  // write
+        std::string bytes(next(8) + 1, static_cast<char>('A' + next(26)));
+        ASSERT_EQ(file->Write(bytes.data(), static_cast<int32_t>(bytes.size())),
+                  static_cast<int32_t>(bytes.size()));
+        if (static_cast<size_t>(at) > model.size()) model.resize(static_cast<size_t>(at), '\0');
+        model.replace(static_cast<size_t>(at), std::min(bytes.size(), model.size() - at), bytes);
+        at += static_cast<int64_t>(bytes.size());
+        break;
+      }
+      case 2:  // to where it stands, or to a place nearby
+        at = next(2) ? at : static_cast<int64_t>(next(static_cast<uint32_t>(model.size()) + 1));
+        ASSERT_EQ(file->Seek(at, 0), 0);
+        break;
+      case 3: {
+        const int64_t by = static_cast<int64_t>(next(5)) - 2;
+        if (at + by < 0) break;
+        ASSERT_EQ(file->Seek(by, 1), 0);
+        at += by;
+        break;
+      }
+      case 4:
+        ASSERT_EQ(file->Seek(-static_cast<int64_t>(next(3)), 2), 0);
+        at = static_cast<int64_t>(model.size()) - static_cast<int64_t>(x >> 16) % 3;
+        ASSERT_EQ(file->Tell(), at);
+        break;
+      default:
+        ASSERT_EQ(file->Tell(), at);
+        ASSERT_EQ(file->Size(), static_cast<int32_t>(model.size()));
+        break;
+    }
+  }
+  file.reset();
+  EXPECT_EQ(TestFolder::ReadFile(path), model);
 }
 
 TEST(DiskFileTest, CreateModeReadsBackWhatItWrote) {

@@ -7,6 +7,8 @@
 #define MARROWGATE_PACKAGE_FILE_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "package/file/open_mode.h"
 #include "platform/env.h"
@@ -109,6 +111,13 @@ class FileSystem {
   // Makes the entries of the disk folder `path` (created, replaced,
   // removed) durable. 0, or negative; 0 where nothing needs doing.
   virtual int SyncFolder(const char* /*path*/) { return 0; }
+  // Puts on the device everything written so far to the disk file systems
+  // holding the given folders: the data of files written and closed there,
+  // and their folders' entries. 0, or negative when it cannot be done
+  // (-1 where the file system has no such operation, as on Windows): the
+  // writer then flushes each file (VirtualFile::Flush) and syncs each
+  // folder itself.
+  virtual int SyncFileSystemsOf(const std::vector<std::string>& /*folders*/) { return -1; }
   // True when a file created at `path` goes to the local disk, where
   // replacing it whole is done by writing a staged file and ReplaceFile.
   // (An item inside a package is replaced whole by the package's commit.)

@@ -190,4 +190,15 @@ int LocalFileSystem::SyncFolder(const char* path) {
   return platform::SyncFolder(native.empty() ? "." : native.c_str()) ? 0 : -1;
 }
 
+int LocalFileSystem::SyncFileSystemsOf(const std::vector<std::string>& folders) {
+  std::vector<std::string> natives;
+  natives.reserve(folders.size());
+  for (const std::string& folder : folders) {
+    std::string native;
+    if (!NativePath(folder.c_str(), &native)) return -1;
+    natives.push_back(native.empty() ? "." : std::move(native));
+  }
+  return platform::SyncFileSystemsOf(natives) ? 0 : -1;
+}
+
 }  // namespace marrowgate

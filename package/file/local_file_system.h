@@ -38,6 +38,7 @@ class LocalFileSystem : public FileSystem {
   int ReplaceFile(const char* from, const char* to) override;
   int ReplaceFileUnsynced(const char* from, const char* to) override;
   int SyncFolder(const char* path) override;
+  int SyncFileSystemsOf(const std::vector<std::string>& folders) override;
   bool WritesToDisk(const char* /*path*/) override { return true; }
   // Unlinks the name (a folder there makes it fail) and creates the file
   // exclusively, so nothing planted at the name is followed.

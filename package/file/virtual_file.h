@@ -45,6 +45,11 @@ class VirtualFile {
   virtual int32_t Digest(uint8_t digest[16]);
   // The implementation's own handle, 0 when it has none.
   virtual intptr_t NativeHandle() { return 0; }
+  // Hands what the file still buffers to the system without waiting for
+  // the device (a disk file's write buffer); the device is reached by
+  // Flush, or for many files at once by FileSystem::SyncFileSystemsOf.
+  // 0 or negative. Defaults to Flush.
+  virtual int32_t FlushBuffers() { return Flush(); }
 
   // Reads one line into `buffer` (at most size - 1 bytes), keeping the '\n'
   // and stopping after it; always terminates. Returns the bytes stored.

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "package/file/disk_file.h"
+#include "package/file/local_file_system.h"
 #include "package/manager/merged_listing.h"
 #include "package/manager/normalise_path.h"
 #include "package/manager/package_aware_listing.h"
 #include "package/store/tail_file.h"
 #include "platform/env.h"
+#include "platform/file_identity.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -617,6 +619,17 @@ int FileManager::SyncFolder(const char* path) {
   return config_.fileSystem->SyncFolder(key.c_str());
 }
 
+int FileManager::SyncFileSystemsOf(const std::vector<std::string>& folders) {
+  std::vector<std::string> keys;
+  keys.reserve(folders.size());
+  for (const std::string& folder : folders) {
+    std::string key;
+    if (!NormalisePath(folder.c_str(), &key) || !WritesToDisk(key.c_str())) return -1;
+    keys.push_back(std::move(key));
+  }
+  return config_.fileSystem->SyncFileSystemsOf(keys);
+}
+
 bool FileManager::IsOpenPackageFile(const char* path) {
   std::string key;
   if (mounted_.size() == 0 || !PackageKey(path, &key)) return false;
@@ -629,6 +642,11 @@ bool FileManager::IsOpenPackageFile(const char* path) {
   }
   // The same disk file under another name.
   if (mountedFiles_.empty() || config_.fileSystem == nullptr) return false;
+  if (dynamic_cast<LocalFileSystem*>(config_.fileSystem) != nullptr) {
+    // On the local disk the name's identity is read without opening it.
+    platform::FileIdentity identity;
+    return platform::IdentityOfPath(key.c_str(), &identity) && MountedFile(identity) != nullptr;
+  }
   Owned<VirtualFile> file(config_.fileSystem->Open(key.c_str(), kOpenRead));
   platform::FileIdentity identity;
   return file && IdentityOf(file.get(), &identity) && MountedFile(identity) != nullptr;

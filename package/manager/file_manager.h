@@ -125,6 +125,8 @@ class FileManager : public FileSystem {
   int ReplaceFileUnsynced(const char* from, const char* to) override;
   // The disk folder `path` (a path that reaches no package); -1 otherwise.
   int SyncFolder(const char* path) override;
+  // The disk folders (paths that reach no package); -1 otherwise.
+  int SyncFileSystemsOf(const std::vector<std::string>& folders) override;
   // Search modes 0 and 2: true; mode 1: false; mode 3: true when the path
   // reaches no package.
   bool WritesToDisk(const char* path) override;

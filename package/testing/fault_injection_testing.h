@@ -75,6 +75,7 @@ class FaultFile : public VirtualFile {
   }
   int32_t Flush() override { return plan_->Allow() ? inner_->Flush() : -1; }
   intptr_t NativeHandle() override { return inner_->NativeHandle(); }
+  int32_t FlushBuffers() override { return plan_->Allow() ? inner_->FlushBuffers() : -1; }
 
  protected:
   ~FaultFile() override {
@@ -122,6 +123,9 @@ class FaultFileSystem : public FileSystem {
   }
   int SyncFolder(const char* path) override {
     return plan_->Allow() ? inner_->SyncFolder(path) : -1;
+  }
+  int SyncFileSystemsOf(const std::vector<std::string>& folders) override {
+    return plan_->Allow() ? inner_->SyncFileSystemsOf(folders) : -1;
   }
   bool WritesToDisk(const char* path) override { return inner_->WritesToDisk(path); }
   // Making a fresh file is one operation (its removal of a stale entry and
