@@ -15,18 +15,11 @@ namespace marrowgate {
 namespace {
 
 constexpr int kBarWidth = 30;
-constexpr size_t kShownNameWidth = 32;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-std::string Megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6);
-  return text;
 }
 
 }  // namespace
@@ -38,46 +31,11 @@ void ConsoleView::DispatchPendingEvents() {
 }
 
 void ConsoleView::ShowTransfer(const TransferProgress& progress) {
-  int64_t now = clock_ ? clock_() : NowMs();
-  if (transferStartMs_ < 0) transferStartMs_ = now;
-  transferNowMs_ = now;
-  transfer_ = progress;
-  transferKnown_ = true;
+  meter_.Update(progress, clock_ ? clock_() : NowMs());
   if (errIsTerminal_) ShowProgress();
 }
 
-std::string ConsoleView::TransferText(bool terminal) const {
-  if (!transferKnown_) return "";
-  std::string text = Megabytes(transfer_.bytesDone) + "/" + Megabytes(transfer_.bytesTotal) + " MB";
-  int64_t elapsed = transferNowMs_ - transferStartMs_;
-  if (elapsed >= 500 && transfer_.bytesDone > 0) {
-    double rate = static_cast<double>(transfer_.bytesDone) * 1000.0 / static_cast<double>(elapsed);
-    char shown[64];
-    std::snprintf(shown, sizeof shown, " %.1f MB/s", rate / 1e6);
-    text += shown;
-    int64_t left = static_cast<int64_t>(
-        static_cast<double>(std::max<int64_t>(0, transfer_.bytesTotal - transfer_.bytesDone)) /
-        rate);
-    if (terminal) {
-      std::snprintf(shown, sizeof shown, " %lld:%02lld left", static_cast<long long>(left / 60),
-                    static_cast<long long>(left % 60));
-    } else {
-      std::snprintf(shown, sizeof shown, " %lld s left", static_cast<long long>(left));
-    }
-    text += shown;
-  }
-  if (!transfer_.file.empty()) {
-    std::string name = DisplayText(transfer_.file);
-    if (terminal) {
-      // The line must fit: the end of the name is the telling part.
-      size_t slash = name.find_last_of('/');
-      if (slash != std::string::npos) name = name.substr(slash + 1);
-      if (name.size() > kShownNameWidth) name = "..." + name.substr(name.size() - kShownNameWidth);
-    }
-    text += " " + name;
-  }
-  return text;
-}
+std::string ConsoleView::TransferText(bool terminal) const { return meter_.Text(terminal); }
 
 ConsoleView::ConsoleView()
     : ConsoleView([](const std::string& text) {

@@ -36,6 +36,7 @@
 
 #include "app/modal_patcher_view.h"
 #include "app/progress_bar_model.h"
+#include "app/transfer_meter.h"
 
 namespace marrowgate {
 
@@ -82,8 +83,7 @@ class ConsoleView : public ModalPatcherView {
   void Line(const Writer& writer, const std::string& text);
   void ShowProgress();
   void EndBarLine();
-  // "250.0/500.0 MB 31.2 MB/s 0:08 left" and the file, or "" before the
-  // copy reported bytes.
+  // TransferMeter's line, or "" before the copy reported bytes.
   std::string TransferText(bool terminal) const;
 
   Writer out_;
@@ -98,10 +98,7 @@ class ConsoleView : public ModalPatcherView {
   bool hidden_ = false;
   PatcherViewHandlers handlers_;
   bool cancelPassed_ = false;
-  bool transferKnown_ = false;
-  TransferProgress transfer_;
-  int64_t transferStartMs_ = -1;
-  int64_t transferNowMs_ = 0;
+  TransferMeter meter_;
   std::function<int64_t()> clock_;
 };
 

@@ -56,6 +56,9 @@ int32_t DialogPackNotify::cb_FILEBEGIN(const char*, const char* target, int32_t 
   // The engine's sizes are 32-bit; a file past 2 GiB reads as unsigned.
   currentSize_ = static_cast<int64_t>(static_cast<uint32_t>(size));
   currentWritten_ = 0;
+  ++filesBegun_;
+  unitsBegun_ += currentSize_ + kFileWeight;
+  bytesBegun_ += currentSize_;
   ShowBytes();
   return 0;
 }
@@ -109,10 +112,20 @@ void DialogPackNotify::ShowBytes() {
   // file that grew) grow with it: the bar stops full, never past it.
   int64_t done = doneUnits_ + currentWritten_;
   const bool underWay = !currentTarget_.empty();
-  totalUnits_ = std::max(totalUnits_, doneUnits_ + (underWay ? currentSize_ + kFileWeight : 0));
-  totalBytes_ = std::max(totalBytes_, doneBytes_ + currentSize_);
+  // The files the pass counted and the copy has not begun yet (the
+  // held-back ones among them) keep their room in the range: what the
+  // pass counted less what was begun, and at least their weights.
+  const int64_t filesLeft = std::max<int64_t>(0, statFiles_ - filesBegun_);
+  const int64_t unitsLeft = std::max(statUnits_ - unitsBegun_, filesLeft * kFileWeight);
+  const int64_t bytesLeft = std::max<int64_t>(0, statBytes_ - bytesBegun_);
+  totalUnits_ = std::max(statUnits_, doneUnits_ + (underWay ? currentSize_ + kFileWeight : 0) +
+                                         unitsLeft);
+  totalBytes_ = std::max(statBytes_, doneBytes_ + currentSize_ + bytesLeft);
   ProgressBarModel& bar = dialog_->progress_bar();
-  int position = PositionOf(done);
+  // Never back: when the copy finds more than the pass counted (a delta
+  // item rebuilds a larger file, a total that wrapped), the total grows
+  // and the bar waits where it stands until the work catches up with it.
+  int position = std::max(PositionOf(done), bar.position());
   if (position != bar.position()) {
     bar.SetPosition(position);
     dialog_->view()->SetProgressPosition(bar.position());
@@ -136,7 +149,7 @@ int32_t DialogPackNotify::cb_ERROR(int32_t code, const char* text) {
   if (number == 0) return 0;
   ShowUnder(number, text);
   if (code == kNotifyStopRequest) return -1;
-  if (LeavesFileOut(code)) ++filesLeftOut_;
+  if (LeavesFileOut(code) && filesLeftOut_++ == 0) firstLeftOut_ = text != nullptr ? text : "";
   return 0;
 }
 
@@ -147,6 +160,13 @@ int32_t DialogPackNotify::cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) {
   // Sizes sum in 32 bits; read unsigned, a total up to 4 GiB is right.
   totalBytes_ = static_cast<int64_t>(static_cast<uint32_t>(stat->nTotalSize));
   totalUnits_ = totalBytes_ + std::max<int64_t>(total, 0) * kFileWeight;
+  statBytes_ = totalBytes_;
+  statUnits_ = totalUnits_;
+  statFiles_ = std::max<int64_t>(total, 0);
+  // Skip-list files present are counted and never copied: begun already.
+  filesBegun_ = dialog_->skip_counts();
+  unitsBegun_ = filesBegun_ * kFileWeight;
+  bytesBegun_ = 0;
   // Skip-list files counted by the pass are never copied: they start done.
   doneUnits_ = std::min<int64_t>(dialog_->skip_counts() * kFileWeight, totalUnits_);
   ProgressBarModel& bar = dialog_->progress_bar();

@@ -5,7 +5,9 @@
 //                  the file: every file is old or new); else notes the
 //                  target, which cb_FILEEND then counts among the files
 //                  the run copied (copied_targets());
-//   cb_PROGRESS    moves the bar by the bytes written, dispatching pending
+//   cb_PROGRESS    moves the bar by the bytes written (forward only: the
+//                  bar never goes back, across the held-back pass too),
+//                  dispatching pending
 //                  events, when the bar moves or kProgressInterval ms have
 //                  passed since it was last shown;
 //   cb_FILEEND     steps the launcher's progress (StepParentProgress(0)),
@@ -86,6 +88,9 @@ class DialogPackNotify : public CPackNotify {
 
   // Files the copy left out after an error this sink answered with 0.
   int32_t files_left_out() const { return filesLeftOut_; }
+  // The engine's text for the first of them (with the system's reason for
+  // a write that failed), for the log.
+  const std::string& first_left_out() const { return firstLeftOut_; }
   // The target paths of the files copied whole, in copy order.
   const std::vector<std::string>& copied_targets() const { return copiedTargets_; }
   // A target whose content the copy knows: its size and MD5.
@@ -110,11 +115,18 @@ class DialogPackNotify : public CPackNotify {
 
   PatcherDialog* dialog_;
   int32_t filesLeftOut_ = 0;
+  std::string firstLeftOut_;
   std::string currentTarget_;
   std::vector<std::string> copiedTargets_;
   std::vector<VerifiedTarget> verifiedTargets_;
   int32_t filesIdentical_ = 0;
   bool stopped_ = false;
+  int64_t statUnits_ = 0;     // bytes and file weights the pass counted
+  int64_t statBytes_ = 0;
+  int64_t statFiles_ = 0;
+  int64_t filesBegun_ = 0;    // files begun (skip-list files count as begun)
+  int64_t unitsBegun_ = 0;
+  int64_t bytesBegun_ = 0;
   int64_t totalUnits_ = 0;    // bytes and file weights of the whole run
   int64_t doneUnits_ = 0;     // of the files ended
   int64_t totalBytes_ = 0;

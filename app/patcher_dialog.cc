@@ -269,7 +269,8 @@ void PatcherDialog::RunPatch() {
       // The copy refused the next file because a stop was asked for.
       if (result < 0 && cancelRequested_ && notify.stopped()) result = kRunStopped;
       if (result >= 0 && notify.files_left_out() > 0) {
-        WriteLog(FormatText(kTextFilesLeftOut, static_cast<int>(notify.files_left_out())));
+        WriteLog(FormatText(kTextFilesLeftOut, static_cast<int>(notify.files_left_out())) +
+                 (notify.first_left_out().empty() ? "" : ": " + notify.first_left_out()));
         result = kRunFilesLeftOut;
       }
       const std::string prefix = installDir + "/";

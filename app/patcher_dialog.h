@@ -93,7 +93,8 @@ inline constexpr char kTextRunStopped[] = "The update was stopped.";
 inline constexpr char kTextCancel[] = "Cancel";
 
 // Log line of a copy that left files out (the run then fails with
-// kRunFilesLeftOut).
+// kRunFilesLeftOut), followed by ": " and the engine's text for the first
+// of them ("ERROR writng file X! (No space left on device)").
 inline constexpr char kTextFilesLeftOut[] = "%d file(s) of the update could not be copied";
 
 struct PatcherDialogSettings {

@@ -81,6 +81,12 @@ bool PermissionsAreBypassed();
 // The system's text for the last failure of a C library call in this
 // thread.
 std::string LastSystemError();
+// Forgets the last failure, so that a failure of the calls after it can be
+// told from none: RecordedSystemError() then gives the system's text for
+// a failure since, or "" when none was recorded (a call that failed
+// without the system's word, as a stream written into memory).
+void ClearSystemError();
+std::string RecordedSystemError();
 
 // A file read or written by descriptor.
 class RawFile {

@@ -46,6 +46,13 @@ std::string LastSystemError() {
   return std::strerror(code);
 }
 
+void ClearSystemError() { errno = 0; }
+
+std::string RecordedSystemError() {
+  int code = errno;
+  return code == 0 ? std::string() : std::string(std::strerror(code));
+}
+
 bool LinkStatusOf(const char* path, NodeStatus* status, std::string* reason) {
   struct stat st;
   if (::lstat(path, &st) != 0) {

@@ -88,6 +88,13 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 std::string LastSystemError() { return TextOfErrno(errno); }
 
+void ClearSystemError() { errno = 0; }
+
+std::string RecordedSystemError() {
+  int code = errno;
+  return code == 0 ? std::string() : TextOfErrno(code);
+}
+
 bool LinkStatusOf(const char* path, NodeStatus* status, std::string* reason) {
   return StatusThroughHandle(path, false, status, reason);
 }

@@ -78,7 +78,8 @@ std::string ResolvedTarget(const std::string& path) {
 }
 
 ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8_t>* buffer,
-                     const std::function<void(uint64_t)>& onRead) {
+                     const std::function<void(uint64_t)>& onRead,
+                     const std::function<void(uint64_t, uint64_t)>& onSeal) {
   std::string reason;
   std::unique_ptr<platform::RawFile> in =
       platform::RawFile::OpenForReading(item.diskPath.c_str(), &reason);
@@ -108,7 +109,10 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
   // 0 would mean "now" to the item; the first second of 1970 stands in.
   out->SetTime(static_cast<int32_t>(item.time != 0 ? item.time : 1));
   if (sealed != nullptr) {
-    if (sealed->Seal() != 0)
+    if (onSeal) sealed->SetSealProgress(onSeal);
+    const int sealedCode = sealed->Seal();
+    sealed->SetSealProgress(nullptr);
+    if (sealedCode != 0)
       return Failed(item.diskPath + ": cannot be stored: writing the package file failed");
   }
   return {};

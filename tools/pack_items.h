@@ -109,9 +109,11 @@ class TemporaryFile {
 // functions with its own buffer, so that items can be spread over workers.
 
 // Copies one disk file into the package as `item.innerPath`. `onRead`,
-// when set, is told the bytes read so far after every chunk.
+// when set, is told the bytes read so far after every chunk; `onSeal`,
+// how far the item's seal has come (done, total), slice by slice.
 ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8_t>* buffer,
-                     const std::function<void(uint64_t)>& onRead = {});
+                     const std::function<void(uint64_t)>& onRead = {},
+                     const std::function<void(uint64_t, uint64_t)>& onSeal = {});
 
 // Why an item could not be unsealed, in words.
 std::string UnsealProblem(int code);

@@ -194,7 +194,8 @@ class PackTool {
       }
       progress.cb_FILEBEGIN(item.diskPath.c_str(), item.innerPath.c_str(),
                             static_cast<int32_t>(std::min<uint64_t>(item.size, INT32_MAX)));
-      ItemResult result = StoreItem(package, item, &buffer, ReadSteps(&progress));
+      ItemResult result =
+          StoreItem(package, item, &buffer, ReadSteps(&progress), SealSteps(&progress));
       if (result.ok()) {
         ++files_;
         Detail(EscapedName(item.innerPath));
@@ -213,6 +214,11 @@ class PackTool {
     return [progress](uint64_t bytes) {
       progress->cb_PROGRESS(static_cast<int32_t>(std::min<uint64_t>(bytes, INT32_MAX)));
     };
+  }
+
+  // Feeds the seal's steps of the item being stored to `progress`.
+  static std::function<void(uint64_t, uint64_t)> SealSteps(PackProgress* progress) {
+    return [progress](uint64_t done, uint64_t total) { progress->SealStep(done, total); };
   }
 
   // ----------------------------------------------------------- workers
@@ -260,7 +266,8 @@ class PackTool {
           progress->cb_FILEBEGIN(item.diskPath.c_str(), item.innerPath.c_str(),
                                  static_cast<int32_t>(std::min<uint64_t>(item.size, INT32_MAX)));
           ItemResult result = !slot.onWorker    ? StoreItem(package, item, &buffer,
-                                                                  ReadSteps(progress))
+                                                                  ReadSteps(progress),
+                                                                  SealSteps(progress))
                               : slot.result.ok() ? StoreSealedItem(package, item, slot.stream)
                                                  : slot.result;
           if (result.ok()) {
@@ -774,10 +781,20 @@ class PackTool {
     TemporaryFile partialPackage(output + ".package" + kPartialSuffix);
     platform::RemoveNode(partial.path().c_str());
     platform::RemoveNode(partialPackage.path().c_str());
-    if (!BuildPackage(scan, partialPackage.path(), output) ||
-        !CopyHost(host, partial.path(), output) ||
-        !AppendPackage(partialPackage.path(), partial.path(), output))
-      return Fail(output + ": not written");
+    if (!BuildPackage(scan, partialPackage.path(), output)) return Fail(output + ": not written");
+    // The host's bytes and the package's are copied once more: a bar of
+    // their own.
+    PackProgress copying(err_, draw_);
+    copying.CopyOnly();
+    platform::NodeStatus built;
+    copying.SetTotals(2, static_cast<int64_t>(status.size) +
+                             (platform::StatusOf(partialPackage.path().c_str(), &built, nullptr)
+                                  ? static_cast<int64_t>(built.size)
+                                  : 0));
+    const bool copied = CopyHost(host, partial.path(), output, status.size, &copying) &&
+                        AppendPackage(partialPackage.path(), partial.path(), output, &copying);
+    copying.Finish();
+    if (!copied) return Fail(output + ": not written");
     if (!platform::CopyPermissions(host.c_str(), partial.path().c_str()))
       return Fail(output + ": cannot be given " + host + "'s permissions: " +
                   platform::LastSystemError());
@@ -787,30 +804,38 @@ class PackTool {
   }
 
   // Copies the host's bytes into the new file `copy`.
-  bool CopyHost(const std::string& host, const std::string& copy, const std::string& output) {
+  bool CopyHost(const std::string& host, const std::string& copy, const std::string& output,
+                uint64_t size, PackProgress* progress) {
+    progress->cb_FILEBEGIN(host.c_str(), output.c_str(),
+                           static_cast<int32_t>(std::min<uint64_t>(size, INT32_MAX)));
     std::string reason;
     std::unique_ptr<platform::RawFile> in = platform::RawFile::OpenForReading(host.c_str(), &reason);
     if (!in) return Fail(host + ": cannot be read: " + reason);
     std::unique_ptr<platform::RawFile> out = platform::RawFile::CreateNew(copy.c_str(), &reason);
     if (!out) return Fail(output + ": cannot be created: " + reason);
     std::vector<uint8_t> buffer(kChunk);
+    uint64_t total = 0;
     for (;;) {
       int64_t n = in->Read(buffer.data(), buffer.size(), &reason);
       if (n < 0) return Fail(host + ": cannot be read: " + reason);
       if (n == 0) break;
       if (!out->WriteAll(buffer.data(), static_cast<size_t>(n), &reason))
         return Fail(output + ": cannot be written: " + reason);
+      total += static_cast<uint64_t>(n);
+      progress->cb_PROGRESS(static_cast<int32_t>(std::min<uint64_t>(total, INT32_MAX)));
     }
     if (!out->Close(&reason)) return Fail(output + ": cannot be written: " + reason);
+    progress->cb_FILEEND();
     return true;
   }
 
   // Appends the bytes of the package file `packagePath` to `hostPath` as
   // its tail window (replacing a window the host already carries).
   bool AppendPackage(const std::string& packagePath, const std::string& hostPath,
-                     const std::string& output) {
+                     const std::string& output, PackProgress* progress) {
     Owned<VirtualFile> package(DiskFile::Open(packagePath.c_str(), "rb"));
     if (!package) return Fail(output + ": the new package cannot be read back");
+    progress->cb_FILEBEGIN(packagePath.c_str(), output.c_str(), package->Size());
     VirtualFile* host = DiskFile::Open(hostPath.c_str(), "rb+");
     if (host == nullptr) return Fail(output + ": cannot be opened for writing");
     Owned<TailFile> tail(new TailFile);
@@ -818,12 +843,16 @@ class PackTool {
       return Fail(output + ": cannot be extended: writing failed");
     std::vector<uint8_t> buffer(kChunk);
     int32_t n;
+    int64_t total = 0;
     while ((n = package->Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0) {
       if (tail->Write(buffer.data(), n) != n)
         return Fail(output + ": cannot be written: " + platform::LastSystemError());
+      total += n;
+      progress->cb_PROGRESS(static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX)));
     }
     if (n < 0) return Fail(output + ": the new package cannot be read back");
     if (tail->Detach() != 0) return Fail(output + ": its tail record cannot be written");
+    progress->cb_FILEEND();
     return true;
   }
 

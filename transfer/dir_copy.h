@@ -84,8 +84,8 @@
 // write", when the sink asked to stop); -14 unsafe path and the sink asked
 // to stop; -21 read error
 // (cb_ERROR -3 "ERROR reading file %s!") and the sink asked to stop; -22
-// short write (cb_ERROR -4 "ERROR writng file %s!") and the sink asked to
-// stop; -23 cb_PROGRESS refused; -30 cb_FILEEND refused.
+// short write (cb_ERROR -4 "ERROR writng file %s! (%s)" with the system's
+// reason, e.g. "No space left on device") and the sink asked to stop; -23 cb_PROGRESS refused; -30 cb_FILEEND refused.
 #ifndef MARROWGATE_TRANSFER_DIR_COPY_H_
 #define MARROWGATE_TRANSFER_DIR_COPY_H_
 
@@ -132,6 +132,10 @@ using HeldBackNames = const char* const*;
 inline constexpr char kTextCanNotOpen[] = "Can not open %s!";
 inline constexpr char kTextReadError[] = "ERROR reading file %s!";
 inline constexpr char kTextWriteError[] = "ERROR writng file %s!";
+// kTextWriteError with the system's reason (or kReasonUnknown) after it,
+// as every write failure is sent: "ERROR writng file a! (No space left on
+// device)".
+inline constexpr char kTextWriteErrorWithReason[] = "ERROR writng file %s! (%s)";
 inline constexpr char kTextCorrupted[] = "Source files are probably corrupted";
 inline constexpr char kTextCalculating[] = "Calculating src dir stat ...";
 inline constexpr char kTextPathTooLong[] = "Path too long: %s";

@@ -217,7 +217,7 @@ TEST_F(DirCopyTest, FileErrorsStopOnlyWhenTheSinkSaysSo) {
                     "FILEBEGIN src/read.txt dst/read.txt 4", "PROGRESS 2",
                     "ERROR -3 ERROR reading file src/read.txt!",
                     "FILEBEGIN src/write.txt dst/write.txt 4", "PROGRESS 2",
-                    "ERROR -4 ERROR writng file dst/write.txt!",
+                    "ERROR -4 ERROR writng file dst/write.txt! (the system gave no reason)",
                     "FILEBEGIN src/ok.txt dst/ok.txt 1", "PROGRESS 1", "FILEEND", "LEAVEDIR src"}));
   EXPECT_EQ(fs_.Content("dst/read.txt"), "rr");  // keeps what was written
   EXPECT_EQ(fs_.Content("dst/write.txt"), "ww");

@@ -2,6 +2,7 @@
 
 #include "transfer/delta/delta_source.h"
 #include "transfer/staged_target.h"
+#include "platform/file_tree.h"
 #include "platform/write_check.h"
 #include "util/safe_path.h"
 
@@ -11,6 +12,17 @@
 #include <utility>
 
 namespace marrowgate {
+
+namespace {
+
+// The system's words for the write that just failed (after
+// platform::ClearSystemError() before it).
+std::string WriteFailureReason() {
+  std::string reason = platform::RecordedSystemError();
+  return reason.empty() ? std::string(kReasonUnknown) : reason;
+}
+
+}  // namespace
 
 bool DirCopyParamsValid(const DIRCP_PARAM_T& params) {
   return params.pSrcFM != nullptr && params.pDstFM != nullptr && params.szSrcDir != nullptr &&
@@ -208,9 +220,12 @@ int32_t MyDirSearch::CommitStaged() {
   FileSystem* destination = params_.pDstFM;
   int32_t result = 0;
   auto give_up = [&](StagedFile& staged) {
+    // Taken before the clean-up's own calls.
+    const std::string reason = WriteFailureReason();
     staged.file.reset();
     destination->DeleteFile(staged.staging.c_str());
-    if (SendError(kNotifyWriteError, kTextWriteError, staged.target) != 0 && result == 0)
+    if (SendError(kNotifyWriteError, kTextWriteErrorWithReason, staged.target, reason) != 0 &&
+        result == 0)
       result = kFileWriteStopped;
     staged.target.clear();
   };
@@ -218,6 +233,7 @@ int32_t MyDirSearch::CommitStaged() {
   // one sync of the file system, or where there is none a flush per file.
   std::vector<std::string> folders;
   for (StagedFile& staged : batch) {
+    platform::ClearSystemError();
     if (staged.file->FlushBuffers() != 0) {
       give_up(staged);
       continue;
@@ -229,6 +245,7 @@ int32_t MyDirSearch::CommitStaged() {
   const bool together = !folders.empty() && destination->SyncFileSystemsOf(folders) == 0;
   for (StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
+    platform::ClearSystemError();
     if (!together && staged.file->Flush() != 0) {
       give_up(staged);
       continue;
@@ -239,6 +256,7 @@ int32_t MyDirSearch::CommitStaged() {
   std::vector<std::string> moved;
   for (StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
+    platform::ClearSystemError();
     if (destination->ReplaceFileUnsynced(staged.staging.c_str(), staged.target.c_str()) != 0) {
       give_up(staged);
       continue;
@@ -378,8 +396,10 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
         // The unsealer's slices may be larger than a write takes at once.
         while (n > 0) {
           const int32_t piece = static_cast<int32_t>(std::min<size_t>(n, 1u << 30));
+          platform::ClearSystemError();
           if (target->Write(bytes, piece) != piece) {
-            stop = SendError(kNotifyWriteError, kTextWriteError, target_path) != 0
+            stop = SendError(kNotifyWriteError, kTextWriteErrorWithReason, target_path,
+                             WriteFailureReason()) != 0
                        ? kFileWriteStopped
                        : 0;
             return false;

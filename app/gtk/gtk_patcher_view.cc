@@ -9,7 +9,9 @@
 
 #include "app/gtk/patcher_art.h"
 #include "app/progress_bar_model.h"
+#include "app/transfer_meter.h"
 #include "platform/env.h"
+#include "util/text.h"
 #include "util/utf8.h"
 #include "platform/file_tree.h"
 
@@ -40,6 +42,7 @@ constexpr ControlTemplate kTemplate[] = {
     {kControlBrowse, 218, 39, 50, 16},
     {kControlStatus, 101, 92, 167, 12},
     {kControlProgress, 101, 118, 167, 12},
+    {kControlTransferLine, 101, 133, 167, 8},
 };
 
 const ControlTemplate& TemplateOf(int id) {
@@ -97,6 +100,7 @@ struct GtkPatcherView::Impl {
   PatcherViewHandlers handlers;
 
   ProgressBarModel progress;
+  TransferMeter transfer;
 
   bool hidden = false;       // HideWindow() was called
   bool done = false;         // the modal loop ends
@@ -261,6 +265,12 @@ void GtkPatcherView::Impl::Build() {
         gtk_label_set_xalign(GTK_LABEL(widget), 0.0f);
         gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_END);
         break;
+      case kControlTransferLine:
+        // The end of a long line (the file's name) is the telling part.
+        widget = gtk_label_new("");
+        gtk_label_set_xalign(GTK_LABEL(widget), 0.0f);
+        gtk_label_set_ellipsize(GTK_LABEL(widget), PANGO_ELLIPSIZE_START);
+        break;
       case kControlProgress:
         widget = gtk_progress_bar_new();
         break;
@@ -363,6 +373,16 @@ void GtkPatcherView::SetProgressPosition(int position) {
 void GtkPatcherView::StepProgress() {
   impl_->progress.Step();
   impl_->UpdateProgress();
+}
+
+void GtkPatcherView::ShowTransfer(const TransferProgress& progress) {
+  const int64_t now = g_get_monotonic_time() / 1000;
+  impl_->transfer.Update(progress, now);
+  if (!impl_->transfer.Due(now)) return;
+  impl_->transfer.MarkShown(now);
+  GtkWidget* line = impl_->Control(kControlTransferLine);
+  if (line != nullptr)
+    gtk_label_set_text(GTK_LABEL(line), EscapeControlCharacters(impl_->transfer.Text(true)).c_str());
 }
 
 void GtkPatcherView::MessageBox(const std::string& text, const std::string& caption) {

@@ -25,6 +25,12 @@
 
 namespace marrowgate {
 
+// A label under the progress bar, the window's own beside the template's
+// controls: the file being copied, the bytes, the rate and the time left
+// (TransferMeter's compact line), redrawn at most every
+// TransferMeter::kRedrawMs and at each new file.
+inline constexpr int kControlTransferLine = 1008;
+
 // A rectangle in pixels.
 struct PixelRect {
   int x = 0, y = 0, width = 0, height = 0;
@@ -56,6 +62,7 @@ class GtkPatcherView : public ModalPatcherView {
   void SetProgressStep(int step) override;
   void SetProgressPosition(int position) override;
   void StepProgress() override;
+  void ShowTransfer(const TransferProgress& progress) override;
   void MessageBox(const std::string& text, const std::string& caption) override;
   std::optional<std::string> PickFolder(const std::string& prompt,
                                         const std::string& initialFolder) override;

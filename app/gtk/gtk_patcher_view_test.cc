@@ -204,6 +204,26 @@ TEST_F(GtkViewTest, ProgressBarRangeStepAndPosition) {
   EXPECT_DOUBLE_EQ(view_->ProgressFraction(), 0.0);
 }
 
+// The line under the bar names the file being copied with the bytes (the
+// rate and time left follow once the rate settles); it sits between the
+// bar and the buttons.
+TEST_F(GtkViewTest, TheLineUnderTheBarNamesTheCurrentFile) {
+  PixelRect bar = view_->ControlRect(kControlProgress);
+  PixelRect line = view_->ControlRect(kControlTransferLine);
+  PixelRect start = view_->ControlRect(kControlStart);
+  EXPECT_GE(line.y, bar.y + bar.height);
+  EXPECT_LE(line.y + line.height, start.y);
+  TransferProgress t;
+  t.file = "/games/client/data/movie.bik";
+  t.fileSize = t.bytesTotal = 500000000;
+  t.fileWritten = t.bytesDone = 1000000;
+  view_->ShowTransfer(t);
+  EXPECT_EQ(view_->ControlText(kControlTransferLine), "1.0/500.0 MB movie.bik");
+  t.file = "/games/client/data/next\n.bin";
+  view_->ShowTransfer(t);  // a new file shows at once
+  EXPECT_EQ(view_->ControlText(kControlTransferLine), "1.0/500.0 MB next\\n.bin");
+}
+
 TEST_F(GtkViewTest, ButtonsReachTheHandlers) {
   int starts = 0, browses = 0;
   view_->SetHandlers({[&] { ++starts; }, [&] { ++browses; }, nullptr});

@@ -187,7 +187,21 @@ int SealedFile::Seal() {
   VirtualFile* file = params_.file;
   SealHeader header = header_;
   header.flags = sealFlags_;
-  Md5Digest(content_.data(), content_.size(), header.digest);
+  const uint64_t units = static_cast<uint64_t>(content_.size()) * 3;
+  auto told = [&](uint64_t done) {
+    if (sealProgress_) sealProgress_(done, units);
+  };
+  {
+    // In slices, so that a large content is seen moving.
+    Md5 md5;
+    Md5Init(&md5);
+    for (size_t at = 0; at < content_.size(); at += kSealProgressSlice) {
+      const size_t slice = std::min(kSealProgressSlice, content_.size() - at);
+      Md5Update(&md5, content_.data() + at, slice);
+      told(at + slice);
+    }
+    Md5Final(&md5, header.digest);
+  }
   header.plainSize = static_cast<uint32_t>(content_.size());
 
   // The stored form, when it is not the plain content itself. Its buffer
@@ -229,12 +243,18 @@ int SealedFile::Seal() {
   const uint8_t* bytes = stored ? stored.get() : content_.data();
   const size_t length = stored ? storedLength : content_.size();
   header.storedSize = static_cast<uint32_t>(length);
+  told(units / 3 * 2);
 
   uint8_t headerBytes[kSealHeaderSize];
   EncodeSealHeader(header, headerBytes);
   if (file->Seek(0, 0) < 0) return -10;
   if (!file->WriteExactly(headerBytes, sizeof(headerBytes))) return -11;
-  if (length > 0 && !file->WriteExactly(bytes, length)) return -12;
+  for (size_t at = 0; at < length; at += kSealProgressSlice) {
+    const size_t slice = std::min(kSealProgressSlice, length - at);
+    if (!file->WriteExactly(bytes + at, slice)) return -12;
+    told(units / 3 * 2 + (length == 0 ? 0 : (at + slice) * (units / 3) / length));
+  }
+  told(units);
   header_ = header;
   dirty_ = false;
   return 0;

@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "keys/cipher_object.h"
@@ -94,6 +95,9 @@ inline constexpr int32_t kSealDigestMismatch = -30;
 // compressor's out-of-memory code (-100) given Seal's compressor offset.
 inline constexpr int kSealOutOfMemory = -100 - 1500;
 
+// Bytes digested or written between two calls of a seal's progress.
+inline constexpr size_t kSealProgressSlice = 4u << 20;
+
 // Largest expansion of deflate (bytes out per byte in).
 inline constexpr uint64_t kMaxInflateRatio = 1032;
 
@@ -122,6 +126,14 @@ class SealedFile : public VirtualFile {
   // size it will write: the content then takes that much memory instead of
   // growing in doubling steps. 0, or -1 (read-only, too large, no memory).
   int Reserve(size_t bytes);
+  // Told how far a seal has come, so that a long one can be shown moving:
+  // (done, total) in work units of 3 x the content size: the digest in
+  // slices of kSealProgressSlice (0 .. n), the stored form made (2n), the
+  // stored bytes written in slices (2n .. 3n). Called from Seal() only;
+  // may be empty.
+  void SetSealProgress(std::function<void(uint64_t done, uint64_t total)> progress) {
+    sealProgress_ = std::move(progress);
+  }
   // Lets go of the codecs and of the underlying stream's content: later
   // writes are refused, releasing seals nothing (what was written and not
   // sealed is dropped). Reads go on from memory. For a stream whose
@@ -174,6 +186,7 @@ class SealedFile : public VirtualFile {
   // digest yet.
   bool checkPending_ = false;
   bool damaged_ = false;
+  std::function<void(uint64_t, uint64_t)> sealProgress_;
 };
 
 }  // namespace marrowgate

@@ -9,6 +9,7 @@
 #ifndef MARROWGATE_PACKAGE_TESTING_FAULT_INJECTION_TESTING_H_
 #define MARROWGATE_PACKAGE_TESTING_FAULT_INJECTION_TESTING_H_
 
+#include <cerrno>
 #include <cstdint>
 
 #include "package/file/file_system.h"
@@ -30,14 +31,18 @@ class FaultPlan {
     tripped_ = false;
     stopped_ = false;
   }
+  // The system error (an errno value, ENOSPC for a full disk) that an
+  // operation refused leaves behind, as the real call would; 0 (the
+  // default) leaves the last error as it was.
+  void SetFailureError(int code) { failureError_ = code; }
   // Called before a counted operation: false when it must not happen.
   bool Allow() {
-    if (stopped_) return false;
+    if (stopped_) return Refuse();
     ++count_;
     if (failAt_ != 0 && count_ == failAt_) {
       tripped_ = true;
       stopped_ = effect_ == Effect::kStop;
-      return false;
+      return Refuse();
     }
     return true;
   }
@@ -48,6 +53,12 @@ class FaultPlan {
   int64_t count() const { return count_; }
 
  private:
+  bool Refuse() {
+    if (failureError_ != 0) errno = failureError_;
+    return false;
+  }
+
+  int failureError_ = 0;
   int64_t failAt_ = 0;
   Effect effect_ = Effect::kFail;
   int64_t count_ = 0;
