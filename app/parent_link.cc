@@ -29,6 +29,7 @@ bool ParentLink::AttachParent(std::string_view title) {
 void ParentLink::AttachParentLater(std::string_view title) {
   interactive_ = false;
   socket_.reset();
+  window_.reset();
   laterTitle_ = std::string(title);
   connectLater_ = true;
 }
@@ -44,6 +45,7 @@ void ParentLink::Spend(uint32_t startTick) {
 
 bool ParentLink::Connect(std::string_view title) {
   socket_.reset();
+  window_.reset();
   std::string quoted = "\"";
   quoted.append(title);
   quoted += "\"";
@@ -52,6 +54,7 @@ bool ParentLink::Connect(std::string_view title) {
     platform::DebugOutput(("marrowgate, no time left to reach the launcher " + quoted + "\n").c_str());
     return false;
   }
+  if (platform::kLauncherWindows) return ConnectWindow(title, quoted);
   uint32_t start = platform::TickMilliseconds();
   std::unique_ptr<platform::LocalSocket> socket =
       platform::LocalSocket::Connect(LauncherAddress(title), wait);
@@ -79,15 +82,66 @@ bool ParentLink::Connect(std::string_view title) {
   return true;
 }
 
+// Finding the window takes no waiting; every record sent to it is bounded
+// in SendToWindow.
+bool ParentLink::ConnectWindow(std::string_view title, const std::string& quoted) {
+  std::unique_ptr<platform::LauncherWindow> window = platform::LauncherWindow::Find(title);
+  if (window == nullptr) {
+    platform::DebugOutput(("marrowgate, no launcher window titled " + quoted + "\n").c_str());
+    return false;
+  }
+  if (!window->OwnedByThisUser()) {
+    platform::DebugOutput(("marrowgate, the launcher window " + quoted +
+                           " does not run as this player; not used\n")
+                              .c_str());
+    return false;
+  }
+  window_ = std::move(window);
+  return true;
+}
+
 void ParentLink::AttachSocket(std::unique_ptr<platform::LocalSocket> socket) {
   interactive_ = false;
   connectLater_ = false;
+  window_.reset();
   socket_ = std::move(socket);
 }
 
 void ParentLink::Drop(const std::string& why) {
   platform::DebugOutput(("marrowgate, launcher link dropped: " + why + "\n").c_str());
   socket_.reset();
+  window_.reset();
+}
+
+std::string ParentLink::SpentReason() const {
+  return "the launcher used up its " + std::to_string(waitBudgetMs_) + " ms of waiting in this run";
+}
+
+int32_t ParentLink::SendToWindow(int32_t tag, int32_t value, std::string_view text) {
+  int wait = NextWaitMs();
+  if (wait <= 0) {
+    Drop(SpentReason());
+    return 0;
+  }
+  int32_t answer = 0;
+  uint32_t start = platform::TickMilliseconds();
+  platform::WindowSendResult sent = window_->Send(tag, value, text, wait, &answer);
+  Spend(start);
+  switch (sent) {
+    case platform::kWindowAnswered:
+      return answer;
+    case platform::kWindowTimedOut:
+      Drop(wait < answerTimeoutMs_ ? SpentReason()
+                                   : "the launcher answered no record within " +
+                                         std::to_string(wait) + " ms");
+      return 0;
+    case platform::kWindowGone:
+      Drop("the launcher has gone");
+      return 0;
+    default:
+      Drop("the record could not be sent");
+      return 0;
+  }
 }
 
 int32_t ParentLink::SendToParent(int32_t tag, int32_t value, std::string_view text) {
@@ -95,9 +149,9 @@ int32_t ParentLink::SendToParent(int32_t tag, int32_t value, std::string_view te
     connectLater_ = false;
     Connect(laterTitle_);
   }
+  if (window_ != nullptr) return SendToWindow(tag, value, text);
   if (socket_ == nullptr) return 0;
-  const std::string spent = "the launcher used up its " + std::to_string(waitBudgetMs_) +
-                            " ms of waiting in this run";
+  const std::string spent = SpentReason();
   int wait = NextWaitMs();
   if (wait <= 0) {
     Drop(spent);

@@ -20,6 +20,11 @@
 // Only the player's own launcher is told anything: before the first record
 // the listener's user is checked, and a listener of another user (other
 // than root) gets nothing; the run goes on without a parent.
+//
+// Where launchers are windows (platform::kLauncherWindows), the parent is
+// the launcher's "Static" window of that title and each record goes to it
+// as one window message (platform/launcher_window.h), bounded the same way;
+// elsewhere it is the listener at the title's socket address.
 #ifndef MARROWGATE_APP_PARENT_LINK_H_
 #define MARROWGATE_APP_PARENT_LINK_H_
 
@@ -30,6 +35,7 @@
 #include <vector>
 
 #include "app/parent_record.h"
+#include "platform/launcher_window.h"
 #include "platform/local_socket.h"
 
 namespace marrowgate {
@@ -54,7 +60,8 @@ class ParentLink {
         waitBudgetMs_(waitBudgetMs),
         budgetLeftMs_(waitBudgetMs) {}
 
-  // Connects to the listener of `title` (LauncherAddress). The patcher
+  // Connects to the launcher of `title`: its window, or the listener at
+  // LauncherAddress(title) where launchers are not windows. The patcher
   // becomes non-interactive whether or not one listens. True when one
   // was found and it runs as this process's user or as root.
   bool AttachParent(std::string_view title);
@@ -68,7 +75,7 @@ class ParentLink {
 
   bool IsInteractive() const { return interactive_; }
   // A connected parent (one named for later is not yet connected).
-  bool HasParent() const { return socket_ != nullptr; }
+  bool HasParent() const { return socket_ != nullptr || window_ != nullptr; }
 
   // Sends one record and returns the listener's answer; 0 when there is no
   // parent or the link was dropped by this call.
@@ -92,8 +99,11 @@ class ParentLink {
 
  private:
   void Drop(const std::string& why);
-  // Connects to the listener of `title` and checks its user.
+  // Connects to the launcher of `title` and checks its user.
   bool Connect(std::string_view title);
+  bool ConnectWindow(std::string_view title, const std::string& quoted);
+  int32_t SendToWindow(int32_t tag, int32_t value, std::string_view text);
+  std::string SpentReason() const;
   // The bound of the next wait; 0 when the budget is spent.
   int NextWaitMs() const;
   void Spend(uint32_t startTick);
@@ -105,6 +115,7 @@ class ParentLink {
   std::string laterTitle_;
   bool connectLater_ = false;
   std::unique_ptr<platform::LocalSocket> socket_;
+  std::unique_ptr<platform::LauncherWindow> window_;
   int32_t progressTotal_ = 0;
   int32_t progressCount_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "app/parent_link.h"
 #include "platform/env.h"
@@ -92,6 +93,67 @@ TEST(LauncherListener, MalformedRecordEndsServing) {
   ASSERT_TRUE(patcher->SendPacket("short", 5));
   EXPECT_EQ(ServeLauncher(launcher.get(), [&lines](const std::string& l) { lines += l; }), 1);
   EXPECT_EQ(lines, "");
+}
+
+TEST(LauncherListener, Options) {
+  ListenerOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseListenerArgs({"--answer", "-5", "--stall", "250", "--idle", "0", "My Launcher"},
+                                &options, &error));
+  EXPECT_EQ(options.title, "My Launcher");
+  EXPECT_EQ(options.answer, -5);
+  EXPECT_EQ(options.stallMs, 250);
+  EXPECT_EQ(options.idleMs, 0);
+  ASSERT_TRUE(ParseListenerArgs({"T"}, &options, &error));
+  EXPECT_EQ(options.answer, 0);
+  EXPECT_EQ(options.stallMs, 0);
+  EXPECT_EQ(options.idleMs, -1);
+  const std::vector<std::vector<std::string>> bad{
+      {},           {"--stall", "5"},    {"--answer"},          {"--answer", "x", "T"},
+      {"--answer", "2147483648", "T"},   {"--stall", "-1", "T"}, {"--idle", "9e9", "T"},
+      {"T", "U"},   {"--frob", "T"},     {"--stall", "10ms", "T"}};
+  for (const auto& args : bad) {
+    error.clear();
+    EXPECT_FALSE(ParseListenerArgs(args, &options, &error)) << args.size();
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+// The listener's answer reaches the patcher; a stalling listener costs the
+// patcher its answer bound and no more; an idle one gives up.
+TEST(LauncherListener, AnswerStallAndIdle) {
+  for (int answerBoundMs : {3000, 200}) {
+    std::unique_ptr<platform::LocalSocket> patcher, launcher;
+    ASSERT_TRUE(platform::LocalSocket::MakePair(&patcher, &launcher));
+    ListenerOptions options;
+    options.answer = 41;
+    options.stallMs = 700;
+    options.idleMs = 300;
+    std::vector<std::string> lines;
+    int status = -1;
+    std::thread serving([&] {
+      status = ServeLauncher(launcher.get(), options,
+                             [&lines](const std::string& l) { lines.push_back(l); });
+    });
+    ParentLink link(answerBoundMs);
+    link.AttachSocket(std::move(patcher));
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t answer = link.SendToParent(kParentTagMessage, 300, "waited for");
+    const auto took = std::chrono::steady_clock::now() - start;
+    serving.join();
+    EXPECT_EQ(lines, std::vector<std::string>{"message 300 waited for"});
+    if (answerBoundMs > options.stallMs) {
+      EXPECT_EQ(answer, 41);
+      EXPECT_TRUE(link.HasParent());
+      EXPECT_GE(took, std::chrono::milliseconds(650));
+      EXPECT_EQ(status, kListenerIdle);  // nothing came after the answer
+    } else {
+      EXPECT_EQ(answer, 0);
+      EXPECT_FALSE(link.HasParent());
+      EXPECT_LT(took, std::chrono::milliseconds(600));
+      EXPECT_EQ(status, kListenerFailed);  // the patcher left before the answer
+    }
+  }
 }
 
 TEST(LauncherListener, TakenAddressIsAnError) {
