@@ -261,9 +261,6 @@ TEST(PosixArguments, HelpAndVersion) {
   EXPECT_NE(PatcherUsage("marrowgate").find("--launcher"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace marrowgate
-
 // ------------------------------------------- the Windows program's reader
 
 TEST(WindowsArguments, SplitAsTheRunTimeDoes) {
@@ -294,7 +291,7 @@ TEST(WindowsArguments, OptionsFirstOtherwiseTheSubstringRule) {
   EXPECT_EQ(console.installFolder, "C:\\G");
   EXPECT_TRUE(ParseWindowsProgramLine(program + "--help", "--help").help);
   EXPECT_TRUE(ParseWindowsProgramLine(program + "--bogus", "--bogus").usageError);
-  // Without a leading option the description of the launcher's line holds:
+  // Without a leading option the launcher's form of the line holds:
   // "/user" and "/D" anywhere, quotes kept, options after the folder are
   // part of it.
   PatcherCommandLine launcher = ParseWindowsProgramLine(
@@ -306,3 +303,6 @@ TEST(WindowsArguments, OptionsFirstOtherwiseTheSubstringRule) {
   EXPECT_EQ(bare.installFolder, "C:\\G");
   EXPECT_TRUE(ParseWindowsProgramLine(program, "").installFolder.empty());
 }
+
+}  // namespace
+}  // namespace marrowgate
