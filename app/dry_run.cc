@@ -1,5 +1,7 @@
 #include "app/dry_run.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <map>
 #include <set>
@@ -21,6 +23,8 @@
 #include "package/file/file_system.h"
 #include "platform/file_tree.h"
 #include "platform/write_check.h"
+#include "package/file/memory_file.h"
+#include "transfer/copy_source.h"
 #include "transfer/delta/delta_item.h"
 #include "transfer/dir_search.h"
 #include "transfer/pack_notify.h"
@@ -75,6 +79,27 @@ class CollectingNotify : public CPackNotify {
   std::vector<std::string> texts;
 };
 
+// Size and MD5 of the file or item at `path`, read in slices (an item is
+// unsealed as it is read, never held whole); false when it cannot be read
+// to its end (a damaged item included).
+bool StreamedIdentity(FileSystem* fs, const std::string& path, Unsealer* unsealer,
+                      uint32_t* size, std::array<uint8_t, 16>* digest) {
+  CopySource source;
+  if (!source.Open(fs, path)) return false;
+  std::vector<char> buffer(64 * 1024);
+  uint64_t total = 0;
+  const int pumped = source.Pump(
+      &buffer, unsealer,
+      [&](const uint8_t*, size_t n) {
+        total += n;
+        return true;
+      },
+      digest->data());
+  if (pumped != CopySource::kPumped || total > UINT32_MAX) return false;
+  *size = static_cast<uint32_t>(total);
+  return true;
+}
+
 // Sizes and counts of the files below a folder.
 class SizeWalk : public DirSearch {
  public:
@@ -126,6 +151,7 @@ class DryRun {
   std::vector<std::string> skipPaths_;      // skip names as list names
   std::set<std::string> heldBack_;          // relative to the update root
   std::vector<std::string> carried_;        // what the copy would write
+  Unsealer unsealer_;                       // items are read in slices
   friend class UpdateWalk;
 };
 
@@ -249,8 +275,9 @@ void DryRun::ListFile(const std::string& source, const std::string& relative, co
     return;
   }
   {
-    Owned<VirtualFile> item(fm_->Open(source.c_str(), kOpenRead));
-    if (!item) {
+    // Only the item's header is read: an item is not unsealed whole here.
+    CopySource item;
+    if (!item.Open(fm_, source)) {
       Problem("damaged", Shown(relative) + ": cannot be read from the patch");
       return;
     }
@@ -344,8 +371,12 @@ void DryRun::ListDelta(const std::string& source, const std::string& itemRelativ
   }
   DeltaHeader header;
   {
-    Owned<VirtualFile> item(fm_->Open(source.c_str(), kOpenRead));
-    if (!item || ReadDeltaHeader(item.get(), &header) != 0) {
+    // The delta's header only, unsealed as far as it goes.
+    CopySource item;
+    uint8_t head[kDeltaHeaderSize];
+    const int32_t got = item.Open(fm_, source) ? item.ReadHead(&unsealer_, head, sizeof head) : -1;
+    MemoryFile headFile(std::vector<uint8_t>(head, head + std::max<int32_t>(got, 0)));
+    if (got < 0 || ReadDeltaHeader(&headFile, &header) != 0) {
       Problem("damaged", Shown(itemRelative) + ": not a delta item the patcher can read");
       return;
     }
@@ -357,27 +388,33 @@ void DryRun::ListDelta(const std::string& source, const std::string& itemRelativ
   }
   const std::string shown = Shown(relative) + " " + std::to_string(header.oldSize) + " -> " +
                             std::to_string(header.newSize);
-  if (!fm_->WritesToDisk(target.c_str())) {
-    Problem("delta", shown + ": the target lies inside a package");
-    return;
-  }
-  // What the run checks: the installed file itself, by size and MD5.
+  // What the run checks: the installed file (or package item) itself, by
+  // size and MD5, read in slices.
   const char* state = "differs from the version the patch was made for";
+  const bool inPackage = !fm_->WritesToDisk(target.c_str());
   platform::NodeStatus status;
-  if (!platform::LinkStatusOf(target.c_str(), &status, nullptr)) {
+  FileInfo info;
+  bool readable = false;
+  if (inPackage ? fm_->Stat(target.c_str(), &info) != 0
+                : !platform::LinkStatusOf(target.c_str(), &status, nullptr)) {
     state = "is missing";
-  } else if (status.kind == platform::NodeKind::kFolder) {
+  } else if (inPackage ? (info.flags & kFileInfoFolder) != 0
+                       : status.kind == platform::NodeKind::kFolder) {
     Problem("in the way", Shown(relative) + ": a folder where a file goes");
     return;
-  } else if (status.kind != platform::NodeKind::kFile) {
+  } else if (!inPackage && status.kind != platform::NodeKind::kFile) {
     state = "is not a regular file";
   } else {
-    Owned<VirtualFile> installed(fm_->Open(target.c_str(), kOpenRead));
-    if (!installed) {
+    readable = true;
+  }
+  if (readable) {
+    uint32_t size = 0;
+    std::array<uint8_t, 16> digest;
+    if (!StreamedIdentity(fm_, target, &unsealer_, &size, &digest)) {
       state = "cannot be read";
-    } else if (CheckDeltaBasis(installed.get(), header) == 0) {
+    } else if (size == header.oldSize && digest == header.oldDigest) {
       state = nullptr;
-    } else if (CheckFileIs(installed.get(), header.newSize, header.newDigest) == 0) {
+    } else if (size == header.newSize && digest == header.newDigest) {
       out_(Label("delta") + shown + " (the installed file already is the new version)");
       carried_.push_back(relative);
       ++totals_.replaced;

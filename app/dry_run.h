@@ -19,6 +19,8 @@
 //   delta      data/map.bin 900 -> 950 (the installed file differs from the
 //              version the patch was made for: the whole new file is carried instead)
 //   delta      data/old.bin 900 -> 950: the installed file is missing
+//   delta      data/maps/hill.map 4000 -> 4100 (the installed file matches)
+//              (an item of an installed package, rebuilt in the package)
 //   skip       launcher.exe 37
 //   delete     old (folder, 2 files, 10 bytes)
 //   delete     stale.txt 5
@@ -27,7 +29,8 @@
 //   unsafe     ../x: not a path inside the install folder
 //   too old    installed 1.0.0.0, needs 1.2.0.0
 //
-// then a summary line. Nothing is created, written or deleted: not the
+// then a summary line. Files and items are read in slices (an item is
+// unsealed as it is read, never held whole). Nothing is created, written or deleted: not the
 // log, not the packages of PACKAGE lines, not the bookkeeping files.
 #ifndef MARROWGATE_APP_DRY_RUN_H_
 #define MARROWGATE_APP_DRY_RUN_H_

@@ -5,8 +5,12 @@
 #        three places of 1 KiB (start, middle, end);
 #  doc   a copy of /usr/share/doc (DOC to pick another tree) with EDITS
 #        (default 300) of its files of 4 KiB or more edited: a line
-#        replaced in the middle, and every tenth one grown at its end.
+#        replaced in the middle, and every tenth one grown at its end;
+#  pkg   a package data/maps.dpk whose item of PKG_MB (default 32) MiB of
+#        random bytes changed in three places of 1 KiB, beside an item of
+#        1 MiB that stays and one of 64 KiB that is added.
 #
+# CASES picks the cases (default "big doc pkg").
 # For each: the patch size with deltas (the default 64 KiB smallest delta,
 # and for doc also --delta-min-size 4096), without deltas (--no-delta),
 # and the sum over the same changed files of `xdelta3 -9 -D`, `bsdiff` and
@@ -87,6 +91,8 @@ others() {
 }
 
 # figures CASE OLD NEW [make-patch options of a second delta row]
+# (the other tools read the changed files below $others_old and
+# $others_new when set, else below OLD and NEW)
 figures() {
   local case=$1 old=$2 new=$3 extra=${4:-}
   "$pack" -q file-list "$old"; "$pack" -q file-list "$new"
@@ -95,6 +101,7 @@ figures() {
   local deltas
   deltas=$("$pack" list "$work/$case-patch" | grep -c '^delta' || true)
   rm -rf "$work/i"; cp -a "$old" "$work/i"
+  timed "$case-dry" "$work/$case-patch" --dry-run "$work/i"
   timed "$case-apply" "$work/$case-patch" --console "$work/i"
   rm -rf "$work/i"; cp -a "$old" "$work/i"
   timed "$case-apply-whole" "$work/$case-whole" --console "$work/i"
@@ -115,11 +122,12 @@ figures() {
     rm -rf "$work/i"
     echo "| with deltas, \`$extra\` | $(( $(bytes "$work/$case-extra") - base )) | $(secs "$case-make-extra") s, $(peak "$case-make-extra") | $(secs "$case-apply-extra") s, $(peak "$case-apply-extra") |"
   fi
+  echo "| \`--dry-run\` of the delta patch on OLD | | | $(secs "$case-dry") s, $(peak "$case-dry") |"
   echo "| whole files (\`--no-delta\`) | $(( $(bytes "$work/$case-whole") - base )) | $(secs "$case-make-whole") s, $(peak "$case-make-whole") | $(secs "$case-apply-whole") s, $(peak "$case-apply-whole") |"
-  others "$case" "$old" "$new"
+  others "$case" "${others_old:-$old}" "${others_new:-$new}"
 }
 
-cases=${CASES:-big doc}
+cases=${CASES:-big doc pkg}
 if [[ " $cases " == *" big "* ]]; then
 # big: one large file changed in three places.
 version "$work/big-old" 1.2.0.0
@@ -133,6 +141,27 @@ done
 echo data/big.bin > "$work/big.changed"
 figures big "$work/big-old" "$work/big-new"
 rm -rf "$work/big-old" "$work/big-new" "$work"/big-*
+fi
+if [[ " $cases " == *" pkg "* ]]; then
+# pkg: one large package item changed in three places.
+pkg_mb=${PKG_MB:-32}
+mkdir -p "$work/pkg-items-old"
+head -c $((pkg_mb * 1024 * 1024)) /dev/urandom > "$work/pkg-items-old/big.map"
+head -c $((1024 * 1024)) /dev/urandom > "$work/pkg-items-old/same.map"
+cp -a "$work/pkg-items-old" "$work/pkg-items-new"
+head -c $((64 * 1024)) /dev/urandom > "$work/pkg-items-new/added.map"
+for at in 0 $((pkg_mb * 512 * 1024)) $((pkg_mb * 1024 * 1024 - 1024)); do
+  head -c 1024 /dev/urandom | dd of="$work/pkg-items-new/big.map" bs=1 seek=$at conv=notrunc status=none
+done
+for v in old:1.2.0.0 new:1.3.0.0; do
+  version "$work/pkg-${v%%:*}" "${v#*:}"
+  mkdir -p "$work/pkg-${v%%:*}/data"
+  "$pack" -q create "$work/pkg-${v%%:*}/data/maps.dpk" "$work/pkg-items-${v%%:*}"
+done
+echo big.map > "$work/pkg.changed"
+others_old=$work/pkg-items-old others_new=$work/pkg-items-new \
+  figures pkg "$work/pkg-old" "$work/pkg-new"
+rm -rf "$work"/pkg-*
 fi
 [[ " $cases " == *" doc "* ]] || exit 0
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "app/patch_job.h"
 #include "package/file/disk_file.h"
 #include "package/file/file_system.h"
+#include "package/manager/file_manager.h"
 #include "platform/env.h"
 #include "platform/file_tree.h"
 #include "tools/pack_items.h"
@@ -424,19 +426,33 @@ namespace {
 // Rebuilds `target` of the install `oldRoot` through the delta item at
 // `itemPath` (shown as `shown`), without writing anything, and names what
 // goes wrong.
+// A target inside one of OLD's packages is read through `packages`, a
+// read-only file manager over OLD.
 void CheckDeltaAgainst(const std::string& oldRoot, const std::string& target,
                        const std::string& itemPath, const std::string& shown,
+                       FileManager* packages,
                        const std::function<void(const std::string&)>& problem) {
   const std::string oldPath = oldRoot + "/" + target;
-  platform::NodeStatus status;
-  std::string reason;
-  if (!platform::LinkStatusOf(oldPath.c_str(), &status, &reason) ||
-      status.kind != platform::NodeKind::kFile) {
-    problem(shown + ": " + oldPath + " is not a file, so the delta has nothing to rebuild from");
-    return;
+  const bool inPackage = packages != nullptr && !packages->WritesToDisk(oldPath.c_str());
+  FileInfo info;
+  if (inPackage) {
+    if (packages->Stat(oldPath.c_str(), &info) != 0 || (info.flags & kFileInfoFolder) != 0) {
+      problem(shown + ": " + oldPath + " is not an item of its package, so the delta has "
+              "nothing to rebuild from");
+      return;
+    }
+  } else {
+    platform::NodeStatus status;
+    std::string reason;
+    if (!platform::LinkStatusOf(oldPath.c_str(), &status, &reason) ||
+        status.kind != platform::NodeKind::kFile) {
+      problem(shown + ": " + oldPath + " is not a file, so the delta has nothing to rebuild from");
+      return;
+    }
   }
   Owned<VirtualFile> item(DiskFile::Open(itemPath.c_str(), "rb"));
-  Owned<VirtualFile> basis(DiskFile::Open(oldPath.c_str(), "rb"));
+  Owned<VirtualFile> basis(inPackage ? packages->Open(oldPath.c_str(), kOpenRead)
+                                     : DiskFile::Open(oldPath.c_str(), "rb"));
   DeltaHeader header;
   if (!item || !basis || ReadDeltaHeader(item.get(), &header) != 0) {
     problem(shown + ": cannot be read with " + oldPath);
@@ -514,6 +530,20 @@ std::vector<std::string> CheckPatchFolder(const std::string& folder,
     problem(std::string(update.szUpdateDir) + ": the update folder is missing");
   } else {
     FilesBelow(updateDir, std::string(), &files, &folders, &problems);
+    // OLD's packages, read-only, for the targets that are items.
+    Owned<FileManager> oldPackages;
+    if (context.oldRoot) {
+      FileManagerOptions options;
+      options.searchMode = 3;
+      options.defaultMode = kOpenRead;
+      if (context.keyA.size() <= sizeof options.keyA && context.keyB.size() <= sizeof options.keyB) {
+        std::memcpy(options.keyA, context.keyA.data(), context.keyA.size());
+        options.keyALen = static_cast<int>(context.keyA.size());
+        std::memcpy(options.keyB, context.keyB.data(), context.keyB.size());
+        options.keyBLen = static_cast<int>(context.keyB.size());
+        oldPackages.reset(CreateFileManager(options));
+      }
+    }
     // A delta item carries its target; a full file stands beside one.
     std::vector<std::string> targets;
     for (const std::string& name : files) {
@@ -536,7 +566,7 @@ std::vector<std::string> CheckPatchFolder(const std::string& folder,
         problem("update/" + name + ": not a delta item the patcher can read");
       else if (context.oldRoot)
         CheckDeltaAgainst(*context.oldRoot, target, updateDir + "/" + name, "update/" + name,
-                          problem);
+                          oldPackages.get(), problem);
       if (files.count(target) != 0)
         problem("update/" + name + ": the update carries " + target + " whole as well");
       targets.push_back(target);
@@ -872,11 +902,13 @@ class MakePatch {
     return kPackExitFailure;
   }
 
-  // A changed file on disk (not a package item) of at least the delta
-  // size, not held back (the held-back pass copies names as they stand).
+  // A changed file of at least the delta size, not held back (the
+  // held-back pass copies names as they stand). A package item qualifies
+  // when its old version is an item of the same package: the patcher
+  // rebuilds it from that item.
   bool WantsDelta(const std::string& rel, const InstallEntry& now, const InstallEntry& was) const {
     if (!line_.delta || now.size < line_.deltaMinSize || now.size > INT32_MAX ||
-        was.size > INT32_MAX || !now.package.empty() || !was.package.empty())
+        was.size > INT32_MAX || now.package != was.package)
       return false;
     for (const std::string& name : line_.holdBack) {
       std::string normal;
@@ -979,6 +1011,8 @@ int RunCheckPatch(const PackCommandLine& line, std::ostream& out, std::ostream& 
         return kPackExitFailure;
       }
       context.oldRoot = line.operands[0];
+      context.keyA = line.keyA.value_or(std::string());
+      context.keyB = line.keyB.value_or(std::string());
     }
     std::vector<std::string> problems = CheckPatchFolder(folder, context);
     for (const std::string& p : problems) err << "marrowgate-pack: " << patch << ": " << p << "\n";

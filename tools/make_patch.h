@@ -42,6 +42,9 @@ struct PatchCheckContext {
   // The install the patch applies to: each delta item must find there the
   // old file it was made from and rebuild the new one from it.
   std::optional<std::string> oldRoot;
+  // The package passwords with which OLD's packages are read (a delta
+  // item may rebuild a package item).
+  std::string keyA, keyB;
 };
 
 // Every problem of the patch folder `folder`, one line each (empty: none).

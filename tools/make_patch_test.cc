@@ -271,6 +271,88 @@ TEST_F(MakePatchTest, DeltaItemsRebuildChangedFilesAndRefuseAModifiedOldOne) {
   EXPECT_FALSE(fs::exists(whole / "update/data/big.bin.mgdelta"));
 }
 
+// An item of an install-folder package changed in a few places travels as
+// a delta item inside the patch's package, and the patcher rebuilds the
+// installed package's item from its old version; an old item a player
+// changed fails the run by name and stays as it was.
+TEST_F(MakePatchTest, DeltaItemsRebuildPackageItemsAndRefuseAModifiedOldOne) {
+  const std::string large = Incompressible(1024 * 1024, 21);
+  std::string changed = large;
+  changed.replace(0, 500, Incompressible(500, 22));
+  changed.replace(changed.size() / 2, 1500, Incompressible(1500, 23));
+  changed.resize(changed.size() - 4000);
+  changed += "a new end";
+  Tree old = {{"mb/etc/version.txt", "1 1.2.0.0\r\n"},
+              {"data/maps.dpk/big.map", large},
+              {"data/maps.dpk/same.map", Incompressible(200000, 24)},
+              {"data/maps.dpk/gone.map", "removed item"}};
+  Tree changedTree = old;
+  changedTree["mb/etc/version.txt"] = "1 1.3.0.0\r\n";
+  changedTree["data/maps.dpk/big.map"] = changed;
+  changedTree.erase("data/maps.dpk/gone.map");
+  changedTree["data/maps.dpk/new.map"] = Incompressible(70000, 25);
+  const fs::path oldDir = root_ / "old", newDir = root_ / "new";
+  MakeInstall(oldDir, old);
+  MakeInstall(newDir, changedTree);
+
+  const fs::path program = root_ / "patch-program";
+  ToolRun made = RunTool({"make-patch", "--patcher", MARROWGATE_PATCHER_PROGRAM, oldDir.string(),
+                          newDir.string(), program.string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_NE(made.out.find("1 added, 2 changed, 1 removed"), std::string::npos) << made.out;
+  EXPECT_NE(made.out.find("; 1 file as deltas"), std::string::npos) << made.out;
+  const fs::path unpacked = root_ / "unpacked";
+  ASSERT_EQ(RunTool({"extract", program.string(), unpacked.string()}).status, 0);
+  EXPECT_LT(fs::file_size(unpacked / "update/data/maps/big.map.mgdelta"), 32u * 1024);
+  EXPECT_FALSE(fs::exists(unpacked / "update/data/maps/big.map"));
+  EXPECT_FALSE(fs::exists(unpacked / "update/data/maps/same.map"));
+  EXPECT_NE(ReadFile(unpacked / "cfg.txt").find("PACKAGE = data/maps\r\n"), std::string::npos);
+  EXPECT_EQ(RunTool({"check", oldDir.string(), program.string()}).status, 0);
+
+  // On OLD: NEW, item for item, and the file list of a fresh NEW.
+  const fs::path install = root_ / "install";
+  fs::copy(oldDir, install, fs::copy_options::recursive);
+  ASSERT_EQ(Shell(program.string() + " --dry-run " + install.string()), 0)
+      << ReadFile(root_ / "shell.log");
+  EXPECT_NE(ReadFile(root_ / "shell.log")
+                .find("data/maps/big.map 1048576 -> " + std::to_string(changed.size()) +
+                      " (the installed file matches)"),
+            std::string::npos)
+      << ReadFile(root_ / "shell.log");
+  ASSERT_EQ(Shell(program.string() + " --console " + install.string()), 0)
+      << ReadFile(root_ / "shell.log");
+  EXPECT_EQ(ReadInstall(install), ReadInstall(newDir));
+  EXPECT_EQ(ReadFile(install / "update/localfilelist.txt"),
+            ReadFile(newDir / "update/localfilelist.txt"));
+
+  // On an OLD whose item a player changed: the run fails naming it, and
+  // the item is the player's still.
+  Tree modifiedTree = old;
+  std::string damaged = large;
+  damaged[654321] ^= 0x20;
+  modifiedTree["data/maps.dpk/big.map"] = damaged;
+  const fs::path modified = root_ / "modified";
+  MakeInstall(modified, modifiedTree);
+  ToolRun against = RunTool({"check", modified.string(), program.string()});
+  EXPECT_EQ(against.status, 1);
+  EXPECT_NE(against.err.find("update/data/maps/big.map.mgdelta: was made from another "
+                             "data/maps/big.map"),
+            std::string::npos)
+      << against.err;
+  EXPECT_NE(Shell(program.string() + " --console " + modified.string()), 0);
+  const std::string log = ReadFile(root_ / "shell.log");
+  EXPECT_NE(log.find("data/maps/big.map differs from the version the patch was made for"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("-10203"), std::string::npos) << log;
+  Tree after = ReadInstall(modified);
+  EXPECT_TRUE(after["data/maps.dpk/big.map"] == damaged);
+  EXPECT_TRUE(after["data/maps.dpk/same.map"] == old["data/maps.dpk/same.map"]);
+  // Run again on the player's install: the same refusal, nothing lost.
+  EXPECT_NE(Shell(program.string() + " --console " + modified.string()), 0);
+  EXPECT_TRUE(ReadInstall(modified)["data/maps.dpk/big.map"] == damaged);
+}
+
 // Each problem check names, one case each, on a patch folder that is
 // otherwise sound.
 TEST_F(MakePatchTest, CheckNamesEveryProblem) {

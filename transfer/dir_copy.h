@@ -147,7 +147,6 @@ inline constexpr char kReasonUnknown[] = "the system gave no reason";
 // A delta item whose target is not the file the delta was made from.
 inline constexpr char kTextDeltaBasisDiffers[] =
     "The installed file %s differs from the version the patch was made for";
-inline constexpr char kReasonDeltaInPackage[] = "a delta item applies to files on disk only";
 
 // Codes sent to cb_ERROR.
 constexpr int32_t kNotifyCanNotOpen = -1;

@@ -1,5 +1,6 @@
 #include "transfer/my_dir_search.h"
 
+#include "package/file/memory_file.h"
 #include "transfer/delta/delta_source.h"
 #include "transfer/staged_target.h"
 #include "platform/file_tree.h"
@@ -294,6 +295,8 @@ int32_t MyDirSearch::OpenDeltaItem(CopySource* source, const std::string& source
       } else {
         source->Rebuild(std::move(stream));
       }
+      if (!params_.pDstFM->WritesToDisk(target_path->c_str()))
+        return RebuildPackageItem(source, source_path, opened);
       *opened = true;
       return 0;
     case kDeltaBadTarget:
@@ -310,14 +313,37 @@ int32_t MyDirSearch::OpenDeltaItem(CopySource* source, const std::string& source
                  ? kFileOpenStopped
                  : 0;
     }
-    case kDeltaTargetNotOnDisk:
-      return SendError(kNotifyWriteError, kTextCanNotWrite, *target_path, kReasonDeltaInPackage) !=
-                     0
-                 ? kFileNoTarget
-                 : 0;
     default:
       return SendError(kNotifyReadError, kTextReadError, source_path) != 0 ? kFileReadStopped : 0;
   }
+}
+
+int32_t MyDirSearch::RebuildPackageItem(CopySource* source, const std::string& source_path,
+                                        bool* opened) {
+  // A package item is sealed whole when it is released, whatever was
+  // written into it: the rebuilt content is checked (size and MD5) in
+  // memory before the item is opened, so that a delta that does not give
+  // the new file leaves the item as it was.
+  const int32_t time = source->Time();
+  const int32_t size = source->Size();
+  Owned<MemoryFile> rebuilt(new MemoryFile);
+  if (size > 0) rebuilt->mutable_bytes().reserve(static_cast<size_t>(size));
+  uint8_t digest[16];
+  if (!unsealer_ && source->streamed()) unsealer_ = std::make_unique<Unsealer>();
+  const int pumped = source->Pump(
+      &buffer_, unsealer_.get(),
+      [&](const uint8_t* bytes, size_t n) {
+        rebuilt->mutable_bytes().insert(rebuilt->mutable_bytes().end(), bytes, bytes + n);
+        return true;
+      },
+      digest);
+  source->Close();
+  if (pumped != CopySource::kPumped)
+    return SendError(kNotifyReadError, kTextReadError, source_path) != 0 ? kFileReadStopped : 0;
+  rebuilt->SetTime(time);
+  source->Adopt(Owned<VirtualFile>(rebuilt.release()));
+  *opened = true;
+  return 0;
 }
 
 int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& source_path,

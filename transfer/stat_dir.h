@@ -48,7 +48,10 @@ constexpr int32_t kStatNegativeSize = -1020;    // an opened file's size < 0
 // than kMaxPath). Otherwise each file is opened for reading and its size
 // taken; a file that cannot be opened (or whose path is too long) counts
 // with size 0. Every file of the tree is counted, whatever a later copy
-// excludes. Once stat->szStop holds a non-empty text the pass fails at the
+// excludes, except that the counts follow what delta items write
+// (transfer/delta/delta_item.h): a delta item counts with its target's new
+// size, and a full file beside one is not counted (it is written, when it
+// is, in the delta's place). Once stat->szStop holds a non-empty text the pass fails at the
 // next file (-1001) or folder (-101).
 int32_t StatDir(FileSystem* fs, const char* root, uint8_t useInfo, SRCDIRSTAT_T* stat);
 

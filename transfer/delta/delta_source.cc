@@ -29,14 +29,14 @@ int32_t OpenDeltaTarget(const uint8_t* head, size_t headSize, FileSystem* destin
   const std::string own = DeltaTargetOf(*target);
   if (own.empty()) return kDeltaBadTarget;
   *target = own;
-  if (!destination->WritesToDisk(own.c_str())) return kDeltaTargetNotOnDisk;
   DeltaHeader header;
   MemoryFile headFile(std::vector<uint8_t>(head, head + headSize));
   int32_t rc = ReadDeltaHeader(&headFile, &header);
   if (rc != 0) return rc;
   FileInfo info;
-  // Only a regular file of the install folder is a basis: a link is a
-  // name, and what it leads to is not read.
+  // Only a regular file of the install folder (or an item of one of its
+  // packages) is a basis: a link is a name, and what it leads to is not
+  // read.
   if (destination->Stat(own.c_str(), &info) != 0 ||
       (info.flags & (kFileInfoFolder | kFileInfoLink)) != 0)
     return kDeltaBasisDiffers;

@@ -29,8 +29,7 @@
 
 namespace marrowgate {
 
-constexpr int32_t kDeltaBadTarget = -20;      // the item's name stands for no plain target
-constexpr int32_t kDeltaTargetNotOnDisk = -21;  // the target lies inside a package
+constexpr int32_t kDeltaBadTarget = -20;  // the item's name stands for no plain target
 
 // Rebuilds one target from its delta item's content, pushed in as read.
 class DeltaTargetStream {
@@ -59,10 +58,11 @@ class DeltaTargetStream {
 // success returns 0 and the target's own path in `*target`, with either
 // the rebuilding stream in `*stream` or, when the installed target already
 // is the new version, that file opened for reading in `*current`.
-// Otherwise returns kDeltaBadTarget, kDeltaTargetNotOnDisk,
-// kDeltaBadHeader, kDeltaReadFailed or kDeltaBasisDiffers (also for a
-// missing target), with `*target` set to the target's path where there is
-// one.
+// The target may be a file on disk or an item of a package of
+// `destination` (read through it; an item is read whole into memory).
+// Otherwise returns kDeltaBadTarget, kDeltaBadHeader, kDeltaReadFailed or
+// kDeltaBasisDiffers (also for a missing target), with `*target` set to
+// the target's path where there is one.
 int32_t OpenDeltaTarget(const uint8_t* head, size_t headSize, FileSystem* destination,
                         std::string* target, std::unique_ptr<DeltaTargetStream>* stream,
                         Owned<VirtualFile>* current);
