@@ -31,6 +31,14 @@ FILETIME ToFileTime(int64_t seconds) {
   return ft;
 }
 
+// The narrow calls take at most MAX_PATH - 1 characters; a longer path is
+// refused with its reason before the system could shorten or misread it.
+bool PathFits(const char* path) {
+  if (std::strlen(path) <= static_cast<size_t>(kMaxNativePath)) return true;
+  errno = ENAMETOOLONG;
+  return false;
+}
+
 // Standard streams pass bytes unchanged, as on POSIX.
 void BinaryStandardStreams() {
   static std::once_flag once;
@@ -45,7 +53,7 @@ void BinaryStandardStreams() {
 // ---------------------------------------------------------------- streams
 
 std::unique_ptr<FileStream> FileStream::Open(const char* path, const char* mode) {
-  if (path == nullptr || mode == nullptr || *path == '\0') return nullptr;
+  if (path == nullptr || mode == nullptr || *path == '\0' || !PathFits(path)) return nullptr;
   const bool update = std::strchr(mode, '+') != nullptr;
   DWORD access = 0;
   DWORD disposition = 0;
@@ -128,10 +136,18 @@ bool FileStream::AtEnd() { return std::feof(AsFile(stream_)) != 0; }
 
 int FileStream::Flush() { return std::fflush(AsFile(stream_)) == 0 ? 0 : -1; }
 
+// From the handle's own times: the C run-time's _fstat64 cannot describe
+// a time before 1970 and reports the present instead.
 int64_t FileStream::ModificationTime() {
-  struct __stat64 st;
-  if (_fstat64(_fileno(AsFile(stream_)), &st) != 0) return 0;
-  return static_cast<int64_t>(st.st_mtime);
+  const intptr_t handle = _get_osfhandle(_fileno(AsFile(stream_)));
+  FILETIME modification;
+  if (handle == -1 ||
+      !GetFileTime(reinterpret_cast<HANDLE>(handle), nullptr, nullptr, &modification)) {
+    return 0;
+  }
+  const uint64_t ticks =
+      (static_cast<uint64_t>(modification.dwHighDateTime) << 32) | modification.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10000000u) - 11644473600LL;
 }
 
 intptr_t FileStream::Handle() { return reinterpret_cast<intptr_t>(stream_); }
@@ -175,7 +191,12 @@ bool CopyPermissions(const char* model, const char* path) {
   return SetWritable(path, (attributes & FILE_ATTRIBUTE_READONLY) == 0);
 }
 
-bool MakeFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+bool MakeFolder(const char* path) {
+  if (path == nullptr || !PathFits(path)) return false;
+  if (CreateDirectoryA(path, nullptr)) return true;
+  ReasonFromLastWindowsError(nullptr);
+  return false;
+}
 bool RemoveFolder(const char* path) { return RemoveDirectoryA(path) != 0; }
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
 bool RenamePath(const char* from, const char* to) {

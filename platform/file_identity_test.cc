@@ -29,15 +29,15 @@ TEST(FileIdentityTest, TwoPathsToOneFileShareTheIdentity) {
   for (char& c : spelled) {
     if (c == '\\') c = '/';
   }
-  EXPECT_EQ(IdentityOf(spelled), first);
 #else
-  EXPECT_EQ(IdentityOf("/" + path), first);  // "//tmp/..." names the same file
+  const std::string spelled = "/" + path;  // "//tmp/..." names the same file
 #endif
+  EXPECT_EQ(IdentityOf(spelled), first);
   EXPECT_EQ(IdentityOf(path), first);        // and so does a second stream
   EXPECT_NE(IdentityOf(other), first);
   // By path, without opening: the same identities.
   FileIdentity byPath;
-  ASSERT_TRUE(IdentityOfPath(("/" + path).c_str(), &byPath));
+  ASSERT_TRUE(IdentityOfPath(spelled.c_str(), &byPath));
   EXPECT_EQ(byPath, first);
   ASSERT_TRUE(IdentityOfPath(other.c_str(), &byPath));
   EXPECT_EQ(byPath, IdentityOf(other));

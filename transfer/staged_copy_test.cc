@@ -127,7 +127,13 @@ TEST_F(StagedCopyTest, ReplacedFilesKeepTheirPermissionBits) {
   ASSERT_TRUE(
       platform::CopyPermissions(platform::OwnExecutablePath().c_str(), Target("run").c_str()));
   const int before = platform::PermissionBits(Target("run").c_str());
+#ifdef _WIN32
+  // No execute bits here: a writable file is 0666 (the read-only
+  // attribute is the only bit Windows keeps).
+  ASSERT_EQ(before, 0666);
+#else
   ASSERT_NE(before & 0100, 0);
+#endif
   ASSERT_EQ(Run(kNoDelayed), 0);
   EXPECT_EQ(Read("run"), "new program");
   EXPECT_EQ(platform::PermissionBits(Target("run").c_str()), before);
@@ -399,7 +405,13 @@ TEST_F(StagedCopyTest, NoFileIsMovedBeforeItIsOnTheDeviceAndTheDeviceIsWaitedFor
                       Pattern(100 + 37 * i, static_cast<char>('a' + i % 20)));
   folder_.WriteFile("src/late.dll", "held back");
   const char* const delayed[] = {"late.dll", nullptr};
-  for (bool noSync : {false, true}) {
+  // A disk without a file-system sync (Windows) is only ever flushed file
+  // by file; where the disk has one, both ways are checked.
+  platform::MakeFolder(dst_.c_str());
+  const bool diskSyncs = disk_->SyncFileSystemsOf({dst_}) == 0;
+  std::vector<bool> variants = {true};
+  if (diskSyncs) variants.insert(variants.begin(), false);
+  for (bool noSync : variants) {
     SCOPED_TRACE(noSync ? "without a file-system sync" : "with a file-system sync");
     DeleteTree(disk_.get(), dst_.c_str());
     OrderLog log;

@@ -1,5 +1,6 @@
 #include "package/file/disk_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -12,7 +13,10 @@ namespace marrowgate {
 
 DiskFile* DiskFile::Open(const char* path, const char* streamMode) {
   if (path == nullptr || streamMode == nullptr) return nullptr;
-  if (std::strlen(path) > platform::MaxSystemPath()) return nullptr;
+  if (std::strlen(path) > platform::MaxSystemPath()) {
+    errno = ENAMETOOLONG;  // refused whole, never cut to fit
+    return nullptr;
+  }
   std::unique_ptr<platform::FileStream> stream = platform::FileStream::Open(path, streamMode);
   if (!stream) return nullptr;
   if (stream->Seek(0, 2) != 0) return nullptr;

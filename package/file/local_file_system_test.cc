@@ -144,13 +144,21 @@ TEST(LocalFileSystemTest, StatFlagsSizeAndTime) {
   EXPECT_EQ(folderInfo.flags & kFileInfoFolder, kFileInfoFolder);
   EXPECT_EQ(folderInfo.size, 77);  // not set for folders
 
-  // A link is described by what it leads to, and marked as a link.
-  platform::MakeTestLink(file, folder.Child("s.link"));
-  ASSERT_EQ(fs->Stat(folder.Child("s.link").c_str(), &info), 0);
-  EXPECT_EQ(info.flags, kFileInfoLink);
-  EXPECT_EQ(info.size, 5);
+  // A missing name: -1, or -2 for a drive path ("c:/..."), which is tried
+  // again with '/' appended first.
+  const int missing = folder.path().size() >= 2 && folder.path()[1] == ':' ? -2 : -1;
 
-  EXPECT_EQ(fs->Stat(folder.Child("none").c_str(), &info), -1);
+  // A link is described by what it leads to, and marked as a link; where
+  // the system made none, the name is missing.
+  if (platform::MakeTestLink(file, folder.Child("s.link"))) {
+    ASSERT_EQ(fs->Stat(folder.Child("s.link").c_str(), &info), 0);
+    EXPECT_EQ(info.flags, kFileInfoLink);
+    EXPECT_EQ(info.size, 5);
+  } else {
+    EXPECT_EQ(fs->Stat(folder.Child("s.link").c_str(), &info), missing);
+  }
+
+  EXPECT_EQ(fs->Stat(folder.Child("none").c_str(), &info), missing);
   EXPECT_EQ(fs->Stat(folder.Child("none/").c_str(), &info), -3);
   // Drive-style texts are retried with '/' appended (and fail here).
   EXPECT_EQ(fs->Stat("q:", &info), -2);
