@@ -10,6 +10,7 @@
 #include "app/message_delivery.h"
 #include "app/parent_record.h"
 #include "platform/env.h"
+#include "platform/launcher_window.h"
 #include "platform/testing/local_socket_testing.h"
 
 namespace marrowgate {
@@ -215,6 +216,14 @@ TEST(ParentLink, AttachFindsTheListenerOfTheTitle) {
   auto listener = platform::LocalListener::Listen(LauncherAddress(title));
   ASSERT_NE(listener, nullptr);
   ParentLink link(2000);
+  if (platform::kLauncherWindows) {
+    // There the launcher is a window of the title (see
+    // parent_link_win_test.cc); a socket under its name is not one.
+    EXPECT_FALSE(link.AttachParent(title));
+    EXPECT_FALSE(link.HasParent());
+    EXPECT_EQ(listener->Accept(0), nullptr);
+    return;
+  }
   ASSERT_TRUE(link.AttachParent(title));
   auto accepted = listener->Accept(2000);
   ASSERT_NE(accepted, nullptr);
@@ -275,12 +284,16 @@ TEST(ParentLink, ListenerThatStopsReadingCannotHoldTheRun) {
   ParentLink link(200, 60000);
   link.AttachSocket(std::move(patcher));
   link.StartParentProgress();
-  link.StepParentProgress(600);
+  // Each step sends a record. Where the link's buffer holds every record
+  // (a 64 KiB pipe on Windows), the answers run out first; either way the
+  // link goes within the answers sent ahead and one answer timeout.
+  const int bound = ahead + 50;
+  link.StepParentProgress(bound);
   uint32_t before = platform::TickMilliseconds();
   int steps = 0;
-  for (; steps < 600 && link.HasParent(); ++steps) link.StepParentProgress(0);
+  for (; steps < bound && link.HasParent(); ++steps) link.StepParentProgress(0);
   EXPECT_FALSE(link.HasParent());
-  EXPECT_LT(steps, 600);
+  EXPECT_LT(steps, bound);
   EXPECT_LE(steps, ahead);
   EXPECT_LT(platform::TickMilliseconds() - before, 3000u);
   link.FinishParentProgress();  // goes nowhere, at once
