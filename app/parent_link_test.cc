@@ -276,7 +276,7 @@ TEST(ParentLink, ListenerThatStopsReadingCannotHoldTheRun) {
   // Answers ahead, as many as the patcher's side takes (a few hundred).
   std::string answer = EncodeParentAnswer(0);
   int ahead = 0;
-  while (ahead < 2000 &&
+  while (ahead < 700 &&
          launcher->SendPacketWithin(answer.data(), answer.size(), 50) == platform::kSentPacket) {
     ++ahead;
   }
@@ -326,12 +326,14 @@ TEST(ParentLink, SlowListenerIsBoundedByTheRunsBudget) {
   std::thread slow([&launcher] {
     std::string packet;
     while (launcher->ReceivePacket(&packet, 3000) == platform::kReceivedPacket) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(80));
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
       std::string answer = EncodeParentAnswer(1);
       if (!launcher->SendPacket(answer.data(), answer.size())) return;
     }
   });
-  ParentLink link(100, 400);
+  // Answers take 150 ms of a 300 ms timeout (room for a coarse system
+  // timer and a loaded machine); the budget is 1200 ms.
+  ParentLink link(300, 1200);
   link.AttachSocket(std::move(patcher));
   uint32_t before = platform::TickMilliseconds();
   link.StartParentProgress();
@@ -344,8 +346,8 @@ TEST(ParentLink, SlowListenerIsBoundedByTheRunsBudget) {
   uint32_t took = platform::TickMilliseconds() - before;
   EXPECT_FALSE(link.HasParent());
   EXPECT_GE(answered, 2);
-  EXPECT_LE(answered, 6);
-  EXPECT_LT(took, 1500u);
+  EXPECT_LE(answered, 8);
+  EXPECT_LT(took, 3000u);
   link.AttachSocket(nullptr);
   slow.join();
 }
