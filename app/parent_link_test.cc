@@ -10,6 +10,7 @@
 #include "app/message_delivery.h"
 #include "app/parent_record.h"
 #include "platform/env.h"
+#include "platform/launcher_window.h"
 #include "platform/testing/local_socket_testing.h"
 
 namespace marrowgate {
@@ -215,6 +216,14 @@ TEST(ParentLink, AttachFindsTheListenerOfTheTitle) {
   auto listener = platform::LocalListener::Listen(LauncherAddress(title));
   ASSERT_NE(listener, nullptr);
   ParentLink link(2000);
+  if (platform::kLauncherWindows) {
+    // There the launcher is a window of the title (see
+    // parent_link_win_test.cc); a socket under its name is not one.
+    EXPECT_FALSE(link.AttachParent(title));
+    EXPECT_FALSE(link.HasParent());
+    EXPECT_EQ(listener->Accept(0), nullptr);
+    return;
+  }
   ASSERT_TRUE(link.AttachParent(title));
   auto accepted = listener->Accept(2000);
   ASSERT_NE(accepted, nullptr);
@@ -267,7 +276,7 @@ TEST(ParentLink, ListenerThatStopsReadingCannotHoldTheRun) {
   // Answers ahead, as many as the patcher's side takes (a few hundred).
   std::string answer = EncodeParentAnswer(0);
   int ahead = 0;
-  while (ahead < 2000 &&
+  while (ahead < 700 &&
          launcher->SendPacketWithin(answer.data(), answer.size(), 50) == platform::kSentPacket) {
     ++ahead;
   }
@@ -275,12 +284,16 @@ TEST(ParentLink, ListenerThatStopsReadingCannotHoldTheRun) {
   ParentLink link(200, 60000);
   link.AttachSocket(std::move(patcher));
   link.StartParentProgress();
-  link.StepParentProgress(600);
+  // Each step sends a record. Where the link's buffer holds every record
+  // (a 64 KiB pipe on Windows), the answers run out first; either way the
+  // link goes within the answers sent ahead and one answer timeout.
+  const int bound = ahead + 50;
+  link.StepParentProgress(bound);
   uint32_t before = platform::TickMilliseconds();
   int steps = 0;
-  for (; steps < 600 && link.HasParent(); ++steps) link.StepParentProgress(0);
+  for (; steps < bound && link.HasParent(); ++steps) link.StepParentProgress(0);
   EXPECT_FALSE(link.HasParent());
-  EXPECT_LT(steps, 600);
+  EXPECT_LT(steps, bound);
   EXPECT_LE(steps, ahead);
   EXPECT_LT(platform::TickMilliseconds() - before, 3000u);
   link.FinishParentProgress();  // goes nowhere, at once
@@ -313,12 +326,14 @@ TEST(ParentLink, SlowListenerIsBoundedByTheRunsBudget) {
   std::thread slow([&launcher] {
     std::string packet;
     while (launcher->ReceivePacket(&packet, 3000) == platform::kReceivedPacket) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(80));
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
       std::string answer = EncodeParentAnswer(1);
       if (!launcher->SendPacket(answer.data(), answer.size())) return;
     }
   });
-  ParentLink link(100, 400);
+  // Answers take 150 ms of a 300 ms timeout (room for a coarse system
+  // timer and a loaded machine); the budget is 1200 ms.
+  ParentLink link(300, 1200);
   link.AttachSocket(std::move(patcher));
   uint32_t before = platform::TickMilliseconds();
   link.StartParentProgress();
@@ -331,8 +346,8 @@ TEST(ParentLink, SlowListenerIsBoundedByTheRunsBudget) {
   uint32_t took = platform::TickMilliseconds() - before;
   EXPECT_FALSE(link.HasParent());
   EXPECT_GE(answered, 2);
-  EXPECT_LE(answered, 6);
-  EXPECT_LT(took, 1500u);
+  EXPECT_LE(answered, 8);
+  EXPECT_LT(took, 3000u);
   link.AttachSocket(nullptr);
   slow.join();
 }

@@ -317,7 +317,7 @@ fi
 
 tests_started=$(now)
 status=0
-bash "$root/scripts/test-windows.sh" "$build" || status=1
+MARROWGATE_LINUX_PACK="$linux_pack" bash "$root/scripts/test-windows.sh" "$build" || status=1
 log "unit tests ran under Wine in $(( $(now) - tests_started )) s"
 pack_started=$(now)
 bash "$root/scripts/check-windows-pack.sh" "$build" "$linux_pack" || status=1

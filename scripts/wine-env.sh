@@ -1,22 +1,35 @@
 # Sourced by the Windows scripts: a Wine prefix made ready for running many
-# programs quickly and without a display.
+# programs quickly, without a display or on one.
 #
-#   wine_prepare PREFIX   # exports WINEPREFIX, WINEDEBUG, MARROWGATE_WINE,
-#                         # MARROWGATE_WINEPATH; starts a persistent wineserver
-#   wine_stop             # ends that wineserver
+#   wine_prepare PREFIX           # exports WINEPREFIX, WINEDEBUG, MARROWGATE_WINE,
+#                                 # MARROWGATE_WINEPATH; starts a persistent wineserver
+#   wine_prepare PREFIX display   # the same on the display of $DISPLAY
+#   wine_stop                     # ends that wineserver
 #
 # Wine's helper processes keep a program's output pipe open until
 # wineserver goes idle, which costs seconds per program; a persistent
 # wineserver that has already started them lets every program return at
-# once. Nothing here needs a display: the null graphics driver is set, and
-# window messages between processes work with it.
+# once. Without a display the null graphics driver is set, and window
+# messages between processes work with it. A prefix's desktop keeps the
+# driver it started with, so programs that draw (the dialog's tests, the
+# patch run) use a prefix of their own, with Wine's X11 driver, on a
+# virtual display (xvfb-run).
 
 wine_prepare() {
-  export WINEPREFIX=${WINEPREFIX:-$1}
+  local mode=${2:-}
+  if [ "$mode" = display ]; then
+    export WINEPREFIX=$1
+    if [ -z "${DISPLAY:-}" ]; then
+      echo "wine-env: no DISPLAY for the prefix $WINEPREFIX (run under xvfb-run)" >&2
+      return 1
+    fi
+  else
+    export WINEPREFIX=${WINEPREFIX:-$1}
+    unset DISPLAY WAYLAND_DISPLAY
+  fi
   export WINEDEBUG=${WINEDEBUG:--all}
   # No Mono or Gecko installer prompts when the prefix is made.
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-  unset DISPLAY WAYLAND_DISPLAY
   MARROWGATE_WINE=${MARROWGATE_WINE:-$(command -v wine || command -v wine64 || true)}
   MARROWGATE_WINEPATH=$(command -v winepath || true)
   local server
@@ -39,8 +52,10 @@ wine_prepare() {
     echo "wine-env: Wine does not start programs (wine cmd /c exit failed)" >&2
     return 1
   }
-  timeout -k 10 120 "$MARROWGATE_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-    >/dev/null 2>&1 || true
+  if [ "$mode" != display ]; then
+    timeout -k 10 120 "$MARROWGATE_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+      >/dev/null 2>&1 || true
+  fi
   if [ -z "$MARROWGATE_WINEPATH" ]; then
     MARROWGATE_WINEPATH=wine_path_fallback
   fi

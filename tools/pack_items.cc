@@ -6,6 +6,7 @@
 
 #include "package/file/memory_file.h"
 #include "platform/env.h"
+#include "platform/path_within.h"
 #include "util/md5.h"
 #include "util/safe_path.h"
 
@@ -66,9 +67,7 @@ std::string BaseName(const std::string& path) {
 }
 
 bool IsWithin(const std::string& path, const std::string& folder) {
-  if (path == folder) return true;
-  std::string base = folder.back() == '/' ? folder : folder + "/";
-  return path.compare(0, base.size(), base) == 0;
+  return platform::PathIsAtOrBelow(path, folder);
 }
 
 std::string ResolvedTarget(const std::string& path) {

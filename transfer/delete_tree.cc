@@ -1,6 +1,7 @@
 #include "transfer/delete_tree.h"
 
 #include "platform/file_tree.h"
+#include "platform/path_within.h"
 #include "transfer/dir_search.h"
 #include "util/safe_path.h"
 
@@ -28,14 +29,6 @@ std::string NativeOf(const std::string& path) {
     if (c == '\\') c = '/';
   }
   return native;
-}
-
-// True when `inner` is `outer` or lies below it (both resolved).
-bool IsAtOrBelow(const std::string& inner, const std::string& outer) {
-  if (inner == outer) return true;
-  std::string prefix = outer;
-  if (prefix.empty() || prefix.back() != '/') prefix.push_back('/');
-  return inner.compare(0, prefix.size(), prefix) == 0;
 }
 
 // Through the file system's own operations (inside packages there are no
@@ -84,7 +77,7 @@ DeleteWithinResult DeleteWithin(FileSystem* fs, const std::string& root,
       !platform::ResolvedPath(parent.c_str(), &resolvedParent, reason)) {
     return kDeleteWithinIncomplete;
   }
-  if (!IsAtOrBelow(resolvedParent, resolvedRoot)) {
+  if (!platform::PathIsAtOrBelow(resolvedParent, resolvedRoot)) {
     if (reason != nullptr) *reason = "lies outside the folder (through " + parent + ")";
     return kDeleteWithinRefused;
   }
