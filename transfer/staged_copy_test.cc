@@ -407,8 +407,9 @@ TEST_F(StagedCopyTest, NoFileIsMovedBeforeItIsOnTheDeviceAndTheDeviceIsWaitedFor
       if (line.rfind("watch ", 0) == 0) watched.insert(line.substr(6));
       // The sync must see a write error of any staged file: its file
       // system is watched before the file's first write.
-      if (line.rfind("write ", 0) == 0)
+      if (line.rfind("write ", 0) == 0) {
         EXPECT_EQ(watched.count(FolderPartOf(line.substr(6))), 1u) << line;
+      }
       if (line.rfind("flush ", 0) == 0) ++flushes;
       if (line.rfind("replace ", 0) != 0) continue;
       ++replaces;
