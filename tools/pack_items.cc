@@ -102,12 +102,12 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
       }
       if (!in || offset != next) return -1;
       const int64_t got = in->Read(bytes, n, &reason);
-      if (got > 0) {
-        next += static_cast<uint64_t>(got);
-        if (onRead) onRead(next);
-      }
+      if (got > 0) next += static_cast<uint64_t>(got);
       return got;
     };
+    // Reading and sealing go together here: the reading share is told at
+    // once, and the seal's progress (every pass) moves the bar on.
+    if (onRead) onRead(item.size);
     out->SetTime(time);
     if (onSeal) sealed->SetSealProgress(onSeal);
     const int code = sealed->SealFrom(source, item.size);

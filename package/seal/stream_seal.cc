@@ -114,8 +114,10 @@ class StreamSealer {
   }
 
  private:
+  // Never backwards, also when a pass starts over.
   void Told(uint64_t done) {
-    if (job_.progress) job_.progress(std::min(done, total_), total_);
+    shown_ = std::max(shown_, std::min(done, total_));
+    if (job_.progress) job_.progress(shown_, total_);
   }
 
   // The next piece from `offset`, filled as far as the content goes: its
@@ -263,6 +265,7 @@ class StreamSealer {
   SealHeader header_;
   Md5 md5_;
   uint64_t total_ = 0;
+  uint64_t shown_ = 0;
   uint64_t longestWritten_ = 0;
   int code_ = 0;
 };
