@@ -27,4 +27,9 @@ int BlockCipherObject::DecryptPiece(const void* source, int32_t length, void* de
   return cipher_.DecryptPiece(source, length, destination, last) == 0 ? 0 : -1;
 }
 
+int BlockCipherObject::EncryptPiece(const void* source, int32_t length, void* destination,
+                                    bool last) {
+  return cipher_.EncryptPiece(source, length, destination, last) == 0 ? 0 : -1;
+}
+
 }  // namespace marrowgate

@@ -25,6 +25,8 @@ class BlockCipherObject final : public CipherObject {
   int Decrypt(const void* source, int32_t length, void* destination) override;
   bool DecryptsInPieces() const override { return true; }
   int DecryptPiece(const void* source, int32_t length, void* destination, bool last) override;
+  bool EncryptsInPieces() const override { return true; }
+  int EncryptPiece(const void* source, int32_t length, void* destination, bool last) override;
 
   // The key step after reduction against the key count.
   int32_t step() const { return cipher_.step(); }

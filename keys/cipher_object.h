@@ -35,6 +35,12 @@ class CipherObject {
   virtual int DecryptPiece(const void* source, int32_t length, void* destination, bool last) {
     return last ? Decrypt(source, length, destination) : -1;
   }
+  // The same for enciphering: pieces of whole blocks, then the final piece,
+  // give the bytes and the state of one Encrypt() of the whole message.
+  virtual bool EncryptsInPieces() const { return false; }
+  virtual int EncryptPiece(const void* source, int32_t length, void* destination, bool last) {
+    return last ? Encrypt(source, length, destination) : -1;
+  }
 
  protected:
   virtual ~CipherObject() = default;

@@ -7,6 +7,7 @@
 #ifndef MARROWGATE_PLATFORM_DURABLE_FILE_H_
 #define MARROWGATE_PLATFORM_DURABLE_FILE_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,41 @@ bool SyncFolder(const char* path);
 // opened, a sync reports an error, or the system has no such call (on
 // Windows): the caller then flushes each file itself (SyncStream).
 bool SyncFileSystemsOf(const std::vector<std::string>& folders);
+
+// SyncFileSystemsOf for a writer that must learn of every write error of
+// a batch. A sync reports the write-back errors of a file system that
+// happened since the handle it syncs through was opened (Linux keeps one
+// error mark per file system and open handle): a handle opened only after
+// the writes misses an error that struck before. So the writer watches the
+// folders it is about to write into (before the first write) and syncs
+// through the handles kept from then on; each sync reports the errors since
+// the previous one through the same handle.
+class FileSystemWatch {
+ public:
+  FileSystemWatch() = default;
+  ~FileSystemWatch();
+  FileSystemWatch(const FileSystemWatch&) = delete;
+  FileSystemWatch& operator=(const FileSystemWatch&) = delete;
+
+  // Keeps a handle on the file system holding `folder` unless one is kept
+  // already. False when the folder cannot be opened or the system has no
+  // such sync (Windows).
+  bool Watch(const std::string& folder);
+  // Syncs the file systems holding `folders`, each once, through the handle
+  // kept for it (a folder on a file system not watched gets a handle now,
+  // kept from then on). False as SyncFileSystemsOf.
+  bool Sync(const std::vector<std::string>& folders);
+
+ private:
+  struct Kept {
+    uint64_t device;
+    intptr_t handle;
+  };
+  // The kept handle of the file system holding `folder` (kept now when
+  // there was none), or -1.
+  intptr_t HandleFor(const std::string& folder);
+  std::vector<Kept> kept_;
+};
 
 }  // namespace marrowgate::platform
 

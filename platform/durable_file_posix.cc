@@ -77,6 +77,61 @@ bool SyncFileSystemsOf(const std::vector<std::string>& folders) {
 #endif
 }
 
+FileSystemWatch::~FileSystemWatch() {
+  for (const Kept& kept : kept_) ::close(static_cast<int>(kept.handle));
+}
+
+intptr_t FileSystemWatch::HandleFor(const std::string& folder) {
+#ifdef __linux__
+  const char* path = folder.empty() ? "." : folder.c_str();
+  struct stat st;
+  if (!kept_.empty() && ::stat(path, &st) == 0) {
+    for (const Kept& kept : kept_)
+      if (kept.device == static_cast<uint64_t>(st.st_dev)) return kept.handle;
+  }
+  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  for (const Kept& kept : kept_) {
+    if (kept.device == static_cast<uint64_t>(st.st_dev)) {
+      ::close(fd);
+      return kept.handle;
+    }
+  }
+  kept_.push_back({static_cast<uint64_t>(st.st_dev), fd});
+  return fd;
+#else
+  (void)folder;
+  return -1;
+#endif
+}
+
+bool FileSystemWatch::Watch(const std::string& folder) { return HandleFor(folder) >= 0; }
+
+bool FileSystemWatch::Sync(const std::vector<std::string>& folders) {
+#ifdef __linux__
+  std::vector<intptr_t> synced;
+  for (const std::string& folder : folders) {
+    const intptr_t handle = HandleFor(folder);
+    if (handle < 0) return false;
+    if (std::find(synced.begin(), synced.end(), handle) != synced.end()) continue;
+    int rc;
+    do {
+      rc = ::syncfs(static_cast<int>(handle));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) return false;
+    synced.push_back(handle);
+  }
+  return true;
+#else
+  (void)folders;
+  return false;
+#endif
+}
+
 int PermissionBits(const char* path) {
   struct stat st;
   if (path == nullptr || ::stat(path, &st) != 0) return -1;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+#include <random>
 #include <string>
 
 namespace marrowgate::platform {
@@ -82,6 +85,32 @@ TEST(DurableFileTest, SyncFileSystemsOfNeedsEveryFolder) {
   EXPECT_FALSE(SyncFileSystemsOf({here, TempPath("no-such-folder")}));
 #else
   EXPECT_FALSE(SyncFileSystemsOf({::testing::TempDir()}));  // flushed file by file
+#endif
+}
+
+// The handles a watch keeps: one per file system, however many folders of
+// it are watched, and a sync through them needs every folder to exist.
+TEST(DurableFileTest, FileSystemWatchKeepsAHandleFromBeforeTheWrites) {
+  const std::string here = ::testing::TempDir();
+  FileSystemWatch watch;
+#ifdef __linux__
+  EXPECT_FALSE(watch.Watch(TempPath("no-such-folder")));
+  ASSERT_TRUE(watch.Watch(here));
+  EXPECT_TRUE(watch.Watch("."));
+  const std::string file =
+      TempPath(("watched" + std::to_string(std::random_device()()) + ".bin").c_str());
+  {
+    std::unique_ptr<FileStream> stream = FileStream::Open(file.c_str(), "wb");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->Write("data", 4), 4u);
+  }
+  EXPECT_TRUE(watch.Sync({here, here, "."}));
+  EXPECT_TRUE(watch.Sync({}));
+  EXPECT_FALSE(watch.Sync({here, TempPath("no-such-folder")}));
+  std::remove(file.c_str());
+#else
+  EXPECT_FALSE(watch.Watch(here));
+  EXPECT_FALSE(watch.Sync({here}));  // flushed file by file
 #endif
 }
 

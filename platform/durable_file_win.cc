@@ -33,6 +33,12 @@ bool SyncFolder(const char* path) {
 // caller flushes each file (FlushFileBuffers through SyncStream) instead.
 bool SyncFileSystemsOf(const std::vector<std::string>& /*folders*/) { return false; }
 
+// Likewise nothing to watch: each file is flushed by itself.
+FileSystemWatch::~FileSystemWatch() = default;
+intptr_t FileSystemWatch::HandleFor(const std::string& /*folder*/) { return -1; }
+bool FileSystemWatch::Watch(const std::string& /*folder*/) { return false; }
+bool FileSystemWatch::Sync(const std::vector<std::string>& /*folders*/) { return false; }
+
 // POSIX-like bits from the attributes: read-only files 0444, others
 // 0666; folders add the search bits.
 int PermissionBits(const char* path) {

@@ -87,9 +87,45 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
   if (!out)
     return Failed(item.diskPath + ": cannot be added: the package has no room for " +
                   item.innerPath + " (a file and a folder of that name?)");
+  auto* sealed = dynamic_cast<SealedFile*>(out.get());
+  // 0 would mean "now" to the item; the first second of 1970 stands in.
+  const int32_t time = static_cast<int32_t>(item.time != 0 ? item.time : 1);
+  if (sealed != nullptr && item.size > kWorkerItemLimit) {
+    // Too long to hold: sealed straight from the disk file, which is read
+    // again from its start for each pass.
+    uint64_t next = 0;
+    PlainSource source = [&](uint64_t offset, uint8_t* bytes, size_t n) -> int64_t {
+      if (offset == 0 && next != 0) {
+        in = platform::RawFile::OpenForReading(item.diskPath.c_str(), &reason);
+        next = 0;
+      }
+      if (!in || offset != next) return -1;
+      const int64_t got = in->Read(bytes, n, &reason);
+      if (got > 0) next += static_cast<uint64_t>(got);
+      return got;
+    };
+    // Reading and sealing go together here: the reading share is told at
+    // once, and the seal's progress (every pass) moves the bar on.
+    if (onRead) onRead(item.size);
+    out->SetTime(time);
+    if (onSeal) sealed->SetSealProgress(onSeal);
+    const int code = sealed->SealFrom(source, item.size);
+    sealed->SetSealProgress(nullptr);
+    if (code == kSealSourceFailed) return Failed(item.diskPath + ": cannot be read: " + reason);
+    if (code == kSealSourceChanged)
+      return Failed(item.diskPath + ": cannot be stored: it changed while being read");
+    if (code == kSealOutOfMemory) return Failed(item.diskPath + ": cannot be stored: out of memory");
+    if (code != kSealNoPieces) {
+      if (code < 0)
+        return Failed(item.diskPath + ": cannot be stored: writing the package file failed");
+      return {};
+    }
+    // A cipher that cannot encipher in pieces: the content is held whole.
+    in = platform::RawFile::OpenForReading(item.diskPath.c_str(), &reason);
+    if (!in) return Failed(item.diskPath + ": cannot be read: " + reason);
+  }
   // The content is held whole until it is sealed: room for the size the
   // scan saw, so it is not grown in doubling steps.
-  auto* sealed = dynamic_cast<SealedFile*>(out.get());
   if (sealed != nullptr) sealed->Reserve(static_cast<size_t>(item.size));
   buffer->resize(kChunk);
   uint64_t total = 0;
@@ -105,8 +141,7 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
       return Failed(item.diskPath + ": cannot be stored: out of memory");
     if (onRead) onRead(total);
   }
-  // 0 would mean "now" to the item; the first second of 1970 stands in.
-  out->SetTime(static_cast<int32_t>(item.time != 0 ? item.time : 1));
+  out->SetTime(time);
   if (sealed != nullptr) {
     if (onSeal) sealed->SetSealProgress(onSeal);
     const int sealedCode = sealed->Seal();

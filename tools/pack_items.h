@@ -110,7 +110,9 @@ class TemporaryFile {
 
 // Copies one disk file into the package as `item.innerPath`. `onRead`,
 // when set, is told the bytes read so far after every chunk; `onSeal`,
-// how far the item's seal has come (done, total), slice by slice.
+// how far the item's seal has come (done, total), slice by slice. A file
+// longer than kWorkerItemLimit is sealed in pieces straight from the disk
+// (SealedFile::SealFrom), so memory does not follow its size.
 ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8_t>* buffer,
                      const std::function<void(uint64_t)>& onRead = {},
                      const std::function<void(uint64_t, uint64_t)>& onSeal = {});

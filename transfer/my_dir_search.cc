@@ -400,7 +400,12 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
       int32_t r = CommitStaged();
       if (r != 0) return r;
     }
-    SweepStagingLeftovers(FolderPartOf(target_path));
+    const std::string folder = FolderPartOf(target_path);
+    SweepStagingLeftovers(folder);
+    // The batch's sync must see a write error of this file even if it
+    // strikes before the sync: its file system is watched before the first
+    // write (kept for the run, so once per folder).
+    if (watched_folders_.insert(folder).second) destination->WatchFileSystemOf(folder.c_str());
     write_path = StagingPathFor(target_path);
     if (write_path.empty()) return RefuseTooLong(target_path + kStagingSuffix);
   }

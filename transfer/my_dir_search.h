@@ -127,6 +127,8 @@ class MyDirSearch : public DirSearch {
   std::vector<StagedFile> batch_;
   std::set<std::string> batch_targets_;
   uint64_t batch_bytes_ = 0;
+  // Folders whose file system the destination watches for the batch syncs.
+  std::set<std::string> watched_folders_;
   int32_t files_identical_ = 0;
   bool place_each_ = false;
   std::vector<std::string> excluded_paths_;

@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "package/testing/fault_injection_testing.h"
 #include "package/file/file_system.h"
+#include "package/file/staging_name.h"
 #include "package/testing/temp_folder_testing.h"
 #include "platform/durable_file.h"
 #include "platform/env.h"
@@ -381,6 +383,10 @@ class LoggedFileSystem : public FileSystem {
     return inner_->ReplaceFileUnsynced(from, to);
   }
   int SyncFolder(const char* path) override { return inner_->SyncFolder(path); }
+  int WatchFileSystemOf(const char* path) override {
+    log_->lines.push_back(std::string("watch ") + path);
+    return noSync_ ? -1 : inner_->WatchFileSystemOf(path);
+  }
   int SyncFileSystemsOf(const std::vector<std::string>& folders) override {
     if (noSync_) return -1;
     log_->lines.push_back("sync");
@@ -421,9 +427,16 @@ TEST_F(StagedCopyTest, NoFileIsMovedBeforeItIsOnTheDeviceAndTheDeviceIsWaitedFor
     // Each replace comes after its file's last write, and after a sync or
     // its own flush that followed that write.
     int replaces = 0, syncs = 0, flushes = 0;
+    std::set<std::string> watched;
     for (size_t i = 0; i < log.lines.size(); ++i) {
       const std::string& line = log.lines[i];
       if (line == "sync") ++syncs;
+      if (line.rfind("watch ", 0) == 0) watched.insert(line.substr(6));
+      // The sync must see a write error of any staged file: its file
+      // system is watched before the file's first write.
+      if (line.rfind("write ", 0) == 0) {
+        EXPECT_EQ(watched.count(FolderPartOf(line.substr(6))), 1u) << line;
+      }
       if (line.rfind("flush ", 0) == 0) ++flushes;
       if (line.rfind("replace ", 0) != 0) continue;
       ++replaces;

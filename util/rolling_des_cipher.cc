@@ -167,13 +167,7 @@ void RollingDesCipher::StepCounter() {
   }
 }
 
-int RollingDesCipher::Encrypt(const void* input, int32_t length, void* output) {
-  if (!CheckCall(input, length, output)) return -1;
-  const uint8_t* in = static_cast<const uint8_t*>(input);
-  uint8_t* out = static_cast<uint8_t*>(output);
-  const int32_t blocks = length / 8;
-  const int tail = length % 8;
-
+void RollingDesCipher::EncryptBlocks(const uint8_t* in, int32_t blocks, uint8_t* out) {
   // The chaining value lives in two words across the block loop. The step
   // is below the key count (or both are 1), so one subtraction wraps the index.
   uint32_t chain[2] = {LoadBe32(chain_), LoadBe32(chain_ + 4)};
@@ -190,6 +184,17 @@ int RollingDesCipher::Encrypt(const void* input, int32_t length, void* output) {
   key_index_ = index;
   StoreBe32(chain[0], chain_);
   StoreBe32(chain[1], chain_ + 4);
+}
+
+int RollingDesCipher::Encrypt(const void* input, int32_t length, void* output) {
+  if (!CheckCall(input, length, output)) return -1;
+  const uint8_t* in = static_cast<const uint8_t*>(input);
+  uint8_t* out = static_cast<uint8_t*>(output);
+  const int32_t blocks = length / 8;
+  const int tail = length % 8;
+  EncryptBlocks(in, blocks, out);
+  in += 8 * static_cast<size_t>(blocks);
+  out += 8 * static_cast<size_t>(blocks);
 
   if (tail > 0) {
     for (int i = 0; i < tail; ++i) chain_[i] ^= in[i];
@@ -198,6 +203,13 @@ int RollingDesCipher::Encrypt(const void* input, int32_t length, void* output) {
     std::memcpy(out, chain_, static_cast<size_t>(tail));
   }
   StepCounter();
+  return 0;
+}
+
+int RollingDesCipher::EncryptPiece(const void* input, int32_t length, void* output, bool last) {
+  if (last) return Encrypt(input, length, output);
+  if (!CheckCall(input, length, output) || length % 8 != 0) return -1;
+  EncryptBlocks(static_cast<const uint8_t*>(input), length / 8, static_cast<uint8_t*>(output));
   return 0;
 }
 

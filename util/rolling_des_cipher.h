@@ -71,6 +71,9 @@ class RollingDesCipher {
   // whole message. -1 (nothing changed) for a non-final piece that is not
   // whole blocks, or as Decrypt().
   int DecryptPiece(const void* input, int32_t length, void* output, bool last);
+  // The same for enciphering: the pieces give the bytes, and leave the
+  // state, of one Encrypt() of the whole message.
+  int EncryptPiece(const void* input, int32_t length, void* output, bool last);
 
   // The engine Decrypt uses for long messages (by default the widest this
   // CPU runs), or null to decipher block by block with the one-block DES.
@@ -87,6 +90,8 @@ class RollingDesCipher {
  private:
   bool CheckCall(const void* input, int32_t length, const void* output) const;
   void StepCounter();
+  // Enciphers whole blocks, carrying the chaining value and key index on.
+  void EncryptBlocks(const uint8_t* in, int32_t blocks, uint8_t* out);
   // Deciphers whole blocks, carrying the chaining value and key index on.
   void DecryptBlocks(const uint8_t* in, int32_t blocks, uint8_t* out);
   // Deciphers the first whole blocks of a call in batches; returns how many

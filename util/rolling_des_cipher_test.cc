@@ -331,39 +331,50 @@ TEST(RollingDesCipherBatchTest, LongMessagesRoundTrip) {
 namespace marrowgate {
 namespace {
 
-// A message deciphered in pieces of whole blocks and a final piece gives
-// the bytes of one Decrypt of it, and the same state after (the next
-// message, deciphered whole by both, comes out alike).
+// A message enciphered or deciphered in pieces of whole blocks and a final
+// piece gives the bytes of one call over it, and the same state after (the
+// next message, taken whole by both, comes out alike).
 TEST(RollingDesCipherPieceTest, PiecesMatchOneCallForEveryTailAndSplit) {
   std::mt19937 random(17);
-  for (int keyBlocks : {1, 3, 64}) {
-    std::vector<uint8_t> key(static_cast<size_t>(keyBlocks) * 8);
-    for (uint8_t& b : key) b = static_cast<uint8_t>(random());
-    for (int tail = 0; tail < 8; ++tail) {
-      const size_t length = 8 * 700 + static_cast<size_t>(tail);
-      std::vector<uint8_t> wire(length), next(29);
-      for (uint8_t& b : wire) b = static_cast<uint8_t>(random());
-      for (uint8_t& b : next) b = static_cast<uint8_t>(random());
-      RollingDesCipher whole(5), pieces(5);
-      ASSERT_TRUE(whole.SetKey(key.data(), static_cast<int32_t>(key.size()), DesDirection::kDecrypt));
-      ASSERT_TRUE(pieces.SetKey(key.data(), static_cast<int32_t>(key.size()), DesDirection::kDecrypt));
-      std::vector<uint8_t> expected(length), got(length);
-      ASSERT_EQ(0, whole.Decrypt(wire.data(), static_cast<int32_t>(length), expected.data()));
-      // Uneven pieces, some empty, the last one possibly only the tail.
-      size_t at = 0;
-      for (size_t piece : {size_t{0}, size_t{8}, size_t{256}, size_t{8 * 300}, size_t{0}}) {
-        ASSERT_EQ(0, pieces.DecryptPiece(wire.data() + at, static_cast<int32_t>(piece),
-                                         got.data() + at, false));
-        at += piece;
+  for (const DesDirection direction : {DesDirection::kDecrypt, DesDirection::kEncrypt}) {
+    const bool enciphering = direction == DesDirection::kEncrypt;
+    auto one = [&](RollingDesCipher& c, const uint8_t* in, size_t n, uint8_t* out) {
+      const int32_t length = static_cast<int32_t>(n);
+      return enciphering ? c.Encrypt(in, length, out) : c.Decrypt(in, length, out);
+    };
+    auto piece = [&](RollingDesCipher& c, const uint8_t* in, size_t n, uint8_t* out, bool last) {
+      const int32_t length = static_cast<int32_t>(n);
+      return enciphering ? c.EncryptPiece(in, length, out, last)
+                         : c.DecryptPiece(in, length, out, last);
+    };
+    for (int keyBlocks : {1, 3, 64}) {
+      std::vector<uint8_t> key(static_cast<size_t>(keyBlocks) * 8);
+      for (uint8_t& b : key) b = static_cast<uint8_t>(random());
+      for (int tail = 0; tail < 8; ++tail) {
+        const size_t length = 8 * 700 + static_cast<size_t>(tail);
+        std::vector<uint8_t> wire(length), next(29);
+        for (uint8_t& b : wire) b = static_cast<uint8_t>(random());
+        for (uint8_t& b : next) b = static_cast<uint8_t>(random());
+        RollingDesCipher whole(5), pieces(5);
+        ASSERT_TRUE(whole.SetKey(key.data(), static_cast<int32_t>(key.size()), direction));
+        ASSERT_TRUE(pieces.SetKey(key.data(), static_cast<int32_t>(key.size()), direction));
+        std::vector<uint8_t> expected(length), got(length);
+        ASSERT_EQ(0, one(whole, wire.data(), length, expected.data()));
+        // Uneven pieces, some empty, the last one possibly only the tail.
+        size_t at = 0;
+        for (size_t n : {size_t{0}, size_t{8}, size_t{256}, size_t{8 * 300}, size_t{0}}) {
+          ASSERT_EQ(0, piece(pieces, wire.data() + at, n, got.data() + at, false));
+          at += n;
+        }
+        ASSERT_EQ(0, piece(pieces, wire.data() + at, length - at, got.data() + at, true));
+        EXPECT_EQ(got, expected) << "keys " << keyBlocks << " tail " << tail << " enciphering "
+                                 << enciphering;
+        EXPECT_EQ(pieces.counter(), whole.counter());
+        std::vector<uint8_t> a(next.size()), b(next.size());
+        one(whole, next.data(), next.size(), a.data());
+        one(pieces, next.data(), next.size(), b.data());
+        EXPECT_EQ(a, b);
       }
-      ASSERT_EQ(0, pieces.DecryptPiece(wire.data() + at, static_cast<int32_t>(length - at),
-                                       got.data() + at, true));
-      EXPECT_EQ(got, expected) << "keys " << keyBlocks << " tail " << tail;
-      EXPECT_EQ(pieces.counter(), whole.counter());
-      std::vector<uint8_t> a(next.size()), b(next.size());
-      whole.Decrypt(next.data(), static_cast<int32_t>(next.size()), a.data());
-      pieces.Decrypt(next.data(), static_cast<int32_t>(next.size()), b.data());
-      EXPECT_EQ(a, b);
     }
   }
 }
@@ -373,6 +384,7 @@ TEST(RollingDesCipherPieceTest, RefusesAPieceThatIsNotWholeBlocks) {
   ASSERT_TRUE(cipher.SetKey(kKey1.data(), 8, DesDirection::kDecrypt));
   uint8_t bytes[16] = {};
   EXPECT_EQ(-1, cipher.DecryptPiece(bytes, 12, bytes, false));
+  EXPECT_EQ(-1, cipher.EncryptPiece(bytes, 12, bytes, false));
   EXPECT_EQ(0, cipher.counter());
   EXPECT_EQ(0, cipher.DecryptPiece(bytes, 12, bytes, true));
   EXPECT_EQ(1, cipher.counter());

@@ -118,6 +118,12 @@ class FileSystem {
   // writer then flushes each file (VirtualFile::Flush) and syncs each
   // folder itself.
   virtual int SyncFileSystemsOf(const std::vector<std::string>& /*folders*/) { return -1; }
+  // Called before the first write into the disk folder `path` of a batch
+  // that SyncFileSystemsOf will put on the device: from here on that sync
+  // reports every write error of the folder's file system, also one that
+  // strikes before the sync is called. 0, or negative (-1 where there is no
+  // such sync).
+  virtual int WatchFileSystemOf(const char* /*path*/) { return -1; }
   // True when a file created at `path` goes to the local disk, where
   // replacing it whole is done by writing a staged file and ReplaceFile.
   // (An item inside a package is replaced whole by the package's commit.)

@@ -190,6 +190,10 @@ int LocalFileSystem::SyncFolder(const char* path) {
   return platform::SyncFolder(native.empty() ? "." : native.c_str()) ? 0 : -1;
 }
 
+LocalFileSystem::LocalFileSystem() : watch_(std::make_unique<platform::FileSystemWatch>()) {}
+
+LocalFileSystem::~LocalFileSystem() = default;
+
 int LocalFileSystem::SyncFileSystemsOf(const std::vector<std::string>& folders) {
   std::vector<std::string> natives;
   natives.reserve(folders.size());
@@ -198,7 +202,15 @@ int LocalFileSystem::SyncFileSystemsOf(const std::vector<std::string>& folders) 
     if (!NativePath(folder.c_str(), &native)) return -1;
     natives.push_back(native.empty() ? "." : std::move(native));
   }
-  return platform::SyncFileSystemsOf(natives) ? 0 : -1;
+  std::lock_guard<std::mutex> hold(watchLock_);
+  return watch_->Sync(natives) ? 0 : -1;
+}
+
+int LocalFileSystem::WatchFileSystemOf(const char* path) {
+  std::string native;
+  if (!NativePath(path, &native)) return -1;
+  std::lock_guard<std::mutex> hold(watchLock_);
+  return watch_->Watch(native.empty() ? "." : native) ? 0 : -1;
 }
 
 }  // namespace marrowgate

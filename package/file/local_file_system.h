@@ -1,5 +1,6 @@
 // LocalFileSystem: the FileSystem of the local disk (made by
-// CreateFileSystem in package/file/file_system.h). It has no state.
+// CreateFileSystem in package/file/file_system.h). Its only state is the
+// handles SyncFileSystemsOf syncs through, kept from WatchFileSystemOf on.
 //
 // Both '/' and '\\' separate path components. Paths longer than kMaxDiskPath
 // characters are refused (null or a negative code; Exists and IsFolder
@@ -16,13 +17,21 @@
 #ifndef MARROWGATE_PACKAGE_FILE_LOCAL_FILE_SYSTEM_H_
 #define MARROWGATE_PACKAGE_FILE_LOCAL_FILE_SYSTEM_H_
 
+#include <memory>
+#include <mutex>
+
 #include "package/file/file_system.h"
+
+namespace marrowgate::platform {
+class FileSystemWatch;
+}
 
 namespace marrowgate {
 
 class LocalFileSystem : public FileSystem {
  public:
-  LocalFileSystem() = default;
+  LocalFileSystem();
+  ~LocalFileSystem() override;
 
   VirtualFile* Open(const char* path, int mode) override;
   DirListing* OpenListing(const char* path) override;
@@ -39,10 +48,15 @@ class LocalFileSystem : public FileSystem {
   int ReplaceFileUnsynced(const char* from, const char* to) override;
   int SyncFolder(const char* path) override;
   int SyncFileSystemsOf(const std::vector<std::string>& folders) override;
+  int WatchFileSystemOf(const char* path) override;
   bool WritesToDisk(const char* /*path*/) override { return true; }
   // Unlinks the name (a folder there makes it fail) and creates the file
   // exclusively, so nothing planted at the name is followed.
   VirtualFile* CreateFresh(const char* path) override;
+
+ private:
+  std::mutex watchLock_;
+  std::unique_ptr<platform::FileSystemWatch> watch_;
 };
 
 }  // namespace marrowgate

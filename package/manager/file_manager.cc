@@ -619,6 +619,12 @@ int FileManager::SyncFolder(const char* path) {
   return config_.fileSystem->SyncFolder(key.c_str());
 }
 
+int FileManager::WatchFileSystemOf(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || !WritesToDisk(key.c_str())) return -1;
+  return config_.fileSystem->WatchFileSystemOf(key.c_str());
+}
+
 int FileManager::SyncFileSystemsOf(const std::vector<std::string>& folders) {
   std::vector<std::string> keys;
   keys.reserve(folders.size());

@@ -127,6 +127,8 @@ class FileManager : public FileSystem {
   int SyncFolder(const char* path) override;
   // The disk folders (paths that reach no package); -1 otherwise.
   int SyncFileSystemsOf(const std::vector<std::string>& folders) override;
+  // The disk folder `path` (a path that reaches no package); -1 otherwise.
+  int WatchFileSystemOf(const char* path) override;
   // Search modes 0 and 2: true; mode 1: false; mode 3: true when the path
   // reaches no package.
   bool WritesToDisk(const char* path) override;

@@ -260,6 +260,32 @@ int SealedFile::Seal() {
   return 0;
 }
 
+int SealedFile::SealFrom(const PlainSource& source, uint64_t expectedSize) {
+  if (!opened_ || (params_.mode != kOpenCreate && params_.mode != kOpenUpdate)) return -1;
+  StreamSealJob job;
+  job.file = params_.file;
+  job.header = header_;
+  job.header.flags = sealFlags_;
+  if (params_.compressor == nullptr) job.header.flags &= static_cast<uint8_t>(~kSealCompressed);
+  job.compress = (job.header.flags & kSealCompressed) != 0;
+  if (job.header.flags & kSealEnciphered) {
+    job.cipher = CipherFor(job.header.flags, true);
+    if (job.cipher == nullptr) return -2;
+  }
+  job.expectedSize = expectedSize;
+  job.progress = sealProgress_;
+  SealHeader sealed;
+  const int code = SealFromSource(job, source, &sealed);
+  if (code < 0) return code;
+  header_ = sealed;
+  content_.clear();
+  content_.shrink_to_fit();
+  position_ = 0;
+  dirty_ = false;
+  checkPending_ = false;
+  return 0;
+}
+
 void SealedFile::Detach() {
   dirty_ = false;
   params_.mode = kOpenRead;

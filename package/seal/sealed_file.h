@@ -35,6 +35,7 @@
 
 #include "keys/cipher_object.h"
 #include "package/seal/seal_layout.h"
+#include "package/seal/stream_seal.h"
 #include "package/file/open_mode.h"
 #include "package/file/virtual_file.h"
 #include "package/seal/zlib_codec.h"
@@ -122,6 +123,13 @@ class SealedFile : public VirtualFile {
   // failure, -10 seek, -11 header write, -12 content write,
   // kSealOutOfMemory when the stored form cannot be held.
   int Seal();
+  // Seals the content `source` gives in place of the content held, reading
+  // it in pieces instead of holding it (package/seal/stream_seal.h), for a
+  // long content that lies elsewhere (a disk file). Modes 2 and 3 only
+  // (else -1). 0 or a code of SealFromSource (-2 when the cipher is
+  // missing); afterwards the stream holds no content and is not written,
+  // so releasing it seals nothing more. The seal progress is told.
+  int SealFrom(const PlainSource& source, uint64_t expectedSize);
   // Makes room for `bytes` of content at once, for a writer that knows the
   // size it will write: the content then takes that much memory instead of
   // growing in doubling steps. 0, or -1 (read-only, too large, no memory).

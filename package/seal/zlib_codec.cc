@@ -188,7 +188,7 @@ libdeflate_decompressor* ThreadDecompressor() {
 // time to find that out: the stream is written in stored blocks at once
 // (and, not being smaller than the input, the sealed stream then stores
 // the item plain).
-constexpr size_t kSegment = 64 * 1024;
+constexpr size_t kSegment = kJudgedSegment;
 constexpr size_t kQuickLook = 4 * 1024;
 // Below this, judging costs about as much as deflating.
 constexpr size_t kSmallestJudged = 8 * 1024;
@@ -203,7 +203,13 @@ bool Shrinks(libdeflate_compressor* probe, const uint8_t* data, size_t length,
 }
 
 bool LooksUncompressible(const uint8_t* input, size_t length) {
-  if (length < kSmallestJudged) return false;
+  return length >= kSmallestJudged && NoSegmentShrinks(input, length);
+}
+
+}  // namespace
+
+bool NoSegmentShrinks(const void* data, size_t length) {
+  const auto* input = static_cast<const uint8_t*>(data);
   libdeflate_compressor* probe = ThreadCompressor(1);
   if (probe == nullptr) return false;
   thread_local std::vector<uint8_t> scratch;
@@ -215,8 +221,6 @@ bool LooksUncompressible(const uint8_t* input, size_t length) {
   }
   return true;
 }
-
-}  // namespace
 
 int ZlibCodec::Compress(const void* source, int32_t sourceLength, void* destination,
                         int32_t* destinationLength) {

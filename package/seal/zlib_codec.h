@@ -19,6 +19,7 @@
 #ifndef MARROWGATE_PACKAGE_SEAL_ZLIB_CODEC_H_
 #define MARROWGATE_PACKAGE_SEAL_ZLIB_CODEC_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace marrowgate {
@@ -38,6 +39,17 @@ class ZlibCodec {
  protected:
   virtual ~ZlibCodec() = default;
 };
+
+// Segment size of the fast engine's uncompressible-data detection.
+inline constexpr size_t kJudgedSegment = 64 * 1024;
+
+// The fast engine's detection applied to `length` bytes: true when no
+// kJudgedSegment-sized segment of them (counted from their start) shrinks
+// enough to be worth deflating. For input of at least 8 KiB, the fast
+// engine writes stored blocks exactly when this holds for all of it, so
+// judging a long input piece by piece (pieces of whole segments) gives the
+// same answer as judging it whole.
+bool NoSegmentShrinks(const void* data, size_t length);
 
 // A new codec; the caller releases it.
 ZlibCodec* CreateZlibCodec();

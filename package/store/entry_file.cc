@@ -279,9 +279,42 @@ int EntryFile::GrowTo(uint64_t newSize) {
   int code = 0;
   if (needed > blocks) {
     uint32_t last = entry_.lastBlock;
+    const uint32_t oldLast = last;
     BlockLink lastLink;
     if (!LoadLink(last, &lastLink) || lastLink.next != 0) return -21;
-    while (blocks < needed) {
+    // Runs of new blocks at the end of the store are linked in memory and
+    // written with one call each (their payload zero until written).
+    const uint64_t runLimit = std::max<uint64_t>(1, kRunBytes / blockSize);
+    while (needed - blocks > 1) {
+      const uint32_t count = static_cast<uint32_t>(std::min(needed - blocks, runLimit));
+      const uint32_t first = store_->AllocateRun(count);
+      if (first == 0 || !ValidBlock(first) || !ValidBlock(first + count - 1)) break;
+      std::vector<uint8_t> run;
+      try {
+        run.assign(static_cast<size_t>(count) * blockSize, 0);
+      } catch (const std::bad_alloc&) {
+        code = -31;
+        break;
+      }
+      for (uint32_t i = 0; i < count; ++i) {
+        const BlockLink link{i == 0 ? last : first + i - 1, i + 1 < count ? first + i + 1 : 0};
+        EncodeBlockLink(link, run.data() + static_cast<size_t>(i) * blockSize);
+      }
+      if (!store_->WriteAt(BlockOffset(first), run.data(), run.size())) {
+        code = -32;
+        break;
+      }
+      lastLink.next = first;
+      if (!StoreLink(last, lastLink)) {
+        code = -33;
+        break;
+      }
+      lastLink = BlockLink{count == 1 ? last : first + count - 2, 0};
+      last = first + count - 1;
+      entry_.lastBlock = last;
+      blocks += count;
+    }
+    while (code == 0 && blocks < needed) {
       const uint32_t block = store_->AllocateBlock();
       if (block == 0 || !ValidBlock(block)) {
         code = -31;
@@ -301,8 +334,13 @@ int EntryFile::GrowTo(uint64_t newSize) {
       entry_.lastBlock = block;
       ++blocks;
     }
-    // A link in the current block may have changed.
-    currentIndex_ = kNoBlock;
+    // Only the old last block's link changed: the current block keeps its
+    // place (walking back from the start would cost a read per block).
+    if (currentIndex_ != kNoBlock && currentBlock_ == oldLast) {
+      BlockLink link;
+      if (LoadLink(oldLast, &link)) currentLink_ = link;
+      else currentIndex_ = kNoBlock;
+    }
   }
   // On failure the item covers what the chain now holds.
   entry_.size = static_cast<uint32_t>(std::min(newSize, ChainCapacity(blocks, blockSize)));

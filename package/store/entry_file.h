@@ -36,6 +36,11 @@ class BlockStore {
   virtual bool WriteAt(uint64_t offset, const void* buffer, size_t n) = 0;
   // A block for a chain (from the free list, else appended); 0 on failure.
   virtual uint32_t AllocateBlock() = 0;
+  // `count` blocks in a row appended at the end of the store, for a chain
+  // that grows by many blocks at once: the first of them, or 0 when the
+  // store hands out no such run now (it has free blocks to reuse first, or
+  // cannot): the chain then takes blocks one by one.
+  virtual uint32_t AllocateRun(uint32_t /*count*/) { return 0; }
   // Told the code of a failure no caller can receive (a close at
   // destruction).
   virtual void ReportFailure(int /*code*/) {}

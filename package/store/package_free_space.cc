@@ -37,6 +37,20 @@ uint32_t PackageImpl::AllocateBlock() {
   return AppendBlock();
 }
 
+uint32_t PackageImpl::AllocateRun(uint32_t count) {
+  if (ReadOnly() || count == 0 || !TakeFreeList() || !reusable_.empty()) return 0;
+  const uint32_t first = header_.blockCount;
+  const uint64_t end = (static_cast<uint64_t>(first) + count) * header_.blockSize;
+  if (static_cast<uint64_t>(first) + count > std::numeric_limits<uint32_t>::max() ||
+      end > kMaxPackageBytes)
+    return 0;
+  const uint8_t zero = 0;
+  if (!WriteAt(end - 1, &zero, 1)) return 0;
+  header_.blockCount = first + count;
+  headerDirty_ = true;
+  return first;
+}
+
 bool PackageImpl::TakeFreeList() {
   if (freeListTaken_) return true;
   // A new package has no committed state to keep.

@@ -85,6 +85,7 @@ class PackageImpl : public BlockStore {
   bool ReadAt(uint64_t offset, void* buffer, size_t n) override;
   bool WriteAt(uint64_t offset, const void* buffer, size_t n) override;
   uint32_t AllocateBlock() override;
+  uint32_t AllocateRun(uint32_t count) override;
   void ReportFailure(int code) override {
     if (*itemFailure_ == 0) *itemFailure_ = code;
   }

@@ -138,6 +138,8 @@ class FaultFileSystem : public FileSystem {
   int SyncFileSystemsOf(const std::vector<std::string>& folders) override {
     return plan_->Allow() ? inner_->SyncFileSystemsOf(folders) : -1;
   }
+  // Changes no storage: not a fault point.
+  int WatchFileSystemOf(const char* path) override { return inner_->WatchFileSystemOf(path); }
   bool WritesToDisk(const char* path) override { return inner_->WritesToDisk(path); }
   // Making a fresh file is one operation (its removal of a stale entry and
   // its creation go together).
