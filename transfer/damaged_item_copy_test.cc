@@ -1,6 +1,6 @@
 // The copy engine never copies a damaged package item as good: the item's
 // content no longer matches its stored digest, so its last read fails and
-// the engine reports a read error for it.
+// the engine reports a read error for it, and what it was to replace stays.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -96,6 +96,37 @@ TEST_F(DamagedItemCopyTest, ItemNotMatchingItsDigestIsAReadError) {
   EXPECT_NE(std::find(sink.events.begin(), sink.events.end(), error), sink.events.end());
   EXPECT_EQ(TestFolder::ReadFile(out + "/good.txt"), good);
   EXPECT_NE(TestFolder::ReadFile(out + "/text.txt"), text);
+
+  // Into a package, whose items are dropped when opened for writing: the
+  // damaged item leaves the item it was to replace as it was.
+  const std::string old_text = "the installed text\n";
+  const std::string into = folder_.Child("installed/update");
+  {
+    Owned<FileManager> fm(new FileManager(config_));
+    ASSERT_EQ(fm->EnsurePackage(folder_.Child("installed").c_str(), ".dpk", kOpenCreate), 0);
+    Owned<VirtualFile> item(fm->Open((into + "/text.txt").c_str(), kOpenCreate));
+    ASSERT_TRUE(item);
+    ASSERT_EQ(item->Write(old_text.data(), static_cast<int32_t>(old_text.size())),
+              static_cast<int32_t>(old_text.size()));
+  }
+  {
+    Owned<FileManager> fm(new FileManager(config_));
+    ASSERT_EQ(fm->EnsurePackage(folder_.Child("installed").c_str(), ".dpk", kOpenUpdate), 0);
+    RecordingNotify into_package;
+    EXPECT_EQ(Copy(inside, into, &into_package, fm.get()), 0);
+    EXPECT_NE(std::find(into_package.events.begin(), into_package.events.end(), error),
+              into_package.events.end());
+  }
+  {
+    Owned<FileManager> fm(new FileManager(config_));
+    Owned<VirtualFile> item(fm->Open((into + "/text.txt").c_str(), kOpenRead));
+    ASSERT_TRUE(item);
+    std::string got(static_cast<size_t>(item->Size()), '\0');
+    ASSERT_EQ(item->Read(got.data(), static_cast<int32_t>(got.size())),
+              static_cast<int32_t>(got.size()));
+    EXPECT_EQ(got, old_text);
+    EXPECT_TRUE(fm->Exists((into + "/good.txt").c_str()));
+  }
 
   // A sink that stops at read errors ends the run with the engine's code.
   RecordingNotify stopping;

@@ -295,8 +295,6 @@ int32_t MyDirSearch::OpenDeltaItem(CopySource* source, const std::string& source
       } else {
         source->Rebuild(std::move(stream));
       }
-      if (!params_.pDstFM->WritesToDisk(target_path->c_str()))
-        return RebuildPackageItem(source, source_path, opened);
       *opened = true;
       return 0;
     case kDeltaBadTarget:
@@ -318,12 +316,13 @@ int32_t MyDirSearch::OpenDeltaItem(CopySource* source, const std::string& source
   }
 }
 
-int32_t MyDirSearch::RebuildPackageItem(CopySource* source, const std::string& source_path,
+int32_t MyDirSearch::HoldSourceInMemory(CopySource* source, const std::string& source_path,
                                         bool* opened) {
   // A package item is sealed whole when it is released, whatever was
-  // written into it: the rebuilt content is checked (size and MD5) in
-  // memory before the item is opened, so that a delta that does not give
-  // the new file leaves the item as it was.
+  // written into it, and opening it for writing drops the old content: the
+  // source (an item judged by its digest, a rebuilt delta target judged by
+  // size and MD5, a plain file read to its end) is read whole first, so a
+  // damaged source leaves the item as it was.
   const int32_t time = source->Time();
   const int32_t size = source->Size();
   Owned<MemoryFile> rebuilt(new MemoryFile);
@@ -408,6 +407,11 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     if (watched_folders_.insert(folder).second) destination->WatchFileSystemOf(folder.c_str());
     write_path = StagingPathFor(target_path);
     if (write_path.empty()) return RefuseTooLong(target_path + kStagingSuffix);
+  }
+  if (!staged) {
+    bool held = false;
+    const int32_t code = HoldSourceInMemory(source, source_path, &held);
+    if (!held) return code;
   }
   Owned<VirtualFile> target(destination->Open(write_path.c_str(), kOpenCreate));
   if (!target) return RefuseTarget(target_path, write_path, kFileNoTarget);

@@ -69,11 +69,11 @@ class MyDirSearch : public DirSearch {
   // reports it and returns the file code.
   int32_t OpenDeltaItem(CopySource* source, const std::string& source_path,
                         std::string* target_path, bool* opened);
-  // For a target inside a package: reads `*source` (the rebuilding delta
-  // item, or the item already new) whole into memory, checked, and makes
-  // that the source; on failure reports a read error and returns the file
-  // code.
-  int32_t RebuildPackageItem(CopySource* source, const std::string& source_path, bool* opened);
+  // For a target inside a package: reads `*source` (an item, a rebuilding
+  // delta item, or a plain file) whole into memory, checked, and makes that
+  // the source, so the package item is opened only for content known good;
+  // on failure reports a read error and returns the file code.
+  int32_t HoldSourceInMemory(CopySource* source, const std::string& source_path, bool* opened);
   // Steps from cb_FILEBEGIN to cb_FILEEND for an opened source. A disk
   // target is staged and replaces the old file only when complete
   // (transfer/staged_target.h); a file given up leaves the old target.
