@@ -32,6 +32,19 @@ TEST(FileStreamTest, WritesSeeksAndReadsBack) {
     EXPECT_EQ(stream->Read(buffer, 1), 0u);
     EXPECT_TRUE(stream->AtEnd());
   }
+  {
+    // Read to the end, then from the start again: a seek clears the end.
+    auto stream = FileStream::Open(path.c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    char buffer[16] = {};
+    EXPECT_EQ(stream->Read(buffer, sizeof buffer), 11u);
+    EXPECT_TRUE(stream->AtEnd());
+    EXPECT_EQ(stream->Seek(0, 0), 0);
+    EXPECT_FALSE(stream->AtEnd());
+    EXPECT_EQ(stream->Tell(), 0);
+    EXPECT_EQ(stream->Read(buffer, sizeof buffer), 11u);
+    EXPECT_EQ(std::string(buffer, 11), "hello world");
+  }
   NodeStatus status;
   ASSERT_TRUE(StatusOf(path.c_str(), &status, nullptr));
   EXPECT_NE(status.kind, NodeKind::kFolder);

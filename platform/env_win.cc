@@ -127,7 +127,13 @@ size_t FileStream::Write(const void* buffer, size_t n) {
 
 int FileStream::Seek(int64_t offset, int origin) {
   int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
-  return _fseeki64(AsFile(stream_), offset, whence) == 0 ? 0 : -1;
+  if (_fseeki64(AsFile(stream_), offset, whence) != 0) return -1;
+  // A seek ends the end-of-file state, as the C standard has it; the 64-bit
+  // seek of this run-time leaves the indicator set, and a reader that asks
+  // AtEnd() before it reads would take a file read from its start again
+  // (a basis checked, then copied) for an empty one.
+  std::clearerr(AsFile(stream_));
+  return 0;
 }
 
 int64_t FileStream::Tell() { return _ftelli64(AsFile(stream_)); }

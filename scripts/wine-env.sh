@@ -52,6 +52,10 @@ wine_prepare() {
     echo "wine-env: Wine does not start programs (wine cmd /c exit failed)" >&2
     return 1
   }
+  # A program that crashes ends at once, its backtrace in its output, rather
+  # than waiting in Wine's crash dialog until the time limit.
+  timeout -k 10 120 "$MARROWGATE_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+    /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
   if [ "$mode" != display ]; then
     timeout -k 10 120 "$MARROWGATE_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
       >/dev/null 2>&1 || true

@@ -1,6 +1,7 @@
 #include "transfer/copy_source.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "package/manager/file_manager.h"
@@ -135,14 +136,20 @@ int CopySource::Pump(std::vector<char>* buffer, Unsealer* unsealer, const CopySi
   Md5 md5;
   if (!known) Md5Init(&md5);
   const int32_t size = static_cast<int32_t>(buffer->size());
+  const int32_t expected = file_->Size();
+  int64_t total = 0;
   while (!file_->AtEnd()) {
     int32_t n = file_->Read(buffer->data(), size);
     if (n == 0) break;
     if (n < 0) return kReadFailed;
+    total += n;
     if (!known) Md5Update(&md5, buffer->data(), static_cast<size_t>(n));
     if (!sink(reinterpret_cast<const uint8_t*>(buffer->data()), static_cast<size_t>(n)))
       return kSinkStopped;
   }
+  // Fewer or more bytes than the file has (it changed under the copy, or
+  // the reading stopped early) is no copy of it.
+  if (expected >= 0 && expected < INT32_MAX && total != expected) return kReadFailed;
   if (known) {
     std::memcpy(digest, stored, 16);
   } else {

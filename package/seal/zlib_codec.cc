@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -164,21 +165,76 @@ size_t WriteStoredStream(const uint8_t* source, size_t length, uint8_t* destinat
   return out;
 }
 
-// One engine of each kind per thread, made on first use: making one costs
-// more than deflating a small item.
-libdeflate_compressor* ThreadCompressor(int level) {
-  thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> fast;
-  thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> full;
-  auto& slot = level == kDeflateLevel ? full : fast;
-  if (!slot) slot.reset(libdeflate_alloc_compressor(level));
-  return slot.get();
+// The engines of one caller at a time, made on first use: making one costs
+// more than deflating a small item. They are kept in a process-wide pool
+// rather than per thread: a thread takes a set for one call and gives it
+// back, so no engine depends on a thread's exit to be freed (destructors of
+// thread-local objects at thread exit are not dependable on every platform
+// this builds for). The pool holds as many sets as calls ever ran at once.
+struct EngineSet {
+  std::unique_ptr<libdeflate_compressor, CompressorDeleter> fast;
+  std::unique_ptr<libdeflate_compressor, CompressorDeleter> full;
+  std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor;
+  // The uncompressible-data probe's output.
+  std::vector<uint8_t> scratch;
+
+  libdeflate_compressor* Compressor(int level) {
+    auto& slot = level == kDeflateLevel ? full : fast;
+    if (!slot) slot.reset(libdeflate_alloc_compressor(level));
+    return slot.get();
+  }
+  libdeflate_decompressor* Decompressor() {
+    if (!decompressor) decompressor.reset(libdeflate_alloc_decompressor());
+    return decompressor.get();
+  }
+};
+
+class EnginePool {
+ public:
+  // A set for the caller alone, or null when memory is short.
+  std::unique_ptr<EngineSet> Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        std::unique_ptr<EngineSet> set = std::move(free_.back());
+        free_.pop_back();
+        return set;
+      }
+    }
+    return std::unique_ptr<EngineSet>(new (std::nothrow) EngineSet());
+  }
+  void Give(std::unique_ptr<EngineSet> set) {
+    if (set == nullptr) return;
+    try {
+      std::lock_guard<std::mutex> lock(mutex_);
+      free_.push_back(std::move(set));
+    } catch (...) {
+      // No room to keep it: it is freed here.
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<EngineSet>> free_;
+};
+
+EnginePool& Engines() {
+  static EnginePool pool;
+  return pool;
 }
 
-libdeflate_decompressor* ThreadDecompressor() {
-  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> engine;
-  if (!engine) engine.reset(libdeflate_alloc_decompressor());
-  return engine.get();
-}
+// An engine set taken from the pool for one call; given back at its end.
+class EngineLease {
+ public:
+  EngineLease() : set_(Engines().Take()) {}
+  ~EngineLease() { Engines().Give(std::move(set_)); }
+  EngineLease(const EngineLease&) = delete;
+  EngineLease& operator=(const EngineLease&) = delete;
+  EngineSet* get() const { return set_.get(); }
+
+ private:
+  std::unique_ptr<EngineSet> set_;
+};
 
 // Uncompressible-data detection. The input is judged in segments of 64
 // KiB, each deflated at the fastest level (after a quick look at its first
@@ -202,37 +258,48 @@ bool Shrinks(libdeflate_compressor* probe, const uint8_t* data, size_t length,
   return libdeflate_deflate_compress(probe, data, length, scratch->data(), limit) != 0;
 }
 
-bool LooksUncompressible(const uint8_t* input, size_t length) {
-  return length >= kSmallestJudged && NoSegmentShrinks(input, length);
+bool NoSegmentShrinksWith(EngineSet* engines, const uint8_t* input, size_t length) {
+  libdeflate_compressor* probe = engines->Compressor(1);
+  if (probe == nullptr) return false;
+  std::vector<uint8_t>* scratch = &engines->scratch;
+  try {
+    for (size_t segment = 0; segment < length; segment += kSegment) {
+      const size_t segmentLength = std::min(kSegment, length - segment);
+      if (segmentLength >= 2 * kQuickLook && Shrinks(probe, input + segment, kQuickLook, scratch))
+        return false;
+      if (Shrinks(probe, input + segment, segmentLength, scratch)) return false;
+    }
+  } catch (const std::bad_alloc&) {
+    return false;  // not judged: deflated as usual
+  }
+  return true;
+}
+
+bool LooksUncompressible(EngineSet* engines, const uint8_t* input, size_t length) {
+  return length >= kSmallestJudged && NoSegmentShrinksWith(engines, input, length);
 }
 
 }  // namespace
 
 bool NoSegmentShrinks(const void* data, size_t length) {
-  const auto* input = static_cast<const uint8_t*>(data);
-  libdeflate_compressor* probe = ThreadCompressor(1);
-  if (probe == nullptr) return false;
-  thread_local std::vector<uint8_t> scratch;
-  for (size_t segment = 0; segment < length; segment += kSegment) {
-    const size_t segmentLength = std::min(kSegment, length - segment);
-    if (segmentLength >= 2 * kQuickLook && Shrinks(probe, input + segment, kQuickLook, &scratch))
-      return false;
-    if (Shrinks(probe, input + segment, segmentLength, &scratch)) return false;
-  }
-  return true;
+  EngineLease engines;
+  if (engines.get() == nullptr) return false;
+  return NoSegmentShrinksWith(engines.get(), static_cast<const uint8_t*>(data), length);
 }
 
 int ZlibCodec::Compress(const void* source, int32_t sourceLength, void* destination,
                         int32_t* destinationLength) {
   const int check = CheckArguments(source, sourceLength, destination, destinationLength);
   if (check <= 0) return check;
-  libdeflate_compressor* compressor = ThreadCompressor(kDeflateLevel);
+  EngineLease engines;
+  libdeflate_compressor* compressor =
+      engines.get() == nullptr ? nullptr : engines.get()->Compressor(kDeflateLevel);
   if (compressor == nullptr)
     return ReferenceCompress(source, sourceLength, destination, destinationLength);
   const auto* input = static_cast<const uint8_t*>(source);
   const size_t length = static_cast<size_t>(sourceLength);
   const size_t capacity = static_cast<size_t>(*destinationLength);
-  size_t produced = capacity == 0 || LooksUncompressible(input, length)
+  size_t produced = capacity == 0 || LooksUncompressible(engines.get(), input, length)
                         ? 0
                         : libdeflate_zlib_compress(compressor, input, length, destination, capacity);
   if (produced == 0) {
@@ -246,7 +313,10 @@ int ZlibCodec::Decompress(const void* source, int32_t sourceLength, void* destin
                           int32_t* destinationLength) {
   const int check = CheckArguments(source, sourceLength, destination, destinationLength);
   if (check <= 0) return check;
-  if (libdeflate_decompressor* decompressor = ThreadDecompressor()) {
+  EngineLease engines;
+  libdeflate_decompressor* decompressor =
+      engines.get() == nullptr ? nullptr : engines.get()->Decompressor();
+  if (decompressor != nullptr) {
     size_t consumed = 0;
     size_t produced = 0;
     const libdeflate_result result = libdeflate_zlib_decompress_ex(
