@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "package/file/memory_file.h"
 #include "platform/env.h"
@@ -150,6 +151,33 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
       return Failed(item.diskPath + ": cannot be stored: writing the package file failed");
   }
   return {};
+}
+
+namespace {
+
+std::mutex unsealer_pool_lock;
+std::vector<std::unique_ptr<Unsealer>>& UnsealerPool() {
+  static auto* pool = new std::vector<std::unique_ptr<Unsealer>>;
+  return *pool;
+}
+
+}  // namespace
+
+UnsealerLoan::UnsealerLoan() {
+  {
+    std::lock_guard<std::mutex> hold(unsealer_pool_lock);
+    auto& pool = UnsealerPool();
+    if (!pool.empty()) {
+      unsealer_ = std::move(pool.back());
+      pool.pop_back();
+    }
+  }
+  if (!unsealer_) unsealer_ = std::make_unique<Unsealer>();
+}
+
+UnsealerLoan::~UnsealerLoan() {
+  std::lock_guard<std::mutex> hold(unsealer_pool_lock);
+  UnsealerPool().push_back(std::move(unsealer_));
 }
 
 std::string UnsealProblem(int code) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -120,6 +121,20 @@ ItemResult StoreItem(Package* package, const SourceItem& item, std::vector<uint8
 // Why an item could not be unsealed, in words.
 std::string UnsealProblem(int code);
 
+// An Unsealer lent from a process-wide pool for as long as this lives: its
+// buffers serve item after item, and none is left to a thread's end.
+class UnsealerLoan {
+ public:
+  UnsealerLoan();
+  ~UnsealerLoan();
+  UnsealerLoan(const UnsealerLoan&) = delete;
+  UnsealerLoan& operator=(const UnsealerLoan&) = delete;
+  Unsealer& get() { return *unsealer_; }
+
+ private:
+  std::unique_ptr<Unsealer> unsealer_;
+};
+
 // Reads the sealed stream held in `raw` (as stored: header first) from
 // start to end in slices, unsealed with the codec and ciphers of `codecs`,
 // handing its content to `sink`, and compares its MD5 with the stored
@@ -131,11 +146,10 @@ ItemResult ReadCheckedStream(VirtualFile* raw, const SealParams& codecs, const s
                              uint32_t* time, Sink sink) {
   if (raw == nullptr) return Failed(inner + ": cannot be unsealed: the item is damaged");
   const SealParams params = SealParamsWithCodecs(codecs, kOpenRead, raw);
-  // Its buffers serve every item this thread reads.
-  static thread_local Unsealer unsealer;
+  UnsealerLoan loan;
   SealHeader header;
   ItemResult written;
-  const int code = unsealer.Unseal(
+  const int code = loan.get().Unseal(
       params,
       [&](const uint8_t* bytes, size_t n) {
         written = sink(bytes, n);
