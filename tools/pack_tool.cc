@@ -29,6 +29,7 @@
 #include "tools/pack_progress.h"
 #include "tools/pack_source_scan.h"
 #include "transfer/delta/delta_item.h"
+#include "util/clock.h"
 #include "util/md5.h"
 #include "util/releaser.h"
 #include "util/safe_path.h"
@@ -866,11 +867,52 @@ class PackTool {
 
 }  // namespace
 
+namespace {
+
+// SOURCE_DATE_EPOCH, when set, is the moment every time the tool would take
+// from the clock (a package's own items, items written without a time), so
+// the same tree packs to the same bytes on any machine at any hour.
+std::string ReadSourceDateEpoch(int32_t* seconds) {
+  *seconds = 0;
+  const char* text = platform::GetEnvironment("SOURCE_DATE_EPOCH");
+  if (text == nullptr || *text == '\0') return {};
+  int64_t value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9' || value > INT32_MAX)
+      return "SOURCE_DATE_EPOCH must be a count of seconds since 1970 up to 2147483647, not '" +
+             std::string(text) + "'";
+    value = value * 10 + (*c - '0');
+  }
+  if (value < 1 || value > INT32_MAX)
+    return "SOURCE_DATE_EPOCH must be a count of seconds since 1970 up to 2147483647, not '" +
+           std::string(text) + "'";
+  *seconds = static_cast<int32_t>(value);
+  return {};
+}
+
+// Stops the library's clock for one run of the tool.
+class FixedClockForRun {
+ public:
+  explicit FixedClockForRun(int32_t seconds) : active_(seconds != 0) {
+    if (active_) SetLibClockFixed(seconds);
+  }
+  ~FixedClockForRun() {
+    if (active_) SetLibClockFixed(0);
+  }
+
+ private:
+  bool active_;
+};
+
+}  // namespace
+
 int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                 bool drawProgress) {
   PackCommandLine line;
   std::string problem = ParsePackCommandLine(args, &line);
   if (problem.empty()) problem = ResolvePackKeys(&line, platform::GetEnvironment);
+  int32_t sourceDate = 0;
+  if (problem.empty()) problem = ReadSourceDateEpoch(&sourceDate);
   if (!problem.empty()) {
     err << "marrowgate-pack: " << problem << "\nTry 'marrowgate-pack --help' for more information.\n";
     return kPackExitUsage;
@@ -883,6 +925,7 @@ int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
     out << "marrowgate-pack " << MARROWGATE_VERSION << "\n";
     return kPackExitOk;
   }
+  FixedClockForRun clock(sourceDate);
   if (line.command == "make-patch") return RunMakePatch(line, out, err);
   if (line.command == "check") return RunCheckPatch(line, out, err);
   if (line.command == "file-list") return RunFileList(line, out, err);

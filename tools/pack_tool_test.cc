@@ -18,6 +18,7 @@
 #include "tools/pack_items.h"
 #include "tools/testing/pack_tool_testing.h"
 #include "util/byte_order.h"
+#include "util/clock.h"
 
 namespace marrowgate {
 namespace {
@@ -160,6 +161,28 @@ TEST_F(PackToolTest, CreateListExtractRoundTripKeepsBytesAndTimes) {
   EXPECT_EQ(ModificationTime(extracted / "data/sounds.bin"), 1400000000);
 
   EXPECT_EQ(RunTool({"verify", package}).status, kPackExitOk);
+}
+
+// SOURCE_DATE_EPOCH stands in for the clock: the same tree gives the same
+// bytes at any hour, another moment other bytes, and a bad value is refused.
+TEST_F(PackToolTest, SourceDateEpochMakesCreateReproducible) {
+  auto createAt = [&](const char* epoch, const std::string& name) {
+    platform::SetEnvironment("SOURCE_DATE_EPOCH", epoch);
+    ToolRun run = RunTool({"-q", "create", (root_ / name).string(), source_.string()});
+    platform::SetEnvironment("SOURCE_DATE_EPOCH", nullptr);
+    return run;
+  };
+  ASSERT_EQ(createAt("1234567890", "a.dpk").status, kPackExitOk);
+  ASSERT_EQ(createAt("1234567890", "b.dpk").status, kPackExitOk);
+  ASSERT_EQ(createAt("1234567999", "c.dpk").status, kPackExitOk);
+  EXPECT_EQ(ReadFile(root_ / "a.dpk"), ReadFile(root_ / "b.dpk"));
+  EXPECT_NE(ReadFile(root_ / "a.dpk"), ReadFile(root_ / "c.dpk"));
+  EXPECT_GT(LibClockNow(), 1600000000);  // the clock runs again afterwards
+  ToolRun bad = createAt("yesterday", "d.dpk");
+  EXPECT_EQ(bad.status, kPackExitUsage);
+  EXPECT_NE(bad.err.find("SOURCE_DATE_EPOCH must be a count of seconds"), std::string::npos)
+      << bad.err;
+  EXPECT_FALSE(fs::exists(root_ / "d.dpk"));
 }
 
 TEST_F(PackToolTest, ExtractNamedPathsOnly) {

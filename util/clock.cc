@@ -13,6 +13,7 @@ namespace marrowgate {
 namespace {
 
 int32_t g_clockOffset = 0;
+int32_t g_fixedClock = 0;
 
 int32_t ToTimeValue(int64_t seconds) {
   if (seconds < INT32_MIN || seconds > INT32_MAX) return -1;
@@ -22,9 +23,11 @@ int32_t ToTimeValue(int64_t seconds) {
 }  // namespace
 
 int32_t LibClockNow() {
-  return static_cast<int32_t>(static_cast<uint32_t>(platform::TimeNow()) +
-                              static_cast<uint32_t>(g_clockOffset));
+  const int64_t now = g_fixedClock != 0 ? g_fixedClock : platform::TimeNow();
+  return static_cast<int32_t>(static_cast<uint32_t>(now) + static_cast<uint32_t>(g_clockOffset));
 }
+
+void SetLibClockFixed(int32_t seconds) { g_fixedClock = seconds; }
 
 void SetLibClockOffset(int32_t seconds) { g_clockOffset = seconds; }
 int32_t LibClockOffset() { return g_clockOffset; }

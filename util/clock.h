@@ -20,6 +20,10 @@ int32_t LibClockNow();
 // The process-wide clock offset in seconds (0 at start).
 void SetLibClockOffset(int32_t seconds);
 int32_t LibClockOffset();
+// Stops the clock at `seconds` since 1970 (0 lets it run again): every
+// LibClockNow gives that moment plus the offset, as a reproducible build
+// wants. Set it before other threads read the clock.
+void SetLibClockFixed(int32_t seconds);
 
 // Bytes a date text needs, terminator included.
 inline constexpr size_t kDateTextSize = 16;
