@@ -877,12 +877,9 @@ std::string ReadSourceDateEpoch(int32_t* seconds) {
   const char* text = platform::GetEnvironment("SOURCE_DATE_EPOCH");
   if (text == nullptr || *text == '\0') return {};
   int64_t value = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9' || value > INT32_MAX)
-      return "SOURCE_DATE_EPOCH must be a count of seconds since 1970 up to 2147483647, not '" +
-             std::string(text) + "'";
-    value = value * 10 + (*c - '0');
-  }
+  // Digits only; a stray character or too many digits ends the reading.
+  for (const char* c = text; *c != '\0' && value >= 0 && value <= INT32_MAX; ++c)
+    value = *c >= '0' && *c <= '9' ? value * 10 + (*c - '0') : -1;
   if (value < 1 || value > INT32_MAX)
     return "SOURCE_DATE_EPOCH must be a count of seconds since 1970 up to 2147483647, not '" +
            std::string(text) + "'";
