@@ -33,6 +33,39 @@ struct PatcherViewHandlers {
   std::function<bool()> onExit;
 };
 
+// How a modal view ends, the same for every toolkit: once, as OK or
+// cancelled. A close asked for (Exit, the window's close box, Escape) goes
+// to the dialog first, which may take it as a request to stop its run;
+// otherwise a close during a run (Exit disabled) waits until Exit is
+// enabled again at the run's end.
+class ModalEnding {
+ public:
+  void RequestClose(const PatcherViewHandlers& handlers, bool runUnderWay) {
+    if (handlers.onExit && handlers.onExit()) return;
+    if (runUnderWay) {
+      closePending_ = true;
+      return;
+    }
+    End(false);
+  }
+  // Exit is enabled again: a close that waited for the run happens now.
+  void ExitEnabled() {
+    if (closePending_) End(false);
+  }
+  void End(bool ok) {
+    if (done_) return;
+    done_ = true;
+    ok_ = ok;
+  }
+  bool done() const { return done_; }
+  bool ok() const { return ok_; }
+
+ private:
+  bool done_ = false;
+  bool ok_ = false;
+  bool closePending_ = false;
+};
+
 class ModalPatcherView : public PatcherView {
  public:
   virtual void SetHandlers(PatcherViewHandlers handlers) = 0;

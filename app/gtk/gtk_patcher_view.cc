@@ -103,9 +103,7 @@ struct GtkPatcherView::Impl {
   TransferMeter transfer;
 
   bool hidden = false;       // HideWindow() was called
-  bool done = false;         // the modal loop ends
-  bool resultOk = false;
-  bool closePending = false; // a close waits for the end of a run
+  ModalEnding ending;
   bool shownOnce = false;
   bool onScreen = false;     // the display has mapped the window
 
@@ -120,21 +118,8 @@ struct GtkPatcherView::Impl {
     return exitButton != nullptr && !gtk_widget_get_sensitive(exitButton);
   }
 
-  void End(bool ok) {
-    if (done) return;
-    done = true;
-    resultOk = ok;
-  }
-
-  void CloseRequest() {
-    // During a run the dialog takes it as a request to stop.
-    if (handlers.onExit && handlers.onExit()) return;
-    if (RunUnderWay()) {
-      closePending = true;  // the run ends first
-      return;
-    }
-    End(false);
-  }
+  void End(bool ok) { ending.End(ok); }
+  void CloseRequest() { ending.RequestClose(handlers, RunUnderWay()); }
 
   void UpdateProgress() {
     GtkWidget* bar = Control(kControlProgress);
@@ -350,7 +335,7 @@ void GtkPatcherView::EnableControl(int controlId, bool enabled) {
   if (widget == nullptr) return;
   gtk_widget_set_sensitive(widget, enabled ? TRUE : FALSE);
   // A close asked for during the run takes effect now that it has ended.
-  if (controlId == kControlExit && enabled && impl_->closePending) impl_->End(false);
+  if (controlId == kControlExit && enabled) impl_->ending.ExitEnabled();
 }
 
 void GtkPatcherView::ShowControl(int controlId, bool shown) {
@@ -452,7 +437,7 @@ void GtkPatcherView::SetHandlers(PatcherViewHandlers handlers) {
 }
 
 bool GtkPatcherView::RunModal() {
-  if (!impl_->done && !impl_->hidden && impl_->window != nullptr) {
+  if (!impl_->ending.done() && !impl_->hidden && impl_->window != nullptr) {
     gtk_window_present(GTK_WINDOW(impl_->window));
     // The window is on the screen before anything else happens (a run
     // that starts by itself, a launcher that is slow to answer): wait,
@@ -472,10 +457,10 @@ bool GtkPatcherView::RunModal() {
       if (impl_->handlers.onShow) impl_->handlers.onShow();
     }
   }
-  while (!impl_->done) gtk_main_iteration_do(TRUE);
+  while (!impl_->ending.done()) gtk_main_iteration_do(TRUE);
   if (impl_->window != nullptr) gtk_widget_hide(impl_->window);
   DispatchPendingEvents();
-  return impl_->resultOk;
+  return impl_->ending.ok();
 }
 
 std::string GtkPatcherView::ControlText(int controlId) const {
@@ -538,6 +523,6 @@ void GtkPatcherView::Click(int controlId) {
   }
 }
 
-bool GtkPatcherView::Closing() const { return impl_->done; }
+bool GtkPatcherView::Closing() const { return impl_->ending.done(); }
 
 }  // namespace marrowgate

@@ -30,9 +30,7 @@ struct Win32PatcherView::Impl {
   HICON smallIcon = nullptr;
   PatcherViewHandlers handlers;
   bool hidden = false;        // HideWindow() was called
-  bool done = false;          // the modal loop ends
-  bool resultOk = false;
-  bool closePending = false;  // a close waits for the end of a run
+  ModalEnding ending;
   bool shownOnce = false;
 
   HWND Control(int id) const { return dialog != nullptr ? GetDlgItem(dialog, id) : nullptr; }
@@ -43,21 +41,8 @@ struct Win32PatcherView::Impl {
     return exitButton != nullptr && IsWindowEnabled(exitButton) == 0;
   }
 
-  void End(bool ok) {
-    if (done) return;
-    done = true;
-    resultOk = ok;
-  }
-
-  void CloseRequest() {
-    // During a run the dialog takes it as a request to stop.
-    if (handlers.onExit && handlers.onExit()) return;
-    if (RunUnderWay()) {
-      closePending = true;  // the run ends first
-      return;
-    }
-    End(false);
-  }
+  void End(bool ok) { ending.End(ok); }
+  void CloseRequest() { ending.RequestClose(handlers, RunUnderWay()); }
 
   void Command(int id) {
     switch (id) {
@@ -198,7 +183,7 @@ void Win32PatcherView::EnableControl(int controlId, bool enabled) {
   HWND control = impl_->Control(controlId);
   if (control != nullptr) EnableWindow(control, enabled ? TRUE : FALSE);
   // A close asked for during the run is carried out once Exit is back.
-  if (controlId == kControlExit && enabled && impl_->closePending) impl_->End(false);
+  if (controlId == kControlExit && enabled) impl_->ending.ExitEnabled();
 }
 
 void Win32PatcherView::ShowControl(int controlId, bool shown) {
@@ -301,7 +286,7 @@ void Win32PatcherView::SetHandlers(PatcherViewHandlers handlers) {
 }
 
 bool Win32PatcherView::RunModal() {
-  if (!impl_->done && !impl_->hidden && impl_->dialog != nullptr) {
+  if (!impl_->ending.done() && !impl_->hidden && impl_->dialog != nullptr) {
     ShowWindow(impl_->dialog, SW_SHOW);
     UpdateWindow(impl_->dialog);
     SetForegroundWindow(impl_->dialog);
@@ -312,7 +297,7 @@ bool Win32PatcherView::RunModal() {
     }
   }
   MSG message;
-  while (!impl_->done) {
+  while (!impl_->ending.done()) {
     const BOOL got = GetMessageA(&message, nullptr, 0, 0);
     if (got == 0 || got == -1) {  // WM_QUIT, or no queue to read
       impl_->End(false);
@@ -324,7 +309,7 @@ bool Win32PatcherView::RunModal() {
   }
   if (impl_->dialog != nullptr) ShowWindow(impl_->dialog, SW_HIDE);
   DispatchPendingEvents();
-  return impl_->resultOk;
+  return impl_->ending.ok();
 }
 
 std::string Win32PatcherView::ControlText(int controlId) const {
@@ -366,6 +351,6 @@ void Win32PatcherView::Click(int controlId) {
                reinterpret_cast<LPARAM>(control));
 }
 
-bool Win32PatcherView::Closing() const { return impl_->done; }
+bool Win32PatcherView::Closing() const { return impl_->ending.done(); }
 
 }  // namespace marrowgate
