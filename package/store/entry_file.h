@@ -86,6 +86,11 @@ class EntryFile : public VirtualFile {
   int32_t Write(const void* buffer, int32_t n) override;
   int32_t Flush() override { return 0; }
 
+  // In a read-only package, reads fetch the item's blocks up to its end
+  // (at most 256 KiB at once) and keep them, so that reading an item in
+  // pieces, or its head twice, costs one read of the package file.
+  void SetReadAhead(bool on) { readAhead_ = on; }
+
   uint32_t first_block() const { return first_; }
   const EntryHeader& entry_header() const { return entry_; }
 
@@ -112,6 +117,9 @@ class EntryFile : public VirtualFile {
   uint32_t RunLength(uint64_t wanted) const;
   // Reads blocks [currentBlock_, currentBlock_ + run) whole into run_.
   bool LoadRun(uint32_t run);
+  // True when run_ still holds blocks [currentBlock_, currentBlock_ + run)
+  // from an earlier read (read-only packages); *base is where they start.
+  bool KeptRunHolds(uint32_t run, size_t* base) const;
   // Makes the block after the current one current when it is the next
   // block of the package and of the chain, its link (at `link` in run_)
   // pointing back. False otherwise (nothing changes).
@@ -133,6 +141,11 @@ class EntryFile : public VirtualFile {
   // Whole blocks of a run of the chain that lies in consecutive blocks of
   // the package, read or written in one call instead of block by block.
   std::vector<uint8_t> run_;
+  // The blocks run_ holds as read, kept for later reads; none when
+  // keptBlocks_ is 0.
+  bool readAhead_ = false;
+  uint32_t keptFirst_ = 0;
+  uint32_t keptBlocks_ = 0;
 };
 
 }  // namespace marrowgate
