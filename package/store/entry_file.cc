@@ -66,13 +66,20 @@ int EntryFile::Open(int mode, uint32_t* firstBlock) {
     currentLink_ = BlockLink{0, 0};
   } else {
     first_ = *firstBlock;
-    // The link and the EntryHeader behind it, in one read.
-    uint8_t bytes[kBlockLinkSize + kEntryHeaderSize];
-    if (!ValidBlock(first_) || !store_->ReadAt(BlockOffset(first_), bytes, sizeof(bytes)))
-      return -11;
+    // The link, the EntryHeader behind it and what the block holds of the
+    // item's head, in one read.
+    constexpr size_t kFixed = kBlockLinkSize + kEntryHeaderSize;
+    uint8_t bytes[kFixed + kHeadBytes];
+    const size_t wanted = std::min<size_t>(sizeof(bytes), store_->BlockSize());
+    if (!ValidBlock(first_) || !store_->ReadAt(BlockOffset(first_), bytes, wanted)) return -11;
     currentLink_ = DecodeBlockLink(bytes);
     if (currentLink_.prev != 0) return -12;
     entry_ = DecodeEntryHeader(bytes + kBlockLinkSize);
+    headBytes_ = 0;
+    if (IsReadOnlyMode(mode)) {
+      headBytes_ = static_cast<uint32_t>(std::min<uint64_t>(wanted - kFixed, entry_.size));
+      std::memcpy(head_, bytes + kFixed, headBytes_);
+    }
     // The size must fit in the blocks the package has, and the last block
     // must be one of them.
     if (!ValidBlock(entry_.lastBlock) || entry_.size > kMaxItemSize ||
@@ -190,6 +197,11 @@ uint32_t EntryFile::IndexOf(uint32_t position) const {
 int32_t EntryFile::Read(void* buffer, int32_t n) {
   if (!opened_ || n < 0 || (buffer == nullptr && n > 0)) return -1;
   if (n == 0 || position_ >= entry_.size) return 0;
+  if (uint64_t{position_} + static_cast<uint32_t>(n) <= headBytes_) {
+    std::memcpy(buffer, head_ + position_, static_cast<size_t>(n));
+    position_ += static_cast<uint32_t>(n);
+    return n;
+  }
   const uint32_t blockSize = store_->BlockSize();
   const uint32_t payload = BlockPayload(blockSize);
   auto* out = static_cast<uint8_t*>(buffer);
@@ -243,6 +255,7 @@ int32_t EntryFile::Read(void* buffer, int32_t n) {
 int32_t EntryFile::Write(const void* buffer, int32_t n) {
   if (!opened_ || IsReadOnlyMode(mode_)) return -1;
   keptBlocks_ = 0;  // the run buffer is reused for writing
+  headBytes_ = 0;
   if (n < 0 || (buffer == nullptr && n > 0)) return -1;
   if (n == 0) return 0;
   const uint64_t end = static_cast<uint64_t>(position_) + static_cast<uint64_t>(n);

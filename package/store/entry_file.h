@@ -52,8 +52,9 @@ class EntryFile : public VirtualFile {
 
   // Mode 2: allocates a new first block (-2 none, -3 link write, -4 header
   // write) and stores its number in *firstBlock. Other modes: opens the
-  // chain at *firstBlock (-11 unreachable, -12 not a chain start, -13
-  // unreadable or implausible EntryHeader). A writable mode on a read-only
+  // chain at *firstBlock (-11 unreachable or unreadable, -12 not a chain
+  // start, -13 implausible EntryHeader), reading the link, the EntryHeader
+  // and the item's first bytes at once. A writable mode on a read-only
   // store: -1. Any mode outside 1..4: -100.
   int Open(int mode, uint32_t* firstBlock);
   // Rewrites the EntryHeader when written: 0; -1 read-only; -2 the first
@@ -144,6 +145,12 @@ class EntryFile : public VirtualFile {
   // The blocks run_ holds as read, kept for later reads; none when
   // keptBlocks_ is 0.
   bool readAhead_ = false;
+  // The item's first bytes (a sealed stream's header), read with the
+  // EntryHeader when the entry was opened in a read-only mode, so that
+  // reading the head costs no call; headBytes_ 0 when none are kept.
+  static constexpr uint32_t kHeadBytes = 48;
+  uint8_t head_[kHeadBytes] = {};
+  uint32_t headBytes_ = 0;
   uint32_t keptFirst_ = 0;
   uint32_t keptBlocks_ = 0;
 };
