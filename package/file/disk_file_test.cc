@@ -107,7 +107,9 @@ TEST(DiskFileTest, PositionsAgreeWithAModelOverAnyMixOfOperations) {
         char buffer[16];
         const bool inside = from + n <= model.size();
         ASSERT_EQ(file->ReadExactlyAt(from, buffer, n), inside);
-        if (inside) ASSERT_EQ(std::string(buffer, n), model.substr(from, n));
+        if (inside) {
+          ASSERT_EQ(std::string(buffer, n), model.substr(from, n));
+        }
         ASSERT_EQ(file->Tell(), at);
         break;
       }

@@ -537,10 +537,8 @@ int FileManager::Stat(const char* path, FileInfo* info) {
 
 int FileManager::DiskStat(const std::string& key, FileInfo* info) {
   const int result = config_.fileSystem->Stat(key.c_str(), info);
-  // Where the local disk finds nothing, nothing is a mounted package's file.
-  if (result != 0 && !mountedFiles_.empty() &&
-      dynamic_cast<LocalFileSystem*>(config_.fileSystem) != nullptr)
-    NoteNotPackageFile(key);
+  // Where the disk finds nothing, nothing is a mounted package's file.
+  if (result != 0) NoteNotPackageFile(key);
   return result;
 }
 
