@@ -30,6 +30,63 @@ const CfgFieldInfo FlexUpdate::CFGINFO_ROWS[] = {
 const CfgTypeInfo FlexUpdate::CFGINFO_T = {"FlexUpdate::CFGINFO_T", nullptr,
                                            FlexUpdate::CFGINFO_ROWS};
 
+namespace {
+
+// The copy's sink during a run from the patch's own package: everything
+// goes on to the job's sink, except a read error of a source item. The
+// package was opened read-only and its structure checked, so an item that
+// cannot be read to its end (its content does not match its MD5) means a
+// damaged patch: the copy is told to stop there, and the run ends with
+// kRunPatchDamaged instead of leaving the file out and going on.
+class DamageWatch : public CPackNotify {
+ public:
+  explicit DamageWatch(CPackNotify* sink) : sink_(sink) {}
+
+  int32_t Release() override { return 0; }  // lives on the run's stack
+  int32_t cb_ENTERDIR(const char* path) override { return sink_->cb_ENTERDIR(path); }
+  int32_t cb_LEAVEDIR(const char* path) override { return sink_->cb_LEAVEDIR(path); }
+  int32_t cb_FILEBEGIN(const char* source, const char* target, int32_t size) override {
+    return sink_->cb_FILEBEGIN(source, target, size);
+  }
+  int32_t cb_FILEEND() override { return sink_->cb_FILEEND(); }
+  int32_t cb_PROGRESS(int32_t written) override { return sink_->cb_PROGRESS(written); }
+  int32_t cb_READONLY(const char* source) override { return sink_->cb_READONLY(source); }
+  int32_t cb_ERROR(int32_t code, const char* text) override {
+    // The statistics pass's failure keeps its own code and text.
+    if (code != kNotifyReadError || (text != nullptr && std::strcmp(text, kTextCorrupted) == 0))
+      return sink_->cb_ERROR(code, text);
+    if (!damaged_) {
+      damaged_ = true;
+      what_ = text != nullptr ? text : "";
+    }
+    return 1;
+  }
+  int32_t cb_INFO(int32_t level, const char* text) override { return sink_->cb_INFO(level, text); }
+  int32_t cb_SRCDIRSTAT(SRCDIRSTAT_T* stat) override { return sink_->cb_SRCDIRSTAT(stat); }
+  int32_t cb_VERIFIED(const char* target, uint32_t size, const uint8_t* digest,
+                      int32_t identical) override {
+    return sink_->cb_VERIFIED(target, size, digest, identical);
+  }
+
+  bool damaged() const { return damaged_; }
+  // The engine's text for the item that could not be read.
+  const std::string& what() const { return what_; }
+
+ private:
+  CPackNotify* sink_;
+  bool damaged_ = false;
+  std::string what_;
+};
+
+// Tells `notify` (and the debug output) that the patch is damaged.
+void ReportPatchDamaged(CPackNotify* notify, const std::string& problem) {
+  std::string text = std::string(kTextPatchDamaged) + " (" + problem + ")";
+  platform::DebugOutput(("marrowgate, " + text + "\n").c_str());
+  notify->cb_ERROR(kNotifyPatchRefused, text.c_str());
+}
+
+}  // namespace
+
 // The copy engine goes before the FileManager it writes through.
 FlexUpdate::FlexUpdate() = default;
 FlexUpdate::~FlexUpdate() { copyEngine_.reset(); }
@@ -170,13 +227,12 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
     }
     CPackNotify* notify = job->pNotify;
     targetVersion_.clear();
-    // A damaged or cut download is found before anything is written.
+    // A cut download or a damaged structure is found before anything is
+    // written; damaged content, while the copy reads it (DamageWatch).
     if (checkPayload_ && !ownProgram_.empty()) {
       std::string problem;
-      if (!CheckPayload(ownProgram_, nullptr, &problem)) {
-        std::string text = std::string(kTextPatchDamaged) + " (" + problem + ")";
-        platform::DebugOutput(("marrowgate, " + text + "\n").c_str());
-        notify->cb_ERROR(kNotifyPatchRefused, text.c_str());
+      if (!CheckPayload(ownProgram_, nullptr, &problem, PayloadDepth::kStructure)) {
+        ReportPatchDamaged(notify, problem);
         return kRunPatchDamaged;
       }
     }
@@ -244,7 +300,11 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
     params.szDstDir = job->szInstallDir;
     params.nCutTail = job->nCutTail;
     params.szDstSuffix = job->szDstSuffix;
-    params.pNotify = notify;
+    // Read from the patch's own package, an item that cannot be read is a
+    // damaged patch.
+    DamageWatch watch(notify);
+    if (ownPackage != nullptr) params.pNotify = &watch;
+    else params.pNotify = notify;
     params.pStatSink = job->pStatSink;
     params.nBufSize = job->nBufSize;
     params.byFlags = job->byFlags;
@@ -263,6 +323,10 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
     // What went into packages is on disk only once each package is saved.
     int32_t saved = SavePackages(notify);
     fileManager_.reset();
+    if (watch.damaged()) {
+      ReportPatchDamaged(notify, watch.what());
+      return kRunPatchDamaged;
+    }
     return result < 0 ? result : saved;
   } catch (int thrown) {
     copyEngine_.reset();

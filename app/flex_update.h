@@ -87,8 +87,11 @@ inline constexpr char kTextDowngrade[] =
 // succeeds without writing anything (a result above 0).
 constexpr int32_t kRunAlreadyUpToDate = 1;
 inline constexpr char kTextAlreadyUpToDate[] = "already up to date";
-// The patch's own package is damaged or incomplete (app/payload_check.h):
-// the run stops before anything is written.
+// The patch's own package is damaged or incomplete (app/payload_check.h).
+// A cut download or a damaged structure stops the run before anything is
+// written; an item whose content does not match its MD5 stops the copy at
+// that item: the files copied before it are new, the rest (the version
+// file included) old.
 constexpr int32_t kRunPatchDamaged = -10205;
 // cb_ERROR code of the refusals above (shown under message 307).
 constexpr int32_t kNotifyPatchRefused = -1001;
@@ -170,8 +173,9 @@ class FlexUpdate : public CfgRecord {
   // it, the FileManager finds "<szPackageRoot>.dpk" or ".exe", or a file
   // at szPackageRoot itself (a program without an extension).
   void SetOwnProgram(std::string modulePath) { ownProgram_ = std::move(modulePath); }
-  // Before anything else, check the own program's package whole
-  // (CheckPayload of app/payload_check.h); only with SetOwnProgram.
+  // Before anything else, check the structure of the own program's package
+  // (CheckPayload of app/payload_check.h, PayloadDepth::kStructure); only
+  // with SetOwnProgram. The content is judged by the copy.
   void SetCheckPayload(bool check) { checkPayload_ = check; }
   // Install an update older than the installed client.
   void SetAllowDowngrade(bool allow) { allowDowngrade_ = allow; }
@@ -183,9 +187,9 @@ class FlexUpdate : public CfgRecord {
   //  1. a FileManager over the job's file system, codec, ciphers and
   //     passwords (packages first, then disk; hosts accepted; packages
   //     opened for update), the package at szPackageRoot opened read-only;
-  //  0. with SetCheckPayload, the own program's package is checked whole;
-  //     a damaged or incomplete one sends cb_ERROR(-1001, kTextPatchDamaged
-  //     and what was found) and gives kRunPatchDamaged;
+  //  0. with SetCheckPayload, the structure of the own program's package is
+  //     checked; a damaged or incomplete one sends cb_ERROR(-1001,
+  //     kTextPatchDamaged and what was found) and gives kRunPatchDamaged;
   //  2. "<szPackageRoot>/cfg.txt", when it opens, is parsed (PACKAGE lines
   //     checked and kept). A failed parse sends cb_INFO(0, "ParseCfg <path>
   //     err:<rc>") and gives rc - 10000 (-10001, -10002, -10003); an
@@ -209,7 +213,11 @@ class FlexUpdate : public CfgRecord {
   //     files never leaves the new version in the install folder;
   //  4. the delayed copy engine (held-back names `delayedNames`, may be
   //     null) copies "<szPackageRoot>/<szUpdateDir>" into szInstallDir with
-  //     the job's copy settings; its result is the run's (0 or negative);
+  //     the job's copy settings; its result is the run's (0 or negative).
+  //     Copying from the own package (SetOwnProgram), a source item that
+  //     cannot be read (cb_ERROR code kNotifyReadError, not passed on) stops
+  //     the copy there, and the run ends, after step 5, with cb_ERROR(-1001,
+  //     kTextPatchDamaged and the engine's text) and kRunPatchDamaged;
   //  5. every package the run's FileManager mounted is closed, so saved,
   //     and checked: one that could not be saved is sent as cb_ERROR(-4,
   //     "Can not save package <path>: error <code>") and, when the copy

@@ -222,7 +222,8 @@ void CheckItems(Package* package, const std::vector<PackageItemRef>& items,
 
 }  // namespace
 
-bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::string* problem) {
+bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::string* problem,
+                  PayloadDepth depth) {
   std::string ignored;
   std::string& why = problem != nullptr ? *problem : ignored;
   try {
@@ -235,13 +236,14 @@ bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::
       return false;
     }
     // A second worker, over its own opening of the package, unseals every
-    // other item when there is a second processor to run it.
+    // other item when there is a second processor to run it. The
+    // structure alone unseals nothing.
     std::atomic<size_t> next{0};
     ItemFault fault;
     CarriedPackage second;  // outlives the worker that reads it
     std::string secondProblem;
     std::thread helper;
-    if (platform::ProcessorCount() > 1 && items.size() > 1 &&
+    if (depth == PayloadDepth::kWhole && platform::ProcessorCount() > 1 && items.size() > 1 &&
         second.Open(programPath, &secondProblem)) {
       try {
         helper = std::thread(CheckItems, second.package(), std::cref(items), &next, &fault);
@@ -249,7 +251,7 @@ bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::
         // No thread to be had: this one does all the items.
       }
     }
-    CheckItems(carried.package(), items, &next, &fault);
+    if (depth == PayloadDepth::kWhole) CheckItems(carried.package(), items, &next, &fault);
     if (helper.joinable()) helper.join();
     if (fault.Found()) {
       why = fault.problem;

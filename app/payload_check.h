@@ -14,6 +14,15 @@
 //   if (!CheckPayload(modulePath, &summary, &problem))
 //     show kTextPatchDamaged; the run does not start.
 //
+// With PayloadDepth::kStructure the items are not unsealed: the tail
+// record, the header, the folder tree and the block structure are read,
+// and of each item its sealed-stream header and that its stored length
+// lies within the item (the block audit does both). A cut download still
+// fails there. The patch run checks this much before it writes anything
+// and leaves the content to the copy, which judges each item's MD5 before
+// the file written from it is moved into place; `--about`, `--dry-run`
+// and `marrowgate-pack verify` read everything.
+//
 // ReadPatchFacts adds what the patch is for: the lowest client version of
 // its "cfg.txt" (szValidityStr) and the version it brings, the version
 // file it carries ("<szUpdateDir>/mb/etc/version.txt" inside the package,
@@ -39,10 +48,17 @@ struct PayloadSummary {
   int32_t folderCount = 0;   // folders in it
 };
 
+// How much of the package CheckPayload reads (see above).
+enum class PayloadDepth {
+  kWhole,      // every item unsealed to its end and its MD5 compared
+  kStructure,  // the structure and each item's sealed-stream header only
+};
+
 // True when the package carried by the program file `programPath` is whole
-// and sound; *summary (optional) is then filled. False with *problem
-// (optional) in plain words naming the first fault found.
-bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::string* problem);
+// and sound to `depth`; *summary (optional) is then filled. False with
+// *problem (optional) in plain words naming the first fault found.
+bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::string* problem,
+                  PayloadDepth depth = PayloadDepth::kWhole);
 
 // Reads the version file the update in `package` carries, at
 // "<updateDir>/mb/etc/version.txt". 1 with *version (the version text,

@@ -49,6 +49,15 @@ class FileStream {
   int64_t Tell();  // -1 on failure
   bool AtEnd();    // the end-of-file indicator
   int Flush();     // 0 or -1
+  // The file's size in bytes, from its status (bytes still buffered for
+  // writing are handed to the system first); -1 on failure. Asks no
+  // position of the stream and moves none. Until the stream writes, the
+  // status read when it was opened answers, without a call.
+  int64_t Size();
+  // Reads up to n bytes at `offset` without moving the stream's position
+  // (bytes still buffered for writing are handed to the system first): the
+  // count read, less than n only at the end of the file; -1 on failure.
+  int64_t ReadAt(int64_t offset, void* buffer, size_t n);
   // Modification time of the open file in seconds since 1970, or 0.
   int64_t ModificationTime();
   // The underlying handle as an integer (for callers that want one).
@@ -57,6 +66,8 @@ class FileStream {
  private:
   explicit FileStream(void* stream) : stream_(stream) {}
   void* stream_;
+  int64_t sizeAtOpen_ = -1;  // -1: not known, or written since
+  std::unique_ptr<char[]> buffer_;  // the stream's buffer, when it is given one
 };
 
 // ---------------------------------------------------------- path status

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <stdio_ext.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,11 +16,15 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
 
 namespace marrowgate::platform {
 
 namespace {
 FILE* AsFile(void* p) { return static_cast<FILE*>(p); }
+// The buffer every stream is given (the C library's own choice for a disk
+// file is the block size, 4 KiB, found by a status call).
+constexpr size_t kStreamBufferBytes = 8192;
 }  // namespace
 
 // ---------------------------------------------------------------- streams
@@ -77,7 +82,14 @@ std::unique_ptr<FileStream> FileStream::Open(const char* path, const char* mode)
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<FileStream>(new FileStream(f));
+  std::unique_ptr<FileStream> stream(new FileStream(f));
+  stream->sizeAtOpen_ = static_cast<int64_t>(st.st_size);
+  // A buffer of its own spares the C library the status call it makes to
+  // size one at the first transfer.
+  stream->buffer_.reset(new (std::nothrow) char[kStreamBufferBytes]);
+  if (stream->buffer_ != nullptr)
+    std::setvbuf(f, stream->buffer_.get(), _IOFBF, kStreamBufferBytes);
+  return stream;
 }
 
 FileStream::~FileStream() {
@@ -89,6 +101,7 @@ size_t FileStream::Read(void* buffer, size_t n) {
 }
 
 size_t FileStream::Write(const void* buffer, size_t n) {
+  sizeAtOpen_ = -1;
   return std::fwrite(buffer, 1, n, AsFile(stream_));
 }
 
@@ -102,6 +115,31 @@ int64_t FileStream::Tell() { return static_cast<int64_t>(ftello(AsFile(stream_))
 bool FileStream::AtEnd() { return std::feof(AsFile(stream_)) != 0; }
 
 int FileStream::Flush() { return std::fflush(AsFile(stream_)) == 0 ? 0 : -1; }
+
+int64_t FileStream::Size() {
+  if (sizeAtOpen_ >= 0) return sizeAtOpen_;
+  FILE* f = AsFile(stream_);
+  if (__fpending(f) > 0 && std::fflush(f) != 0) return -1;
+  struct stat st;
+  if (::fstat(fileno(f), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+int64_t FileStream::ReadAt(int64_t offset, void* buffer, size_t n) {
+  FILE* f = AsFile(stream_);
+  if (offset < 0 || (__fpending(f) > 0 && std::fflush(f) != 0)) return -1;
+  const int fd = fileno(f);
+  auto* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t got = ::pread(fd, out + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
 
 int64_t FileStream::ModificationTime() {
   struct stat st;

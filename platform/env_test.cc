@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,35 @@ TEST(FileStreamTest, WritesSeeksAndReadsBack) {
   EXPECT_EQ(status.size, 11u);
   EXPECT_TRUE(RemoveFile(path.c_str()));
   EXPECT_FALSE(PathAccessible(path.c_str()));
+}
+
+TEST(FileStreamTest, SizeAndPositionedReadsLeaveThePosition) {
+  const std::string leaf = "sized_" + std::to_string(std::random_device()()) + ".bin";
+  std::string path = TempPath(leaf.c_str());
+  auto stream = FileStream::Open(path.c_str(), "wb+");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Size(), 0);
+  EXPECT_EQ(stream->Write("0123456789", 10), 10u);
+  EXPECT_EQ(stream->Size(), 10);  // the buffered bytes count
+  char buffer[8] = {};
+  EXPECT_EQ(stream->ReadAt(3, buffer, 4), 4);
+  EXPECT_EQ(std::string(buffer, 4), "3456");
+  EXPECT_EQ(stream->ReadAt(8, buffer, 8), 2);  // short at the end
+  EXPECT_EQ(std::string(buffer, 2), "89");
+  EXPECT_EQ(stream->ReadAt(-1, buffer, 1), -1);
+  EXPECT_EQ(stream->Tell(), 10);
+  EXPECT_EQ(stream->Write("ab", 2), 2u);
+  EXPECT_EQ(stream->Size(), 12);
+  stream.reset();
+  stream = FileStream::Open(path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Size(), 12);
+  EXPECT_EQ(stream->ReadAt(10, buffer, 2), 2);
+  EXPECT_EQ(std::string(buffer, 2), "ab");
+  EXPECT_EQ(stream->Read(buffer, 3), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "012");
+  stream.reset();
+  EXPECT_TRUE(RemoveFile(path.c_str()));
 }
 
 TEST(FileStreamTest, RefusesMissingFilesAndFolders) {

@@ -142,6 +142,26 @@ bool FileStream::AtEnd() { return std::feof(AsFile(stream_)) != 0; }
 
 int FileStream::Flush() { return std::fflush(AsFile(stream_)) == 0 ? 0 : -1; }
 
+int64_t FileStream::Size() {
+  FILE* f = AsFile(stream_);
+  if (std::fflush(f) != 0) return -1;
+  const intptr_t handle = _get_osfhandle(_fileno(f));
+  LARGE_INTEGER size;
+  if (handle == -1 || !GetFileSizeEx(reinterpret_cast<HANDLE>(handle), &size)) return -1;
+  return static_cast<int64_t>(size.QuadPart);
+}
+
+// Through the stream, its position put back afterwards.
+int64_t FileStream::ReadAt(int64_t offset, void* buffer, size_t n) {
+  FILE* f = AsFile(stream_);
+  const int64_t position = _ftelli64(f);
+  if (offset < 0 || position < 0 || _fseeki64(f, offset, SEEK_SET) != 0) return -1;
+  const size_t got = std::fread(buffer, 1, n, f);
+  const bool failed = got < n && std::ferror(f) != 0;
+  if (_fseeki64(f, position, SEEK_SET) != 0 || failed) return -1;
+  return static_cast<int64_t>(got);
+}
+
 // From the handle's own times: the C run-time's _fstat64 cannot describe
 // a time before 1970 and reports the present instead.
 int64_t FileStream::ModificationTime() {

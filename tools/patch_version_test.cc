@@ -173,13 +173,17 @@ TEST_F(PatchVersionTest, AnInstallAtTheVersionBroughtIsUpToDateAndNothingIsWritt
   EXPECT_FALSE(fs::exists(install_ / "old.txt"));
 }
 
-TEST_F(PatchVersionTest, ADamagedOrCutPatchTouchesNothingAndSaysSo) {
+// A cut download or a damaged structure is found before anything is
+// written. Damaged content is found by the copy, which reads each item
+// once: the run stops at the item, says the patch is damaged, and leaves
+// every file old or new and the version file old; the whole patch then
+// completes the install.
+TEST_F(PatchVersionTest, ADamagedOrCutPatchSaysSoAndLeavesEveryFileOldOrNew) {
   MakeProgram();
   Snapshot before = TakeSnapshot(install_);
   const std::string whole = ReadFile(program_);
 
-  // One byte of the last item of the update (after the version file in
-  // the walk, so today's copy would have replaced other files first).
+  // One byte of the content of the last item of the update.
   {
     PackArchive archive(kPatcherPasswordA, kPatcherPasswordB);
     std::string problem;
@@ -202,11 +206,41 @@ TEST_F(PatchVersionTest, ADamagedOrCutPatchTouchesNothingAndSaysSo) {
   std::string problem;
   EXPECT_FALSE(CheckPayload(program_.string(), nullptr, &problem));
   EXPECT_NE(problem.find("update/zz/last.bin"), std::string::npos) << problem;
+  EXPECT_TRUE(CheckPayload(program_.string(), nullptr, &problem, PayloadDepth::kStructure))
+      << problem;
+  auto expectOldOrNew = [&]() {
+    Snapshot after = TakeSnapshot(install_);
+    EXPECT_EQ(after["mb/etc/version.txt"], before["mb/etc/version.txt"]);
+    EXPECT_EQ(after["update/localfilelist.txt"], before["update/localfilelist.txt"]);
+    EXPECT_EQ(after.count("zz/last.bin"), 0u);
+    const std::string readme = ReadFile(install_ / "readme.txt");
+    EXPECT_TRUE(readme == "old readme\n" || readme == "new readme\n") << readme;
+    for (const auto& [name, state] : after)
+      EXPECT_EQ(name.find(".~mgpart"), std::string::npos) << name;
+  };
   Run();
   EXPECT_EQ(dialog_->last_result(), kRunPatchDamaged);
+  EXPECT_FALSE(dialog_->finished());
   EXPECT_TRUE(SawBoxWith(kTextPatchDamaged));
+  EXPECT_TRUE(SawBoxWith("update/zz/last.bin"));
   EXPECT_EQ(view_->texts[kControlStatus], "Failed (-10205)");
-  EXPECT_EQ(TakeSnapshot(install_), before);
+  expectOldOrNew();
+  ToolRun console = RunProgram({"--console", install_.string()});
+  EXPECT_EQ(console.status, kPatcherAppFailure);
+  EXPECT_NE(console.err.find(kTextPatchDamaged), std::string::npos) << console.err;
+  expectOldOrNew();
+
+  // The whole patch completes the install.
+  WriteFile(program_, whole);
+  Run();
+  EXPECT_EQ(dialog_->last_result(), 0);
+  EXPECT_EQ(ReadFile(install_ / "mb/etc/version.txt"), "1 1.6.0.0\r\n");
+  EXPECT_EQ(ReadFile(install_ / "zz/last.bin"), Incompressible(3000, 7));
+  EXPECT_EQ(ReadFile(install_ / "readme.txt"), "new readme\n");
+
+  // A cut download is found before anything is written.
+  WriteFile(install_ / "mb/etc/version.txt", "1 1.5.0.0\r\n");
+  before = TakeSnapshot(install_);
 
   // A download stopped at every tenth of the file, and one byte short.
   std::vector<size_t> cuts;

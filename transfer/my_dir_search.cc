@@ -413,7 +413,9 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     const int32_t code = HoldSourceInMemory(source, source_path, &held);
     if (!held) return code;
   }
-  Owned<VirtualFile> target(destination->Open(write_path.c_str(), kOpenCreate));
+  // The staging name is made afresh: whatever lies there goes as a name.
+  Owned<VirtualFile> target(staged ? destination->CreateFresh(write_path.c_str())
+                                   : destination->Open(write_path.c_str(), kOpenCreate));
   if (!target) return RefuseTarget(target_path, write_path, kFileNoTarget);
   // Gives up the file: the staging file goes, the old target stays.
   auto give_up = [&](int32_t code) {

@@ -19,9 +19,8 @@ DiskFile* DiskFile::Open(const char* path, const char* streamMode) {
   }
   std::unique_ptr<platform::FileStream> stream = platform::FileStream::Open(path, streamMode);
   if (!stream) return nullptr;
-  if (stream->Seek(0, 2) != 0) return nullptr;
-  int64_t size = stream->Tell();
-  if (size < 0 || stream->Seek(0, 0) != 0) return nullptr;
+  const int64_t size = stream->Size();
+  if (size < 0) return nullptr;
   DiskFile* file = new DiskFile(std::move(stream), path, size);
   // In append mode every write goes to the end, wherever the stream
   // stands: the position is asked of the stream each time.
@@ -124,6 +123,11 @@ int64_t DiskFile::Tell() {
 int32_t DiskFile::Flush() { return platform::SyncStream(stream_.get()) ? 0 : -1; }
 
 intptr_t DiskFile::NativeHandle() { return stream_->Handle(); }
+
+bool DiskFile::ReadExactlyAt(int64_t offset, void* buffer, size_t n) {
+  if (offset < 0 || (n > 0 && buffer == nullptr)) return false;
+  return stream_->ReadAt(offset, buffer, n) == static_cast<int64_t>(n);
+}
 
 int32_t DiskFile::FlushBuffers() { return stream_->Flush() == 0 ? 0 : -1; }
 

@@ -1,7 +1,8 @@
 // DiskFile: a VirtualFile over a file on the local disk (a buffered stream
 // with 64-bit positions).
 //
-// The size is found at open and kept up to date by writes. Switching
+// The size is found at open (from the file's status) and kept up to date
+// by writes. Switching
 // between reading and writing repositions the stream first, as buffered
 // streams require. A time given to SetTime is applied to the file (access
 // and modification time) when the object is released. Flush puts the
@@ -41,6 +42,8 @@ class DiskFile : public VirtualFile {
   int32_t Flush() override;
   intptr_t NativeHandle() override;
   int32_t FlushBuffers() override;
+  // A positioned read: the stream's position stays where it was.
+  bool ReadExactlyAt(int64_t offset, void* buffer, size_t n) override;
 
   const std::string& path() const { return path_; }
   // The identity of the open file, the same whatever path opened it; false

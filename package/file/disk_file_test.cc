@@ -63,7 +63,7 @@ TEST(DiskFileTest, PositionsAgreeWithAModelOverAnyMixOfOperations) {
   };
   for (int step = 0; step < 3000; ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
-    switch (next(6)) {
+    switch (next(7)) {
       case 0: {  // read
         char buffer[16];
         const int32_t n = static_cast<int32_t>(next(16));
@@ -101,6 +101,18 @@ TEST(DiskFileTest, PositionsAgreeWithAModelOverAnyMixOfOperations) {
         at = static_cast<int64_t>(model.size()) - static_cast<int64_t>(x >> 16) % 3;
         ASSERT_EQ(file->Tell(), at);
         break;
+      case 5: {  // a positioned read sees every write and leaves the position
+        const uint32_t from = next(static_cast<uint32_t>(model.size()) + 2);
+        const size_t n = next(12);
+        char buffer[16];
+        const bool inside = from + n <= model.size();
+        ASSERT_EQ(file->ReadExactlyAt(from, buffer, n), inside);
+        if (inside) {
+          ASSERT_EQ(std::string(buffer, n), model.substr(from, n));
+        }
+        ASSERT_EQ(file->Tell(), at);
+        break;
+      }
       default:
         ASSERT_EQ(file->Tell(), at);
         ASSERT_EQ(file->Size(), static_cast<int32_t>(model.size()));

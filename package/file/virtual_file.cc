@@ -48,6 +48,10 @@ bool VirtualFile::ReadExactly(void* buffer, size_t n) {
   return true;
 }
 
+bool VirtualFile::ReadExactlyAt(int64_t offset, void* buffer, size_t n) {
+  return offset >= 0 && Seek(offset, 0) == 0 && ReadExactly(buffer, n);
+}
+
 bool VirtualFile::WriteExactly(const void* buffer, size_t n) {
   const auto* in = static_cast<const uint8_t*>(buffer);
   while (n > 0) {

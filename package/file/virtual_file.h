@@ -66,6 +66,12 @@ class VirtualFile {
   // write fails or stores nothing.
   bool WriteExactly(const void* buffer, size_t n);
 
+  // Reads exactly n bytes at `offset`. The position afterwards is the
+  // implementation's: the default seeks and reads (so it stands after the
+  // bytes read), a disk file reads in place without moving it. Callers
+  // that read on at the position seek first. False as ReadExactly.
+  virtual bool ReadExactlyAt(int64_t offset, void* buffer, size_t n);
+
  protected:
   virtual ~VirtualFile() = default;
 };

@@ -23,6 +23,9 @@ namespace {
 
 constexpr const char* kPackageExtensions[] = {".dpk", ".exe"};
 
+// The most paths FileManager::notPackageFiles_ keeps before it starts over.
+constexpr size_t kNotPackageFilesKept = 4096;
+
 // The identity of a file opened from the disk; false for any other file.
 bool IdentityOf(VirtualFile* file, platform::FileIdentity* identity) {
   auto* disk = dynamic_cast<DiskFile*>(file);
@@ -95,15 +98,31 @@ FileManager::~FileManager() {
 uint8_t FileManager::KnownPackageFacts(const std::string& prefix) const {
   if (!unsettled_.empty() && unsettled_.count(Lower(prefix)) != 0) return 0;
   auto it = prefixFacts_.find(prefix);
-  if (it == prefixFacts_.end()) return 0;
-  return it->second & (kNoPackageHere | kStopsSearch);
+  if (it != prefixFacts_.end() && (it->second & (kNoPackageHere | kStopsSearch)) != 0)
+    return it->second & (kNoPackageHere | kStopsSearch);
+  // A name in a folder this file manager made holds no package.
+  const size_t slash = prefix.rfind('/');
+  if (slash == std::string::npos || slash == 0) return 0;
+  auto folder = prefixFacts_.find(prefix.substr(0, slash));
+  return folder != prefixFacts_.end() && (folder->second & kMadeEmpty) != 0 ? kNoPackageHere : 0;
 }
 
 void FileManager::LearnFact(const std::string& prefix, uint8_t fact) {
   if ((fact & (kNoPackageHere | kStopsSearch)) != 0 && !unsettled_.empty() &&
       unsettled_.count(Lower(prefix)) != 0)
     return;
-  prefixFacts_[prefix] |= fact;
+  uint8_t& known = prefixFacts_[prefix];
+  if ((fact & kDiskFolder) != 0) known &= static_cast<uint8_t>(~kNoDiskFolder);
+  known |= fact;
+}
+
+bool FileManager::NoDiskFolderAt(const std::string& key) {
+  auto it = prefixFacts_.find(key);
+  if (it != prefixFacts_.end() && (it->second & (kDiskFolder | kNoDiskFolder)) != 0)
+    return (it->second & kNoDiskFolder) != 0;
+  const bool folder = config_.fileSystem->IsFolder(key.c_str());
+  LearnFact(key, folder ? kDiskFolder : kNoDiskFolder);
+  return !folder;
 }
 
 bool FileManager::KnownDiskFolder(const std::string& folder) const {
@@ -113,7 +132,7 @@ bool FileManager::KnownDiskFolder(const std::string& folder) const {
 
 void FileManager::ForgetPackageFacts() {
   for (auto it = prefixFacts_.begin(); it != prefixFacts_.end();) {
-    it->second &= static_cast<uint8_t>(~(kNoPackageHere | kStopsSearch));
+    it->second &= static_cast<uint8_t>(~(kNoPackageHere | kStopsSearch | kMadeEmpty));
     it = it->second == 0 ? prefixFacts_.erase(it) : std::next(it);
   }
 }
@@ -130,10 +149,12 @@ void FileManager::DiskFileChanging(const std::string& path, bool open) {
 int FileManager::DiskMakeFolder(const std::string& path) {
   const std::string folder = WithoutTrailingSeparator(path);
   if (KnownDiskFolder(folder)) return 0;
+  const bool existed = config_.fileSystem->Exists(path.c_str());
   const int result = config_.fileSystem->MakeFolder(path.c_str());
   if (result != 0) return result;
-  // The folder and every folder above it are there now.
-  LearnFact(folder, kDiskFolder);
+  // The folder and every folder above it are there now; a folder made
+  // here is empty.
+  LearnFact(folder, static_cast<uint8_t>(existed ? kDiskFolder : kDiskFolder | kMadeEmpty));
   for (size_t i = folder.size(); i > 1; --i) {
     if (folder[i - 1] == '/' && folder[i - 2] != '/' && folder[i - 2] != ':')
       LearnFact(folder.substr(0, i - 1), kDiskFolder);
@@ -195,6 +216,7 @@ bool FileManager::Mount(const std::string& path, Package* package,
                         const platform::FileIdentity* identity) {
   if (!mounted_.Insert(path, package)) return false;
   if (identity != nullptr) mountedFiles_.emplace_back(*identity, package);
+  notPackageFiles_.clear();
   return true;
 }
 
@@ -356,6 +378,20 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
     }
   }
   if (itemPath && !ends.empty()) ends.pop_back();
+  // Below a mounted package whose key is no disk folder (a package file
+  // "x.dpk" beside no folder "x", a program carrying one) there is nothing
+  // on the disk to probe; only mounts deeper down are looked for.
+  size_t diskFloor = 0;
+  if (mounted_.size() != 0) {
+    for (size_t end : ends) {
+      if (end == 0 || path[end - 1] == '/') continue;
+      std::string prefix = path.substr(0, end);
+      if (mounted_.Find(prefix) != nullptr) {
+        if (NoDiskFolderAt(prefix)) diskFloor = end;
+        break;
+      }
+    }
+  }
   while (!ends.empty()) {
     size_t end = ends.back();
     ends.pop_back();
@@ -367,6 +403,7 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
       *remainderAt = rest;
       return *mounted;
     }
+    if (end > diskFloor && diskFloor != 0) continue;
     const uint8_t known = KnownPackageFacts(prefix);
     if ((known & kStopsSearch) != 0) return nullptr;
     if ((known & kNoPackageHere) != 0) continue;
@@ -484,18 +521,25 @@ int FileManager::Stat(const char* path, FileInfo* info) {
   std::string key;
   if (info == nullptr || !NormalisePath(path, &key) || config_.fileSystem == nullptr) return -1;
   switch (config_.searchMode) {
-    case 0: return config_.fileSystem->Stat(key.c_str(), info);
+    case 0: return DiskStat(key, info);
     case 1: return PackageStat(key, info);
     case 2: {
-      int result = config_.fileSystem->Stat(key.c_str(), info);
+      int result = DiskStat(key, info);
       return result == 0 ? 0 : PackageStat(key, info);
     }
     case 3: {
       int result = PackageStat(key, info);
-      return result == 0 ? 0 : config_.fileSystem->Stat(key.c_str(), info);
+      return result == 0 ? 0 : DiskStat(key, info);
     }
     default: return -1;
   }
+}
+
+int FileManager::DiskStat(const std::string& key, FileInfo* info) {
+  const int result = config_.fileSystem->Stat(key.c_str(), info);
+  // Where the disk finds nothing, nothing is a mounted package's file.
+  if (result != 0) NoteNotPackageFile(key);
+  return result;
 }
 
 int FileManager::DeleteFile(const char* path) {
@@ -589,7 +633,10 @@ VirtualFile* FileManager::CreateFresh(const char* path) {
   if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
   if (WritesToDisk(key.c_str())) {
     DiskFileChanging(key, /*open=*/true);
-    return config_.fileSystem->CreateFresh(key.c_str());
+    VirtualFile* file = config_.fileSystem->CreateFresh(key.c_str());
+    // A file made new is no mounted package's.
+    if (file != nullptr) NoteNotPackageFile(key);
+    return file;
   }
   return Open(key.c_str(), kOpenCreate);
 }
@@ -601,8 +648,14 @@ int FileManager::ReplaceOnDisk(const char* from, const char* to, bool synced) {
   if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
   DiskFileChanging(fromKey, /*open=*/false);
   DiskFileChanging(toKey, /*open=*/false);
-  return synced ? config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str())
-                : config_.fileSystem->ReplaceFileUnsynced(fromKey.c_str(), toKey.c_str());
+  const int result = synced ? config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str())
+                            : config_.fileSystem->ReplaceFileUnsynced(fromKey.c_str(), toKey.c_str());
+  // The file now at `to` was at `from`, which is no mounted package's.
+  if (result == 0) {
+    notPackageFiles_.erase(fromKey);
+    NoteNotPackageFile(std::move(toKey));
+  }
+  return result;
 }
 
 int FileManager::ReplaceFile(const char* from, const char* to) {
@@ -636,6 +689,14 @@ int FileManager::SyncFileSystemsOf(const std::vector<std::string>& folders) {
   return config_.fileSystem->SyncFileSystemsOf(keys);
 }
 
+void FileManager::NoteNotPackageFile(std::string key) {
+  if (mountedFiles_.empty()) return;
+  // A path is asked about a few times while its file is written and put in
+  // place, so a bounded set of recent ones does.
+  if (notPackageFiles_.size() >= kNotPackageFilesKept) notPackageFiles_.clear();
+  notPackageFiles_.insert(std::move(key));
+}
+
 bool FileManager::IsOpenPackageFile(const char* path) {
   std::string key;
   if (mounted_.size() == 0 || !PackageKey(path, &key)) return false;
@@ -648,14 +709,18 @@ bool FileManager::IsOpenPackageFile(const char* path) {
   }
   // The same disk file under another name.
   if (mountedFiles_.empty() || config_.fileSystem == nullptr) return false;
+  if (notPackageFiles_.count(key) != 0) return false;
+  platform::FileIdentity identity;
+  bool same;
   if (dynamic_cast<LocalFileSystem*>(config_.fileSystem) != nullptr) {
     // On the local disk the name's identity is read without opening it.
-    platform::FileIdentity identity;
-    return platform::IdentityOfPath(key.c_str(), &identity) && MountedFile(identity) != nullptr;
+    same = platform::IdentityOfPath(key.c_str(), &identity) && MountedFile(identity) != nullptr;
+  } else {
+    Owned<VirtualFile> file(config_.fileSystem->Open(key.c_str(), kOpenRead));
+    same = file && IdentityOf(file.get(), &identity) && MountedFile(identity) != nullptr;
   }
-  Owned<VirtualFile> file(config_.fileSystem->Open(key.c_str(), kOpenRead));
-  platform::FileIdentity identity;
-  return file && IdentityOf(file.get(), &identity) && MountedFile(identity) != nullptr;
+  if (!same) NoteNotPackageFile(std::move(key));
+  return same;
 }
 
 int FileManager::CloseAllPackages(std::vector<std::string>* failed) {
@@ -677,6 +742,7 @@ int FileManager::CloseAllPackages(std::vector<std::string>* failed) {
 
 int FileManager::DiskDeleteFile(const std::string& path) {
   DiskFileChanging(path, /*open=*/false);
+  notPackageFiles_.erase(path);
   return config_.fileSystem->DeleteFile(path.c_str());
 }
 

@@ -15,9 +15,13 @@
 // that a path costs its disk probes once and not on every call. The file
 // manager's own changes keep this up to date: mounting and closing
 // packages, and writing, replacing or deleting a ".dpk" or ".exe" file or
-// deleting a folder on the disk side. A file changed behind its back (not
+// deleting a folder on the disk side. A folder it made itself (one that was
+// not there) holds no package until it writes a ".dpk" or ".exe" file into
+// it, so the names in it cost no probes. A file changed behind its back (not
 // through it) may be seen late; a package file it writes through Open is
-// probed afresh on every lookup.
+// probed afresh on every lookup. Likewise a disk path IsOpenPackageFile
+// found not to be a mounted package's file, or one the file manager wrote
+// or replaced itself, is not looked at again until a package is mounted.
 // A whole path may be as long as the system allows (kMaxDiskPath); the
 // part of it inside a package is the item's path, relative to the
 // package, and is held to kMaxPath. So where a package lies never limits
@@ -234,6 +238,11 @@ class FileManager : public FileSystem {
   DirListing* OpenPackageAwareDiskListing(const std::string& path);
   DirListing* OpenPackageFolderListing(const std::string& path);
   int PackageStat(const std::string& path, FileInfo* info);
+  // The disk side of Stat; a path the local disk does not find is noted as
+  // no mounted package's file.
+  int DiskStat(const std::string& key, FileInfo* info);
+  // Notes `key` in notPackageFiles_ (only while a mounted file is known).
+  void NoteNotPackageFile(std::string key);
   int PackageDelete(const std::string& path);
   int PackageMakeFolder(const std::string& path);
   // The disk side of MakeFolder, DeleteFile and DeleteFolder, keeping the
@@ -248,14 +257,19 @@ class FileManager : public FileSystem {
     kNoPackageHere = 1,  // neither ".dpk" nor ".exe" of it is a package
     kStopsSearch = 2,    // its ".dpk" exists and is not a package
     kDiskFolder = 4,     // a folder on the disk
+    kMadeEmpty = 8,      // a disk folder made here; no package file in it
+    kNoDiskFolder = 16,  // no folder on the disk (a file, or nothing)
   };
   // The package facts of `prefix` (kNoPackageHere, kStopsSearch), or 0
   // when unknown.
   uint8_t KnownPackageFacts(const std::string& prefix) const;
   void LearnFact(const std::string& prefix, uint8_t fact);
   bool KnownDiskFolder(const std::string& folder) const;
-  // Forgets every package fact (a package file was written, replaced or
-  // removed, or a package was mounted or closed).
+  // True when the mount key `key` names no folder on the disk, so that no
+  // disk path lies below it (asked of the disk once, then kept).
+  bool NoDiskFolderAt(const std::string& key);
+  // Forgets every package fact, kMadeEmpty included (a package file was
+  // written, replaced or removed, or a package was mounted or closed).
   void ForgetPackageFacts();
   // Forgets everything learnt (a disk folder was removed).
   void ForgetAllFacts();
@@ -272,6 +286,9 @@ class FileManager : public FileSystem {
   std::unordered_map<std::string, uint8_t> prefixFacts_;
   // Lower-case stems of package files opened for writing through Open.
   std::unordered_set<std::string> unsettled_;
+  // Disk paths known not to be the file of a mounted package (see the head
+  // of this file); emptied whenever a package is mounted.
+  std::unordered_set<std::string> notPackageFiles_;
   StringHashMap<Package*> mounted_;
   // The disk files of the mounted packages, so that another spelling of a
   // mounted package's path reaches the same package.

@@ -649,7 +649,7 @@ bool CopyLikeTheEngine(FileManager* manager, const std::string& target) {
   if (manager->IsOpenPackageFile(target.c_str())) return false;
   const std::string staging = target + ".~mgpart";
   {
-    Owned<VirtualFile> file(manager->Open(staging.c_str(), kOpenCreate));
+    Owned<VirtualFile> file(manager->CreateFresh(staging.c_str()));
     if (!file || file->Write("x", 1) != 1) return false;
   }
   return manager->ReplaceFile(staging.c_str(), target.c_str()) == 0;
@@ -734,6 +734,73 @@ TEST_F(FileManagerTest, AFileCostsTheSameDiskCallsAtAnyDepthAndLookupsFollowOwnC
               static_cast<int32_t>(bytes.size()));
   }
   EXPECT_EQ(ReadItem(manager.get(), inner + "/b.txt"), "rewritten");
+}
+
+// A folder the manager made holds no package until it writes one there,
+// and nothing on the disk lies below a mounted program file: names there
+// cost no probes. A package made in the folder (a PACKAGE line) is found.
+TEST_F(FileManagerTest, NamesInAFolderItMadeOrBelowAMountedFileCostNoProbes) {
+  const std::string program = folder_.Child("patcher");
+  folder_.WriteFile("patcher", "the program itself");
+  AppendPackage(program, "update/a.txt", "carried");
+  platform::MakeFolder(folder_.Child("old").c_str());
+  FileManagerConfig config;
+  config.searchMode = 3;
+  config.acceptHosts = 1;
+  config.ownFileSystem = 1;
+  auto* counting = new CountingFileSystem(CreateFileSystem());
+  config.fileSystem = counting;
+  config.defaultMode = kOpenUpdate;
+  Owned<FileManager> manager(new FileManager(config));
+  ASSERT_NE(manager->OpenPackage(program.c_str(), "", kOpenRead), nullptr);
+
+  auto costOfLaterFile = [&](const std::string& folder) {
+    for (int i = 0; i < 2; ++i)
+      EXPECT_TRUE(CopyLikeTheEngine(manager.get(), folder + "/f" + std::to_string(i)));
+    const int before = counting->calls;
+    EXPECT_TRUE(CopyLikeTheEngine(manager.get(), folder + "/f2"));
+    return counting->calls - before;
+  };
+  // In a folder that was there: the name's ".dpk" and ".exe" are probed.
+  EXPECT_EQ(costOfLaterFile(folder_.Child("old")), 5);
+  // In a folder the manager made: the stat, the fresh file, the rename.
+  EXPECT_EQ(costOfLaterFile(folder_.Child("new/deeper")), 3);
+
+  // Below the mounted program nothing is probed: after the first look, an
+  // item costs no disk call, a name the package lacks the disk's own stat.
+  FileInfo info;
+  ASSERT_EQ(manager->Stat((program + "/update/a.txt").c_str(), &info), 0);
+  int before = counting->calls;
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(manager->Stat((program + "/update/a.txt").c_str(), &info), 0);
+  EXPECT_EQ(counting->calls, before);
+  EXPECT_NE(manager->Stat((program + "/update/x/y/b.txt").c_str(), &info), 0);
+  EXPECT_EQ(counting->calls, before + 1);
+  EXPECT_EQ(ReadItem(manager.get(), program + "/update/a.txt"), "carried");
+
+  // A package made in the new folder is found, and so are its items.
+  const std::string maps = folder_.Child("new/deeper/maps");
+  ASSERT_EQ(manager->EnsurePackage(maps.c_str(), ".dpk", kOpenUpdate), 0);
+  ASSERT_EQ(manager->ClosePackage(maps.c_str()), 0);
+  EXPECT_NE(manager->FindPackage((maps + "/a.txt").c_str(), true, nullptr), nullptr);
+  EXPECT_TRUE(WriteItem(manager.get(), maps + "/a.txt", "in maps"));
+  EXPECT_FALSE(manager->WritesToDisk((maps + "/a.txt").c_str()));
+  // A file written there by the manager under a package's name is probed
+  // again, so a package copied in that way is found too.
+  MakePackage(folder_.Child("source"), {{"b.txt", "copied"}});
+  {
+    Owned<FileSystem> disk(CreateFileSystem());
+    Owned<VirtualFile> from(disk->Open(folder_.Child("source.dpk").c_str(), kOpenRead));
+    const std::string bytes = ReadAll(from.get());
+    Owned<VirtualFile> to(manager->CreateFresh(folder_.Child("new/deeper/copied.dpk").c_str()));
+    ASSERT_TRUE(to);
+    ASSERT_EQ(to->Write(bytes.data(), static_cast<int32_t>(bytes.size())),
+              static_cast<int32_t>(bytes.size()));
+  }
+  EXPECT_EQ(ReadItem(manager.get(), folder_.Child("new/deeper/copied/b.txt")), "copied");
+  // The program's own file is still never written.
+  EXPECT_TRUE(manager->IsOpenPackageFile(program.c_str()));
+  EXPECT_EQ(manager->Open(program.c_str(), kOpenCreate), nullptr);
 }
 
 TEST_F(FileManagerTest, TheDiskListingNeitherOpensNorShowsPackages) {

@@ -66,11 +66,20 @@ int EntryFile::Open(int mode, uint32_t* firstBlock) {
     currentLink_ = BlockLink{0, 0};
   } else {
     first_ = *firstBlock;
-    if (!LoadLink(first_, &currentLink_)) return -11;
+    // The link, the EntryHeader behind it and what the block holds of the
+    // item's head, in one read.
+    constexpr size_t kFixed = kBlockLinkSize + kEntryHeaderSize;
+    uint8_t bytes[kFixed + kHeadBytes];
+    const size_t wanted = std::min<size_t>(sizeof(bytes), store_->BlockSize());
+    if (!ValidBlock(first_) || !store_->ReadAt(BlockOffset(first_), bytes, wanted)) return -11;
+    currentLink_ = DecodeBlockLink(bytes);
     if (currentLink_.prev != 0) return -12;
-    uint8_t bytes[kEntryHeaderSize];
-    if (!store_->ReadAt(BlockOffset(first_) + kBlockLinkSize, bytes, sizeof(bytes))) return -13;
-    entry_ = DecodeEntryHeader(bytes);
+    entry_ = DecodeEntryHeader(bytes + kBlockLinkSize);
+    headBytes_ = 0;
+    if (IsReadOnlyMode(mode)) {
+      headBytes_ = static_cast<uint32_t>(std::min<uint64_t>(wanted - kFixed, entry_.size));
+      std::memcpy(head_, bytes + kFixed, headBytes_);
+    }
     // The size must fit in the blocks the package has, and the last block
     // must be one of them.
     if (!ValidBlock(entry_.lastBlock) || entry_.size > kMaxItemSize ||
@@ -163,6 +172,14 @@ bool EntryFile::LoadRun(uint32_t run) {
   return store_->ReadAt(BlockOffset(currentBlock_), run_.data(), bytes);
 }
 
+bool EntryFile::KeptRunHolds(uint32_t run, size_t* base) const {
+  if (keptBlocks_ == 0 || currentBlock_ < keptFirst_ ||
+      uint64_t{currentBlock_} + run > uint64_t{keptFirst_} + keptBlocks_)
+    return false;
+  *base = static_cast<size_t>(currentBlock_ - keptFirst_) * store_->BlockSize();
+  return true;
+}
+
 bool EntryFile::StepIntoRun(const uint8_t* link) {
   if (currentLink_.next != currentBlock_ + 1) return false;
   const BlockLink next = DecodeBlockLink(link);
@@ -180,22 +197,40 @@ uint32_t EntryFile::IndexOf(uint32_t position) const {
 int32_t EntryFile::Read(void* buffer, int32_t n) {
   if (!opened_ || n < 0 || (buffer == nullptr && n > 0)) return -1;
   if (n == 0 || position_ >= entry_.size) return 0;
+  if (uint64_t{position_} + static_cast<uint32_t>(n) <= headBytes_) {
+    std::memcpy(buffer, head_ + position_, static_cast<size_t>(n));
+    position_ += static_cast<uint32_t>(n);
+    return n;
+  }
   const uint32_t blockSize = store_->BlockSize();
   const uint32_t payload = BlockPayload(blockSize);
   auto* out = static_cast<uint8_t*>(buffer);
   uint32_t remaining = std::min<uint32_t>(static_cast<uint32_t>(n), entry_.size - position_);
   int32_t copied = 0;
+  // Reading ahead in a read-only package, the run read goes on to the
+  // item's end (within the run buffer) and is kept: the reads that follow,
+  // the same bytes read again after a seek included, cost no further call.
+  const bool readAhead = readAhead_ && store_->ReadOnly();
   while (remaining > 0) {
     const ChainPosition where = MapItemPosition(position_, entry_.size, blockSize);
     if (!GoTo(where.index)) return copied > 0 ? copied : -2;
-    const uint64_t wanted = (static_cast<uint64_t>(where.offset) + remaining + payload - 1) / payload;
+    const uint32_t toRead = readAhead ? entry_.size - position_ : remaining;
+    const uint64_t wanted = (static_cast<uint64_t>(where.offset) + toRead + payload - 1) / payload;
     const uint32_t run = RunLength(wanted);
-    if (run > 1 && LoadRun(run)) {
+    size_t base = SIZE_MAX;  // where the run starts in run_; SIZE_MAX: not read
+    if ((run > 1 || readAhead) && !KeptRunHolds(run, &base) && LoadRun(run)) {
+      base = 0;
+      if (readAhead) {
+        keptFirst_ = currentBlock_;
+        keptBlocks_ = run;
+      }
+    }
+    if (base != SIZE_MAX) {
       // The blocks of the run as far as the chain goes through them in
       // order; the next turn walks the chain from where it left off.
       uint32_t offset = where.offset;
       for (uint32_t j = 0; j < run && remaining > 0; ++j, offset = 0) {
-        const uint8_t* block = run_.data() + static_cast<size_t>(j) * blockSize;
+        const uint8_t* block = run_.data() + base + static_cast<size_t>(j) * blockSize;
         if (j > 0 && !StepIntoRun(block)) break;
         const uint32_t take = std::min(payload - offset, remaining);
         std::memcpy(out, block + kBlockLinkSize + offset, take);
@@ -219,6 +254,8 @@ int32_t EntryFile::Read(void* buffer, int32_t n) {
 
 int32_t EntryFile::Write(const void* buffer, int32_t n) {
   if (!opened_ || IsReadOnlyMode(mode_)) return -1;
+  keptBlocks_ = 0;  // the run buffer is reused for writing
+  headBytes_ = 0;
   if (n < 0 || (buffer == nullptr && n > 0)) return -1;
   if (n == 0) return 0;
   const uint64_t end = static_cast<uint64_t>(position_) + static_cast<uint64_t>(n);

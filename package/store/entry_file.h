@@ -52,8 +52,9 @@ class EntryFile : public VirtualFile {
 
   // Mode 2: allocates a new first block (-2 none, -3 link write, -4 header
   // write) and stores its number in *firstBlock. Other modes: opens the
-  // chain at *firstBlock (-11 unreachable, -12 not a chain start, -13
-  // unreadable or implausible EntryHeader). A writable mode on a read-only
+  // chain at *firstBlock (-11 unreachable or unreadable, -12 not a chain
+  // start, -13 implausible EntryHeader), reading the link, the EntryHeader
+  // and the item's first bytes at once. A writable mode on a read-only
   // store: -1. Any mode outside 1..4: -100.
   int Open(int mode, uint32_t* firstBlock);
   // Rewrites the EntryHeader when written: 0; -1 read-only; -2 the first
@@ -86,6 +87,11 @@ class EntryFile : public VirtualFile {
   int32_t Write(const void* buffer, int32_t n) override;
   int32_t Flush() override { return 0; }
 
+  // In a read-only package, reads fetch the item's blocks up to its end
+  // (at most 256 KiB at once) and keep them, so that reading an item in
+  // pieces, or its head twice, costs one read of the package file.
+  void SetReadAhead(bool on) { readAhead_ = on; }
+
   uint32_t first_block() const { return first_; }
   const EntryHeader& entry_header() const { return entry_; }
 
@@ -112,6 +118,9 @@ class EntryFile : public VirtualFile {
   uint32_t RunLength(uint64_t wanted) const;
   // Reads blocks [currentBlock_, currentBlock_ + run) whole into run_.
   bool LoadRun(uint32_t run);
+  // True when run_ still holds blocks [currentBlock_, currentBlock_ + run)
+  // from an earlier read (read-only packages); *base is where they start.
+  bool KeptRunHolds(uint32_t run, size_t* base) const;
   // Makes the block after the current one current when it is the next
   // block of the package and of the chain, its link (at `link` in run_)
   // pointing back. False otherwise (nothing changes).
@@ -133,6 +142,17 @@ class EntryFile : public VirtualFile {
   // Whole blocks of a run of the chain that lies in consecutive blocks of
   // the package, read or written in one call instead of block by block.
   std::vector<uint8_t> run_;
+  // The blocks run_ holds as read, kept for later reads; none when
+  // keptBlocks_ is 0.
+  bool readAhead_ = false;
+  // The item's first bytes (a sealed stream's header), read with the
+  // EntryHeader when the entry was opened in a read-only mode, so that
+  // reading the head costs no call; headBytes_ 0 when none are kept.
+  static constexpr uint32_t kHeadBytes = 48;
+  uint8_t head_[kHeadBytes] = {};
+  uint32_t headBytes_ = 0;
+  uint32_t keptFirst_ = 0;
+  uint32_t keptBlocks_ = 0;
 };
 
 }  // namespace marrowgate

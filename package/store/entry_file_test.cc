@@ -122,6 +122,57 @@ TEST_F(EntryFileTest, HugeSeekOffsetsAreRefusedOrClamped) {
   EXPECT_EQ(entry->Tell(), 0);
 }
 
+// In a read-only package an item read ahead costs a read per run of
+// neighbouring blocks (and per link where its chain leaves a run), its head
+// comes with the open, and what it reads is what a plain read gives.
+TEST_F(EntryFileTest, AReadOnlyItemIsReadAheadAndItsHeadComesWithTheOpen) {
+  const std::vector<uint8_t> data = TextBytes(6000);
+  uint32_t first = 0, other = 0;
+  {
+    Owned<EntryFile> entry = Create(&first);
+    ASSERT_EQ(3000, entry->Write(data.data(), 3000));
+  }
+  {
+    Owned<EntryFile> entry = Create(&other);  // between the item's blocks
+    ASSERT_EQ(2000, entry->Write(data.data(), 2000));
+  }
+  {
+    Owned<EntryFile> entry(new EntryFile(&store_));
+    ASSERT_EQ(0, entry->Open(kOpenUpdate, &first));
+    ASSERT_EQ(0, entry->Seek(3000, 0));
+    ASSERT_EQ(3000, entry->Write(data.data() + 3000, 3000));
+  }
+  store_.readOnly = true;
+  int readsAhead = 0, readsPlain = 0;
+  for (bool ahead : {true, false}) {
+    SCOPED_TRACE(ahead ? "ahead" : "plain");
+    Owned<EntryFile> reader(new EntryFile(&store_));
+    reader->SetReadAhead(ahead);
+    store_.reads = 0;
+    ASSERT_EQ(0, reader->Open(kOpenRead, &first));
+    EXPECT_EQ(store_.reads, 1);
+    uint8_t head[48];
+    for (int twice = 0; twice < 2; ++twice) {
+      ASSERT_EQ(0, reader->Seek(0, 0));
+      ASSERT_EQ(48, reader->Read(head, 48));
+      EXPECT_EQ(0, std::memcmp(head, data.data(), 48));
+    }
+    EXPECT_EQ(store_.reads, 1);
+    std::vector<uint8_t> back(6000);
+    std::memcpy(back.data(), head, 48);
+    for (uint32_t at = 48; at < 6000;) {
+      const int32_t got = reader->Read(back.data() + at, 700);
+      ASSERT_GT(got, 0);
+      at += static_cast<uint32_t>(got);
+    }
+    EXPECT_EQ(back, data);
+    (ahead ? readsAhead : readsPlain) = store_.reads;
+  }
+  // The open; blocks 1-6 at once; the link out of block 3; blocks 6-8.
+  EXPECT_EQ(readsAhead, 4);
+  EXPECT_GT(readsPlain, readsAhead);
+}
+
 TEST_F(EntryFileTest, RefusesBrokenChains) {
   uint32_t first = 0;
   {

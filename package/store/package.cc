@@ -111,9 +111,7 @@ class PackageListing : public DirListing {
 
 bool PackageImpl::ReadAt(uint64_t offset, void* buffer, size_t n) {
   if (offset + n > kMaxPackageBytes) return false;
-  VirtualFile* file = params_.file;
-  if (file->Seek(static_cast<int64_t>(offset), 0) < 0) return false;
-  return file->ReadExactly(buffer, n);
+  return params_.file->ReadExactlyAt(static_cast<int64_t>(offset), buffer, n);
 }
 
 bool PackageImpl::WriteAt(uint64_t offset, const void* buffer, size_t n) {
@@ -220,6 +218,7 @@ int PackageImpl::SaveSystemItem(uint32_t block, const std::vector<uint8_t>& cont
 // -------------------------------------------------------------- opening
 
 int PackageImpl::Open(const PackageParams& params) {
+  itemFacts_.clear();
   if (open_ || used_) return kPackageReused;
   used_ = true;
   params_ = params;
@@ -524,6 +523,8 @@ EntryFile* PackageImpl::OpenEntry(const char* path, int mode, uint32_t* firstBlo
   }
   if (mode == kOpenCreate) node->firstBlock = first;
   *firstBlock = first;
+  // An item of a read-only package is read whole by its callers.
+  entry->SetReadAhead(ReadOnly());
   return entry;
 }
 
@@ -583,15 +584,30 @@ int PackageImpl::Stat(const char* path, FileInfo* info) {
     info->time = 0;
     return 0;
   }
+  uint32_t first = lookup.node->firstBlock;
+  if (ReadOnly()) {
+    auto known = itemFacts_.find(first);
+    if (known != itemFacts_.end()) {
+      info->time = static_cast<int32_t>(known->second.time);
+      info->size = static_cast<int32_t>(known->second.plainSize);
+      return 0;
+    }
+  }
   auto* entry = new (std::nothrow) EntryFile(this);
   if (entry == nullptr) return -31;
   Owned<EntryFile> owner(entry);
-  uint32_t first = lookup.node->firstBlock;
   if (entry->Open(kOpenRead, &first) < 0) return -31;
   SealHeader header;
   if (ReadSealHeader(entry, &header) < 0) return -41;
   info->time = static_cast<int32_t>(header.time);
   info->size = static_cast<int32_t>(header.plainSize);
+  if (ReadOnly()) {
+    try {
+      itemFacts_[first] = ItemFacts{header.time, header.plainSize};
+    } catch (...) {
+      // Not kept: read again next time.
+    }
+  }
   return 0;
 }
 

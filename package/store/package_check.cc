@@ -212,12 +212,13 @@ class BlockAudit {
         std::min<uint32_t>(std::max<uint32_t>(1, kWindowBytes / header_.blockSize),
                            header_.blockCount - block);
     window_.resize(size_t{wanted} * header_.blockSize);
-    if (file_->Seek(int64_t{block} * header_.blockSize, 0) != 0) return false;
-    const int32_t got = file_->Read(window_.data(), static_cast<int32_t>(window_.size()));
-    if (got <= 0) return false;
+    // The file holds every block (ReadHeader): a positioned read takes the
+    // window whole.
+    if (!file_->ReadExactlyAt(int64_t{block} * header_.blockSize, window_.data(), window_.size()))
+      return false;
     windowFirst_ = block;
-    windowBlocks_ = static_cast<uint32_t>(got) / header_.blockSize;
-    return windowBlocks_ > 0;
+    windowBlocks_ = wanted;
+    return true;
   }
 
   void Problem(std::string text) {
@@ -233,7 +234,7 @@ class BlockAudit {
   PackageHeader header_;
   std::vector<int> owners_;
   std::vector<std::string> labels_;
-  static constexpr uint32_t kWindowBytes = 64 * 1024;
+  static constexpr uint32_t kWindowBytes = 256 * 1024;
   std::vector<uint8_t> window_;
   uint32_t windowFirst_ = 0;
   uint32_t windowBlocks_ = 0;

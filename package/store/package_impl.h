@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -170,6 +171,14 @@ class PackageImpl : public BlockStore {
   // First failure of sealing or closing an item since the open.
   std::shared_ptr<int> itemFailure_;
   std::shared_ptr<OpenItems> openItems_ = std::make_shared<OpenItems>();
+  // What Stat read of an item of a read-only package (its sealed-stream
+  // header's time and plain size), by the item's first block: a path is
+  // often asked about more than once in a run, and nothing changes here.
+  struct ItemFacts {
+    uint32_t time = 0;
+    uint32_t plainSize = 0;
+  };
+  std::unordered_map<uint32_t, ItemFacts> itemFacts_;
 };
 
 

@@ -97,6 +97,13 @@ int32_t TailFile::Read(void* buffer, int32_t n) {
   return host_->Read(buffer, static_cast<int32_t>(std::min<int64_t>(n, left)));
 }
 
+bool TailFile::ReadExactlyAt(int64_t offset, void* buffer, size_t n) {
+  if (host_ == nullptr || offset < 0 || static_cast<uint64_t>(offset) > record_.dataSize ||
+      n > record_.dataSize - static_cast<uint64_t>(offset))
+    return false;
+  return host_->ReadExactlyAt(static_cast<int64_t>(record_.baseOffset) + offset, buffer, n);
+}
+
 int32_t TailFile::Seek(int64_t offset, int origin) {
   if (host_ == nullptr) return -1;
   int64_t from;

@@ -58,6 +58,8 @@ class TailFile : public VirtualFile {
   int32_t SetTime(int32_t seconds) override;
   // Never hands out bytes past the end of the window.
   int32_t Read(void* buffer, int32_t n) override;
+  // Within the window only, through the host's ReadExactlyAt.
+  bool ReadExactlyAt(int64_t offset, void* buffer, size_t n) override;
   // A negative target becomes 0; a target past the end is allowed (for
   // writing). The host's result.
   int32_t Seek(int64_t offset, int origin) override;

@@ -28,8 +28,9 @@ class MemoryBlockStore : public BlockStore {
 
   uint32_t BlockSize() const override { return blockSize_; }
   uint32_t BlockCount() const override { return blockCount_; }
-  bool ReadOnly() const override { return false; }
+  bool ReadOnly() const override { return readOnly; }
   bool ReadAt(uint64_t offset, void* buffer, size_t n) override {
+    ++reads;
     if (offset + n > bytes_->size()) return false;
     std::memcpy(buffer, bytes_->data() + offset, n);
     return true;
@@ -43,6 +44,9 @@ class MemoryBlockStore : public BlockStore {
     bytes_->resize(static_cast<size_t>(blockCount_ + 1) * blockSize_);
     return blockCount_++;
   }
+
+  bool readOnly = false;  // what ReadOnly answers
+  int reads = 0;          // ReadAt calls so far
 
  private:
   std::vector<uint8_t>* bytes_;
