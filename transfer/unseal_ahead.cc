@@ -241,6 +241,7 @@ void CopyReadAhead::Plan(const std::string& folder) {
   folder_ = folder;
   names_.clear();
   next_ = 0;
+  at_ = static_cast<size_t>(-1);
   queued_.clear();
   if (ahead_) ahead_->Drop();
   Owned<DirListing> listing(source_->OpenListing(folder.c_str()));
@@ -286,11 +287,17 @@ void CopyReadAhead::After(const std::string& path) {
     if (slash == std::string::npos) return;
     const std::string folder = path.substr(0, slash);
     if (folder != folder_) Plan(folder);
-    // Where the walk is in the listing: mostly the one after the last
-    // queued (or the start).
-    auto at = std::find(names_.begin(), names_.end(), path);
-    if (at == names_.end()) return;
-    next_ = std::max(next_, static_cast<size_t>(at - names_.begin()) + 1);
+    // Where the walk is in the listing: mostly the file after the one
+    // before (a search from the start for each would cost the square of a
+    // large folder's files).
+    size_t at = at_ + 1;
+    if (at >= names_.size() || names_[at] != path) {
+      auto found = std::find(names_.begin(), names_.end(), path);
+      if (found == names_.end()) return;
+      at = static_cast<size_t>(found - names_.begin());
+    }
+    at_ = at;
+    next_ = std::max(next_, at + 1);
     auto* manager = static_cast<FileManager*>(source_);
     std::vector<uint8_t> stream;
     for (; next_ < names_.size(); ++next_) {

@@ -153,6 +153,7 @@ class CopyReadAhead {
   bool off_ = false;
   std::string folder_;
   std::vector<std::string> names_;  // files of folder_ in listing order
+  size_t at_ = static_cast<size_t>(-1);  // where the walk was in names_
   size_t next_ = 0;                 // first of names_ not yet queued
   std::set<std::string> queued_;    // paths queued and not yet reached
   std::string current_;             // the file the walk is at
