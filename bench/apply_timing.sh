@@ -67,6 +67,10 @@ best() {
   done
   echo "$min"
 }
+cpu() {
+  /usr/bin/time -f '%U+%S' -o "$work/cpu" "$@" >/dev/null 2>&1 || true
+  tail -n 1 "$work/cpu"
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 peak_mib() {
   /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1 || true
@@ -83,9 +87,15 @@ for files in 2000 20000; do
   "$pack" create p.dpk patch >/dev/null
   e=$(best 'rm -rf out' "$pack" -j 1 extract p.dpk out)
   r=$(best 'client client' ./patcher --console "$PWD/client")
+  # The same run with the copy on one thread (no worker unsealing ahead).
+  r0=$(best 'client client' env MARROWGATE_COPY_WORKERS=0 ./patcher --console "$PWD/client")
+  client client; c=$(cpu ./patcher --console "$PWD/client")
+  client client; c0=$(cpu env MARROWGATE_COPY_WORKERS=0 ./patcher --console "$PWD/client")
   diff -r patch/update/d00 client/d00 >/dev/null && echo "$files files: installed tree identical"
   s=$(seconds ./patcher --console "$PWD/client")
   printf '%5d files: patch run %6.2f s   unzip %6.2f s   ratio %s\n' "$files" "$r" "$u" "$(ratio "$r" "$u")"
+  printf '%5d files: patch run %6.2f s (user+sys %s)   one thread %6.2f s (user+sys %s)\n' \
+    "$files" "$r" "$c" "$r0" "$c0"
   printf '%5d files: patch run %6.2f s   extract -j 1 %6.2f s   ratio %s\n' "$files" "$r" "$e" "$(ratio "$r" "$e")"
   printf '%5d files: second run %6.2f s (nothing to write)\n' "$files" "$s"
   if [[ "$files" == 2000 ]]; then

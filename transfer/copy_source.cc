@@ -13,6 +13,7 @@ namespace marrowgate {
 bool CopySource::Open(FileSystem* fs, const std::string& path) {
   file_.reset();
   raw_.reset();
+  unsealed_.reset();
   auto* manager = dynamic_cast<FileManager*>(fs);
   if (manager != nullptr &&
       (manager->config().searchMode == 1 || manager->config().searchMode == 3)) {
@@ -35,6 +36,22 @@ bool CopySource::Open(FileSystem* fs, const std::string& path) {
   }
   file_.reset(fs->Open(path.c_str(), kOpenRead));
   return file_ != nullptr;
+}
+
+bool CopySource::UseUnsealed(const SealHeader& header, std::vector<uint8_t> content,
+                             std::vector<uint32_t> slices) {
+  if (!raw_ || rebuild_) return false;
+  if (header.flags != header_.flags || header.storedSize != header_.storedSize ||
+      header.plainSize != header_.plainSize || header.time != header_.time ||
+      std::memcmp(header.digest, header_.digest, 16) != 0 || content.size() != header.plainSize)
+    return false;
+  size_t total = 0;
+  for (uint32_t n : slices) total += n;
+  if (total != content.size()) return false;
+  unsealed_ = std::make_unique<Unsealed>();
+  unsealed_->content = std::move(content);
+  unsealed_->slices = std::move(slices);
+  return true;
 }
 
 int32_t CopySource::ReadHead(Unsealer* unsealer, uint8_t* into, size_t n) {
@@ -114,6 +131,17 @@ int CopySource::Pump(std::vector<char>* buffer, Unsealer* unsealer, const CopySi
     if (stopped) return kSinkStopped;
     if (pumped != kPumped || failure != 0) return kReadFailed;
     std::memcpy(digest, rebuild_->header().newDigest.data(), 16);
+    return kPumped;
+  }
+  if (raw_ && unsealed_) {
+    // Unsealed ahead: the same slices the unsealing hands out.
+    std::unique_ptr<Unsealed> unsealed = std::move(unsealed_);
+    const uint8_t* bytes = unsealed->content.data();
+    for (uint32_t n : unsealed->slices) {
+      if (!sink(bytes, n)) return kSinkStopped;
+      bytes += n;
+    }
+    std::memcpy(digest, header_.digest, 16);
     return kPumped;
   }
   if (raw_) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,7 +51,16 @@ class CopySource {
     file_.reset();
     raw_.reset();
     rebuild_.reset();
+    unsealed_.reset();
   }
+
+  // For an item: its content, unsealed elsewhere from the same stored form
+  // (`header` is the one it was unsealed under, its digest checked), in
+  // the slices it came in. Pump then hands those slices over instead of
+  // unsealing the item again. False (nothing changes) when this is no item
+  // read whole, or `header` is not its header.
+  bool UseUnsealed(const SealHeader& header, std::vector<uint8_t> content,
+                   std::vector<uint32_t> slices);
 
   // Up to n bytes from the start of the content, read without using it
   // up: the count (fewer at the end), or -1 when the source fails.
@@ -80,6 +90,11 @@ class CopySource {
   SealParams codecs_;
   SealHeader header_;
   std::unique_ptr<DeltaTargetStream> rebuild_;
+  struct Unsealed {
+    std::vector<uint8_t> content;
+    std::vector<uint32_t> slices;
+  };
+  std::unique_ptr<Unsealed> unsealed_;
 };
 
 }  // namespace marrowgate

@@ -47,6 +47,8 @@ MyDirSearch::MyDirSearch(const DIRCP_PARAM_T& params)
   }
   // A trailing "|" only ends the list early; the entries before it apply.
   SetExcludedSuffixes(params.szExcludeSuffixes);
+  read_ahead_ = std::make_unique<CopyReadAhead>(
+      params.pSrcFM, [this](const char* name) { return PassesFilters(name); }, CopyWorkerCount());
 }
 
 bool MyDirSearch::ExcludedPath(std::string_view below) const {
@@ -163,6 +165,7 @@ int32_t MyDirSearch::ActionOnFile(const char* name) {
 }
 
 bool MyDirSearch::OpenSource(const std::string& source_path, CopySource* source) {
+  read_ahead_->After(source_path);
   return source->Open(params_.pSrcFM, source_path);
 }
 
@@ -423,6 +426,7 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     if (staged) destination->DeleteFile(write_path.c_str());
     return code;
   };
+  if (source->streamed()) read_ahead_->Take(source_path, source);
   if (!unsealer_ && source->streamed()) unsealer_ = std::make_unique<Unsealer>();
   int32_t stop = 0;
   uint32_t total = 0;

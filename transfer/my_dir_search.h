@@ -16,6 +16,7 @@
 #include "transfer/copy_source.h"
 #include "transfer/dir_copy.h"
 #include "transfer/dir_search.h"
+#include "transfer/unseal_ahead.h"
 #include "util/releaser.h"
 
 namespace marrowgate {
@@ -124,6 +125,8 @@ class MyDirSearch : public DirSearch {
 
   std::vector<char> buffer_;
   std::unique_ptr<Unsealer> unsealer_;
+  // The items the walk comes to next, unsealed on other threads.
+  std::unique_ptr<CopyReadAhead> read_ahead_;
   std::vector<StagedFile> batch_;
   std::set<std::string> batch_targets_;
   uint64_t batch_bytes_ = 0;
