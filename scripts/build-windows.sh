@@ -54,7 +54,7 @@ print_timings() {
   local line
   [ ${#timings[@]} -gt 0 ] || return 0
   log "time per part (s):"
-  for line in "${timings[@]}"; do printf '  %-22s %5s\n' $line >&2; done
+  for line in "${timings[@]}"; do printf '  %-22s %5s\n' "${line% *}" "${line##* }" >&2; done
   log "total $(( $(now) - started )) s"
 }
 
