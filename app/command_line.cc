@@ -153,6 +153,7 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
   bool hidden = false;
   bool folderOption = false;
+  bool userOption = false;  // the Windows form's "/user", not --launcher
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string value;
@@ -174,6 +175,7 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
         rest = args[++i];
       }
       TakeParentTitle(std::string(rest), &result);
+      userOption = true;
     } else if (arg == "--launcher") {
       if (i + 1 >= args.size()) return UsageError(arg + " needs a window title");
       TakeParentTitle(args[++i], &result);
@@ -247,13 +249,16 @@ PatcherCommandLine ParsePosixArguments(const std::vector<std::string>& args) {
     }
     return result;
   }
-  if (!result.parentTitle.empty() && result.installFolder.empty() && !hidden && !result.help &&
-      !result.version && !result.about) {
-    // A launcher that names no folder: the whole line is the folder, as
-    // the Windows form has it; its run fails at the version check, and the
-    // launcher is told (message 212).
+  const bool userWithoutFolder = userOption && !folderOption;
+  const bool titleWithoutFolder = !result.parentTitle.empty() && result.installFolder.empty();
+  if ((userWithoutFolder || titleWithoutFolder) && !hidden && !result.help && !result.version &&
+      !result.about) {
+    // "/user" without "/D" (or a launcher that names no folder): the whole
+    // line is the folder, as the Windows form takes the whole tail; its run
+    // fails at the version check, and the launcher is told (message 212).
+    // A launcher names the folder after "/D".
     result.installFolder = JoinFrom(args, 0, "");
-    result.notes.push_back("no install folder given; the whole command line is taken as one");
+    result.notes.push_back("no folder after /D; the whole command line is taken as the folder");
   }
   if (hidden) {
     if (!result.installFolder.empty()) {
@@ -279,7 +284,9 @@ std::string PatcherUsage(const std::string& programName) {
          "  --dir FOLDER             install folder (one argument)\n"
          "  /user TITLE, /user=TITLE, --launcher TITLE\n"
          "                           send progress and messages to the launcher\n"
-         "                           listening under TITLE instead of showing them\n"
+         "                           listening under TITLE instead of showing them;\n"
+         "                           with /user the folder goes after /D (without /D\n"
+         "                           the whole line is taken as the folder)\n"
          "  -h, --hidden             hidden run into the program's own folder\n"
          "  --console                show the run in this terminal, not in a window\n"
          "  --verify FOLDER          check FOLDER's files against its local file list\n"

@@ -37,9 +37,11 @@
 //   --allow-downgrade           install over a client newer than the patch
 //   --                          ends the options
 // Any other arguments, joined by single spaces, are the install folder.
-// A launcher title without any folder makes the whole argument line the
-// install folder (as the Windows form takes the tail): the run that starts
-// fails at the version check and the launcher gets message 212.
+// "/user" without "/D" or --dir makes the whole argument line the install
+// folder, as the Windows form takes the whole tail ("/user T FOLDER" names
+// the folder "/user T FOLDER"), and so does --launcher without any folder:
+// the run that starts fails at the version check and the launcher gets
+// message 212. "/user T /D FOLDER" and "--launcher T FOLDER" name FOLDER.
 #ifndef MARROWGATE_APP_COMMAND_LINE_H_
 #define MARROWGATE_APP_COMMAND_LINE_H_
 

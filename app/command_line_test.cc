@@ -128,14 +128,15 @@ TEST(PosixArguments, LauncherTitleForms) {
   EXPECT_EQ(Posix({"/user=Launcher", "/tmp/g"}).parentTitle, "Launcher");
   EXPECT_EQ(Posix({"--launcher", "My Launcher", "/tmp/g"}).parentTitle, "My Launcher");
   EXPECT_EQ(Posix({"--launcher=L", "/tmp/g"}).parentTitle, "L");
-  // The option is not part of the folder.
-  EXPECT_EQ(Posix({"/user", "Launcher", "/tmp/g"}).installFolder, "/tmp/g");
+  // --launcher's folder is its own; "/user" names the folder after /D.
+  EXPECT_EQ(Posix({"--launcher", "Launcher", "/tmp/g"}).installFolder, "/tmp/g");
+  EXPECT_EQ(Posix({"/user", "Launcher", "/D", "/tmp/g"}).installFolder, "/tmp/g");
   // After "/user", '=' is skipped, in the argument and as arguments.
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"/user", "=", "T", "/tmp/g"},
-           {"/user==T", "/tmp/g"},
-           {"/user=", "T", "/tmp/g"},
-           {"/user", "==", "=T", "/tmp/g"}}) {
+           {"/user", "=", "T", "/D", "/tmp/g"},
+           {"/user==T", "/D", "/tmp/g"},
+           {"/user=", "T", "/D", "/tmp/g"},
+           {"/user", "==", "=T", "/D", "/tmp/g"}}) {
     PatcherCommandLine r = Posix(args);
     EXPECT_FALSE(r.usageError) << args[0];
     EXPECT_EQ(r.parentTitle, "T") << args[0];
@@ -190,7 +191,7 @@ TEST(PosixArguments, DryRunTakesTheFolderFormsOfARun) {
 
 TEST(PosixArguments, LauncherTitleTooLongIsIgnored) {
   std::string title(kMaxParentTitle, 't');
-  PatcherCommandLine r = Posix({"/user", title, "/tmp/g"});
+  PatcherCommandLine r = Posix({"/user", title, "/D", "/tmp/g"});
   EXPECT_FALSE(r.usageError);
   EXPECT_EQ(r.parentTitle, "");
   EXPECT_EQ(r.notes.size(), 1u);
@@ -224,7 +225,7 @@ TEST(PosixArguments, PathsContainingTheOptionTextsAreFolders) {
   EXPECT_EQ(Posix({"/users"}).installFolder, "/users");
   EXPECT_EQ(Posix({"/Data"}).installFolder, "/Data");
   EXPECT_EQ(Posix({"/D/games"}).installFolder, "/D/games");
-  EXPECT_EQ(Posix({"/user", "L", "/home/user/D x"}).installFolder, "/home/user/D x");
+  EXPECT_EQ(Posix({"/user", "L", "/D", "/home/user/D x"}).installFolder, "/home/user/D x");
 }
 
 TEST(PosixArguments, HiddenRun) {
@@ -302,6 +303,42 @@ TEST(WindowsArguments, OptionsFirstOtherwiseTheSubstringRule) {
   PatcherCommandLine bare = ParseWindowsProgramLine(program + "C:\\G", "C:\\G");
   EXPECT_EQ(bare.installFolder, "C:\\G");
   EXPECT_TRUE(ParseWindowsProgramLine(program, "").installFolder.empty());
+}
+
+// ------------------------------------------------- both forms, one rule
+
+// A launcher names the folder after "/D"; "/user" without "/D" makes the
+// whole tail the folder. The Windows line and the same tail split into
+// arguments give the same title and folder.
+TEST(CommandLineForms, UserAndFolderReadAlikeOnBothSystems) {
+  const std::string longTitle(kMaxParentTitle, 't');
+  struct Case {
+    std::string tail, title, folder;
+  };
+  const std::vector<Case> cases = {
+      {"", "", ""},
+      {"C:\\Games\\Client", "", "C:\\Games\\Client"},
+      {"/user L /D C:\\G", "L", "C:\\G"},
+      {"/user=L /D C:\\My Games", "L", "C:\\My Games"},
+      {"/user L C:\\G", "L", "/user L C:\\G"},
+      {"/user=L C:\\G", "L", "/user=L C:\\G"},
+      {"C:\\G /user L", "L", "C:\\G /user L"},
+      {"/user L", "L", "/user L"},
+      {"/user " + longTitle + " C:\\G", "", "/user " + longTitle + " C:\\G"},
+      {"/user " + longTitle + " /D C:\\G", "", "C:\\G"},
+  };
+  for (const Case& c : cases) {
+    PatcherCommandLine windows = Windows("p.exe", c.tail);
+    PatcherCommandLine posix = Posix(SplitWindowsArguments(c.tail));
+    for (const PatcherCommandLine* r : {&windows, &posix}) {
+      const char* form = r == &windows ? "windows" : "posix";
+      EXPECT_FALSE(r->usageError) << form << ": " << c.tail << ": " << r->error;
+      EXPECT_EQ(r->parentTitle, c.title) << form << ": " << c.tail;
+      EXPECT_EQ(r->installFolder, c.folder) << form << ": " << c.tail;
+    }
+  }
+  // The POSIX form's own launcher option keeps its folder.
+  EXPECT_EQ(Posix({"--launcher", "L", "C:\\G"}).installFolder, "C:\\G");
 }
 
 }  // namespace

@@ -191,7 +191,7 @@ TEST_F(DryRunTest, ListsEveryEntryWithItsSizeAndWritesNothing) {
   // A client too old for the patch: refused before anything is listed.
   WriteFile(install_ / "mb/etc/version.txt", "1 1.0.0.0\r\n");
   const auto old = Snapshot(install_);
-  run = DryRun({"/user", "Launcher", "--dry-run", install_.string()});
+  run = DryRun({"/user", "Launcher", "--dry-run", "/D", install_.string()});
   EXPECT_EQ(run.status, kPatcherAppFailure) << run.All();
   EXPECT_TRUE(run.Has("too old    installed 1.0.0.0, needs 1.2.0.0")) << run.All();
   EXPECT_EQ(run.lines.size(), 2u) << run.All();

@@ -176,6 +176,6 @@ log "on the virtual display: $(( $(date +%s) - display_started )) s"
 
 read -r total failed skipped broken < <(awk '{n += $2; f += $3; s += $4; b += $5}
   END {print n + 0, f + 0, s + 0, b + 0}' "$summary")
-echo "Wine: $((total - failed - skipped)) passed, $failed failed, $skipped skipped of $total" \
-  "cases; $broken programs without results ($(( $(date +%s) - started )) s)"
+echo "Wine: $total cases; $broken programs without results ($(( $(date +%s) - started )) s)"
+echo "Wine: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ] && [ "$broken" = 0 ]

@@ -84,7 +84,9 @@ class Checks:
     def patch_with_launcher(self, game, env, launcher, program=None, folder_args=None):
         """Runs the patcher with a listener; returns (status, stderr, listener lines)."""
         program = program or self.patcher
-        folder_args = folder_args if folder_args is not None else [game]
+        # A launcher names the folder after "/D" (without it the whole
+        # line would be the folder).
+        folder_args = folder_args if folder_args is not None else ["/D", game]
         listener = subprocess.Popen([self.listen, launcher], stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, text=True)
         try:
@@ -111,7 +113,7 @@ class Checks:
         status, err, lines = self.patch_with_launcher(game, os.environ, "MarrowgateWindowCheck")
         check(status == 0, "the window run ended with %d:\n%s" % (status, err))
         check("marrowgate, shown in a window" in err, "no window was used:\n%s" % err)
-        check("marrowgate, inner cmd m_lpCmdLine=/user MarrowgateWindowCheck " + game in err,
+        check("marrowgate, inner cmd m_lpCmdLine=/user MarrowgateWindowCheck /D " + game in err,
               "the command line was not reported:\n%s" % err)
         self.check_patched(game)
         self.check_records(lines)
@@ -171,7 +173,7 @@ class Checks:
         listener.listen(1)
         try:
             started = time.time()
-            patcher = subprocess.Popen([self.patcher, "/user", title, game],
+            patcher = subprocess.Popen([self.patcher, "/user", title, "/D", game],
                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                        env=dict(os.environ, MARROWGATE_DEBUG="1"), text=True)
             window = self.find_window(started + 30, patcher)
