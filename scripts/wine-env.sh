@@ -59,6 +59,16 @@ wine_prepare() {
   if [ "$mode" != display ]; then
     timeout -k 10 120 "$MARROWGATE_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
       >/dev/null 2>&1 || true
+    # The desktop started above kept the driver it found (none usable
+    # without a display, in a prefix just made): start again so that the
+    # null driver serves every program, or no window can be made.
+    "$server" -k >/dev/null 2>&1 || true
+    "$server" -w >/dev/null 2>&1 || true
+    "$server" -p
+    timeout -k 10 120 "$MARROWGATE_WINE" cmd /c exit >/dev/null 2>&1 || {
+      echo "wine-env: Wine does not start programs (wine cmd /c exit failed)" >&2
+      return 1
+    }
   fi
   if [ -z "$MARROWGATE_WINEPATH" ]; then
     MARROWGATE_WINEPATH=wine_path_fallback
