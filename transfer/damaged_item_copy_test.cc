@@ -13,6 +13,7 @@
 #include "package/seal/zlib_codec.h"
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
+#include "transfer/testing/copy_tree_testing.h"
 #include "transfer/testing/recording_notify_testing.h"
 #include "util/byte_order.h"
 #include "util/md5.h"
@@ -43,17 +44,7 @@ class DamagedItemCopyTest : public ::testing::Test {
       own.reset(new FileManager(config_));
       fm = own.get();
     }
-    DIRCP_PARAM_T params;
-    params.pSrcFM = fm;
-    params.pDstFM = fm;
-    params.szSrcDir = from.c_str();
-    params.szDstDir = to.c_str();
-    params.pNotify = sink;
-    params.nBufSize = 1000;
-    params.byStatMode = kStatFromInfo;
-    const char* const noDelayed[] = {nullptr};
-    Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed != nullptr ? delayed : noDelayed));
-    return engine->DoIt(params);
+    return CopyTreeForTest(fm, from, to, sink, 1000, 0, delayed);
   }
 
   TestFolder folder_;

@@ -14,6 +14,7 @@
 #include "package/seal/zlib_codec.h"
 #include "platform/env.h"
 #include "transfer/dir_copy.h"
+#include "transfer/testing/copy_tree_testing.h"
 #include "transfer/testing/recording_notify_testing.h"
 #include "util/releaser.h"
 #include "platform/file_tree.h"
@@ -51,17 +52,7 @@ class DirCopyPackageTest : public ::testing::Test {
 
   int32_t Copy(FileSystem* fs, const std::string& from, const std::string& to,
                RecordingNotify* sink, HeldBackNames delayed) {
-    DIRCP_PARAM_T params;
-    params.pSrcFM = fs;
-    params.pDstFM = fs;
-    params.szSrcDir = from.c_str();
-    params.szDstDir = to.c_str();
-    params.pNotify = sink;
-    params.nBufSize = 100000;
-    params.byFlags = kCopyFileTimes;
-    params.byStatMode = kStatFromInfo;
-    Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed));
-    return engine->DoIt(params);
+    return CopyTreeForTest(fs, from, to, sink, 100000, kCopyFileTimes, delayed);
   }
 
   TestFolder folder_;

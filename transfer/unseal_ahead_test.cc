@@ -22,6 +22,7 @@
 #include "platform/env.h"
 #include "transfer/copy_source.h"
 #include "transfer/dir_copy.h"
+#include "transfer/testing/copy_tree_testing.h"
 #include "transfer/testing/recording_notify_testing.h"
 #include "util/md5.h"
 #include "util/releaser.h"
@@ -234,18 +235,7 @@ class CopyAheadTest : public ::testing::Test {
 
   int32_t Copy(FileManager* fm, const std::string& from, const std::string& to,
                RecordingNotify* sink) {
-    DIRCP_PARAM_T params;
-    params.pSrcFM = fm;
-    params.pDstFM = fm;
-    params.szSrcDir = from.c_str();
-    params.szDstDir = to.c_str();
-    params.pNotify = sink;
-    params.nBufSize = 4096;
-    params.byFlags = kCopyFileTimes;
-    params.byStatMode = kStatFromInfo;
-    const char* const noDelayed[] = {nullptr};
-    Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, noDelayed));
-    return engine->DoIt(params);
+    return CopyTreeForTest(fm, from, to, sink, 4096, kCopyFileTimes);
   }
 
   // A package "pack.dpk" holding update/ with files in two folders, one of
