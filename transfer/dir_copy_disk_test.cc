@@ -13,6 +13,7 @@
 #include "transfer/testing/recording_notify_testing.h"
 #include "util/releaser.h"
 #include "platform/file_tree.h"
+#include "platform/testing/links_testing.h"
 
 namespace marrowgate {
 namespace {
@@ -145,6 +146,31 @@ TEST_F(DirCopyDiskTest, DelayedNameClimbingOutWritesNothingOutside) {
   EXPECT_EQ(TestFolder::ReadFile(deeper + "/late.dll"), "L");
   EXPECT_FALSE(platform::PathAccessible(folder_.Child("out/outside.txt").c_str()));
   EXPECT_EQ(sink_.events.back(), "ERROR -6 Unsafe path refused: ../outside.txt");
+}
+
+// A target folder that is a link: written through only while it leads to
+// a folder within the target root; one leading out stops the copy before
+// anything is written there.
+TEST_F(DirCopyDiskTest, AFolderLinkLeadingOutOfTheTargetIsNeverWrittenThrough) {
+  platform::MakeFolder((src_ + "/in").c_str());
+  Write("sub/a.txt", "A");
+  Write("in/b.txt", "B");
+  platform::MakeFolder(dst_.c_str());
+  platform::MakeFolder((dst_ + "/real").c_str());
+  platform::MakeFolder(folder_.Child("elsewhere").c_str());
+  if (!platform::MakeTestLink(dst_ + "/real", dst_ + "/in", true) ||
+      !platform::MakeTestLink(folder_.Child("elsewhere"), dst_ + "/sub", true))
+    return;
+  EXPECT_LT(Run(kNoDelayed), 0);
+  EXPECT_FALSE(platform::PathAccessible(folder_.Child("elsewhere/a.txt").c_str()));
+  EXPECT_NE(std::find(sink_.events.begin(), sink_.events.end(),
+                      "ERROR -6 Unsafe path refused: sub"),
+            sink_.events.end());
+
+  platform::RemoveFile((dst_ + "/sub").c_str());
+  ASSERT_EQ(Run(kNoDelayed), 0);
+  EXPECT_EQ(TestFolder::ReadFile(dst_ + "/real/b.txt"), "B");
+  EXPECT_EQ(Read("sub/a.txt"), "A");
 }
 
 TEST_F(DirCopyDiskTest, DeleteTreeRemovesTheCopiedTree) {

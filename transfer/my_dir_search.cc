@@ -4,6 +4,7 @@
 #include "transfer/delta/delta_source.h"
 #include "transfer/staged_target.h"
 #include "platform/file_tree.h"
+#include "platform/path_within.h"
 #include "platform/write_check.h"
 #include "util/safe_path.h"
 
@@ -105,7 +106,24 @@ int32_t MyDirSearch::ActionOnDir(const char* name) {
 }
 
 int32_t MyDirSearch::ActionOnEnterDir(const char* path) {
-  return params_.pNotify->cb_ENTERDIR(path) != 0 ? -1 : 0;
+  if (params_.pNotify->cb_ENTERDIR(path) != 0) return -1;
+  return CheckTargetFolderInside(path);
+}
+
+int32_t MyDirSearch::CheckTargetFolderInside(const char* path) {
+  if (std::strlen(path) <= RootLength()) return 0;  // the root itself
+  const std::string relative(path + RootLength());
+  const std::string target = std::string(params_.szDstDir) + relative;
+  if (!params_.pDstFM->WritesToDisk(target.c_str())) return 0;
+  std::string resolved;
+  // A folder not there yet is made as a folder when a file needs it.
+  if (!platform::ResolvedPath(target.c_str(), &resolved, nullptr)) return 0;
+  if (resolved_root_.empty() &&
+      !platform::ResolvedPath(params_.szDstDir, &resolved_root_, nullptr))
+    resolved_root_.clear();
+  if (!resolved_root_.empty() && platform::PathIsAtOrBelow(resolved, resolved_root_)) return 0;
+  RefuseUnsafe(relative.substr(1));
+  return -1;
 }
 
 int32_t MyDirSearch::ActionOnLeaveDir(const char* path) {

@@ -110,6 +110,13 @@ class MyDirSearch : public DirSearch {
   // True when the relative path `below` (no leading "/") is excluded.
   bool ExcludedPath(std::string_view below) const;
 
+  // 0 when the target folder of the source folder `path` is missing or
+  // lies within the target root once its links are resolved; otherwise
+  // the refusal is sent and -1 stops the walk: a folder link leading out
+  // of the target root is never written through.
+  int32_t CheckTargetFolderInside(const char* path);
+  std::string resolved_root_;  // the target root, links resolved, once
+
   // A file written whole under its staging name, waiting for its batch.
   struct StagedFile {
     Owned<VirtualFile> file;
