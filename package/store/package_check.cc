@@ -253,7 +253,14 @@ std::vector<std::string> CheckPackageBlocks(VirtualFile* file,
   if (!audit.ReadHeader()) return problems;
   audit.ItemChain("the folder tree", audit.header().dirBlock);
   audit.ItemChain("the name pool", audit.header().namesBlock);
-  for (const auto& [path, first] : items) audit.ItemChain(path, first);
+  // Chains are walked in the order of their first blocks, so the windows
+  // run forward through the file instead of jumping with the tree's order.
+  std::vector<const PackageItemRef*> byFirstBlock;
+  byFirstBlock.reserve(items.size());
+  for (const PackageItemRef& item : items) byFirstBlock.push_back(&item);
+  std::stable_sort(byFirstBlock.begin(), byFirstBlock.end(),
+                   [](const PackageItemRef* a, const PackageItemRef* b) { return a->second < b->second; });
+  for (const PackageItemRef* item : byFirstBlock) audit.ItemChain(item->first, item->second);
   audit.FreeList();
   audit.Unclaimed();
   return problems;
