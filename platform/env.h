@@ -60,6 +60,11 @@ class FileStream {
   int64_t ReadAt(int64_t offset, void* buffer, size_t n);
   // Modification time of the open file in seconds since 1970, or 0.
   int64_t ModificationTime();
+  // Hands buffered bytes to the system and sets the open file's access
+  // and modification times (seconds since 1970), so that closing it
+  // changes neither. False where the system cannot do so through an open
+  // file (Windows: the caller then sets them by path after closing).
+  bool SetTimes(int64_t accessTime, int64_t modificationTime);
   // The underlying handle as an integer (for callers that want one).
   intptr_t Handle();
 

@@ -59,7 +59,9 @@ std::unique_ptr<FileStream> FileStream::Open(const char* path, const char* mode)
   // Without blocking, in case something else took the name since.
   int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if ((flags & O_EXCL) != 0) {
+    st.st_size = 0;  // made by this open: an empty ordinary file
+  } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
@@ -145,6 +147,17 @@ int64_t FileStream::ModificationTime() {
   struct stat st;
   if (fstat(fileno(AsFile(stream_)), &st) != 0) return 0;
   return static_cast<int64_t>(st.st_mtime);
+}
+
+bool FileStream::SetTimes(int64_t accessTime, int64_t modificationTime) {
+  FILE* f = AsFile(stream_);
+  if (std::fflush(f) != 0) return false;
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(accessTime);
+  times[0].tv_nsec = 0;
+  times[1].tv_sec = static_cast<time_t>(modificationTime);
+  times[1].tv_nsec = 0;
+  return ::futimens(fileno(f), times) == 0;
 }
 
 intptr_t FileStream::Handle() { return reinterpret_cast<intptr_t>(stream_); }

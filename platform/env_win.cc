@@ -176,6 +176,10 @@ int64_t FileStream::ModificationTime() {
   return static_cast<int64_t>(ticks / 10000000u) - 11644473600LL;
 }
 
+// The times are set by path once the file is closed: a close after
+// writes through the handle may stamp the time again.
+bool FileStream::SetTimes(int64_t /*accessTime*/, int64_t /*modificationTime*/) { return false; }
+
 intptr_t FileStream::Handle() { return reinterpret_cast<intptr_t>(stream_); }
 
 // ---------------------------------------------------------- path status

@@ -233,13 +233,18 @@ bool MyDirSearch::TargetIsIdentical(const std::string& target, const FileInfo& e
   return true;
 }
 
-int32_t MyDirSearch::CommitStaged() {
-  if (batch_.empty()) return 0;
+int32_t MyDirSearch::CommitStaged() { return PlaceBatch(true); }
+
+int32_t MyDirSearch::PlaceBatch(bool settle) {
+  FileSystem* destination = params_.pDstFM;
+  if (batch_.empty()) {
+    if (settle) SettleMoves();
+    return 0;
+  }
   std::vector<StagedFile> batch;
   batch.swap(batch_);
   batch_targets_.clear();
   batch_bytes_ = 0;
-  FileSystem* destination = params_.pDstFM;
   int32_t result = 0;
   auto give_up = [&](StagedFile& staged) {
     // Taken before the clean-up's own calls.
@@ -264,7 +269,16 @@ int32_t MyDirSearch::CommitStaged() {
     if (std::find(folders.begin(), folders.end(), folder) == folders.end())
       folders.push_back(folder);
   }
-  const bool together = !folders.empty() && destination->SyncFileSystemsOf(folders) == 0;
+  // The sync also settles the moves of the batches before this one.
+  std::vector<std::string> synced = folders;
+  for (const std::string& folder : unsettled_folders_)
+    if (std::find(synced.begin(), synced.end(), folder) == synced.end()) synced.push_back(folder);
+  const bool together = !folders.empty() && destination->SyncFileSystemsOf(synced) == 0;
+  if (together) {
+    unsettled_folders_.clear();
+  } else {
+    SettleMoves();
+  }
   for (StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
     platform::ClearSystemError();
@@ -275,7 +289,6 @@ int32_t MyDirSearch::CommitStaged() {
     staged.file.reset();
   }
   // 2. Each over its target; 3. the folders' new entries on the device.
-  std::vector<std::string> moved;
   for (StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
     platform::ClearSystemError();
@@ -284,18 +297,27 @@ int32_t MyDirSearch::CommitStaged() {
       continue;
     }
     const std::string folder = FolderPartOf(staged.target);
-    if (std::find(moved.begin(), moved.end(), folder) == moved.end()) moved.push_back(folder);
+    if (std::find(unsettled_folders_.begin(), unsettled_folders_.end(), folder) ==
+        unsettled_folders_.end())
+      unsettled_folders_.push_back(folder);
   }
-  // A folder that cannot be synced (some file systems refuse) does not
-  // undo its moves.
-  if (!moved.empty() && destination->SyncFileSystemsOf(moved) != 0) {
-    for (const std::string& folder : moved) destination->SyncFolder(folder.c_str());
-  }
+  if (settle) SettleMoves();
   for (const StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
     params_.pNotify->cb_VERIFIED(staged.target.c_str(), staged.size, staged.digest.data(), 0);
   }
   return result;
+}
+
+void MyDirSearch::SettleMoves() {
+  if (unsettled_folders_.empty()) return;
+  FileSystem* destination = params_.pDstFM;
+  // A folder that cannot be synced (some file systems refuse) does not
+  // undo its moves.
+  if (destination->SyncFileSystemsOf(unsettled_folders_) != 0) {
+    for (const std::string& folder : unsettled_folders_) destination->SyncFolder(folder.c_str());
+  }
+  unsettled_folders_.clear();
 }
 
 int32_t MyDirSearch::OpenDeltaItem(CopySource* source, const std::string& source_path,
@@ -417,7 +439,7 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     // A target already waiting in the batch is placed before it is
     // staged again.
     if (batch_targets_.count(target_path) != 0) {
-      int32_t r = CommitStaged();
+      int32_t r = PlaceBatch(false);
       if (r != 0) return r;
     }
     const std::string folder = FolderPartOf(target_path);
@@ -499,8 +521,11 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   // A file placed alone is in place when its cb_FILEEND comes.
   int32_t placed = place_each_ ? CommitStaged() : 0;
   int32_t end = notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
-  if (batch_.size() >= kStagedBatchFiles || batch_bytes_ >= kStagedBatchBytes || end != 0)
+  if (end != 0) {
     placed = CommitStaged();
+  } else if (batch_.size() >= kStagedBatchFiles || batch_bytes_ >= kStagedBatchBytes) {
+    placed = PlaceBatch(false);
+  }
   return end != 0 ? end : placed;
 }
 

@@ -47,10 +47,11 @@ class MyDirSearch : public DirSearch {
   int32_t FilesIdentical() const { return files_identical_; }
 
   // Puts the staged batch in place (transfer/staged_target.h): flushes
-  // every staged file, moves each over its target, then syncs each folder
-  // once. A file that fails is given up as by a write error
-  // (cb_ERROR -4 "ERROR writng file %s!"). Returns 0, or -22 when the sink
-  // asked to stop; the rest of the batch is still placed.
+  // every staged file, moves each over its target, then syncs the folders
+  // of these moves and of every earlier batch's. A file that fails is
+  // given up as by a write error (cb_ERROR -4 "ERROR writng file %s!").
+  // Returns 0, or -22 when the sink asked to stop; the rest of the batch is
+  // still placed.
   int32_t CommitStaged();
   // From now on each staged file is placed before its cb_FILEEND (the
   // held-back files).
@@ -129,6 +130,12 @@ class MyDirSearch : public DirSearch {
   // `size` bytes with `digest`; its time is then set when times are copied.
   bool TargetIsIdentical(const std::string& target, const FileInfo& existing, int32_t size,
                          const uint8_t digest[16], int32_t time);
+  // CommitStaged, where `settle` false leaves the moves' folders unsynced:
+  // the next batch's sync (step 1) takes them along, so a batch waits for
+  // the device once. The walk's last placement settles them.
+  int32_t PlaceBatch(bool settle);
+  // Syncs the folders that received moves not yet synced.
+  void SettleMoves();
 
   std::vector<char> buffer_;
   std::unique_ptr<Unsealer> unsealer_;
@@ -137,6 +144,8 @@ class MyDirSearch : public DirSearch {
   std::vector<StagedFile> batch_;
   std::set<std::string> batch_targets_;
   uint64_t batch_bytes_ = 0;
+  // Folders that received moves no sync has covered yet.
+  std::vector<std::string> unsettled_folders_;
   // Folders whose file system the destination watches for the batch syncs.
   std::set<std::string> watched_folders_;
   int32_t files_identical_ = 0;

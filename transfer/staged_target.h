@@ -15,16 +15,18 @@
 //      each file is flushed to the device instead (VirtualFile::Flush);
 //   2. each is moved over its target (FileSystem::ReplaceFileUnsynced),
 //      which keeps the replaced file's permission bits;
-//   3. the moves are put on the device by one more SyncFileSystemsOf of
-//      the folders that received a file, or, where it fails, SyncFolder of
-//      each of them.
+//   3. the moves are put on the device by a SyncFileSystemsOf of the
+//      folders that received a file, or, where it fails, SyncFolder of
+//      each of them. Between batches this is the next batch's step 1,
+//      which names those folders too; the walk's last placement, and each
+//      held-back file, syncs them at once.
 // The rule: no move before the sync that put its file on the device. So
 // after a crash or a kill every target is the old file or the new one,
 // never a mix; a target moved but not yet synced in step 3 may read as the
 // old file. A file that fails a step is given up like a write error (the
 // old target stays), and a failed sync in step 1 gives up nothing by
 // itself: the per-file flush that follows decides. The device is waited
-// for twice per batch, not once per file.
+// for once per batch, not once per file.
 //
 // Staging names follow package/file/staging_name.h: "bin/game.exe" is
 // staged as "bin/game.exe.~mgpart". Names ending in ".~mgpart" are
@@ -46,7 +48,7 @@
 namespace marrowgate {
 
 // Limits of one batch of staged files.
-inline constexpr size_t kStagedBatchFiles = 64;
+inline constexpr size_t kStagedBatchFiles = 256;
 inline constexpr uint64_t kStagedBatchBytes = uint64_t{64} << 20;
 
 // Deletes the files of `folder` on `fs` whose names end with

@@ -33,11 +33,12 @@ DiskFile::DiskFile(std::unique_ptr<platform::FileStream> stream, std::string pat
     : stream_(std::move(stream)), path_(std::move(path)), size_(size) {}
 
 DiskFile::~DiskFile() {
-  stream_.reset();  // close before touching the times
-  if (timeAtClose_ != 0) {
-    // A time that cannot be set leaves the content as it is.
-    platform::SetFileTimes(path_.c_str(), timeAtClose_, timeAtClose_);
-  }
+  // The times go on through the open file where the system allows it,
+  // else by path once it is closed. A time that cannot be set leaves the
+  // content as it is.
+  const bool timed = timeAtClose_ != 0 && stream_->SetTimes(timeAtClose_, timeAtClose_);
+  stream_.reset();
+  if (timeAtClose_ != 0 && !timed) platform::SetFileTimes(path_.c_str(), timeAtClose_, timeAtClose_);
 }
 
 int32_t DiskFile::Size() {

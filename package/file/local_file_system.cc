@@ -168,6 +168,9 @@ int LocalFileSystem::DeleteFolder(const char* path) {
 VirtualFile* LocalFileSystem::CreateFresh(const char* path) {
   std::string native;
   if (!NativePath(path, &native)) return nullptr;
+  // Whatever holds the name already goes as a name, and the file is made
+  // again; the name is mostly free, and then one call makes it.
+  if (VirtualFile* file = DiskFile::Open(native.c_str(), "wxb+")) return file;
   platform::RemoveFile(native.c_str());
   return DiskFile::Open(native.c_str(), "wxb+");
 }
