@@ -55,6 +55,21 @@ std::unique_ptr<FileStream> FileStream::Open(const char* path, const char* mode)
   // Only ordinary files: a device, FIFO or socket is never opened (opening
   // one can block or have effects of its own), and a folder is no file.
   struct stat st;
+#ifdef __GLIBC__
+  // A new file: the C library's own 'x' and 'e' make the same open
+  // (O_EXCL refuses a link or FIFO at the name, so no flag more is needed),
+  // and fopen spares the status call fdopen makes.
+  if ((flags & O_EXCL) != 0) {
+    FILE* f = std::fopen(path, (std::string(mode) + "e").c_str());
+    if (f == nullptr) return nullptr;
+    std::unique_ptr<FileStream> stream(new FileStream(f));
+    stream->sizeAtOpen_ = 0;
+    stream->buffer_.reset(new (std::nothrow) char[kStreamBufferBytes]);
+    if (stream->buffer_ != nullptr)
+      std::setvbuf(f, stream->buffer_.get(), _IOFBF, kStreamBufferBytes);
+    return stream;
+  }
+#endif
   if ((flags & O_EXCL) == 0 && ::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
   // Without blocking, in case something else took the name since.
   int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);

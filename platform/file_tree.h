@@ -104,6 +104,11 @@ class RawFile {
   // Bytes read (0 at the end) or -1.
   int64_t Read(void* buffer, size_t n, std::string* reason);
   bool WriteAll(const void* buffer, size_t n, std::string* reason);
+  // Sets the open file's access and modification times (seconds since
+  // 1970), for a file that is written no more. False where the system
+  // cannot do so through an open file (Windows): set them by path after
+  // Close instead.
+  bool SetTimes(int64_t accessTime, int64_t modificationTime);
   // Closes; a failure of the last writes shows here.
   bool Close(std::string* reason);
 

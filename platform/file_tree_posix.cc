@@ -256,6 +256,15 @@ bool RawFile::WriteAll(const void* buffer, size_t n, std::string* reason) {
   return true;
 }
 
+bool RawFile::SetTimes(int64_t accessTime, int64_t modificationTime) {
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(accessTime);
+  times[0].tv_nsec = 0;
+  times[1].tv_sec = static_cast<time_t>(modificationTime);
+  times[1].tv_nsec = 0;
+  return ::futimens(fd_, times) == 0;
+}
+
 bool RawFile::Close(std::string* reason) {
   int fd = fd_;
   fd_ = -1;

@@ -385,6 +385,10 @@ bool RawFile::WriteAll(const void* buffer, size_t n, std::string* reason) {
   return true;
 }
 
+// The times are set by path once the file is closed: a close after
+// writes through the handle may stamp the time again.
+bool RawFile::SetTimes(int64_t /*accessTime*/, int64_t /*modificationTime*/) { return false; }
+
 bool RawFile::Close(std::string* reason) {
   const int fd = fd_;
   fd_ = -1;

@@ -271,8 +271,9 @@ ItemResult WriteExtracted(const std::string& disk, const std::string& diskFolder
     return {};
   });
   if (!result.ok()) return Failed(result.problem + "; not written");
+  const bool timed = out->SetTimes(time, time);
   if (!out->Close(&reason)) return Failed(disk + ": cannot be written: " + reason);
-  platform::SetFileTimes(temporary.path().c_str(), time, time);
+  if (!timed) platform::SetFileTimes(temporary.path().c_str(), time, time);
   if (!temporary.MoveTo(disk, &reason)) return Failed(disk + ": cannot be written: " + reason);
   return {};
 }

@@ -15,6 +15,8 @@ constexpr uint64_t kMaxItemSize = static_cast<uint64_t>(std::numeric_limits<int3
 
 // Bytes of whole blocks one read or write of a run moves at most.
 constexpr uint64_t kRunBytes = uint64_t{256} << 10;
+// What opening an item of a read-only package reads and keeps.
+constexpr uint64_t kOpenRunBytes = uint64_t{8} << 10;
 
 uint32_t Now() { return static_cast<uint32_t>(LibClockNow()); }
 
@@ -67,11 +69,26 @@ int EntryFile::Open(int mode, uint32_t* firstBlock) {
   } else {
     first_ = *firstBlock;
     // The link, the EntryHeader behind it and what the block holds of the
-    // item's head, in one read.
+    // item's head, in one read. In a read-only package that read takes the
+    // first blocks whole and keeps them, so a small item costs no further
+    // read (blocks that turn out not to be the chain's are never used).
     constexpr size_t kFixed = kBlockLinkSize + kEntryHeaderSize;
-    uint8_t bytes[kFixed + kHeadBytes];
-    const size_t wanted = std::min<size_t>(sizeof(bytes), store_->BlockSize());
-    if (!ValidBlock(first_) || !store_->ReadAt(BlockOffset(first_), bytes, wanted)) return -11;
+    uint8_t head[kFixed + kHeadBytes];
+    const uint8_t* bytes = head;
+    const size_t wanted = std::min<size_t>(sizeof(head), store_->BlockSize());
+    if (!ValidBlock(first_)) return -11;
+    currentBlock_ = first_;
+    keptBlocks_ = 0;
+    const uint32_t opening = IsReadOnlyMode(mode) && store_->ReadOnly()
+                                 ? RunLength(std::max<uint64_t>(1, kOpenRunBytes / store_->BlockSize()))
+                                 : 0;
+    if (opening > 0 && LoadRun(opening)) {
+      keptFirst_ = first_;
+      keptBlocks_ = opening;
+      bytes = run_.data();
+    } else if (!store_->ReadAt(BlockOffset(first_), head, wanted)) {
+      return -11;
+    }
     currentLink_ = DecodeBlockLink(bytes);
     if (currentLink_.prev != 0) return -12;
     entry_ = DecodeEntryHeader(bytes + kBlockLinkSize);

@@ -546,6 +546,14 @@ int PackageImpl::ReadSealedItem(const char* path, size_t limit, std::vector<uint
     stream->clear();
     return -2;
   }
+  // What Stat would read of the item, known now without another read.
+  SealHeader header;
+  if (ReadOnly() && stream->size() >= kSealHeaderSize && DecodeSealHeader(stream->data(), &header)) {
+    try {
+      itemFacts_.emplace(first, ItemFacts{header.time, header.plainSize});
+    } catch (const std::bad_alloc&) {
+    }
+  }
   return 0;
 }
 
