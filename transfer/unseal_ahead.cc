@@ -298,6 +298,9 @@ void CopyReadAhead::After(const std::string& path) {
     }
     at_ = at;
     next_ = std::max(next_, at + 1);
+    // The queue is topped up once it has run down to half, so a worker
+    // is woken for a run of items, not for each one.
+    if (ahead_ && ahead_->queued() > limits_.itemsAhead / 2) return;
     auto* manager = static_cast<FileManager*>(source_);
     std::vector<uint8_t> stream;
     for (; next_ < names_.size(); ++next_) {
