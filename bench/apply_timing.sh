@@ -11,6 +11,8 @@
 #
 #   REPEAT=3 STRACE=1 bash bench/apply_timing.sh build-rel
 # (a Release build folder holding tools/marrowgate and tools/marrowgate-pack)
+# Runs are interleaved, and SCRATCH=ram (as root) gives each timed run a
+# new in-memory ext4: see bench/timing_lib.sh.
 set -euo pipefail
 build=$(realpath "$1")
 program=$build/tools/marrowgate
@@ -56,25 +58,11 @@ client() {
   : > "$1/update/localfilelist.txt"
 }
 
-seconds() { local start=$EPOCHREALTIME; "$@" >/dev/null 2>&1; awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }'; }
-best() {
-  local setup=$1; shift
-  local min=""
-  for ((i = 0; i < repeat; i++)); do
-    eval "$setup"
-    local t; t=$(seconds "$@")
-    min=$(awk -v a="$t" -v b="$min" 'BEGIN { print (b == "" || a < b) ? a : b }')
-  done
-  echo "$min"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/timing_lib.sh"
+scratch=$work/scratch
 cpu() {
   /usr/bin/time -f '%U+%S' -o "$work/cpu" "$@" >/dev/null 2>&1 || true
   tail -n 1 "$work/cpu"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-peak_mib() {
-  /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1 || true
-  awk '{ printf "%.1f", $1 / 1024 }' "$work/rss"
 }
 
 cd "$work"
@@ -83,12 +71,16 @@ for files in 2000 20000; do
   tree patch "$files" $((64 << 20))
   "$pack" attach "$program" patch patcher >/dev/null
   (cd patch && zip -q -6 -r ../p.zip update)
-  u=$(best 'rm -rf unz' unzip -q p.zip -d unz)
   "$pack" create p.dpk patch >/dev/null
-  e=$(best 'rm -rf out' "$pack" -j 1 extract p.dpk out)
-  r=$(best 'client client' ./patcher --console "$PWD/client")
-  # The same run with the copy on one thread (no worker unsealing ahead).
-  r0=$(best 'client client' env MARROWGATE_COPY_WORKERS=0 ./patcher --console "$PWD/client")
+  best_time=()
+  for ((round = 0; round < repeat; round++)); do
+    timed unzip '' unzip -q p.zip -d "$scratch/unz"
+    timed extract '' "$pack" -j 1 extract p.dpk "$scratch/out"
+    timed run 'client "$scratch/client"' ./patcher --console "$scratch/client"
+    # The same run with the copy on one thread (no worker unsealing ahead).
+    timed one 'client "$scratch/client"' env MARROWGATE_COPY_WORKERS=0 ./patcher --console "$scratch/client"
+  done
+  u=${best_time[unzip]} e=${best_time[extract]} r=${best_time[run]} r0=${best_time[one]}
   client client; c=$(cpu ./patcher --console "$PWD/client")
   client client; c0=$(cpu env MARROWGATE_COPY_WORKERS=0 ./patcher --console "$PWD/client")
   diff -r patch/update/d00 client/d00 >/dev/null && echo "$files files: installed tree identical"
@@ -101,14 +93,14 @@ for files in 2000 20000; do
   if [[ "$files" == 2000 ]]; then
     client client
     printf '2000 files: peak memory %s MiB\n' "$(peak_mib ./patcher --console "$PWD/client")"
-    if [[ "${STRACE:-0}" == 1 ]]; then
-      client client
-      strace -f -c -o "$work/strace" ./patcher --console "$PWD/client" >/dev/null 2>&1 || true
-      # Every call made at least once per file, and the total.
-      awk -v n="$files" '$NF == "total" { printf "2000 files: all calls %7d, %.1f per file\n", $4, $4 / n }
-        $NF ~ /^[a-z_0-9]+$/ && $NF != "total" && ($4 + 0) >= n {
-        printf "2000 files: %-10s %7d calls, %.2f per file\n", $NF, $4, $4 / n }' "$work/strace"
-    fi
+  fi
+  if [[ "${STRACE:-0}" == 1 ]]; then
+    client client
+    strace -f -c -o "$work/strace" ./patcher --console "$PWD/client" >/dev/null 2>&1 || true
+    # Every call made at least once per file, and the total.
+    awk -v n="$files" '$NF == "total" { printf "%5d files: all calls %7d, %.1f per file\n", n, $4, $4 / n }
+      $NF ~ /^[a-z_0-9]+$/ && $NF != "total" && ($4 + 0) >= n {
+      printf "%5d files: %-10s %7d calls, %.2f per file\n", n, $NF, $4, $4 / n }' "$work/strace"
   fi
   rm -f p.dpk
 done

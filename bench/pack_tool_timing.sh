@@ -10,6 +10,8 @@
 # $TMPDIR), per -j.
 #
 #   REPEAT=3 RSS=1 JOBS="1 2" bash bench/pack_tool_timing.sh build-rel/tools/marrowgate-pack
+# Runs are interleaved, and SCRATCH=ram (as root) gives each timed run a
+# new in-memory ext4: see bench/timing_lib.sh.
 set -euo pipefail
 pack=$(realpath "$1")
 repeat=${REPEAT:-1}
@@ -37,34 +39,29 @@ for i in range(files):
             f.write(bytes(out[:size]))
 PY
 
-seconds() { local start=$EPOCHREALTIME; "$@" >/dev/null; awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }'; }
-# Best of $repeat runs; `setup` (a command) runs before each.
-best() {
-  local setup=$1; shift
-  local min=""
-  for ((i = 0; i < repeat; i++)); do
-    eval "$setup"
-    local t; t=$(seconds "$@")
-    min=$(awk -v a="$t" -v b="$min" 'BEGIN { print (b == "" || a < b) ? a : b }')
-  done
-  echo "$min"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-# Peak resident set of a command in MiB.
-peak_mib() {
-  /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1
-  awk '{ printf "%.1f", $1 / 1024 }' "$work/rss"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/timing_lib.sh"
+scratch=$work/scratch
 
 cd "$work"
-z=$(best 'rm -f p.zip' zip -q -6 -r p.zip src)
-u=$(best 'rm -rf unz' unzip -q p.zip -d unz)
-t=$(best '' unzip -tq p.zip)
+zip -q -6 -r p.zip src
+"$pack" create p.dpk src >/dev/null
+best_time=()
+for ((round = 0; round < repeat; round++)); do
+  timed zip '' zip -q -6 -r "$scratch/p.zip" src
+  timed unzip '' unzip -q p.zip -d "$scratch/unz"
+  timed test '' unzip -tq p.zip
+  for j in $jobs; do
+    timed "create$j" '' "$pack" -j "$j" create "$scratch/p.dpk" src
+    timed "extract$j" '' "$pack" -j "$j" extract p.dpk "$scratch/out"
+    timed "verify$j" '' "$pack" -j "$j" verify p.dpk
+  done
+done
+z=${best_time[zip]} u=${best_time[unzip]} t=${best_time[test]}
 printf 'zip -6 %.2f s, unzip %.2f s, unzip -t %.2f s (best of %d)\n' "$z" "$u" "$t" "$repeat"
 for j in $jobs; do
-  c=$(best 'rm -f p.dpk' "$pack" -j "$j" create p.dpk src)
-  e=$(best 'rm -rf out' "$pack" -j "$j" extract p.dpk out)
-  v=$(best '' "$pack" -j "$j" verify p.dpk)
+  c=${best_time[create$j]} e=${best_time[extract$j]} v=${best_time[verify$j]}
+  rm -rf out
+  "$pack" -j "$j" extract p.dpk out >/dev/null
   diff -r src out >/dev/null && echo "-j $j: extracted tree identical"
   printf -- '-j %-2s create  %6.2f s   zip -6   %6.2f s   ratio %s\n' "$j" "$c" "$z" "$(ratio "$c" "$z")"
   printf -- '-j %-2s extract %6.2f s   unzip    %6.2f s   ratio %s\n' "$j" "$e" "$u" "$(ratio "$e" "$u")"
