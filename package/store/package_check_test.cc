@@ -111,5 +111,44 @@ TEST_F(PackageCheckTest, AFileOfTheWrongLengthIsReported) {
   EXPECT_EQ(none.size(), 1u);
 }
 
+// The audit reads the file a window at a time, whatever order the folder
+// tree lists its items in: many small items listed last block first cost
+// a handful of reads, not one per item.
+TEST(PackageCheckReads, ItemsListedAgainstTheirBlockOrderAreAuditedInAFewReads) {
+  class CountingFile : public MemoryFile {
+   public:
+    bool ReadExactlyAt(int64_t offset, void* buffer, size_t n) override {
+      ++reads;
+      return MemoryFile::ReadExactlyAt(offset, buffer, n);
+    }
+    int reads = 0;
+  };
+  PackageCodecs codecs;
+  ASSERT_TRUE(codecs.Create(0, false));
+  CountingFile file;
+  std::vector<PackageItemRef> items;
+  {
+    Owned<Package> package(new Package);
+    PackageParams params;
+    params.mode = kOpenCreate;
+    params.file = &file;
+    codecs.ApplyTo(&params);
+    ASSERT_EQ(package->Open(params), 0);
+    for (int i = 0; i < 800; ++i) {
+      const std::string name = "f" + std::to_string(i);
+      uint32_t first = 0;
+      Owned<VirtualFile> item(package->OpenItem(name.c_str(), kOpenCreate, &first));
+      ASSERT_NE(item, nullptr);
+      ASSERT_EQ(item->Write("x", 1), 1);
+      items.emplace(items.begin(), name, first);
+    }
+    ASSERT_EQ(package->Close(), 0);
+  }
+  ASSERT_GT(file.bytes().size(), 3u * 256 * 1024);
+  file.reads = 0;
+  EXPECT_EQ(CheckPackageBlocks(&file, items), std::vector<std::string>());
+  EXPECT_LT(file.reads, 20);
+}
+
 }  // namespace
 }  // namespace marrowgate
