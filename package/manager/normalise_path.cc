@@ -21,9 +21,53 @@ bool AllDots(const std::string& component) {
   return true;
 }
 
+// True when `path` is already in its normal form: absolute ("/..." with
+// one leading separator, or "d:/..."), only '/' as separator, no empty
+// component and none made of dots alone. Such a path normalises to itself.
+bool AlreadyNormal(const char* path, size_t length) {
+  size_t at;
+  if (length >= 2 && path[1] == ':' && path[0] == '/') {
+    return false;  // "/:" reads as a drive
+  } else if (length >= 1 && path[0] == '/') {
+    at = 1;
+  } else if (length >= 3 && !IsSeparator(path[0]) && path[1] == ':' && path[2] == '/') {
+    at = 3;
+  } else {
+    return false;
+  }
+  if (at < length && path[at] == '/') return false;
+  // `start` is where the current component began.
+  size_t start = at;
+  bool dotsOnly = true;
+  for (size_t i = at; i <= length; ++i) {
+    const char c = i < length ? path[i] : '/';
+    if (c == '\\') return false;
+    if (c != '/') {
+      if (c != '.') dotsOnly = false;
+      continue;
+    }
+    const bool empty = i == start;
+    // An empty component is a doubled separator, except a trailing one.
+    if (empty && i < length) return false;
+    if (!empty && dotsOnly) return false;
+    start = i + 1;
+    dotsOnly = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool NormalisePath(const char* path, std::string* out) {
+  if (path == nullptr || out == nullptr) return false;
+  const size_t length = std::strlen(path);
+  if (!AlreadyNormal(path, length)) return NormalisePathStepByStep(path, out);
+  if (length > static_cast<size_t>(kMaxDiskPath)) return false;
+  out->assign(path, length);
+  return true;
+}
+
+bool NormalisePathStepByStep(const char* path, std::string* out) {
   if (path == nullptr || out == nullptr) return false;
   size_t length = std::strlen(path);
   std::string text;

@@ -28,6 +28,11 @@ namespace marrowgate {
 
 bool NormalisePath(const char* path, std::string* out);
 
+// The same, always through every step above. NormalisePath gives a path
+// already in normal form (absolute, '/' only, no empty or dots-only
+// component) back as it is without them; this is what it must agree with.
+bool NormalisePathStepByStep(const char* path, std::string* out);
+
 }  // namespace marrowgate
 
 #endif  // MARROWGATE_PACKAGE_MANAGER_NORMALISE_PATH_H_
