@@ -20,18 +20,25 @@ bool Mentions(const std::vector<std::string>& problems, const std::string& text)
   return false;
 }
 
+// A new package written to `file`, keyed by `codecs`.
+Owned<Package> NewPackage(PackageCodecs* codecs, VirtualFile* file) {
+  Owned<Package> package(new Package);
+  PackageParams params;
+  params.mode = kOpenCreate;
+  params.file = file;
+  codecs->ApplyTo(&params);
+  if (package->Open(params) != 0) return nullptr;
+  return package;
+}
+
 class PackageCheckTest : public ::testing::Test {
  protected:
   // A package with "small" (one block) and "big" (several blocks), and a
   // deleted file whose blocks went to the free list.
   void SetUp() override {
     ASSERT_TRUE(codecs_.Create(0, false));
-    Owned<Package> package(new Package);
-    PackageParams params;
-    params.mode = kOpenCreate;
-    params.file = &file_;
-    codecs_.ApplyTo(&params);
-    ASSERT_EQ(package->Open(params), 0);
+    Owned<Package> package = NewPackage(&codecs_, &file_);
+    ASSERT_NE(package, nullptr);
     Put(package.get(), "small", std::string(10, 's'));
     std::string noise;
     uint32_t seed = 7;
@@ -128,12 +135,8 @@ TEST(PackageCheckReads, ItemsListedAgainstTheirBlockOrderAreAuditedInAFewReads) 
   CountingFile file;
   std::vector<PackageItemRef> items;
   {
-    Owned<Package> package(new Package);
-    PackageParams params;
-    params.mode = kOpenCreate;
-    params.file = &file;
-    codecs.ApplyTo(&params);
-    ASSERT_EQ(package->Open(params), 0);
+    Owned<Package> package = NewPackage(&codecs, &file);
+    ASSERT_NE(package, nullptr);
     for (int i = 0; i < 800; ++i) {
       const std::string name = "f" + std::to_string(i);
       uint32_t first = 0;
