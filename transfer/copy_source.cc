@@ -11,9 +11,7 @@
 namespace marrowgate {
 
 bool CopySource::Open(FileSystem* fs, const std::string& path) {
-  file_.reset();
-  raw_.reset();
-  unsealed_.reset();
+  Close();
   auto* manager = dynamic_cast<FileManager*>(fs);
   if (manager != nullptr &&
       (manager->config().searchMode == 1 || manager->config().searchMode == 3)) {
@@ -22,41 +20,69 @@ bool CopySource::Open(FileSystem* fs, const std::string& path) {
     FileInfo info;
     if (package != nullptr && package->Stat(inner.c_str(), &info) == 0 &&
         (info.flags & kFileInfoFolder) == 0) {
-      Owned<VirtualFile> raw(package->OpenItem(inner.c_str(), kOpenRaw));
-      if (raw == nullptr) return false;
-      uint8_t bytes[kSealHeaderSize];
-      if (raw->Read(bytes, kSealHeaderSize) != kSealHeaderSize ||
-          !DecodeSealHeader(bytes, &header_) || header_.plainSize > 0x7fffffffu)
-        return false;
-      codecs_ = SealParams();
-      CopyCodecs(package->Params(), &codecs_);
-      raw_ = std::move(raw);
-      return true;
+      item_fs_ = fs;
+      item_path_ = path;
+      item_ = OpenRaw();
+      return item_;
     }
   }
   file_.reset(fs->Open(path.c_str(), kOpenRead));
   return file_ != nullptr;
 }
 
-bool CopySource::UseUnsealed(const SealHeader& header, std::vector<uint8_t> content,
-                             std::vector<uint32_t> slices) {
-  if (!raw_ || rebuild_) return false;
-  if (header.flags != header_.flags || header.storedSize != header_.storedSize ||
-      header.plainSize != header_.plainSize || header.time != header_.time ||
-      std::memcmp(header.digest, header_.digest, 16) != 0 || content.size() != header.plainSize)
-    return false;
+bool CopySource::OpenUnsealed(FileSystem* fs, const std::string& path, const SealHeader& header,
+                              std::vector<uint8_t> content, std::vector<uint32_t> slices) {
+  Close();
   size_t total = 0;
   for (uint32_t n : slices) total += n;
-  if (total != content.size()) return false;
+  if (header.plainSize > 0x7fffffffu || content.size() != header.plainSize ||
+      total != content.size())
+    return false;
+  item_ = true;
+  item_fs_ = fs;
+  item_path_ = path;
+  header_ = header;
   unsealed_ = std::make_unique<Unsealed>();
   unsealed_->content = std::move(content);
   unsealed_->slices = std::move(slices);
   return true;
 }
 
+bool CopySource::OpenRaw() {
+  if (raw_) return true;
+  auto* manager = dynamic_cast<FileManager*>(item_fs_);
+  if (manager == nullptr) return false;
+  std::string inner;
+  Package* package = manager->FindPackage(item_path_.c_str(), true, &inner);
+  if (package == nullptr) return false;
+  Owned<VirtualFile> raw(package->OpenItem(inner.c_str(), kOpenRaw));
+  if (raw == nullptr) return false;
+  uint8_t bytes[kSealHeaderSize];
+  SealHeader header;
+  if (raw->Read(bytes, kSealHeaderSize) != kSealHeaderSize || !DecodeSealHeader(bytes, &header) ||
+      header.plainSize > 0x7fffffffu)
+    return false;
+  // Opened after its content came from elsewhere: it must be that item.
+  if (item_ && (header.flags != header_.flags || header.storedSize != header_.storedSize ||
+                header.plainSize != header_.plainSize || header.time != header_.time ||
+                std::memcmp(header.digest, header_.digest, 16) != 0))
+    return false;
+  header_ = header;
+  codecs_ = SealParams();
+  CopyCodecs(package->Params(), &codecs_);
+  raw_ = std::move(raw);
+  return true;
+}
+
 int32_t CopySource::ReadHead(Unsealer* unsealer, uint8_t* into, size_t n) {
   size_t have = 0;
-  if (raw_) {
+  if (item_ && unsealed_) {
+    have = std::min(n, unsealed_->content.size());
+    std::memcpy(into, unsealed_->content.data(), have);
+    return static_cast<int32_t>(have);
+  }
+  if (item_) {
+    if (!OpenRaw()) return -1;
     const SealParams params = SealParamsWithCodecs(codecs_, kOpenRead, raw_.get());
     int code = unsealer->Unseal(params, [&](const uint8_t* bytes, size_t got) {
       const size_t take = std::min(got, n - have);
@@ -80,12 +106,12 @@ int32_t CopySource::ReadHead(Unsealer* unsealer, uint8_t* into, size_t n) {
 
 int32_t CopySource::Size() {
   if (rebuild_) return static_cast<int32_t>(rebuild_->header().newSize);
-  if (raw_) return static_cast<int32_t>(header_.plainSize);
+  if (item_) return static_cast<int32_t>(header_.plainSize);
   return file_ ? file_->Size() : -1;
 }
 
 int32_t CopySource::Time() {
-  if (raw_) return static_cast<int32_t>(header_.time);
+  if (item_) return static_cast<int32_t>(header_.time);
   return file_ ? file_->GetTime() : 0;
 }
 
@@ -94,7 +120,7 @@ bool CopySource::StoredDigest(uint8_t digest[16]) const {
     std::memcpy(digest, rebuild_->header().newDigest.data(), 16);
     return true;
   }
-  if (raw_) {
+  if (item_) {
     std::memcpy(digest, header_.digest, 16);
     return true;
   }
@@ -133,7 +159,7 @@ int CopySource::Pump(std::vector<char>* buffer, Unsealer* unsealer, const CopySi
     std::memcpy(digest, rebuild_->header().newDigest.data(), 16);
     return kPumped;
   }
-  if (raw_ && unsealed_) {
+  if (item_ && unsealed_) {
     // Unsealed ahead: the same slices the unsealing hands out.
     std::unique_ptr<Unsealed> unsealed = std::move(unsealed_);
     const uint8_t* bytes = unsealed->content.data();
@@ -144,7 +170,8 @@ int CopySource::Pump(std::vector<char>* buffer, Unsealer* unsealer, const CopySi
     std::memcpy(digest, header_.digest, 16);
     return kPumped;
   }
-  if (raw_) {
+  if (item_) {
+    if (!OpenRaw()) return kReadFailed;
     bool stopped = false;
     const SealParams params = SealParamsWithCodecs(codecs_, kOpenRead, raw_.get());
     int code = unsealer->Unseal(params, [&](const uint8_t* bytes, size_t n) {

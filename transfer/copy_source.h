@@ -43,6 +43,8 @@ class CopySource {
   // source, such as a rebuilt delta target).
   void Adopt(Owned<VirtualFile> file) {
     raw_.reset();
+    item_ = false;
+    unsealed_.reset();
     file_ = std::move(file);
   }
 
@@ -50,17 +52,19 @@ class CopySource {
   void Close() {
     file_.reset();
     raw_.reset();
+    item_ = false;
     rebuild_.reset();
     unsealed_.reset();
   }
 
-  // For an item: its content, unsealed elsewhere from the same stored form
-  // (`header` is the one it was unsealed under, its digest checked), in
-  // the slices it came in. Pump then hands those slices over instead of
-  // unsealing the item again. False (nothing changes) when this is no item
-  // read whole, or `header` is not its header.
-  bool UseUnsealed(const SealHeader& header, std::vector<uint8_t> content,
-                   std::vector<uint32_t> slices);
+  // Opens the item `path` of `fs` (a FileManager reading packages first)
+  // from its content, unsealed elsewhere from its stored form (`header` is
+  // the one it was unsealed under, its digest checked), in the slices it
+  // came in. Pump then hands those slices over; the item itself is opened
+  // only if it is read again. False (nothing opened) when the content does
+  // not match `header`.
+  bool OpenUnsealed(FileSystem* fs, const std::string& path, const SealHeader& header,
+                    std::vector<uint8_t> content, std::vector<uint32_t> slices);
 
   // Up to n bytes from the start of the content, read without using it
   // up: the count (fewer at the end), or -1 when the source fails.
@@ -71,7 +75,7 @@ class CopySource {
   // and stored digest are the rebuilt file's.
   void Rebuild(std::unique_ptr<DeltaTargetStream> stream) { rebuild_ = std::move(stream); }
 
-  bool streamed() const { return raw_ != nullptr; }
+  bool streamed() const { return item_; }
   int32_t Size();
   int32_t Time();
   // The stored digest of an item, known before it is read; false for a
@@ -85,7 +89,16 @@ class CopySource {
            uint8_t digest[16]);
 
  private:
+  // The item's stored form, opened at once by Open and on first need
+  // after OpenUnsealed; false when it cannot be, or its header is not the
+  // one the content came with.
+  bool OpenRaw();
+
   Owned<VirtualFile> file_;
+  // A package item: where it is, and its stored form once opened.
+  bool item_ = false;
+  FileSystem* item_fs_ = nullptr;
+  std::string item_path_;
   Owned<VirtualFile> raw_;
   SealParams codecs_;
   SealHeader header_;

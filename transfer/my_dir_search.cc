@@ -184,7 +184,8 @@ int32_t MyDirSearch::ActionOnFile(const char* name) {
 
 bool MyDirSearch::OpenSource(const std::string& source_path, CopySource* source) {
   read_ahead_->After(source_path);
-  return source->Open(params_.pSrcFM, source_path);
+  // An item unsealed ahead needs no opening of its own.
+  return read_ahead_->Take(source_path, source) || source->Open(params_.pSrcFM, source_path);
 }
 
 void MyDirSearch::SweepStagingLeftovers(const std::string& folder) {
@@ -466,7 +467,6 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     if (staged) destination->DeleteFile(write_path.c_str());
     return code;
   };
-  if (source->streamed()) read_ahead_->Take(source_path, source);
   if (!unsealer_ && source->streamed()) unsealer_ = std::make_unique<Unsealer>();
   int32_t stop = 0;
   uint32_t total = 0;

@@ -340,7 +340,8 @@ bool CopyReadAhead::Take(const std::string& path, CopySource* source) {
   unused_ = 0;
   UnsealAhead::Unsealed item;
   if (!ahead_->Take(path, &item)) return false;
-  if (!source->UseUnsealed(item.header, std::move(item.content), std::move(item.slices)))
+  if (!source->OpenUnsealed(source_, path, item.header, std::move(item.content),
+                            std::move(item.slices)))
     return false;
   ++taken_;
   return true;

@@ -133,9 +133,9 @@ class CopyReadAhead {
   // The walk has come to the file `path`: queues the items that follow it
   // in its folder, as far as the limits allow.
   void After(const std::string& path);
-  // Hands `source`, opened as a package item at `path`, the content
-  // unsealed ahead for it. False when there is none: `source` reads as
-  // before.
+  // Opens `source` as the package item at `path` from the content
+  // unsealed ahead for it (CopySource::OpenUnsealed). False when there is
+  // none: `source` is then to be opened as usual.
   bool Take(const std::string& path, CopySource* source);
 
   // Items given to a CopySource so far.
