@@ -31,6 +31,14 @@ constexpr size_t kStreamBufferBytes = 8192;
 
 namespace {
 
+// Access and modification times in whole seconds, as utimensat and
+// futimens take them.
+struct FileTimes {
+  FileTimes(int64_t accessTime, int64_t modificationTime)
+      : value{{static_cast<time_t>(accessTime), 0}, {static_cast<time_t>(modificationTime), 0}} {}
+  struct timespec value[2];
+};
+
 // The open(2) flags of an fopen-style mode text; false for a text that
 // names no access ('r', 'w' or 'a' first).
 bool OpenFlagsOf(const char* mode, int* flags) {
@@ -54,53 +62,52 @@ std::unique_ptr<FileStream> FileStream::Open(const char* path, const char* mode)
   if (!OpenFlagsOf(mode, &flags)) return nullptr;
   // Only ordinary files: a device, FIFO or socket is never opened (opening
   // one can block or have effects of its own), and a folder is no file.
-  struct stat st;
+  FILE* f = nullptr;
+  int64_t size = 0;
 #ifdef __GLIBC__
   // A new file: the C library's own 'x' and 'e' make the same open
   // (O_EXCL refuses a link or FIFO at the name, so no flag more is needed),
   // and fopen spares the status call fdopen makes.
   if ((flags & O_EXCL) != 0) {
-    FILE* f = std::fopen(path, (std::string(mode) + "e").c_str());
+    f = std::fopen(path, (std::string(mode) + "e").c_str());
     if (f == nullptr) return nullptr;
-    std::unique_ptr<FileStream> stream(new FileStream(f));
-    stream->sizeAtOpen_ = 0;
-    stream->buffer_.reset(new (std::nothrow) char[kStreamBufferBytes]);
-    if (stream->buffer_ != nullptr)
-      std::setvbuf(f, stream->buffer_.get(), _IOFBF, kStreamBufferBytes);
-    return stream;
   }
 #endif
-  if ((flags & O_EXCL) == 0 && ::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
-  // Without blocking, in case something else took the name since.
-  int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  if ((flags & O_EXCL) != 0) {
-    st.st_size = 0;  // made by this open: an empty ordinary file
-  } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  // The flag goes again where it could matter; on Linux it changes nothing
-  // for an ordinary file and is left, which saves two calls per open.
-#ifndef __linux__
-  int status = ::fcntl(fd, F_GETFL);
-  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-#endif
-  // fdopen takes the mode without 'x', which only matters to open.
-  std::string streamMode;
-  for (const char* c = mode; *c != '\0'; ++c) {
-    if (*c != 'x') streamMode.push_back(*c);
-  }
-  FILE* f = ::fdopen(fd, streamMode.c_str());
   if (f == nullptr) {
-    ::close(fd);
-    return nullptr;
+    struct stat st;
+    if ((flags & O_EXCL) == 0 && ::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+    // Without blocking, in case something else took the name since.
+    int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    if ((flags & O_EXCL) != 0) {
+      st.st_size = 0;  // made by this open: an empty ordinary file
+    } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return nullptr;
+    }
+    // The flag goes again where it could matter; on Linux it changes
+    // nothing for an ordinary file and is left, which saves two calls.
+#ifndef __linux__
+    int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+      ::close(fd);
+      return nullptr;
+    }
+#endif
+    // fdopen takes the mode without 'x', which only matters to open.
+    std::string streamMode;
+    for (const char* c = mode; *c != '\0'; ++c) {
+      if (*c != 'x') streamMode.push_back(*c);
+    }
+    f = ::fdopen(fd, streamMode.c_str());
+    if (f == nullptr) {
+      ::close(fd);
+      return nullptr;
+    }
+    size = static_cast<int64_t>(st.st_size);
   }
   std::unique_ptr<FileStream> stream(new FileStream(f));
-  stream->sizeAtOpen_ = static_cast<int64_t>(st.st_size);
+  stream->sizeAtOpen_ = size;
   // A buffer of its own spares the C library the status call it makes to
   // size one at the first transfer.
   stream->buffer_.reset(new (std::nothrow) char[kStreamBufferBytes]);
@@ -167,12 +174,8 @@ int64_t FileStream::ModificationTime() {
 bool FileStream::SetTimes(int64_t accessTime, int64_t modificationTime) {
   FILE* f = AsFile(stream_);
   if (std::fflush(f) != 0) return false;
-  struct timespec times[2];
-  times[0].tv_sec = static_cast<time_t>(accessTime);
-  times[0].tv_nsec = 0;
-  times[1].tv_sec = static_cast<time_t>(modificationTime);
-  times[1].tv_nsec = 0;
-  return ::futimens(fileno(f), times) == 0;
+  const FileTimes times(accessTime, modificationTime);
+  return ::futimens(fileno(f), times.value) == 0;
 }
 
 intptr_t FileStream::Handle() { return reinterpret_cast<intptr_t>(stream_); }
@@ -184,12 +187,8 @@ bool PathAccessible(const char* path) {
 }
 
 bool SetFileTimes(const char* path, int64_t accessTime, int64_t modificationTime) {
-  struct timespec times[2];
-  times[0].tv_sec = static_cast<time_t>(accessTime);
-  times[0].tv_nsec = 0;
-  times[1].tv_sec = static_cast<time_t>(modificationTime);
-  times[1].tv_nsec = 0;
-  return ::utimensat(AT_FDCWD, path, times, 0) == 0;
+  const FileTimes times(accessTime, modificationTime);
+  return ::utimensat(AT_FDCWD, path, times.value, 0) == 0;
 }
 
 bool SetWritable(const char* path, bool writable) {
