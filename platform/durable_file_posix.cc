@@ -140,8 +140,10 @@ int PermissionBits(const char* path) {
 
 bool ReplacePathUnsynced(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
+  // A link at `to` is replaced as a name: what it leads to is not looked
+  // at, and the new file keeps its own permission bits.
   struct stat existing;
-  if (::stat(to, &existing) == 0) {
+  if (::lstat(to, &existing) == 0 && !S_ISLNK(existing.st_mode)) {
     if (S_ISDIR(existing.st_mode)) return false;
     if (::chmod(from, existing.st_mode & 07777) != 0) return false;
   }

@@ -1,5 +1,6 @@
 #include "platform/durable_file.h"
 #include "platform/file_tree.h"
+#include "platform/testing/links_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,36 @@ TEST(DurableFileTest, ReplaceCreatesAMissingTargetAndRefusesAFolder) {
   EXPECT_FALSE(ReplacePath(staged.c_str(), folder.c_str()));
   EXPECT_EQ(ReadFile(staged), "x");
   RemoveFile(staged.c_str());
+  RemoveFolder(folder.c_str());
+}
+
+TEST(DurableFileTest, ALinkInTheTargetsPlaceIsReplacedAsANameWithoutLookingThrough) {
+  const std::string outside = TempPath("outside.txt"), folder = TempPath("outside_folder");
+  const std::string staged = TempPath("linked.new");
+  WriteFile(outside, "outside");
+  ASSERT_TRUE(SetWritable(outside.c_str(), false));
+  MakeFolder(folder.c_str());
+  for (const std::string& leadsTo : {outside, folder}) {
+    SCOPED_TRACE(leadsTo);
+    const std::string target = TempPath("linked.txt");
+    RemoveNode(target.c_str());
+    if (!MakeTestLink(leadsTo, target, leadsTo == folder)) continue;
+    WriteFile(staged, "new");
+    ASSERT_TRUE(ReplacePath(staged.c_str(), target.c_str()));
+    NodeStatus status;
+    ASSERT_TRUE(LinkStatusOf(target.c_str(), &status, nullptr));
+    EXPECT_EQ(status.kind, NodeKind::kFile);
+    // The new file keeps its own bits, not those of what the link led to.
+    EXPECT_TRUE(status.writable);
+    EXPECT_EQ(ReadFile(target), "new");
+    RemoveNode(target.c_str());
+  }
+  EXPECT_EQ(ReadFile(outside), "outside");
+  NodeStatus folderStatus;
+  ASSERT_TRUE(LinkStatusOf(folder.c_str(), &folderStatus, nullptr));
+  EXPECT_EQ(folderStatus.kind, NodeKind::kFolder);
+  SetWritable(outside.c_str(), true);
+  RemoveFile(outside.c_str());
   RemoveFolder(folder.c_str());
 }
 
