@@ -280,14 +280,16 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
   } else {
     SettleMoves();
   }
-  for (StagedFile& staged : batch) {
-    if (staged.target.empty()) continue;
+  // Closed last opened first: the C library keeps its open streams in a
+  // list newest first, so each close finds its own at the head.
+  for (auto staged = batch.rbegin(); staged != batch.rend(); ++staged) {
+    if (staged->target.empty()) continue;
     platform::ClearSystemError();
-    if (!together && staged.file->Flush() != 0) {
-      give_up(staged);
+    if (!together && staged->file->Flush() != 0) {
+      give_up(*staged);
       continue;
     }
-    staged.file.reset();
+    staged->file.reset();
   }
   // 2. Each over its target; 3. the folders' new entries on the device.
   for (StagedFile& staged : batch) {
