@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace marrowgate::platform {
 namespace {
@@ -79,7 +80,12 @@ TEST(DurableFileTest, ALinkInTheTargetsPlaceIsReplacedAsANameWithoutLookingThrou
   WriteFile(outside, "outside");
   ASSERT_TRUE(SetWritable(outside.c_str(), false));
   MakeFolder(folder.c_str());
-  for (const std::string& leadsTo : {outside, folder}) {
+  std::vector<std::string> leading = {outside};
+#ifndef _WIN32
+  // Windows refuses to move a file over a folder link, as over a folder.
+  leading.push_back(folder);
+#endif
+  for (const std::string& leadsTo : leading) {
     SCOPED_TRACE(leadsTo);
     const std::string target = TempPath("linked.txt");
     RemoveNode(target.c_str());
