@@ -131,13 +131,17 @@ bool FileManager::KnownDiskFolder(const std::string& folder) const {
 }
 
 void FileManager::ForgetPackageFacts() {
+  noPackageFolder_.clear();
   for (auto it = prefixFacts_.begin(); it != prefixFacts_.end();) {
     it->second &= static_cast<uint8_t>(~(kNoPackageHere | kStopsSearch | kMadeEmpty));
     it = it->second == 0 ? prefixFacts_.erase(it) : std::next(it);
   }
 }
 
-void FileManager::ForgetAllFacts() { prefixFacts_.clear(); }
+void FileManager::ForgetAllFacts() {
+  prefixFacts_.clear();
+  noPackageFolder_.clear();
+}
 
 void FileManager::DiskFileChanging(const std::string& path, bool open) {
   const std::string stem = PackageStemOf(path);
@@ -215,6 +219,7 @@ int FileManager::ClosePackage(const char* path) {
 bool FileManager::Mount(const std::string& path, Package* package,
                         const platform::FileIdentity* identity) {
   if (!mounted_.Insert(path, package)) return false;
+  noPackageFolder_.clear();
   if (identity != nullptr) mountedFiles_.emplace_back(*identity, package);
   notPackageFiles_.clear();
   return true;
@@ -367,6 +372,19 @@ Package* FileManager::FindPackage(const char* path, bool itemPath, std::string* 
 }
 
 Package* FileManager::FindNormalised(const std::string& path, bool itemPath, size_t* remainderAt) {
+  // An item path asks about the prefixes of its folder only.
+  const size_t folderEnd = itemPath ? path.rfind('/') : std::string::npos;
+  const bool memoable = folderEnd != std::string::npos && folderEnd > 0;
+  if (memoable && !noPackageFolder_.empty() && noPackageFolder_.size() == folderEnd &&
+      path.compare(0, folderEnd, noPackageFolder_) == 0)
+    return nullptr;
+  // Taken only when every step was answered by a fact that stays until
+  // the facts are forgotten (no name is being written under a package's
+  // name).
+  auto noPackage = [&]() -> Package* {
+    if (memoable && unsettled_.empty()) noPackageFolder_.assign(path, 0, folderEnd);
+    return nullptr;
+  };
   // Where each component ends; a trailing separator makes an empty last
   // component (the inside of the folder before it).
   std::vector<size_t> ends;
@@ -405,7 +423,7 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
     }
     if (end > diskFloor && diskFloor != 0) continue;
     const uint8_t known = KnownPackageFacts(prefix);
-    if ((known & kStopsSearch) != 0) return nullptr;
+    if ((known & kStopsSearch) != 0) return noPackage();
     if ((known & kNoPackageHere) != 0) continue;
     for (const char* extension : kPackageExtensions) {
       std::string candidate = prefix + extension;
@@ -419,12 +437,12 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
       }
       if (std::strcmp(extension, ".dpk") == 0) {
         LearnFact(prefix, kStopsSearch);
-        return nullptr;
+        return noPackage();
       }
     }
     LearnFact(prefix, kNoPackageHere);
   }
-  return nullptr;
+  return noPackage();
 }
 
 // ------------------------------------------------------------ operations

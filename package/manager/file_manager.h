@@ -284,6 +284,10 @@ class FileManager : public FileSystem {
 
   FileManagerConfig config_;
   std::unordered_map<std::string, uint8_t> prefixFacts_;
+  // The folder whose names the last item lookup found in no package, from
+  // facts alone: the next name in that folder is answered without taking
+  // the path apart again. Cleared with the facts, and by a mount.
+  std::string noPackageFolder_;
   // Lower-case stems of package files opened for writing through Open.
   std::unordered_set<std::string> unsettled_;
   // Disk paths known not to be the file of a mounted package (see the head
