@@ -141,7 +141,7 @@ bool UnsealAhead::HasRoom(size_t bytes) const {
          bytes_ + 2 * bytes <= limits_.bytesAhead;
 }
 
-bool UnsealAhead::Add(const std::string& key, std::vector<uint8_t> stream) {
+bool UnsealAhead::Add(const std::string& key, std::vector<uint8_t> stream, bool wake) {
   SealHeader header;
   if (stream.size() < kSealHeaderSize || !DecodeSealHeader(stream.data(), &header) ||
       stream.size() > limits_.itemBytes || header.plainSize > limits_.itemBytes)
@@ -159,9 +159,11 @@ bool UnsealAhead::Add(const std::string& key, std::vector<uint8_t> stream) {
     queue_.push_back(std::move(job));
     bytes_ += charged;
   }
-  work_.notify_one();
+  if (wake) work_.notify_one();
   return true;
 }
+
+void UnsealAhead::Wake() { work_.notify_all(); }
 
 bool UnsealAhead::Take(const std::string& key, Unsealed* out) {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -303,6 +305,13 @@ void CopyReadAhead::After(const std::string& path) {
     if (ahead_ && ahead_->queued() > limits_.itemsAhead / 2) return;
     auto* manager = static_cast<FileManager*>(source_);
     std::vector<uint8_t> stream;
+    // The workers are woken once for the items queued here.
+    struct WakeAtEnd {
+      UnsealAhead* ahead = nullptr;
+      ~WakeAtEnd() {
+        if (ahead != nullptr) ahead->Wake();
+      }
+    } wake;
     for (; next_ < names_.size(); ++next_) {
       if (ahead_ && !ahead_->HasRoom(0)) break;
       const std::string& next = names_[next_];
@@ -321,7 +330,8 @@ void CopyReadAhead::After(const std::string& path) {
       if (package != package_) continue;
       if (package->ReadSealedItem(inner.c_str(), limits_.itemBytes, &stream) != 0) continue;
       if (!ahead_->HasRoom(stream.size())) break;
-      if (!ahead_->Add(next, std::move(stream))) break;
+      if (!ahead_->Add(next, std::move(stream), /*wake=*/false)) break;
+      wake.ahead = ahead_.get();
       queued_.insert(next);
       stream = std::vector<uint8_t>();
     }

@@ -78,8 +78,12 @@ class UnsealAhead {
 
   // Queues the stored form `stream` under `key`. False (nothing queued)
   // when its header does not read, it is larger than an item may be, or
-  // it would take the queue beyond its limits.
-  bool Add(const std::string& key, std::vector<uint8_t> stream);
+  // it would take the queue beyond its limits. With `wake` false the
+  // workers are not told yet: a caller queueing a run of items calls
+  // Wake() once after the last, so a worker is woken for the run.
+  bool Add(const std::string& key, std::vector<uint8_t> stream, bool wake = true);
+  // Wakes the workers for what was queued without waking them.
+  void Wake();
   // Whether a stored form of `bytes` would be queued now.
   bool HasRoom(size_t bytes) const;
   // The item queued under `key`, once unsealed; the items queued before it
