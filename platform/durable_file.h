@@ -33,6 +33,11 @@ bool ReplacePath(const char* from, const char* to);
 // For a writer that moves many files into one folder and syncs it once.
 bool ReplacePathUnsynced(const char* from, const char* to);
 
+// ReplacePathUnsynced for a `to` that was free a moment ago: moved there in
+// one call while it still is; a file found there after all is replaced as
+// ReplacePathUnsynced replaces it.
+bool MoveToFreeNameUnsynced(const char* from, const char* to);
+
 // The permission bits of a file as the system keeps them (on POSIX the
 // mode's low 12 bits), -1 when they cannot be read. For checks only.
 int PermissionBits(const char* path);

@@ -150,6 +150,13 @@ bool ReplacePathUnsynced(const char* from, const char* to) {
   return std::rename(from, to) == 0;
 }
 
+bool MoveToFreeNameUnsynced(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return false;
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  // Taken meanwhile, or a file system without the flag: the full way.
+  return ReplacePathUnsynced(from, to);
+}
+
 bool ReplacePath(const char* from, const char* to) {
   if (!ReplacePathUnsynced(from, to)) return false;
   // The rename is done; a folder that cannot be synced (some file systems

@@ -109,6 +109,24 @@ TEST(DurableFileTest, ALinkInTheTargetsPlaceIsReplacedAsANameWithoutLookingThrou
   RemoveFolder(folder.c_str());
 }
 
+TEST(DurableFileTest, AMoveToANameFoundFreeReplacesWhatTookTheNameMeanwhile) {
+  const std::string target = TempPath("free.txt"), staged = TempPath("free.new");
+  RemoveFile(target.c_str());
+  WriteFile(staged, "first");
+  ASSERT_TRUE(MoveToFreeNameUnsynced(staged.c_str(), target.c_str()));
+  EXPECT_EQ(ReadFile(target), "first");
+  EXPECT_FALSE(PathAccessible(staged.c_str()));
+  // Taken by a read-only file: replaced all the same, keeping its bits.
+  ASSERT_TRUE(SetWritable(target.c_str(), false));
+  const int bits = PermissionBits(target.c_str());
+  WriteFile(staged, "second");
+  ASSERT_TRUE(MoveToFreeNameUnsynced(staged.c_str(), target.c_str()));
+  EXPECT_EQ(ReadFile(target), "second");
+  EXPECT_EQ(PermissionBits(target.c_str()), bits);
+  SetWritable(target.c_str(), true);
+  RemoveFile(target.c_str());
+}
+
 TEST(DurableFileTest, SyncFolderNeedsAFolder) {
   EXPECT_TRUE(SyncFolder(::testing::TempDir().c_str()));
   EXPECT_FALSE(SyncFolder(TempPath("no-such-folder").c_str()));

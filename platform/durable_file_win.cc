@@ -54,6 +54,13 @@ int PermissionBits(const char* path) {
 // one is the same move.
 bool ReplacePathUnsynced(const char* from, const char* to) { return ReplacePath(from, to); }
 
+bool MoveToFreeNameUnsynced(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return false;
+  if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return true;
+  // Taken meanwhile: the full way.
+  return ReplacePath(from, to);
+}
+
 bool ReplacePath(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
   const DWORD existing = GetFileAttributesA(to);

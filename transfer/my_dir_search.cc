@@ -295,7 +295,11 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
   for (StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
     platform::ClearSystemError();
-    if (destination->ReplaceFileUnsynced(staged.staging.c_str(), staged.target.c_str()) != 0) {
+    const int moved =
+        staged.target_was_free
+            ? destination->ReplaceFreeNameUnsynced(staged.staging.c_str(), staged.target.c_str())
+            : destination->ReplaceFileUnsynced(staged.staging.c_str(), staged.target.c_str());
+    if (moved != 0) {
       give_up(staged);
       continue;
     }
@@ -417,11 +421,13 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   // file only once complete (transfer/staged_target.h).
   const bool staged = destination->WritesToDisk(target_path.c_str());
   std::string write_path = target_path;
+  bool target_was_free = false;
   if (staged) {
     // A read-only target or a folder in the target's place is not replaced,
     // nor is a package this run holds open.
     FileInfo existing;
     const bool exists = destination->Stat(target_path.c_str(), &existing) == 0;
+    target_was_free = !exists;
     if (exists && (existing.flags & (kFileInfoReadOnly | kFileInfoFolder)) != 0)
       return RefuseTarget(target_path, target_path, kFileNoTarget);
     if (destination->IsOpenPackageFile(target_path.c_str())) {
@@ -516,6 +522,7 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   entry.staging = write_path;
   entry.target = target_path;
   entry.size = total;
+  entry.target_was_free = target_was_free;
   std::memcpy(entry.digest.data(), digest, 16);
   batch_.push_back(std::move(entry));
   batch_targets_.insert(target_path);

@@ -125,6 +125,7 @@ class MyDirSearch : public DirSearch {
     std::string target;
     uint32_t size = 0;
     std::array<uint8_t, 16> digest{};
+    bool target_was_free = false;  // nothing was at the target when staged
   };
   // True when the disk target (`existing` its status) already holds
   // `size` bytes with `digest`; its time is then set when times are copied.

@@ -108,6 +108,13 @@ class FileSystem {
   virtual int ReplaceFileUnsynced(const char* from, const char* to) {
     return ReplaceFile(from, to);
   }
+  // ReplaceFileUnsynced for a `to` that was free when `from` was made: the
+  // same outcome (a file found there after all is replaced, and keeps its
+  // permission bits), at a call fewer while the name is still free.
+  // Defaults to ReplaceFileUnsynced.
+  virtual int ReplaceFreeNameUnsynced(const char* from, const char* to) {
+    return ReplaceFileUnsynced(from, to);
+  }
   // Makes the entries of the disk folder `path` (created, replaced,
   // removed) durable. 0, or negative; 0 where nothing needs doing.
   virtual int SyncFolder(const char* /*path*/) { return 0; }

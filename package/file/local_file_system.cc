@@ -187,6 +187,12 @@ int LocalFileSystem::ReplaceFileUnsynced(const char* from, const char* to) {
   return platform::ReplacePathUnsynced(nativeFrom.c_str(), nativeTo.c_str()) ? 0 : -1;
 }
 
+int LocalFileSystem::ReplaceFreeNameUnsynced(const char* from, const char* to) {
+  std::string nativeFrom, nativeTo;
+  if (!NativePath(from, &nativeFrom) || !NativePath(to, &nativeTo)) return -1;
+  return platform::MoveToFreeNameUnsynced(nativeFrom.c_str(), nativeTo.c_str()) ? 0 : -1;
+}
+
 int LocalFileSystem::SyncFolder(const char* path) {
   std::string native;
   if (!NativePath(path, &native)) return -1;

@@ -46,6 +46,7 @@ class LocalFileSystem : public FileSystem {
   // move fails.
   int ReplaceFile(const char* from, const char* to) override;
   int ReplaceFileUnsynced(const char* from, const char* to) override;
+  int ReplaceFreeNameUnsynced(const char* from, const char* to) override;
   int SyncFolder(const char* path) override;
   int SyncFileSystemsOf(const std::vector<std::string>& folders) override;
   int WatchFileSystemOf(const char* path) override;

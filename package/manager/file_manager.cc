@@ -659,15 +659,17 @@ VirtualFile* FileManager::CreateFresh(const char* path) {
   return Open(key.c_str(), kOpenCreate);
 }
 
-int FileManager::ReplaceOnDisk(const char* from, const char* to, bool synced) {
+int FileManager::ReplaceOnDisk(const char* from, const char* to, bool synced, bool freeName) {
   std::string fromKey, toKey;
   if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
   if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
   if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
   DiskFileChanging(fromKey, /*open=*/false);
   DiskFileChanging(toKey, /*open=*/false);
-  const int result = synced ? config_.fileSystem->ReplaceFile(fromKey.c_str(), toKey.c_str())
-                            : config_.fileSystem->ReplaceFileUnsynced(fromKey.c_str(), toKey.c_str());
+  FileSystem* disk = config_.fileSystem;
+  const int result = synced     ? disk->ReplaceFile(fromKey.c_str(), toKey.c_str())
+                     : freeName ? disk->ReplaceFreeNameUnsynced(fromKey.c_str(), toKey.c_str())
+                                : disk->ReplaceFileUnsynced(fromKey.c_str(), toKey.c_str());
   // The file now at `to` was at `from`, which is no mounted package's.
   if (result == 0) {
     notPackageFiles_.erase(fromKey);
@@ -682,6 +684,10 @@ int FileManager::ReplaceFile(const char* from, const char* to) {
 
 int FileManager::ReplaceFileUnsynced(const char* from, const char* to) {
   return ReplaceOnDisk(from, to, /*synced=*/false);
+}
+
+int FileManager::ReplaceFreeNameUnsynced(const char* from, const char* to) {
+  return ReplaceOnDisk(from, to, /*synced=*/false, /*freeName=*/true);
 }
 
 int FileManager::SyncFolder(const char* path) {

@@ -127,6 +127,7 @@ class FileManager : public FileSystem {
   int ReplaceFile(const char* from, const char* to) override;
   // As ReplaceFile, on the disk side only.
   int ReplaceFileUnsynced(const char* from, const char* to) override;
+  int ReplaceFreeNameUnsynced(const char* from, const char* to) override;
   // The disk folder `path` (a path that reaches no package); -1 otherwise.
   int SyncFolder(const char* path) override;
   // The disk folders (paths that reach no package); -1 otherwise.
@@ -275,7 +276,7 @@ class FileManager : public FileSystem {
   void ForgetAllFacts();
   // ReplaceFile and ReplaceFileUnsynced: the same checks, then the file
   // system's replace with or without the folder sync.
-  int ReplaceOnDisk(const char* from, const char* to, bool synced);
+  int ReplaceOnDisk(const char* from, const char* to, bool synced, bool freeName = false);
   // Called before the disk side writes, replaces or removes `path`: a
   // package file there changes what lookups find. With `open`, the file
   // stays open for writing in the caller's hands, so its stem is probed
