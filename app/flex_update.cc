@@ -229,9 +229,11 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
     targetVersion_.clear();
     // A cut download or a damaged structure is found before anything is
     // written; damaged content, while the copy reads it (DamageWatch).
+    std::vector<ItemHeaderFacts> auditedHeaders;
     if (checkPayload_ && !ownProgram_.empty()) {
       std::string problem;
-      if (!CheckPayload(ownProgram_, nullptr, &problem, PayloadDepth::kStructure)) {
+      if (!CheckPayload(ownProgram_, nullptr, &problem, PayloadDepth::kStructure,
+                        &auditedHeaders)) {
         ReportPatchDamaged(notify, problem);
         return kRunPatchDamaged;
       }
@@ -249,6 +251,9 @@ int FlexUpdate::Run(PatchJob* job, const char* const* delayedNames) {
     Package* ownPackage = nullptr;
     if (!ownProgram_.empty()) {
       ownPackage = MountOwnPackage(fileManager_.get(), ownProgram_);
+      // The audit read every item's header: the statistics pass and the
+      // copy need not read them again.
+      if (ownPackage != nullptr) ownPackage->LearnItemHeaders(auditedHeaders);
     } else if (job->pFileSystem->Exists(job->szPackageRoot) &&
                !job->pFileSystem->IsFolder(job->szPackageRoot)) {
       ownPackage = fileManager_->OpenPackage(job->szPackageRoot, "", kOpenRead);

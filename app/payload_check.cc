@@ -223,7 +223,7 @@ void CheckItems(Package* package, const std::vector<PackageItemRef>& items,
 }  // namespace
 
 bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::string* problem,
-                  PayloadDepth depth) {
+                  PayloadDepth depth, std::vector<ItemHeaderFacts>* headers) {
   std::string ignored;
   std::string& why = problem != nullptr ? *problem : ignored;
   try {
@@ -258,11 +258,14 @@ bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::
       return false;
     }
     carried.ClosePackage();
-    std::vector<std::string> faults = CheckPackageBlocks(carried.window(), items);
+    std::vector<ItemHeaderFacts> read;
+    std::vector<std::string> faults =
+        CheckPackageBlocks(carried.window(), items, headers != nullptr ? &read : nullptr);
     if (!faults.empty()) {
       why = faults.front();
       return false;
     }
+    if (headers != nullptr) *headers = std::move(read);
     if (summary != nullptr) {
       summary->packageBytes = carried.window()->Size();
       summary->itemCount = static_cast<int32_t>(items.size());

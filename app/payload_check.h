@@ -33,6 +33,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "package/store/package.h"
 
@@ -55,10 +56,13 @@ enum class PayloadDepth {
 };
 
 // True when the package carried by the program file `programPath` is whole
-// and sound to `depth`; *summary (optional) is then filled. False with
-// *problem (optional) in plain words naming the first fault found.
+// and sound to `depth`; *summary (optional) is then filled, and *headers
+// (optional) with the item headers the block audit read, for
+// Package::LearnItemHeaders of the same package opened for the run. False
+// with *problem (optional) in plain words naming the first fault found.
 bool CheckPayload(const std::string& programPath, PayloadSummary* summary, std::string* problem,
-                  PayloadDepth depth = PayloadDepth::kWhole);
+                  PayloadDepth depth = PayloadDepth::kWhole,
+                  std::vector<ItemHeaderFacts>* headers = nullptr);
 
 // Reads the version file the update in `package` carries, at
 // "<updateDir>/mb/etc/version.txt". 1 with *version (the version text,

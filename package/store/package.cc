@@ -619,6 +619,17 @@ int PackageImpl::Stat(const char* path, FileInfo* info) {
   return 0;
 }
 
+void PackageImpl::LearnItemHeaders(const std::vector<ItemHeaderFacts>& headers) {
+  if (!open_ || !ReadOnly()) return;
+  try {
+    itemFacts_.reserve(itemFacts_.size() + headers.size());
+    for (const ItemHeaderFacts& header : headers)
+      itemFacts_.emplace(header.firstBlock, ItemFacts{header.time, header.plainSize});
+  } catch (const std::bad_alloc&) {
+    // Those not kept are read when asked for.
+  }
+}
+
 int PackageImpl::MakeFolder(const char* path) {
   if (!open_ || ReadOnly()) return -1;
   Lookup lookup = Find(path);
@@ -701,6 +712,9 @@ int Package::WriteSealedItem(const char* path, const uint8_t* stream, size_t siz
   return impl_->WriteSealedItem(path, stream, size);
 }
 int Package::Stat(const char* path, FileInfo* info) { return impl_->Stat(path, info); }
+void Package::LearnItemHeaders(const std::vector<ItemHeaderFacts>& headers) {
+  impl_->LearnItemHeaders(headers);
+}
 int Package::MakeFolder(const char* path) { return impl_->MakeFolder(path); }
 int Package::Delete(const char* path) { return impl_->Delete(path); }
 DirListing* Package::List(const char* path) { return impl_->List(path); }

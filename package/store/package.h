@@ -28,6 +28,7 @@
 #include "keys/cipher_object.h"
 #include "package/file/file_system.h"
 #include "package/file/virtual_file.h"
+#include "package/store/package_check.h"
 #include "package/seal/zlib_codec.h"
 
 namespace marrowgate {
@@ -175,6 +176,10 @@ class Package {
   // write failed (the session is then not committed).
   int WriteSealedItem(const char* path, const uint8_t* stream, size_t size);
   int Stat(const char* path, FileInfo* info);
+  // Takes what an audit of the same package file read of its items'
+  // headers (CheckPackageBlocks), so that Stat answers for those items
+  // without reading them. Only a read-only package takes them.
+  void LearnItemHeaders(const std::vector<ItemHeaderFacts>& headers);
   int MakeFolder(const char* path);
   // A file, or a folder with everything below it.
   int Delete(const char* path);

@@ -16,8 +16,9 @@ constexpr size_t kMaxListedProblems = 50;
 
 class BlockAudit {
  public:
-  BlockAudit(VirtualFile* file, std::vector<std::string>* problems)
-      : file_(file), problems_(problems) {}
+  BlockAudit(VirtualFile* file, std::vector<std::string>* problems,
+             std::vector<ItemHeaderFacts>* headers)
+      : file_(file), problems_(problems), headers_(headers) {}
 
   bool ReadHeader() {
     uint8_t bytes[kPackageHeaderSize];
@@ -50,8 +51,9 @@ class BlockAudit {
 
   const PackageHeader& header() const { return header_; }
 
-  // Walks the item chain starting at `first` and claims its blocks.
-  void ItemChain(const std::string& label, uint32_t first) {
+  // Walks the item chain starting at `first` and claims its blocks; the
+  // header facts of a listed `item` are kept.
+  void ItemChain(const std::string& label, uint32_t first, bool item = false) {
     int owner = NewOwner(label);
     if (!InRange(first)) {
       Problem(label + ": first block " + std::to_string(first) + " lies outside the package");
@@ -67,7 +69,7 @@ class BlockAudit {
       Problem(label + ": first block " + std::to_string(first) + " has prev " +
               std::to_string(link.prev) + " instead of 0");
     EntryHeader entry = DecodeEntryHeader(entryBytes);
-    CheckSealedSize(label, first, entry);
+    CheckSealedSize(label, first, entry, item);
 
     uint32_t current = first, previous = 0;
     uint64_t count = 0;
@@ -167,7 +169,8 @@ class BlockAudit {
     return true;
   }
 
-  void CheckSealedSize(const std::string& label, uint32_t first, const EntryHeader& entry) {
+  void CheckSealedSize(const std::string& label, uint32_t first, const EntryHeader& entry,
+                       bool item) {
     if (entry.size < static_cast<uint32_t>(kSealHeaderSize)) {
       Problem(label + ": its " + std::to_string(entry.size) + " bytes cannot hold a sealed stream");
       return;
@@ -180,9 +183,12 @@ class BlockAudit {
       Problem(label + ": its sealed-stream header is not valid");
       return;
     }
-    if (uint64_t{entry.size} < uint64_t{kSealHeaderSize} + seal.storedSize)
+    if (uint64_t{entry.size} < uint64_t{kSealHeaderSize} + seal.storedSize) {
       Problem(label + ": its size " + std::to_string(entry.size) + " is shorter than its sealed stream (" +
               std::to_string(kSealHeaderSize + uint64_t{seal.storedSize}) + " bytes)");
+      return;
+    }
+    if (item && headers_ != nullptr) headers_->push_back({first, seal.time, seal.plainSize});
   }
 
   bool ReadLink(uint32_t block, BlockLink* link) {
@@ -231,6 +237,7 @@ class BlockAudit {
 
   VirtualFile* file_;
   std::vector<std::string>* problems_;
+  std::vector<ItemHeaderFacts>* headers_;
   PackageHeader header_;
   std::vector<int> owners_;
   std::vector<std::string> labels_;
@@ -243,13 +250,14 @@ class BlockAudit {
 }  // namespace
 
 std::vector<std::string> CheckPackageBlocks(VirtualFile* file,
-                                            const std::vector<PackageItemRef>& items) {
+                                            const std::vector<PackageItemRef>& items,
+                                            std::vector<ItemHeaderFacts>* headers) {
   std::vector<std::string> problems;
   if (file == nullptr) {
     problems.push_back("no file to check");
     return problems;
   }
-  BlockAudit audit(file, &problems);
+  BlockAudit audit(file, &problems, headers);
   if (!audit.ReadHeader()) return problems;
   audit.ItemChain("the folder tree", audit.header().dirBlock);
   audit.ItemChain("the name pool", audit.header().namesBlock);
@@ -260,7 +268,8 @@ std::vector<std::string> CheckPackageBlocks(VirtualFile* file,
   for (const PackageItemRef& item : items) byFirstBlock.push_back(&item);
   std::stable_sort(byFirstBlock.begin(), byFirstBlock.end(),
                    [](const PackageItemRef* a, const PackageItemRef* b) { return a->second < b->second; });
-  for (const PackageItemRef* item : byFirstBlock) audit.ItemChain(item->first, item->second);
+  for (const PackageItemRef* item : byFirstBlock)
+    audit.ItemChain(item->first, item->second, /*item=*/true);
   audit.FreeList();
   audit.Unclaimed();
   return problems;

@@ -28,11 +28,22 @@ namespace marrowgate {
 // An item of the folder tree: its path (for messages) and its first block.
 using PackageItemRef = std::pair<std::string, uint32_t>;
 
+// What an item's sealed-stream header says of its content, by the item's
+// first block.
+struct ItemHeaderFacts {
+  uint32_t firstBlock = 0;
+  uint32_t time = 0;
+  uint32_t plainSize = 0;
+};
+
 // Checks `file` (a package file, or the window of a host) against the
 // items of its folder tree. Returns the problems in plain words; empty
-// when the structure is sound.
+// when the structure is sound. With `headers`, the facts of each item
+// header the audit read are added there (Package::LearnItemHeaders takes
+// them).
 std::vector<std::string> CheckPackageBlocks(VirtualFile* file,
-                                            const std::vector<PackageItemRef>& items);
+                                            const std::vector<PackageItemRef>& items,
+                                            std::vector<ItemHeaderFacts>* headers = nullptr);
 
 }  // namespace marrowgate
 

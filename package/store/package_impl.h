@@ -72,6 +72,7 @@ class PackageImpl : public BlockStore {
   int ReadSealedItem(const char* path, size_t limit, std::vector<uint8_t>* stream);
   int WriteSealedItem(const char* path, const uint8_t* stream, size_t size);
   int Stat(const char* path, FileInfo* info);
+  void LearnItemHeaders(const std::vector<ItemHeaderFacts>& headers);
   int MakeFolder(const char* path);
   int Delete(const char* path);
   DirListing* List(const char* path);
