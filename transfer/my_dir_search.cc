@@ -426,7 +426,8 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     // A read-only target or a folder in the target's place is not replaced,
     // nor is a package this run holds open.
     FileInfo existing;
-    const bool exists = destination->Stat(target_path.c_str(), &existing) == 0;
+    const bool exists = !destination->NameKnownFree(target_path.c_str()) &&
+                        destination->Stat(target_path.c_str(), &existing) == 0;
     target_was_free = !exists;
     if (exists && (existing.flags & (kFileInfoReadOnly | kFileInfoFolder)) != 0)
       return RefuseTarget(target_path, target_path, kFileNoTarget);

@@ -135,6 +135,12 @@ class FileSystem {
   // replacing it whole is done by writing a staged file and ReplaceFile.
   // (An item inside a package is replaced whole by the package's commit.)
   virtual bool WritesToDisk(const char* /*path*/) { return false; }
+  // True when nothing is at the disk path `path` as far as this file
+  // system knows without asking the disk: it made the folder empty during
+  // its life and has made nothing of that name there since. False says
+  // nothing (Stat tells). A writer may then skip its Stat of a new name;
+  // what another process put there meanwhile is still replaced whole.
+  virtual bool NameKnownFree(const char* /*path*/) { return false; }
   // True when `path` is the file of a package this file system holds open
   // (mounted); such a file must not be replaced or truncated through it.
   virtual bool IsOpenPackageFile(const char* /*path*/) { return false; }

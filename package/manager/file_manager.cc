@@ -132,6 +132,7 @@ bool FileManager::KnownDiskFolder(const std::string& folder) const {
 
 void FileManager::ForgetPackageFacts() {
   noPackageFolder_.clear();
+  namesMade_.clear();  // no folder is known made empty any more
   for (auto it = prefixFacts_.begin(); it != prefixFacts_.end();) {
     it->second &= static_cast<uint8_t>(~(kNoPackageHere | kStopsSearch | kMadeEmpty));
     it = it->second == 0 ? prefixFacts_.erase(it) : std::next(it);
@@ -141,6 +142,7 @@ void FileManager::ForgetPackageFacts() {
 void FileManager::ForgetAllFacts() {
   prefixFacts_.clear();
   noPackageFolder_.clear();
+  namesMade_.clear();
 }
 
 void FileManager::DiskFileChanging(const std::string& path, bool open) {
@@ -150,10 +152,37 @@ void FileManager::DiskFileChanging(const std::string& path, bool open) {
   ForgetPackageFacts();
 }
 
+void FileManager::NoteNameMade(const std::string& key) {
+  const size_t slash = key.rfind('/');
+  if (slash == std::string::npos || slash == 0) return;
+  auto folder = prefixFacts_.find(key.substr(0, slash));
+  if (folder == prefixFacts_.end() || (folder->second & kMadeEmpty) == 0) return;
+  namesMade_.insert(Lower(key));
+}
+
+bool FileManager::KnownFreeKey(const std::string& key) const {
+  const size_t slash = key.rfind('/');
+  if (slash == std::string::npos || slash == 0 || slash + 1 == key.size()) return false;
+  auto folder = prefixFacts_.find(key.substr(0, slash));
+  return folder != prefixFacts_.end() && (folder->second & kMadeEmpty) != 0 &&
+         namesMade_.count(Lower(key)) == 0;
+}
+
+bool FileManager::NameKnownFree(const char* path) {
+  std::string key;
+  return NormalisePath(path, &key) && WritesToDisk(key.c_str()) && KnownFreeKey(key);
+}
+
 int FileManager::DiskMakeFolder(const std::string& path) {
   const std::string folder = WithoutTrailingSeparator(path);
   if (KnownDiskFolder(folder)) return 0;
   const bool existed = config_.fileSystem->Exists(path.c_str());
+  // Every folder on the way may be made here.
+  NoteNameMade(folder);
+  for (size_t i = folder.size(); i > 1; --i) {
+    if (folder[i - 1] == '/' && folder[i - 2] != '/' && folder[i - 2] != ':')
+      NoteNameMade(folder.substr(0, i - 1));
+  }
   const int result = config_.fileSystem->MakeFolder(path.c_str());
   if (result != 0) return result;
   // The folder and every folder above it are there now; a folder made
@@ -250,6 +279,7 @@ Package* FileManager::OpenNormalised(const std::string& key, const char* extensi
   // Re-creating must not empty the file before it is known to be a
   // package (or a host whose own content has to stay): probe it as it is.
   int fileMode = mode == kOpenCreate ? kOpenUpdate : mode;
+  if (fileMode != kOpenRead) NoteNameMade(filePath);
   Owned<VirtualFile> file(config_.fileSystem->Open(filePath.c_str(), fileMode));
   if (!file) return nullptr;
   // The same file mounted under another key (another spelling of its path)
@@ -457,7 +487,10 @@ VirtualFile* FileManager::Open(const char* path, int mode) {
   const bool writing = mode == kOpenCreate || mode == kOpenUpdate;
   if (search == 0 || search == 2) {
     if (writing && IsOpenPackageFile(key.c_str())) return nullptr;
-    if (mode != kOpenRead) DiskFileChanging(key, /*open=*/true);
+    if (mode != kOpenRead) {
+      DiskFileChanging(key, /*open=*/true);
+      NoteNameMade(key);
+    }
     VirtualFile* file = config_.fileSystem->Open(key.c_str(), mode);
     if (file != nullptr || search == 0) return file;
   }
@@ -468,7 +501,10 @@ VirtualFile* FileManager::Open(const char* path, int mode) {
   if (package != nullptr) return package->OpenItem(key.c_str() + remainderAt, mode);
   if (search == 3) {
     if (writing && IsOpenPackageFile(key.c_str())) return nullptr;
-    if (mode != kOpenRead) DiskFileChanging(key, /*open=*/true);
+    if (mode != kOpenRead) {
+      DiskFileChanging(key, /*open=*/true);
+      NoteNameMade(key);
+    }
     return config_.fileSystem->Open(key.c_str(), mode);
   }
   return nullptr;
@@ -651,6 +687,7 @@ VirtualFile* FileManager::CreateFresh(const char* path) {
   if (!NormalisePath(path, &key) || config_.fileSystem == nullptr) return nullptr;
   if (WritesToDisk(key.c_str())) {
     DiskFileChanging(key, /*open=*/true);
+    NoteNameMade(key);
     VirtualFile* file = config_.fileSystem->CreateFresh(key.c_str());
     // A file made new is no mounted package's.
     if (file != nullptr) NoteNotPackageFile(key);
@@ -666,6 +703,7 @@ int FileManager::ReplaceOnDisk(const char* from, const char* to, bool synced, bo
   if (IsOpenPackageFile(toKey.c_str()) || IsOpenPackageFile(fromKey.c_str())) return -1;
   DiskFileChanging(fromKey, /*open=*/false);
   DiskFileChanging(toKey, /*open=*/false);
+  NoteNameMade(toKey);
   FileSystem* disk = config_.fileSystem;
   const int result = synced     ? disk->ReplaceFile(fromKey.c_str(), toKey.c_str())
                      : freeName ? disk->ReplaceFreeNameUnsynced(fromKey.c_str(), toKey.c_str())
@@ -734,6 +772,8 @@ bool FileManager::IsOpenPackageFile(const char* path) {
   // The same disk file under another name.
   if (mountedFiles_.empty() || config_.fileSystem == nullptr) return false;
   if (notPackageFiles_.count(key) != 0) return false;
+  // Nothing is there to be a package's file.
+  if (KnownFreeKey(key)) return false;
   platform::FileIdentity identity;
   bool same;
   if (dynamic_cast<LocalFileSystem*>(config_.fileSystem) != nullptr) {

@@ -137,6 +137,7 @@ class FileManager : public FileSystem {
   // Search modes 0 and 2: true; mode 1: false; mode 3: true when the path
   // reaches no package.
   bool WritesToDisk(const char* path) override;
+  bool NameKnownFree(const char* path) override;
   // True when `path` is the file of a mounted package: its mount path with
   // the extension ".dpk" or ".exe" (or none), or the same disk file under
   // another name. Open for writing (modes 2 and 4 on the disk side) and
@@ -289,6 +290,12 @@ class FileManager : public FileSystem {
   // facts alone: the next name in that folder is answered without taking
   // the path apart again. Cleared with the facts, and by a mount.
   std::string noPackageFolder_;
+  // Names (folded to lower case) made on the disk through this manager
+  // in folders it made empty: the rest of such a folder's names are free.
+  std::unordered_set<std::string> namesMade_;
+  void NoteNameMade(const std::string& key);
+  // NameKnownFree for a normalised disk key.
+  bool KnownFreeKey(const std::string& key) const;
   // Lower-case stems of package files opened for writing through Open.
   std::unordered_set<std::string> unsettled_;
   // Disk paths known not to be the file of a mounted package (see the head

@@ -645,7 +645,7 @@ bool CopyLikeTheEngine(FileManager* manager, const std::string& target) {
   if (manager->MakeParentFolder(target.c_str()) != 0 || !manager->WritesToDisk(target.c_str()))
     return false;
   FileInfo info;
-  manager->Stat(target.c_str(), &info);
+  if (!manager->NameKnownFree(target.c_str())) manager->Stat(target.c_str(), &info);
   if (manager->IsOpenPackageFile(target.c_str())) return false;
   const std::string staging = target + ".~mgpart";
   {
@@ -763,8 +763,15 @@ TEST_F(FileManagerTest, NamesInAFolderItMadeOrBelowAMountedFileCostNoProbes) {
   };
   // In a folder that was there: the name's ".dpk" and ".exe" are probed.
   EXPECT_EQ(costOfLaterFile(folder_.Child("old")), 5);
-  // In a folder the manager made: the stat, the fresh file, the rename.
-  EXPECT_EQ(costOfLaterFile(folder_.Child("new/deeper")), 3);
+  // In a folder the manager made: the fresh file and the rename; a name is
+  // known free until the manager makes something of it there.
+  EXPECT_EQ(costOfLaterFile(folder_.Child("new/deeper")), 2);
+  EXPECT_FALSE(manager->NameKnownFree(folder_.Child("old/f9").c_str()));
+  EXPECT_FALSE(manager->NameKnownFree(folder_.Child("new/deeper/F2").c_str()));
+  EXPECT_TRUE(manager->NameKnownFree(folder_.Child("new/deeper/f9").c_str()));
+  ASSERT_EQ(manager->MakeFolder(folder_.Child("new/deeper/f9/inner").c_str()), 0);
+  EXPECT_FALSE(manager->NameKnownFree(folder_.Child("new/deeper/f9").c_str()));
+  EXPECT_TRUE(manager->NameKnownFree(folder_.Child("new/deeper/f9/inner/x").c_str()));
 
   // Below the mounted program nothing is probed: after the first look, an
   // item costs no disk call, a name the package lacks the disk's own stat.
@@ -798,6 +805,8 @@ TEST_F(FileManagerTest, NamesInAFolderItMadeOrBelowAMountedFileCostNoProbes) {
               static_cast<int32_t>(bytes.size()));
   }
   EXPECT_EQ(ReadItem(manager.get(), folder_.Child("new/deeper/copied/b.txt")), "copied");
+  // Writing under a package's name forgot what was known of made folders.
+  EXPECT_FALSE(manager->NameKnownFree(folder_.Child("new/deeper/f10").c_str()));
   // The program's own file is still never written.
   EXPECT_TRUE(manager->IsOpenPackageFile(program.c_str()));
   EXPECT_EQ(manager->Open(program.c_str(), kOpenCreate), nullptr);
