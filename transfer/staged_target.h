@@ -13,8 +13,9 @@
 //      the batch's folders are synced once (FileSystem::SyncFileSystemsOf,
 //      on Linux one syncfs); where that call is missing or fails (Windows)
 //      each file is flushed to the device instead (VirtualFile::Flush);
-//   2. each is moved over its target (FileSystem::ReplaceFileUnsynced),
-//      which keeps the replaced file's permission bits;
+//   2. each is moved over its target (FileSystem::ReplaceFileUnsynced, or
+//      ReplaceFreeNameUnsynced where the name was free when the file was
+//      staged), which keeps the replaced file's permission bits;
 //   3. the moves are put on the device by a SyncFileSystemsOf of the
 //      folders that received a file, or, where it fails, SyncFolder of
 //      each of them. Between batches this is the next batch's step 1,

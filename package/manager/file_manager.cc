@@ -131,7 +131,7 @@ bool FileManager::KnownDiskFolder(const std::string& folder) const {
 }
 
 void FileManager::ForgetPackageFacts() {
-  noPackageFolder_.clear();
+  lastFolder_.folder.clear();
   namesMade_.clear();  // no folder is known made empty any more
   for (auto it = prefixFacts_.begin(); it != prefixFacts_.end();) {
     it->second &= static_cast<uint8_t>(~(kNoPackageHere | kStopsSearch | kMadeEmpty));
@@ -141,7 +141,7 @@ void FileManager::ForgetPackageFacts() {
 
 void FileManager::ForgetAllFacts() {
   prefixFacts_.clear();
-  noPackageFolder_.clear();
+  lastFolder_.folder.clear();
   namesMade_.clear();
 }
 
@@ -248,7 +248,7 @@ int FileManager::ClosePackage(const char* path) {
 bool FileManager::Mount(const std::string& path, Package* package,
                         const platform::FileIdentity* identity) {
   if (!mounted_.Insert(path, package)) return false;
-  noPackageFolder_.clear();
+  lastFolder_.folder.clear();
   if (identity != nullptr) mountedFiles_.emplace_back(*identity, package);
   notPackageFiles_.clear();
   return true;
@@ -405,16 +405,23 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
   // An item path asks about the prefixes of its folder only.
   const size_t folderEnd = itemPath ? path.rfind('/') : std::string::npos;
   const bool memoable = folderEnd != std::string::npos && folderEnd > 0;
-  if (memoable && !noPackageFolder_.empty() && noPackageFolder_.size() == folderEnd &&
-      path.compare(0, folderEnd, noPackageFolder_) == 0)
-    return nullptr;
-  // Taken only when every step was answered by a fact that stays until
-  // the facts are forgotten (no name is being written under a package's
-  // name).
-  auto noPackage = [&]() -> Package* {
-    if (memoable && unsettled_.empty()) noPackageFolder_.assign(path, 0, folderEnd);
-    return nullptr;
+  if (memoable && !lastFolder_.folder.empty() && lastFolder_.folder.size() == folderEnd &&
+      path.compare(0, folderEnd, lastFolder_.folder) == 0) {
+    if (lastFolder_.package != nullptr) *remainderAt = lastFolder_.remainderAt;
+    return lastFolder_.package;
+  }
+  // Kept only when every step was answered by a fact that stays until the
+  // facts are forgotten (no name is being written under a package's name),
+  // or by a mount.
+  auto keep = [&](Package* package, size_t rest) -> Package* {
+    if (memoable && unsettled_.empty()) {
+      lastFolder_.folder.assign(path, 0, folderEnd);
+      lastFolder_.package = package;
+      lastFolder_.remainderAt = rest;
+    }
+    return package;
   };
+  auto noPackage = [&]() -> Package* { return keep(nullptr, 0); };
   // Where each component ends; a trailing separator makes an empty last
   // component (the inside of the folder before it).
   std::vector<size_t> ends;
@@ -449,7 +456,7 @@ Package* FileManager::FindNormalised(const std::string& path, bool itemPath, siz
     size_t rest = end < path.size() ? end + 1 : end;
     if (Package** mounted = mounted_.Find(prefix)) {
       *remainderAt = rest;
-      return *mounted;
+      return keep(*mounted, rest);
     }
     if (end > diskFloor && diskFloor != 0) continue;
     const uint8_t known = KnownPackageFacts(prefix);

@@ -286,10 +286,17 @@ class FileManager : public FileSystem {
 
   FileManagerConfig config_;
   std::unordered_map<std::string, uint8_t> prefixFacts_;
-  // The folder whose names the last item lookup found in no package, from
-  // facts alone: the next name in that folder is answered without taking
-  // the path apart again. Cleared with the facts, and by a mount.
-  std::string noPackageFolder_;
+  // The folder of the last item lookup answered from facts alone or by a
+  // mounted package, and that answer (the package, or null for none, and
+  // where the rest of the path begins): the next name in that folder is
+  // answered without taking the path apart again. Cleared with the facts,
+  // and by a mount.
+  struct FolderAnswer {
+    std::string folder;
+    Package* package = nullptr;
+    size_t remainderAt = 0;
+  };
+  FolderAnswer lastFolder_;
   // Names (folded to lower case) made on the disk through this manager
   // in folders it made empty: the rest of such a folder's names are free.
   std::unordered_set<std::string> namesMade_;
