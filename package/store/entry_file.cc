@@ -79,8 +79,11 @@ int EntryFile::Open(int mode, uint32_t* firstBlock) {
     if (!ValidBlock(first_)) return -11;
     currentBlock_ = first_;
     keptBlocks_ = 0;
+    const uint64_t openingBlocks =
+        expectedBytes_ > 0 ? ChainBlocksFor(expectedBytes_, store_->BlockSize())
+                           : kOpenRunBytes / store_->BlockSize();
     const uint32_t opening = IsReadOnlyMode(mode) && store_->ReadOnly()
-                                 ? RunLength(std::max<uint64_t>(1, kOpenRunBytes / store_->BlockSize()))
+                                 ? RunLength(std::max<uint64_t>(1, openingBlocks))
                                  : 0;
     if (opening > 0 && LoadRun(opening)) {
       keptFirst_ = first_;

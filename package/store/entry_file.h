@@ -91,6 +91,11 @@ class EntryFile : public VirtualFile {
   // (at most 256 KiB at once) and keep them, so that reading an item in
   // pieces, or its head twice, costs one read of the package file.
   void SetReadAhead(bool on) { readAhead_ = on; }
+  // Called before Open on an item of a read-only package whose size is
+  // known already (`itemBytes`, the chain's content): the opening read
+  // takes its blocks whole (up to the run buffer) instead of the first
+  // 8 KiB, so an item read whole costs one read of the package file.
+  void ExpectItemBytes(uint64_t itemBytes) { expectedBytes_ = itemBytes; }
 
   uint32_t first_block() const { return first_; }
   const EntryHeader& entry_header() const { return entry_; }
@@ -145,6 +150,7 @@ class EntryFile : public VirtualFile {
   // The blocks run_ holds as read, kept for later reads; none when
   // keptBlocks_ is 0.
   bool readAhead_ = false;
+  uint64_t expectedBytes_ = 0;  // ExpectItemBytes; 0: not known
   // The item's first bytes (a sealed stream's header), read with the
   // EntryHeader when the entry was opened in a read-only mode, so that
   // reading the head costs no call; headBytes_ 0 when none are kept.

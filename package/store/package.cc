@@ -515,6 +515,10 @@ EntryFile* PackageImpl::OpenEntry(const char* path, int mode, uint32_t* firstBlo
   auto* entry = new (std::nothrow) EntryFile(this);
   if (entry == nullptr) return nullptr;
   uint32_t first = node->firstBlock;
+  if (ReadOnly() && !itemFacts_.empty()) {
+    auto known = itemFacts_.find(first);
+    if (known != itemFacts_.end()) entry->ExpectItemBytes(known->second.itemBytes);
+  }
   if (entry->Open(mode, &first) < 0) {
     entry->Release();
     // A file whose new chain could not be made does not stay in the tree.
@@ -624,7 +628,8 @@ void PackageImpl::LearnItemHeaders(const std::vector<ItemHeaderFacts>& headers) 
   try {
     itemFacts_.reserve(itemFacts_.size() + headers.size());
     for (const ItemHeaderFacts& header : headers)
-      itemFacts_.emplace(header.firstBlock, ItemFacts{header.time, header.plainSize});
+      itemFacts_.emplace(header.firstBlock,
+                         ItemFacts{header.time, header.plainSize, header.itemBytes});
   } catch (const std::bad_alloc&) {
     // Those not kept are read when asked for.
   }

@@ -188,7 +188,8 @@ class BlockAudit {
               std::to_string(kSealHeaderSize + uint64_t{seal.storedSize}) + " bytes)");
       return;
     }
-    if (item && headers_ != nullptr) headers_->push_back({first, seal.time, seal.plainSize});
+    if (item && headers_ != nullptr)
+      headers_->push_back({first, seal.time, seal.plainSize, entry.size});
   }
 
   bool ReadLink(uint32_t block, BlockLink* link) {

@@ -34,6 +34,7 @@ struct ItemHeaderFacts {
   uint32_t firstBlock = 0;
   uint32_t time = 0;
   uint32_t plainSize = 0;
+  uint32_t itemBytes = 0;  // the chain's content: the sealed stream's length
 };
 
 // Checks `file` (a package file, or the window of a host) against the

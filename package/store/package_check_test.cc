@@ -146,6 +146,16 @@ TEST(PackageCheckReads, ItemsListedAgainstTheirBlockOrderAreAuditedInAFewReads) 
       ASSERT_EQ(item->Write("x", 1), 1);
       items.emplace(items.begin(), name, first);
     }
+    // And one item of many blocks, incompressible.
+    std::string noise(40000, '\0');
+    uint32_t seed = 7;
+    for (char& c : noise) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+    uint32_t first = 0;
+    Owned<VirtualFile> item(package->OpenItem("big", kOpenCreate, &first));
+    ASSERT_NE(item, nullptr);
+    ASSERT_EQ(item->Write(noise.data(), 40000), 40000);
+    item.reset();
+    items.emplace_back("big", first);
     ASSERT_EQ(package->Close(), 0);
   }
   ASSERT_GT(file.bytes().size(), 3u * 256 * 1024);
@@ -165,11 +175,18 @@ TEST(PackageCheckReads, ItemsListedAgainstTheirBlockOrderAreAuditedInAFewReads) 
     file.reads = 0;
     ASSERT_EQ(learning->Stat(item.first.c_str(), &learnt), 0);
     EXPECT_EQ(file.reads, 0) << item.first;
-    EXPECT_EQ(learnt.size, 1);
+    EXPECT_EQ(learnt.size, item.first == "big" ? 40000 : 1);
     EXPECT_EQ(learnt.size, read.size);
     EXPECT_EQ(learnt.time, read.time);
     EXPECT_EQ(learnt.flags, read.flags);
   }
+  // Knowing the item's length, its stored form is read in one go.
+  std::vector<uint8_t> whole, again;
+  ASSERT_EQ(reading->ReadSealedItem("big", size_t{1} << 20, &whole), 0);
+  file.reads = 0;
+  ASSERT_EQ(learning->ReadSealedItem("big", size_t{1} << 20, &again), 0);
+  EXPECT_EQ(file.reads, 1);
+  EXPECT_EQ(again, whole);
 }
 
 }  // namespace

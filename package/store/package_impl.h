@@ -178,6 +178,7 @@ class PackageImpl : public BlockStore {
   struct ItemFacts {
     uint32_t time = 0;
     uint32_t plainSize = 0;
+    uint32_t itemBytes = 0;  // the chain's content; 0 when not known
   };
   std::unordered_map<uint32_t, ItemFacts> itemFacts_;
 };
