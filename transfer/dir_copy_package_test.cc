@@ -188,17 +188,37 @@ TEST_F(DirCopyPackageTest, ItemsStreamAndASecondRunWritesNothing) {
 
   // A link in a target's place is a name: even when what it leads to holds
   // the item's bytes, it is not read as the target but replaced by a file,
-  // and what it led to stays as it was.
+  // and what it led to stays as it was. What it leads to (a read-only
+  // file, a folder) does not make the target read-only or a folder.
   const std::string elsewhere = folder_.WriteFile("elsewhere.txt", "alpha");
+  ASSERT_TRUE(platform::SetWritable(elsewhere.c_str(), false));
+  const std::string elsewhereFolder = folder_.Child("elsewhere_folder");
+  platform::MakeFolder(elsewhereFolder.c_str());
   platform::RemoveFile((out + "/a.txt").c_str());
   platform::MakeTestLink(elsewhere, out + "/a.txt");
+  // (Windows moves no file over a folder link, as over a folder.)
+#ifndef _WIN32
+  const bool folderLinked = true;
+  platform::RemoveFile((out + "/sub/big.bin").c_str());
+  platform::MakeTestLink(elsewhereFolder, out + "/sub/big.bin", true);
+#else
+  const bool folderLinked = false;
+#endif
   VerifyingNotify third;
   ASSERT_EQ(run(nullptr, &third), 0);
+  for (const std::string& event : third.events) EXPECT_EQ(event.rfind("ERROR", 0), std::string::npos);
+  ASSERT_EQ(third.verified.size(), 2u);
   for (const auto& v : third.verified)
-    EXPECT_EQ(v.identical, v.target == out + "/a.txt" ? 0 : 1) << v.target;
-  ASSERT_TRUE(platform::LinkStatusOf((out + "/a.txt").c_str(), &status, nullptr));
-  EXPECT_EQ(status.kind, platform::NodeKind::kFile);
+    EXPECT_EQ(v.identical, v.target == out + "/a.txt" || folderLinked ? 0 : 1) << v.target;
+  for (const std::string& target : {out + "/a.txt", out + "/sub/big.bin"}) {
+    ASSERT_TRUE(platform::LinkStatusOf(target.c_str(), &status, nullptr)) << target;
+    EXPECT_EQ(status.kind, platform::NodeKind::kFile) << target;
+  }
+  EXPECT_EQ(TestFolder::ReadFile(out + "/sub/big.bin"), big);
   EXPECT_EQ(TestFolder::ReadFile(elsewhere), "alpha");
+  ASSERT_TRUE(platform::LinkStatusOf(elsewhereFolder.c_str(), &status, nullptr));
+  EXPECT_EQ(status.kind, platform::NodeKind::kFolder);
+  platform::SetWritable(elsewhere.c_str(), true);
 }
 
 }  // namespace

@@ -424,12 +424,14 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   bool target_was_free = false;
   if (staged) {
     // A read-only target or a folder in the target's place is not replaced,
-    // nor is a package this run holds open.
+    // nor is a package this run holds open. A link there is a name, replaced
+    // whatever it leads to.
     FileInfo existing;
     const bool exists = !destination->NameKnownFree(target_path.c_str()) &&
                         destination->Stat(target_path.c_str(), &existing) == 0;
     target_was_free = !exists;
-    if (exists && (existing.flags & (kFileInfoReadOnly | kFileInfoFolder)) != 0)
+    if (exists && (existing.flags & kFileInfoLink) == 0 &&
+        (existing.flags & (kFileInfoReadOnly | kFileInfoFolder)) != 0)
       return RefuseTarget(target_path, target_path, kFileNoTarget);
     if (destination->IsOpenPackageFile(target_path.c_str())) {
       return SendError(kNotifyWriteError, kTextCanNotWrite, target_path, kReasonPackageInUse) != 0
