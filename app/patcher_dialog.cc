@@ -308,11 +308,14 @@ void PatcherDialog::RunPatch() {
       m_strStatus = upToDate ? std::string(kTextAlreadyUpToDate) + " (" +
                                    std::string(TrimView(m_szClientVersion)) + ")"
                              : MessageText(kMessageSucceeded);
+      if (m_strStatus.empty()) m_strStatus = kTextRunSucceeded;
       view_->SetControlText(kControlStart, MessageText(kMessageClose));
       link_->FinishParentProgress();
       m_bFinished = true;
     } else {
-      m_strStatus = FormatWithCode(MessageText(kMessageFailed), result);
+      std::string failed = MessageText(kMessageFailed);
+      if (failed.empty()) failed = kTextRunFailed;
+      m_strStatus = FormatWithCode(failed, result);
       WriteLog(m_strStatus);
       delivery_.ReportError(kMessageFailed, result);
     }

@@ -90,6 +90,10 @@ inline constexpr char kHiddenRunArgument[] = "-h";
 // missing; the Exit button's caption during a run.
 constexpr int32_t kRunStopped = -10300;
 inline constexpr char kTextRunStopped[] = "The update was stopped.";
+// What shows at the end of a run when the patch's messages lack 201 or
+// 203 (a run's outcome is never a blank line).
+inline constexpr char kTextRunSucceeded[] = "The patch was applied.";
+inline constexpr char kTextRunFailed[] = "The patch failed (code %d).";
 inline constexpr char kTextCancel[] = "Cancel";
 
 // Log line of a copy that left files out (the run then fails with

@@ -206,6 +206,22 @@ TEST_F(PatchRunTest, FileLeftOutAfterAnErrorFailsTheRunAndKeepsTheLists) {
   EXPECT_TRUE(fs::exists(install_ / "update/newfile.txt"));
 }
 
+// A patch whose messages lack the outcome's texts still tells it.
+TEST_F(PatchRunTest, AnOutcomeWithoutItsMessageIsStillShown) {
+  cfg_ = "UPDATE\r\n{\r\n  szValidityStr = 1.2.0.0\r\n}\r\n";
+  Patch("update/data/b.~mgpart", "refused");
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), kRunFilesLeftOut);
+  EXPECT_EQ(view_.texts[kControlStatus],
+            "The patch failed (code " + std::to_string(kRunFilesLeftOut) + ").");
+
+  fs::remove(patch_ / "update/data/b.~mgpart");
+  view_ = RecordingView();
+  SelfStartedRun(nullptr);
+  EXPECT_EQ(dialog_->last_result(), 0);
+  EXPECT_EQ(view_.texts[kControlStatus], "The patch was applied.");
+}
+
 TEST_F(PatchRunTest, StartAfterSuccessClosesInsteadOfRunningAgain) {
   MakeProgram();
   PatcherDialog dialog(&view_, nullptr, "", Settings());
