@@ -101,10 +101,14 @@ uint8_t FileManager::KnownPackageFacts(const std::string& prefix) const {
   if (it != prefixFacts_.end() && (it->second & (kNoPackageHere | kStopsSearch)) != 0)
     return it->second & (kNoPackageHere | kStopsSearch);
   // A name in a folder this file manager made holds no package.
-  const size_t slash = prefix.rfind('/');
-  if (slash == std::string::npos || slash == 0) return 0;
-  auto folder = prefixFacts_.find(prefix.substr(0, slash));
-  return folder != prefixFacts_.end() && (folder->second & kMadeEmpty) != 0 ? kNoPackageHere : 0;
+  return InFolderMadeEmpty(prefix) ? kNoPackageHere : 0;
+}
+
+bool FileManager::InFolderMadeEmpty(const std::string& key) const {
+  const size_t slash = key.rfind('/');
+  if (slash == std::string::npos || slash == 0) return false;
+  auto folder = prefixFacts_.find(key.substr(0, slash));
+  return folder != prefixFacts_.end() && (folder->second & kMadeEmpty) != 0;
 }
 
 void FileManager::LearnFact(const std::string& prefix, uint8_t fact) {
@@ -153,18 +157,12 @@ void FileManager::DiskFileChanging(const std::string& path, bool open) {
 }
 
 void FileManager::NoteNameMade(const std::string& key) {
-  const size_t slash = key.rfind('/');
-  if (slash == std::string::npos || slash == 0) return;
-  auto folder = prefixFacts_.find(key.substr(0, slash));
-  if (folder == prefixFacts_.end() || (folder->second & kMadeEmpty) == 0) return;
-  namesMade_.insert(Lower(key));
+  if (InFolderMadeEmpty(key)) namesMade_.insert(Lower(key));
 }
 
 bool FileManager::KnownFreeKey(const std::string& key) const {
-  const size_t slash = key.rfind('/');
-  if (slash == std::string::npos || slash == 0 || slash + 1 == key.size()) return false;
-  auto folder = prefixFacts_.find(key.substr(0, slash));
-  return folder != prefixFacts_.end() && (folder->second & kMadeEmpty) != 0 &&
+  // A key ending in a separator names the folder, not a name in it.
+  return !key.empty() && key.back() != '/' && InFolderMadeEmpty(key) &&
          namesMade_.count(Lower(key)) == 0;
 }
 

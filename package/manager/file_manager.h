@@ -303,6 +303,8 @@ class FileManager : public FileSystem {
   void NoteNameMade(const std::string& key);
   // NameKnownFree for a normalised disk key.
   bool KnownFreeKey(const std::string& key) const;
+  // True when `key`'s folder is one this manager made empty.
+  bool InFolderMadeEmpty(const std::string& key) const;
   // Lower-case stems of package files opened for writing through Open.
   std::unordered_set<std::string> unsettled_;
   // Disk paths known not to be the file of a mounted package (see the head
