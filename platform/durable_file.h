@@ -38,6 +38,12 @@ bool ReplacePathUnsynced(const char* from, const char* to);
 // ReplacePathUnsynced replaces it.
 bool MoveToFreeNameUnsynced(const char* from, const char* to);
 
+// Moves the folder `from`, with everything in it, to the name `to` in the
+// same folder, only while nothing is at `to`: a folder, file or link found
+// there fails the move and is left as it is. Not durable until SyncFolder
+// of the folder (or a sync of its file system) returned.
+bool MoveFolderToFreeName(const char* from, const char* to);
+
 // The permission bits of a file as the system keeps them (on POSIX the
 // mode's low 12 bits), -1 when they cannot be read. For checks only.
 int PermissionBits(const char* path);

@@ -157,6 +157,17 @@ bool MoveToFreeNameUnsynced(const char* from, const char* to) {
   return ReplacePathUnsynced(from, to);
 }
 
+bool MoveFolderToFreeName(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return false;
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: moved only while the name is free
+  // (rename would replace an empty folder found there).
+  struct stat existing;
+  if (::lstat(to, &existing) == 0 || errno != ENOENT) return false;
+  return std::rename(from, to) == 0;
+}
+
 bool ReplacePath(const char* from, const char* to) {
   if (!ReplacePathUnsynced(from, to)) return false;
   // The rename is done; a folder that cannot be synced (some file systems

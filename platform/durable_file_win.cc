@@ -61,6 +61,14 @@ bool MoveToFreeNameUnsynced(const char* from, const char* to) {
   return ReplacePath(from, to);
 }
 
+// Without MOVEFILE_REPLACE_EXISTING a move never replaces what is there.
+bool MoveFolderToFreeName(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return false;
+  if (MoveFileExA(from, to, 0)) return true;
+  ReasonFromLastWindowsError(nullptr);
+  return false;
+}
+
 bool ReplacePath(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
   const DWORD existing = GetFileAttributesA(to);

@@ -24,6 +24,12 @@ std::string WriteFailureReason() {
   return reason.empty() ? std::string(kReasonUnknown) : reason;
 }
 
+// True when `path` lies below the folder `folder`.
+bool IsBelowFolder(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+         (path[folder.size()] == '/' || path[folder.size()] == '\\');
+}
+
 }  // namespace
 
 bool DirCopyParamsValid(const DIRCP_PARAM_T& params) {
@@ -143,7 +149,7 @@ bool MyDirSearch::PrepareListedFile(const char* name, std::string* source_path,
   rel.resize(rel.size() - std::min<size_t>(params_.nCutTail, rel.size()));
   const char* suffix = params_.szDstSuffix != nullptr ? params_.szDstSuffix : "";
   std::string below = (rel.empty() ? std::string() : rel.substr(1)) + suffix;
-  if (rel.empty() || !IsContainedRelativePath(below) || IsStagingName(below)) {
+  if (rel.empty() || !IsContainedRelativePath(below) || HasStagingComponent(below)) {
     *code = RefuseUnsafe(std::string(source + RootLength()) + suffix);
     return false;
   }
@@ -198,6 +204,102 @@ MyDirSearch::~MyDirSearch() {
     staged.file.reset();
     params_.pDstFM->DeleteFile(staged.staging.c_str());
   }
+  for (const NewFolder& folder : new_folders_) params_.pDstFM->RemoveTree(folder.staging.c_str());
+}
+
+MyDirSearch::NewFolder* MyDirSearch::NewFolderFor(const std::string& target) {
+  NewFolder* found = nullptr;
+  for (NewFolder& folder : new_folders_) {
+    if (IsBelowFolder(target, folder.target)) {
+      found = &folder;
+      folder.walk_left = false;
+    } else {
+      folder.walk_left = true;
+    }
+  }
+  if (found != nullptr) return found;
+  const std::string parent = FolderPartOf(target);
+  if (parent == folder_on_disk_) return nullptr;
+  FileSystem* destination = params_.pDstFM;
+  const std::string root = params_.szDstDir;
+  // The topmost missing folder of the path below the root, and what holds it.
+  std::string missing;
+  std::string holder = parent;
+  FileInfo info;
+  bool held = false;
+  while (holder.size() > root.size() && IsBelowFolder(holder, root)) {
+    if (destination->Stat(holder.c_str(), &info) == 0) {
+      held = true;
+      break;
+    }
+    missing = holder;
+    holder = FolderPartOf(holder);
+  }
+  if (missing.empty()) {
+    folder_on_disk_ = parent;
+    return nullptr;
+  }
+  // What holds it must be a folder, not a link to one (the target folder
+  // check stands guard there) nor the missing root itself.
+  if ((!held && destination->Stat(holder.c_str(), &info) != 0) ||
+      (info.flags & kFileInfoFolder) == 0 || (info.flags & kFileInfoLink) != 0)
+    return nullptr;
+  SweepStagingLeftovers(holder);
+  const std::string staging = StagingPathFor(missing);
+  if (staging.size() != missing.size() + std::strlen(kStagingSuffix) ||
+      destination->Exists(staging.c_str()) || destination->MakeFolder(staging.c_str()) != 0)
+    return nullptr;
+  // The batch's sync must see a write error in it (see CopyOpenedFile).
+  if (watched_folders_.insert(holder).second) destination->WatchFileSystemOf(holder.c_str());
+  NewFolder& made = new_folders_.emplace_back();
+  made.staging = staging;
+  made.target = missing;
+  return &made;
+}
+
+void MyDirSearch::PlaceNewFolders(bool all, int32_t* result) {
+  FileSystem* destination = params_.pDstFM;
+  auto give_up = [&](const std::string& target) {
+    if (SendError(kNotifyWriteError, kTextWriteErrorWithReason, target, WriteFailureReason()) !=
+            0 &&
+        *result == 0)
+      *result = kFileWriteStopped;
+  };
+  for (auto folder = new_folders_.begin(); folder != new_folders_.end();) {
+    if (!all && !folder->walk_left) {
+      ++folder;
+      continue;
+    }
+    std::vector<const WrittenFile*> in_place;
+    if (destination->MoveFolderToFreeName(folder->staging.c_str(), folder->target.c_str()) == 0) {
+      NoteUnsettled(FolderPartOf(folder->target));
+      for (const WrittenFile& file : folder->placed) in_place.push_back(&file);
+    } else {
+      // The name was taken meanwhile, or the file system has no such
+      // move: each file goes to its name as a staged file does.
+      for (const WrittenFile& file : folder->placed) {
+        const std::string from = folder->staging + file.target.substr(folder->target.size());
+        platform::ClearSystemError();
+        if (destination->MakeParentFolder(file.target.c_str()) < 0 ||
+            destination->ReplaceFileUnsynced(from.c_str(), file.target.c_str()) != 0) {
+          give_up(file.target);
+          continue;
+        }
+        NoteUnsettled(FolderPartOf(file.target));
+        in_place.push_back(&file);
+      }
+      destination->RemoveTree(folder->staging.c_str());
+    }
+    for (const WrittenFile* file : in_place)
+      params_.pNotify->cb_VERIFIED(file->target.c_str(), file->size, file->digest.data(), 0);
+    folder = new_folders_.erase(folder);
+  }
+}
+
+void MyDirSearch::NoteUnsettled(const std::string& folder) {
+  if (std::find(unsettled_folders_.begin(), unsettled_folders_.end(), folder) ==
+      unsettled_folders_.end())
+    unsettled_folders_.push_back(folder);
 }
 
 bool MyDirSearch::TargetIsIdentical(const std::string& target, const FileInfo& existing,
@@ -239,8 +341,11 @@ int32_t MyDirSearch::CommitStaged() { return PlaceBatch(true); }
 int32_t MyDirSearch::PlaceBatch(bool settle) {
   FileSystem* destination = params_.pDstFM;
   if (batch_.empty()) {
+    // Every file of a new folder was put on the device by its own batch.
+    int32_t result = 0;
+    PlaceNewFolders(settle, &result);
     if (settle) SettleMoves();
-    return 0;
+    return result;
   }
   std::vector<StagedFile> batch;
   batch.swap(batch_);
@@ -266,7 +371,7 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
       give_up(staged);
       continue;
     }
-    const std::string folder = FolderPartOf(staged.target);
+    const std::string folder = FolderPartOf(staged.staging);
     if (std::find(folders.begin(), folders.end(), folder) == folders.end())
       folders.push_back(folder);
   }
@@ -294,6 +399,15 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
   // 2. Each over its target; 3. the folders' new entries on the device.
   for (StagedFile& staged : batch) {
     if (staged.target.empty()) continue;
+    if (staged.in_new_folder) {
+      // Moved with its folder.
+      for (NewFolder& folder : new_folders_) {
+        if (!IsBelowFolder(staged.target, folder.target)) continue;
+        folder.placed.push_back({staged.target, staged.size, staged.digest});
+        break;
+      }
+      continue;
+    }
     platform::ClearSystemError();
     const int moved =
         staged.target_was_free
@@ -303,14 +417,12 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
       give_up(staged);
       continue;
     }
-    const std::string folder = FolderPartOf(staged.target);
-    if (std::find(unsettled_folders_.begin(), unsettled_folders_.end(), folder) ==
-        unsettled_folders_.end())
-      unsettled_folders_.push_back(folder);
+    NoteUnsettled(FolderPartOf(staged.target));
   }
+  PlaceNewFolders(settle, &result);
   if (settle) SettleMoves();
   for (const StagedFile& staged : batch) {
-    if (staged.target.empty()) continue;
+    if (staged.target.empty() || staged.in_new_folder) continue;
     params_.pNotify->cb_VERIFIED(staged.target.c_str(), staged.size, staged.digest.data(), 0);
   }
   return result;
@@ -415,14 +527,29 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   const int32_t size = source->Size();
   if (notify->cb_FILEBEGIN(source_path.c_str(), target_path.c_str(), size) != 0)
     return kFileRefused;
-  if (destination->MakeParentFolder(target_path.c_str()) < 0)
-    return RefuseTarget(target_path, target_path, kFileNoFolders);
   // A disk target is written under its staging name and replaces the old
-  // file only once complete (transfer/staged_target.h).
+  // file only once complete, or under its own name in a new folder, which
+  // is moved to its name whole (transfer/staged_target.h).
   const bool staged = destination->WritesToDisk(target_path.c_str());
   std::string write_path = target_path;
+  NewFolder* new_folder = staged && !place_each_ ? NewFolderFor(target_path) : nullptr;
+  if (new_folder != nullptr) {
+    write_path = new_folder->staging + target_path.substr(new_folder->target.size());
+    // Written once already, or too long a path there: the folder is
+    // placed first, and the target replaced as any other.
+    if (new_folder->targets.count(target_path) != 0 ||
+        write_path.size() > static_cast<size_t>(kMaxPath)) {
+      new_folder->walk_left = true;
+      new_folder = nullptr;
+      write_path = target_path;
+      const int32_t r = PlaceBatch(false);
+      if (r != 0) return r;
+    }
+  }
+  if (destination->MakeParentFolder(write_path.c_str()) < 0)
+    return RefuseTarget(target_path, write_path, kFileNoFolders);
   bool target_was_free = false;
-  if (staged) {
+  if (staged && new_folder == nullptr) {
     // A read-only target or a folder in the target's place is not replaced,
     // nor is a package this run holds open. A link there is a name, replaced
     // whatever it leads to.
@@ -472,6 +599,7 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   Owned<VirtualFile> target(staged ? destination->CreateFresh(write_path.c_str())
                                    : destination->Open(write_path.c_str(), kOpenCreate));
   if (!target) return RefuseTarget(target_path, write_path, kFileNoTarget);
+  if (new_folder != nullptr) new_folder->targets.insert(target_path);
   // Gives up the file: the staging file goes, the old target stays.
   auto give_up = [&](int32_t code) {
     target.reset();
@@ -526,6 +654,7 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   entry.target = target_path;
   entry.size = total;
   entry.target_was_free = target_was_free;
+  entry.in_new_folder = new_folder != nullptr;
   std::memcpy(entry.digest.data(), digest, 16);
   batch_.push_back(std::move(entry));
   batch_targets_.insert(target_path);

@@ -6,6 +6,7 @@
 #define MARROWGATE_TRANSFER_MY_DIR_SEARCH_H_
 
 #include <array>
+#include <list>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -118,7 +119,8 @@ class MyDirSearch : public DirSearch {
   int32_t CheckTargetFolderInside(const char* path);
   std::string resolved_root_;  // the target root, links resolved, once
 
-  // A file written whole under its staging name, waiting for its batch.
+  // A file written whole under its staging name (or under its own name in
+  // a new folder), waiting for its batch.
   struct StagedFile {
     Owned<VirtualFile> file;
     std::string staging;
@@ -126,7 +128,33 @@ class MyDirSearch : public DirSearch {
     uint32_t size = 0;
     std::array<uint8_t, 16> digest{};
     bool target_was_free = false;  // nothing was at the target when staged
+    bool in_new_folder = false;    // `staging` lies in a NewFolder
   };
+  // A file of a new folder on the device, waiting for the folder's move.
+  struct WrittenFile {
+    std::string target;
+    uint32_t size = 0;
+    std::array<uint8_t, 16> digest{};
+  };
+  // A folder the walk makes new, under its staging name until it is
+  // moved to its own (transfer/staged_target.h).
+  struct NewFolder {
+    std::string staging;  // "<target>.~mgpart"
+    std::string target;
+    std::set<std::string> targets;    // every target written into it
+    std::vector<WrittenFile> placed;  // on the device, waiting for the move
+    bool walk_left = false;           // the walk wrote a file elsewhere since
+  };
+  // The new folder `target` goes into: one already made, or one made now
+  // for the topmost missing folder of the target's path below the root.
+  // Null when the target's folder is on the disk, or when no new folder
+  // can be made (the target is then written as any other).
+  NewFolder* NewFolderFor(const std::string& target);
+  // Moves the new folders the walk has left (all of them when `all`) to
+  // their names; the files of a folder that cannot be moved are moved one
+  // by one. Their cb_VERIFIED follow each move. Sets `*result` to -22 when
+  // the sink asked to stop on a file given up.
+  void PlaceNewFolders(bool all, int32_t* result);
   // True when the disk target (`existing` its status) already holds
   // `size` bytes with `digest`; its time is then set when times are copied.
   bool TargetIsIdentical(const std::string& target, const FileInfo& existing, int32_t size,
@@ -137,12 +165,16 @@ class MyDirSearch : public DirSearch {
   int32_t PlaceBatch(bool settle);
   // Syncs the folders that received moves not yet synced.
   void SettleMoves();
+  // Adds `folder` to the folders whose moves no sync has covered yet.
+  void NoteUnsettled(const std::string& folder);
 
   std::vector<char> buffer_;
   std::unique_ptr<Unsealer> unsealer_;
   // The items the walk comes to next, unsealed on other threads.
   std::unique_ptr<CopyReadAhead> read_ahead_;
   std::vector<StagedFile> batch_;
+  std::list<NewFolder> new_folders_;
+  std::string folder_on_disk_;  // the last target folder found on the disk
   std::set<std::string> batch_targets_;
   uint64_t batch_bytes_ = 0;
   // Folders that received moves no sync has covered yet.

@@ -52,7 +52,7 @@ int32_t MyDirSearchDelayed::ActionOnFile(const char* name) {
 int32_t MyDirSearchDelayed::ActionOnDelayedFile(const char* name) {
   const char* suffix = params_.szDstSuffix != nullptr ? params_.szDstSuffix : "";
   std::string below = std::string(name) + suffix;
-  if (!IsContainedRelativePath(below) || IsStagingName(below)) return RefuseUnsafe(below);
+  if (!IsContainedRelativePath(below) || HasStagingComponent(below)) return RefuseUnsafe(below);
   std::string source_path = std::string(params_.szSrcDir) + "/" + name;
   if (source_path.size() > static_cast<size_t>(kMaxPath)) return RefuseTooLong(source_path);
   std::string target_path = std::string(params_.szDstDir) + "/" + below;

@@ -77,7 +77,8 @@ class StagedCopyTest : public ::testing::Test {
     Owned<dircp> engine(CreateDirCopy(kDelayedDirCopy, delayed));
     return engine->DoIt(params_);
   }
-  // Names below the target folder ending in the staging suffix.
+  // Names below the target folder ending in the staging suffix, files and
+  // folders.
   std::vector<std::string> Leftovers(const std::string& folder) {
     std::vector<std::string> found;
     auto listing = platform::FolderEnumerator::Open(folder.c_str());
@@ -85,10 +86,10 @@ class StagedCopyTest : public ::testing::Test {
     bool isFolder = false;
     while (listing && listing->Next(&name, &isFolder)) {
       if (name == "." || name == "..") continue;
-      if (isFolder) {
-        for (const std::string& below : Leftovers(folder + "/" + name)) found.push_back(below);
-      } else if (IsStagingName(name)) {
+      if (IsStagingName(name)) {
         found.push_back(folder + "/" + name);
+      } else if (isFolder) {
+        for (const std::string& below : Leftovers(folder + "/" + name)) found.push_back(below);
       }
     }
     return found;
@@ -320,7 +321,8 @@ TEST_F(StagedCopyTest, ADeltaItemRebuildsItsTargetOnlyFromTheFileItWasMadeFrom) 
 }
 
 // Logs what reaches the disk: "write <path>", "flush <path>" (to the
-// device), "sync" (the file systems at once), "replace <path>"; with
+// device), "sync" (the file systems at once), "replace <path>", "move
+// folder <path>"; with
 // `noSync` the file system has no sync of its own, as on Windows.
 class OrderLog {
  public:
@@ -382,6 +384,11 @@ class LoggedFileSystem : public FileSystem {
     log_->lines.push_back(std::string("replace ") + from);
     return inner_->ReplaceFileUnsynced(from, to);
   }
+  int MoveFolderToFreeName(const char* from, const char* to) override {
+    log_->lines.push_back(std::string("move folder ") + from);
+    return inner_->MoveFolderToFreeName(from, to);
+  }
+  int RemoveTree(const char* path) override { return inner_->RemoveTree(path); }
   int SyncFolder(const char* path) override {
     log_->lines.push_back(std::string("syncfolder ") + path);
     return inner_->SyncFolder(path);
@@ -422,35 +429,55 @@ TEST_F(StagedCopyTest, NoFileIsMovedBeforeItIsOnTheDeviceAndTheDeviceIsWaitedFor
   if (diskSyncs) variants.insert(variants.begin(), false);
   for (bool noSync : variants) {
     SCOPED_TRACE(noSync ? "without a file-system sync" : "with a file-system sync");
+    // "sub" is a folder the run makes new.
     DeleteTree(disk_.get(), dst_.c_str());
+    platform::MakeFolder(dst_.c_str());
     OrderLog log;
     LoggedFileSystem logged(disk_.get(), &log, noSync);
     params_.pDstFM = &logged;
     ASSERT_EQ(Run(delayed), 0);
     // Each replace comes after its file's last write, and after a sync or
-    // its own flush that followed that write.
-    int replaces = 0, syncs = 0, flushes = 0;
+    // its own flush that followed that write; a folder's move after that
+    // of every file written into it.
+    int replaces = 0, syncs = 0, flushes = 0, folder_files = 0;
     std::set<std::string> watched;
     for (size_t i = 0; i < log.lines.size(); ++i) {
       const std::string& line = log.lines[i];
       if (line == "sync") ++syncs;
       if (line.rfind("watch ", 0) == 0) watched.insert(line.substr(6));
       // The sync must see a write error of any staged file: its file
-      // system is watched before the file's first write.
+      // system is watched (through its folder, or one holding that) before
+      // the file's first write.
       if (line.rfind("write ", 0) == 0) {
-        EXPECT_EQ(watched.count(FolderPartOf(line.substr(6))), 1u) << line;
+        std::string folder = FolderPartOf(line.substr(6));
+        while (!folder.empty() && watched.count(folder) == 0) folder = FolderPartOf(folder);
+        EXPECT_FALSE(folder.empty()) << line;
       }
       if (line.rfind("flush ", 0) == 0) ++flushes;
-      if (line.rfind("replace ", 0) != 0) continue;
-      ++replaces;
-      const std::string path = line.substr(8);
-      bool durable = false;
-      for (size_t j = i; j-- > 0;) {
-        const std::string& before = log.lines[j];
-        if (before == "write " + path) break;
-        if (before == "sync" || before == "flush " + path) durable = true;
+      std::vector<std::string> moved;
+      if (line.rfind("replace ", 0) == 0) {
+        ++replaces;
+        moved.push_back(line.substr(8));
+      } else if (line.rfind("move folder ", 0) == 0) {
+        const std::string inside = line.substr(12) + "/";
+        for (size_t j = 0; j < i; ++j)
+          if (log.lines[j].rfind("write " + inside, 0) == 0 &&
+              std::find(moved.begin(), moved.end(), log.lines[j].substr(6)) == moved.end())
+            moved.push_back(log.lines[j].substr(6));
+        folder_files += static_cast<int>(moved.size());
+        EXPECT_FALSE(moved.empty()) << line;
+      } else {
+        continue;
       }
-      EXPECT_TRUE(durable) << path;
+      for (const std::string& file : moved) {
+        bool durable = false;
+        for (size_t j = i; j-- > 0;) {
+          const std::string& before = log.lines[j];
+          if (before == "write " + file) break;
+          if (before == "sync" || before == "flush " + file) durable = true;
+        }
+        EXPECT_TRUE(durable) << file;
+      }
       // The move itself reaches the device: a sync follows it, and the
       // walk's moves are all settled before the held-back file is written.
       bool settled = false;
@@ -459,9 +486,10 @@ TEST_F(StagedCopyTest, NoFileIsMovedBeforeItIsOnTheDeviceAndTheDeviceIsWaitedFor
           break;
         settled = log.lines[j] == "sync" || log.lines[j].rfind("syncfolder ", 0) == 0;
       }
-      EXPECT_TRUE(settled) << path;
+      EXPECT_TRUE(settled) << line;
     }
-    EXPECT_EQ(replaces, files + 1);
+    EXPECT_EQ(replaces + folder_files, files + 1);
+    EXPECT_EQ(folder_files, files / 2);  // every file of "sub" moved with it
     if (noSync) {
       EXPECT_EQ(flushes, files + 1);  // each file, as on Windows
     } else {
@@ -483,9 +511,13 @@ TEST_F(StagedCopyTest, EveryInterruptedCopyLeavesEachTargetOldOrNew) {
       {"a.txt", {"old a", "new a, longer than before"}},
       {"sub/b.bin", {std::string(9000, 'o'), std::string(13000, 'N')}},
       {"sub/c.txt", {"", "a file the old tree lacks"}},
+      {"fresh/e.txt", {"", "in a folder the old tree lacks"}},
+      {"fresh/deeper/f.bin", {"", std::string(5000, 'f')}},
       {"late.dll", {"old late", "new late"}},
       {"sub/delta.bin", {Pattern(40000, 'd'), Pattern(40000, 'd').replace(20000, 50, "changed")}},
   };
+  platform::MakeFolder((src_ + "/fresh").c_str());
+  platform::MakeFolder((src_ + "/fresh/deeper").c_str());
   for (const auto& [path, version] : files) {
     if (path == "sub/delta.bin")  // travels as a delta of its old version
       folder_.WriteFile("src/" + path + ".mgdelta", DeltaItem(version.before, version.after));

@@ -21,6 +21,18 @@
 //      each of them. Between batches this is the next batch's step 1,
 //      which names those folders too; the walk's last placement, and each
 //      held-back file, syncs them at once.
+// A folder the walk makes new (missing on the disk, below the target root)
+// is made under its staging name instead, "data.~mgpart" for "data". Its
+// files, and its sub-folders', are written there under their own names,
+// with no staging file each, and join the batches like staged files (step
+// 1 puts them on the device; there is nothing to move in step 2). Once the
+// walk has left the folder, the next placement moves the whole folder to
+// its name in one step (FileSystem::MoveFolderToFreeName), after its own
+// step 1, and step 3 syncs that move as it syncs a file's. A new folder
+// thus appears with every file written so far in it, or not at all. Where
+// the folder cannot be moved (its name was taken meanwhile, or the file
+// system has no such move), each of its files is moved to its name as a
+// staged file is. Held-back files never go into a new folder.
 // The rule: no move before the sync that put its file on the device. So
 // after a crash or a kill every target is the old file or the new one,
 // never a mix; a target moved but not yet synced in step 3 may read as the
@@ -33,8 +45,8 @@
 // staged as "bin/game.exe.~mgpart". Names ending in ".~mgpart" are
 // reserved for this: the copy engines refuse to install a file so named
 // (as an unsafe path), and before they first write into a folder during a
-// run they remove every file there whose name ends so, which are the
-// leftovers of an interrupted run. A package a FileManager creates is
+// run they remove every file and folder there whose name ends so, which
+// are the leftovers of an interrupted run. A package a FileManager creates is
 // staged the same way until it is closed (package/manager/file_manager.h).
 #ifndef MARROWGATE_TRANSFER_STAGED_TARGET_H_
 #define MARROWGATE_TRANSFER_STAGED_TARGET_H_
@@ -52,8 +64,9 @@ namespace marrowgate {
 inline constexpr size_t kStagedBatchFiles = 256;
 inline constexpr uint64_t kStagedBatchBytes = uint64_t{64} << 20;
 
-// Deletes the files of `folder` on `fs` whose names end with
-// kStagingSuffix. Returns how many were deleted.
+// Deletes the entries of `folder` on `fs` whose names end with
+// kStagingSuffix, a folder with everything in it (FileSystem::RemoveTree).
+// Returns how many were deleted.
 int RemoveLeftoverStagingFiles(FileSystem* fs, const std::string& folder);
 
 }  // namespace marrowgate

@@ -115,6 +115,20 @@ class FileSystem {
   virtual int ReplaceFreeNameUnsynced(const char* from, const char* to) {
     return ReplaceFileUnsynced(from, to);
   }
+  // Moves the disk folder `from`, with everything in it, to the free name
+  // `to` in the same folder, in one step: afterwards every file of the
+  // folder is at its name below `to`. Fails, leaving both as they are,
+  // when anything is at `to`. Durable as ReplaceFileUnsynced. 0, or
+  // negative (-1 where the file system has no such move).
+  virtual int MoveFolderToFreeName(const char* /*from*/, const char* /*to*/) { return -1; }
+  // Removes what is at the disk path `path` as a name: a file or a link
+  // (never followed) is deleted, a folder with everything in it. 0 when
+  // nothing is left there (also when nothing was). By default DeleteFile,
+  // else DeleteFolder of an empty folder.
+  virtual int RemoveTree(const char* path) {
+    if (DeleteFile(path) == 0 || DeleteFolder(path) == 0) return 0;
+    return Exists(path) ? -1 : 0;
+  }
   // Makes the entries of the disk folder `path` (created, replaced,
   // removed) durable. 0, or negative; 0 where nothing needs doing.
   virtual int SyncFolder(const char* /*path*/) { return 0; }

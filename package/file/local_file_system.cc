@@ -193,6 +193,18 @@ int LocalFileSystem::ReplaceFreeNameUnsynced(const char* from, const char* to) {
   return platform::MoveToFreeNameUnsynced(nativeFrom.c_str(), nativeTo.c_str()) ? 0 : -1;
 }
 
+int LocalFileSystem::MoveFolderToFreeName(const char* from, const char* to) {
+  std::string nativeFrom, nativeTo;
+  if (!NativePath(from, &nativeFrom) || !NativePath(to, &nativeTo)) return -1;
+  return platform::MoveFolderToFreeName(nativeFrom.c_str(), nativeTo.c_str()) ? 0 : -1;
+}
+
+int LocalFileSystem::RemoveTree(const char* path) {
+  std::string native;
+  if (!NativePath(path, &native) || native.empty()) return -1;
+  return platform::RemoveTreeNoFollow(native.c_str(), nullptr) ? 0 : -1;
+}
+
 int LocalFileSystem::SyncFolder(const char* path) {
   std::string native;
   if (!NativePath(path, &native)) return -1;

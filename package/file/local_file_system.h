@@ -47,6 +47,10 @@ class LocalFileSystem : public FileSystem {
   int ReplaceFile(const char* from, const char* to) override;
   int ReplaceFileUnsynced(const char* from, const char* to) override;
   int ReplaceFreeNameUnsynced(const char* from, const char* to) override;
+  int MoveFolderToFreeName(const char* from, const char* to) override;
+  // Through platform::RemoveTreeNoFollow: links inside go as links, and a
+  // file system mounted below is left alone (-1).
+  int RemoveTree(const char* path) override;
   int SyncFolder(const char* path) override;
   int SyncFileSystemsOf(const std::vector<std::string>& folders) override;
   int WatchFileSystemOf(const char* path) override;

@@ -17,6 +17,19 @@ bool IsStagingName(const std::string& path) {
   return path.compare(path.size() - kSuffixLength, kSuffixLength, kStagingSuffix) == 0;
 }
 
+bool HasStagingComponent(const std::string& path) {
+  for (size_t end = path.size(); end > 0;) {
+    const size_t separator = path.find_last_of("/\\", end - 1);
+    const size_t start = separator == std::string::npos ? 0 : separator + 1;
+    if (end - start >= kSuffixLength &&
+        path.compare(end - kSuffixLength, kSuffixLength, kStagingSuffix) == 0)
+      return true;
+    if (separator == std::string::npos) break;
+    end = separator;
+  }
+  return false;
+}
+
 std::string FolderPartOf(const std::string& path) {
   size_t separator = LastSeparator(path);
   return separator == std::string::npos ? std::string() : path.substr(0, separator);

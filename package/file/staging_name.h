@@ -22,6 +22,10 @@ inline constexpr char kStagingSuffix[] = ".~mgpart";
 // True when the last component of `path` ends with kStagingSuffix.
 bool IsStagingName(const std::string& path);
 
+// True when any component of `path` ends with kStagingSuffix: a path
+// below a staging folder, or a staging file.
+bool HasStagingComponent(const std::string& path);
+
 // The staging path of `target` within `limit` characters (see above);
 // empty when the target's folder leaves no room for a staging name.
 std::string StagingPathFor(const std::string& target, size_t limit = kMaxPath);

@@ -733,6 +733,25 @@ int FileManager::ReplaceFreeNameUnsynced(const char* from, const char* to) {
   return ReplaceOnDisk(from, to, /*synced=*/false, /*freeName=*/true);
 }
 
+int FileManager::MoveFolderToFreeName(const char* from, const char* to) {
+  std::string fromKey, toKey;
+  if (!NormalisePath(from, &fromKey) || !NormalisePath(to, &toKey)) return -1;
+  if (!WritesToDisk(fromKey.c_str()) || !WritesToDisk(toKey.c_str())) return -1;
+  const int result = config_.fileSystem->MoveFolderToFreeName(fromKey.c_str(), toKey.c_str());
+  // Every fact below both names is stale now.
+  if (result == 0) ForgetAllFacts();
+  return result;
+}
+
+int FileManager::RemoveTree(const char* path) {
+  std::string key;
+  if (!NormalisePath(path, &key) || !WritesToDisk(key.c_str())) return -1;
+  if (IsOpenPackageFile(key.c_str())) return -1;
+  const int result = config_.fileSystem->RemoveTree(key.c_str());
+  ForgetAllFacts();
+  return result;
+}
+
 int FileManager::SyncFolder(const char* path) {
   std::string key;
   if (!NormalisePath(path, &key) || !WritesToDisk(key.c_str())) return -1;

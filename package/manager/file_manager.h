@@ -128,6 +128,11 @@ class FileManager : public FileSystem {
   // As ReplaceFile, on the disk side only.
   int ReplaceFileUnsynced(const char* from, const char* to) override;
   int ReplaceFreeNameUnsynced(const char* from, const char* to) override;
+  // On the disk side only, as ReplaceFile; what was known of the paths
+  // below either name is forgotten.
+  int MoveFolderToFreeName(const char* from, const char* to) override;
+  // On the disk side only; a mounted package's file is not removed (-1).
+  int RemoveTree(const char* path) override;
   // The disk folder `path` (a path that reaches no package); -1 otherwise.
   int SyncFolder(const char* path) override;
   // The disk folders (paths that reach no package); -1 otherwise.

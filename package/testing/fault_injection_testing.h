@@ -132,6 +132,12 @@ class FaultFileSystem : public FileSystem {
   int ReplaceFileUnsynced(const char* from, const char* to) override {
     return plan_->Allow() ? inner_->ReplaceFileUnsynced(from, to) : -1;
   }
+  int MoveFolderToFreeName(const char* from, const char* to) override {
+    return plan_->Allow() ? inner_->MoveFolderToFreeName(from, to) : -1;
+  }
+  int RemoveTree(const char* path) override {
+    return plan_->Allow() ? inner_->RemoveTree(path) : -1;
+  }
   int SyncFolder(const char* path) override {
     return plan_->Allow() ? inner_->SyncFolder(path) : -1;
   }
