@@ -338,7 +338,11 @@ trap print_timings EXIT
 timed "flavour" resolve_arch
 host=$arch-w64-mingw32
 prefix=${MARROWGATE_MINGW_PREFIX:-$HOME/.cache/marrowgate-mingw/$arch}
-build=${MARROWGATE_WIN_BUILD:-$root/build-windows$([ "$arch" = x86_64 ] && echo 64)}
+# (An assignment takes the status of its substitution: the test must not
+# fail it under errexit when the flavour is i686.)
+build_suffix=""
+[ "$arch" = x86_64 ] && build_suffix=64
+build=${MARROWGATE_WIN_BUILD:-$root/build-windows$build_suffix}
 timed "tools (apt)" install_tools
 timed "deb-src entries" add_source_entries
 mkdir -p "$prefix"
