@@ -250,10 +250,14 @@ MyDirSearch::NewFolder* MyDirSearch::NewFolderFor(const std::string& target) {
       destination->Exists(staging.c_str()) || destination->MakeFolder(staging.c_str()) != 0)
     return nullptr;
   // The batch's sync must see a write error in it (see CopyOpenedFile).
-  if (watched_folders_.insert(holder).second) destination->WatchFileSystemOf(holder.c_str());
+  // Where the file system is synced whole, its files need not stay open
+  // until then (see CopyOpenedFile).
+  const bool watched = destination->WatchFileSystemOf(holder.c_str()) == 0;
+  watched_folders_.insert(holder);
   NewFolder& made = new_folders_.emplace_back();
   made.staging = staging;
   made.target = missing;
+  made.closes_files = watched;
   return &made;
 }
 
@@ -340,7 +344,9 @@ int32_t MyDirSearch::CommitStaged() { return PlaceBatch(true); }
 
 int32_t MyDirSearch::PlaceBatch(bool settle) {
   FileSystem* destination = params_.pDstFM;
-  if (batch_.empty()) {
+  bool unsynced = false;
+  for (const NewFolder& folder : new_folders_) unsynced = unsynced || !folder.unsynced.empty();
+  if (batch_.empty() && !unsynced) {
     // Every file of a new folder was put on the device by its own batch.
     int32_t result = 0;
     PlaceNewFolders(settle, &result);
@@ -375,6 +381,9 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
     if (std::find(folders.begin(), folders.end(), folder) == folders.end())
       folders.push_back(folder);
   }
+  // The files written into new folders and closed since the last sync.
+  for (const NewFolder& folder : new_folders_)
+    if (!folder.unsynced.empty()) folders.push_back(folder.staging);
   // The sync also settles the moves of the batches before this one.
   std::vector<std::string> synced = folders;
   for (const std::string& folder : unsettled_folders_)
@@ -385,6 +394,7 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
   } else {
     SettleMoves();
   }
+  SettleNewFolderFiles(together, &result);
   // Closed last opened first: the C library keeps its open streams in a
   // list newest first, so each close finds its own at the head.
   for (auto staged = batch.rbegin(); staged != batch.rend(); ++staged) {
@@ -426,6 +436,31 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
     params_.pNotify->cb_VERIFIED(staged.target.c_str(), staged.size, staged.digest.data(), 0);
   }
   return result;
+}
+
+void MyDirSearch::SettleNewFolderFiles(bool synced, int32_t* result) {
+  FileSystem* destination = params_.pDstFM;
+  for (NewFolder& folder : new_folders_) {
+    for (WrittenFile& file : folder.unsynced) {
+      const std::string path = folder.staging + file.target.substr(folder.target.size());
+      if (!synced) {
+        // No sync: the file is opened again and flushed on its own.
+        platform::ClearSystemError();
+        Owned<VirtualFile> reopened(destination->Open(path.c_str(), kOpenUpdate));
+        if (!reopened || reopened->Flush() != 0) {
+          const std::string reason = WriteFailureReason();
+          reopened.reset();
+          destination->DeleteFile(path.c_str());
+          if (SendError(kNotifyWriteError, kTextWriteErrorWithReason, file.target, reason) != 0 &&
+              *result == 0)
+            *result = kFileWriteStopped;
+          continue;
+        }
+      }
+      folder.placed.push_back(std::move(file));
+    }
+    folder.unsynced.clear();
+  }
 }
 
 void MyDirSearch::SettleMoves() {
@@ -647,6 +682,30 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   if (!staged) {
     target.reset();
     return notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
+  }
+  if (new_folder != nullptr && new_folder->closes_files) {
+    // Closed at once: the sync before the folder's move puts it on the
+    // device (transfer/staged_target.h), so it holds no handle meanwhile
+    // and counts towards the batch's bytes only.
+    platform::ClearSystemError();
+    if (target->FlushBuffers() != 0) {
+      const int32_t code = SendError(kNotifyWriteError, kTextWriteErrorWithReason, target_path,
+                                     WriteFailureReason()) != 0
+                               ? kFileWriteStopped
+                               : 0;
+      return give_up(code);
+    }
+    target.reset();
+    std::array<uint8_t, 16> written_digest;
+    std::memcpy(written_digest.data(), digest, 16);
+    new_folder->unsynced.push_back({target_path, total, written_digest});
+    batch_bytes_ += total;
+    const int32_t end = notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
+    if (end != 0) {
+      CommitStaged();
+      return end;
+    }
+    return batch_bytes_ >= kStagedBatchBytes ? PlaceBatch(false) : 0;
   }
   StagedFile entry;
   entry.file = std::move(target);

@@ -415,7 +415,9 @@ class LoggedFileSystem : public FileSystem {
 };
 
 TEST_F(StagedCopyTest, NoFileIsMovedBeforeItIsOnTheDeviceAndTheDeviceIsWaitedForPerBatch) {
-  const int files = static_cast<int>(kStagedBatchFiles) + 6;  // two batches
+  // Two batches of files in the target folder; as many in a new folder,
+  // which count towards no batch where their file system is synced whole.
+  const int files = 2 * static_cast<int>(kStagedBatchFiles) + 12;
   for (int i = 0; i < files; ++i)
     folder_.WriteFile("src/" + std::string(i % 2 ? "sub/" : "") + "f" + std::to_string(i),
                       Pattern(100 + 37 * i, static_cast<char>('a' + i % 20)));

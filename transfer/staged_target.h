@@ -24,8 +24,12 @@
 // A folder the walk makes new (missing on the disk, below the target root)
 // is made under its staging name instead, "data.~mgpart" for "data". Its
 // files, and its sub-folders', are written there under their own names,
-// with no staging file each, and join the batches like staged files (step
-// 1 puts them on the device; there is nothing to move in step 2). Once the
+// with no staging file each. Where the file system is synced whole (the
+// folder holding the new one is watched, WatchFileSystemOf), each is
+// closed once written and counts towards the batch's bytes only: the next
+// step 1 sync puts it on the device, and where that sync fails it is
+// opened again and flushed on its own. Elsewhere (Windows) the files join
+// the batches like staged files, with nothing to move in step 2. Once the
 // walk has left the folder, the next placement moves the whole folder to
 // its name in one step (FileSystem::MoveFolderToFreeName), after its own
 // step 1, and step 3 syncs that move as it syncs a file's. A new folder
