@@ -249,15 +249,10 @@ MyDirSearch::NewFolder* MyDirSearch::NewFolderFor(const std::string& target) {
   if (staging.size() != missing.size() + std::strlen(kStagingSuffix) ||
       destination->Exists(staging.c_str()) || destination->MakeFolder(staging.c_str()) != 0)
     return nullptr;
-  // The batch's sync must see a write error in it (see CopyOpenedFile).
-  // Where the file system is synced whole, its files need not stay open
-  // until then (see CopyOpenedFile).
-  const bool watched = destination->WatchFileSystemOf(holder.c_str()) == 0;
-  watched_folders_.insert(holder);
   NewFolder& made = new_folders_.emplace_back();
   made.staging = staging;
   made.target = missing;
-  made.closes_files = watched;
+  made.closes_files = WatchFolder(holder);
   return &made;
 }
 
@@ -357,6 +352,7 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
   batch.swap(batch_);
   batch_targets_.clear();
   batch_bytes_ = 0;
+  batch_open_files_ = 0;
   int32_t result = 0;
   auto give_up = [&](StagedFile& staged) {
     // Taken before the clean-up's own calls.
@@ -373,7 +369,7 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
   std::vector<std::string> folders;
   for (StagedFile& staged : batch) {
     platform::ClearSystemError();
-    if (staged.file->FlushBuffers() != 0) {
+    if (staged.file && staged.file->FlushBuffers() != 0) {
       give_up(staged);
       continue;
     }
@@ -400,7 +396,8 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
   for (auto staged = batch.rbegin(); staged != batch.rend(); ++staged) {
     if (staged->target.empty()) continue;
     platform::ClearSystemError();
-    if (!together && staged->file->Flush() != 0) {
+    if (!together &&
+        (staged->file ? staged->file->Flush() != 0 : !FlushClosedFile(staged->staging))) {
       give_up(*staged);
       continue;
     }
@@ -446,10 +443,8 @@ void MyDirSearch::SettleNewFolderFiles(bool synced, int32_t* result) {
       if (!synced) {
         // No sync: the file is opened again and flushed on its own.
         platform::ClearSystemError();
-        Owned<VirtualFile> reopened(destination->Open(path.c_str(), kOpenUpdate));
-        if (!reopened || reopened->Flush() != 0) {
+        if (!FlushClosedFile(path)) {
           const std::string reason = WriteFailureReason();
-          reopened.reset();
           destination->DeleteFile(path.c_str());
           if (SendError(kNotifyWriteError, kTextWriteErrorWithReason, file.target, reason) != 0 &&
               *result == 0)
@@ -461,6 +456,17 @@ void MyDirSearch::SettleNewFolderFiles(bool synced, int32_t* result) {
     }
     folder.unsynced.clear();
   }
+}
+
+bool MyDirSearch::FlushClosedFile(const std::string& path) {
+  Owned<VirtualFile> reopened(params_.pDstFM->Open(path.c_str(), kOpenUpdate));
+  return reopened && reopened->Flush() == 0;
+}
+
+bool MyDirSearch::WatchFolder(const std::string& folder) {
+  auto [known, added] = watched_folders_.emplace(folder, false);
+  if (added) known->second = params_.pDstFM->WatchFileSystemOf(folder.c_str()) == 0;
+  return known->second;
 }
 
 void MyDirSearch::SettleMoves() {
@@ -584,6 +590,7 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   if (destination->MakeParentFolder(write_path.c_str()) < 0)
     return RefuseTarget(target_path, write_path, kFileNoFolders);
   bool target_was_free = false;
+  bool close_now = false;  // closed once written (see below)
   if (staged && new_folder == nullptr) {
     // A read-only target or a folder in the target's place is not replaced,
     // nor is a package this run holds open. A link there is a name, replaced
@@ -618,10 +625,7 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     }
     const std::string folder = FolderPartOf(target_path);
     SweepStagingLeftovers(folder);
-    // The batch's sync must see a write error of this file even if it
-    // strikes before the sync: its file system is watched before the first
-    // write (kept for the run, so once per folder).
-    if (watched_folders_.insert(folder).second) destination->WatchFileSystemOf(folder.c_str());
+    close_now = WatchFolder(folder) && !place_each_;
     write_path = StagingPathFor(target_path);
     if (write_path.empty()) return RefuseTooLong(target_path + kStagingSuffix);
   }
@@ -707,6 +711,20 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     }
     return batch_bytes_ >= kStagedBatchBytes ? PlaceBatch(false) : 0;
   }
+  if (close_now) {
+    // Closed at once where the file system is synced whole: the batch's
+    // sync puts it on the device, so it holds no handle meanwhile.
+    platform::ClearSystemError();
+    if (target->FlushBuffers() != 0) {
+      return give_up(SendError(kNotifyWriteError, kTextWriteErrorWithReason, target_path,
+                               WriteFailureReason()) != 0
+                         ? kFileWriteStopped
+                         : 0);
+    }
+    target.reset();
+  } else {
+    ++batch_open_files_;
+  }
   StagedFile entry;
   entry.file = std::move(target);
   entry.staging = write_path;
@@ -723,7 +741,7 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   int32_t end = notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
   if (end != 0) {
     placed = CommitStaged();
-  } else if (batch_.size() >= kStagedBatchFiles || batch_bytes_ >= kStagedBatchBytes) {
+  } else if (batch_open_files_ >= kStagedBatchFiles || batch_bytes_ >= kStagedBatchBytes) {
     placed = PlaceBatch(false);
   }
   return end != 0 ? end : placed;

@@ -8,6 +8,7 @@
 #include <array>
 #include <list>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -122,7 +123,7 @@ class MyDirSearch : public DirSearch {
   // A file written whole under its staging name (or under its own name in
   // a new folder), waiting for its batch.
   struct StagedFile {
-    Owned<VirtualFile> file;
+    Owned<VirtualFile> file;  // null once closed (see WatchFolder)
     std::string staging;
     std::string target;
     uint32_t size = 0;
@@ -169,6 +170,14 @@ class MyDirSearch : public DirSearch {
   int32_t PlaceBatch(bool settle);
   // Syncs the folders that received moves not yet synced.
   void SettleMoves();
+  // The batch's sync must see a write error of a file even if it strikes
+  // before the sync: the file system of `folder` is watched before the
+  // first write into it (once per folder for the run). True when it is,
+  // that is when it is synced whole and a file written there may be closed
+  // before that sync.
+  bool WatchFolder(const std::string& folder);
+  // Opens the closed file at `path` again and flushes it to the device.
+  bool FlushClosedFile(const std::string& path);
   // After a batch's step 1: the new folders' closed files are on the
   // device when `synced`; else each is opened again and flushed, and one
   // that fails is given up. They then wait for their folder's move.
@@ -187,8 +196,11 @@ class MyDirSearch : public DirSearch {
   uint64_t batch_bytes_ = 0;
   // Folders that received moves no sync has covered yet.
   std::vector<std::string> unsettled_folders_;
-  // Folders whose file system the destination watches for the batch syncs.
-  std::set<std::string> watched_folders_;
+  // Folders whose file system the destination watches for the batch
+  // syncs, and whether it does (the file system is synced whole).
+  std::map<std::string, bool> watched_folders_;
+  // Staged files of the batch that hold a handle until it is placed.
+  size_t batch_open_files_ = 0;
   int32_t files_identical_ = 0;
   bool place_each_ = false;
   std::vector<std::string> excluded_paths_;

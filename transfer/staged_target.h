@@ -8,11 +8,16 @@
 // before a target already in it is staged again, and at the end of the
 // walk, before the held-back files (each of which is placed alone, the
 // last one last):
+// Where the file system is synced whole (the target's folder is watched,
+// WatchFileSystemOf), a staged file is closed as soon as it is written,
+// and a batch is bounded by its bytes only; elsewhere (Windows) each keeps
+// its handle until its batch is placed, and kStagedBatchFiles bounds them.
 //   1. every staged file is put on the device: its buffers go to the
 //      system (VirtualFile::FlushBuffers), then the file systems holding
 //      the batch's folders are synced once (FileSystem::SyncFileSystemsOf,
 //      on Linux one syncfs); where that call is missing or fails (Windows)
-//      each file is flushed to the device instead (VirtualFile::Flush);
+//      each file is flushed to the device instead (VirtualFile::Flush; a
+//      file closed already is opened again for it);
 //   2. each is moved over its target (FileSystem::ReplaceFileUnsynced, or
 //      ReplaceFreeNameUnsynced where the name was free when the file was
 //      staged), which keeps the replaced file's permission bits;
@@ -64,7 +69,7 @@
 
 namespace marrowgate {
 
-// Limits of one batch of staged files.
+// Limits of one batch of staged files (files holding a handle, bytes).
 inline constexpr size_t kStagedBatchFiles = 256;
 inline constexpr uint64_t kStagedBatchBytes = uint64_t{64} << 20;
 
