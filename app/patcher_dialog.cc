@@ -28,6 +28,35 @@ namespace marrowgate {
 
 namespace {
 
+// The window's own words where the patch's messages lack them, so that no
+// control of the window is blank.
+struct BuiltInText {
+  int32_t number;
+  const char* text;
+};
+constexpr BuiltInText kBuiltInTexts[] = {
+    {kMessageTitle, "Patch"},
+    {kMessagePathLabel, "Install folder:"},
+    {kMessageBrowse, "Browse..."},
+    {kMessageStart, "Start"},
+    {kMessageExit, "Exit"},
+    {kMessageRunning, "Patching, please wait..."},
+    {kMessageClose, "Close"},
+    {kMessagePickerPrompt, "Choose the folder where the game is installed"},
+};
+
+}  // namespace
+
+std::string PatcherDialog::WindowText(int32_t number) {
+  std::string text = MessageText(number);
+  if (!text.empty()) return text;
+  for (const BuiltInText& builtIn : kBuiltInTexts)
+    if (builtIn.number == number) return builtIn.text;
+  return text;
+}
+
+namespace {
+
 // The folder part of a module path: up to its last separator, or empty.
 std::string FolderOf(const std::string& path) {
   size_t at = path.find_last_of("/\\");
@@ -87,11 +116,11 @@ bool PatcherDialog::OnInitDialog() {
     if (ReadPatchFacts(modulePath_, &facts, nullptr)) m_strStatus = DescribePatch(facts);
   }
 
-  view_->SetTitle(MessageText(kMessageTitle));
-  view_->SetControlText(kControlPathLabel, MessageText(kMessagePathLabel));
-  view_->SetControlText(kControlBrowse, MessageText(kMessageBrowse));
-  view_->SetControlText(kControlStart, MessageText(kMessageStart));
-  view_->SetControlText(kControlExit, MessageText(kMessageExit));
+  view_->SetTitle(WindowText(kMessageTitle));
+  view_->SetControlText(kControlPathLabel, WindowText(kMessagePathLabel));
+  view_->SetControlText(kControlBrowse, WindowText(kMessageBrowse));
+  view_->SetControlText(kControlStart, WindowText(kMessageStart));
+  view_->SetControlText(kControlExit, WindowText(kMessageExit));
   view_->ShowControl(kControlHiddenEdit, false);
   view_->ShowControl(kControlProgress, true);
   // Start waits for a run's end or a folder from Browse.
@@ -136,7 +165,7 @@ bool PatcherDialog::RequestCancel() {
 
 void PatcherDialog::OnBrowse() {
   std::optional<std::string> chosen =
-      view_->PickFolder(MessageText(kMessagePickerPrompt), platform::CurrentFolder());
+      view_->PickFolder(WindowText(kMessagePickerPrompt), platform::CurrentFolder());
   if (!chosen) return;
   // Only an existing folder is taken: a picker may hand back a name typed
   // into it that names nothing, or a file.
@@ -167,7 +196,7 @@ void PatcherDialog::OnStart() {
   } catch (...) {
     // Nothing leaves a handler; the dialog is usable again.
     running_ = false;
-    view_->SetControlText(kControlExit, MessageText(kMessageExit));
+    view_->SetControlText(kControlExit, WindowText(kMessageExit));
     view_->EnableControl(kControlStart, true);
     view_->EnableControl(kControlExit, true);
   }
@@ -246,7 +275,7 @@ void PatcherDialog::RunPatch() {
     m_strStatus = VersionFileTrouble(installDir);
     WriteLog(m_strStatus);
   } else {
-    m_strStatus = MessageText(kMessageRunning);
+    m_strStatus = WindowText(kMessageRunning);
     PushMembersToControls();
 
     int32_t result = kRunFailed;
@@ -309,7 +338,7 @@ void PatcherDialog::RunPatch() {
                                    std::string(TrimView(m_szClientVersion)) + ")"
                              : MessageText(kMessageSucceeded);
       if (m_strStatus.empty()) m_strStatus = kTextRunSucceeded;
-      view_->SetControlText(kControlStart, MessageText(kMessageClose));
+      view_->SetControlText(kControlStart, WindowText(kMessageClose));
       link_->FinishParentProgress();
       m_bFinished = true;
     } else {
@@ -322,7 +351,7 @@ void PatcherDialog::RunPatch() {
   }
 
   running_ = false;
-  view_->SetControlText(kControlExit, MessageText(kMessageExit));
+  view_->SetControlText(kControlExit, WindowText(kMessageExit));
   view_->EnableControl(kControlStart, true);
   view_->EnableControl(kControlExit, true);
   PushMembersToControls();

@@ -194,6 +194,10 @@ class PatcherDialog {
   const std::vector<const char*>& delayed_names() const { return delayedNames_; }
   // The text of message `number` (empty when missing).
   std::string MessageText(int32_t number) { return messages_.Text(number); }
+  // MessageText for the window's own controls (title, labels, buttons,
+  // the running status and the folder picker's prompt): a built-in English
+  // text where the message is missing.
+  std::string WindowText(int32_t number);
 
   // Asks the view to end the dialog as OK.
   void CloseAsOk();

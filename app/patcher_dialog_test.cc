@@ -202,9 +202,10 @@ TEST_F(PatcherDialogTest, MissingMessageFileShowsTheLiteralTextAndCloses) {
   EXPECT_EQ(view_.boxes[0], "|Can't open message file: " + folder_.Child("patch") + "/cfg.txt");
   EXPECT_TRUE(view_.closed);
   EXPECT_TRUE(dialog_.close_requested());
-  // The start went on with an empty table: empty texts, Start disabled.
-  EXPECT_TRUE(view_.Saw("TITLE "));
-  EXPECT_EQ(view_.texts[kControlStart], "");
+  // The start went on with an empty table: the window's own texts (no
+  // blank control), Start disabled.
+  EXPECT_TRUE(view_.Saw("TITLE Patch"));
+  EXPECT_EQ(view_.texts[kControlStart], "Start");
   EXPECT_FALSE(view_.enabled[kControlStart]);
   EXPECT_TRUE(view_.enabled[kControlExit]);
   EXPECT_TRUE(view_.enabled[kControlBrowse]);

@@ -207,7 +207,7 @@ TEST_F(PatchRunTest, FileLeftOutAfterAnErrorFailsTheRunAndKeepsTheLists) {
 }
 
 // A patch whose messages lack the outcome's texts still tells it.
-TEST_F(PatchRunTest, AnOutcomeWithoutItsMessageIsStillShown) {
+TEST_F(PatchRunTest, AnOutcomeOrControlWithoutItsMessageIsStillShown) {
   cfg_ = "UPDATE\r\n{\r\n  szValidityStr = 1.2.0.0\r\n}\r\n";
   Patch("update/data/b.~mgpart", "refused");
   SelfStartedRun(nullptr);
@@ -220,6 +220,11 @@ TEST_F(PatchRunTest, AnOutcomeWithoutItsMessageIsStillShown) {
   SelfStartedRun(nullptr);
   EXPECT_EQ(dialog_->last_result(), 0);
   EXPECT_EQ(view_.texts[kControlStatus], "The patch was applied.");
+  // Nor is a control of the window left blank.
+  EXPECT_EQ(view_.texts[kControlPathLabel], "Install folder:");
+  EXPECT_EQ(view_.texts[kControlBrowse], "Browse...");
+  EXPECT_EQ(view_.texts[kControlStart], "Close");
+  EXPECT_EQ(view_.texts[kControlExit], "Exit");
 }
 
 TEST_F(PatchRunTest, StartAfterSuccessClosesInsteadOfRunningAgain) {
