@@ -339,9 +339,7 @@ int32_t MyDirSearch::CommitStaged() { return PlaceBatch(true); }
 
 int32_t MyDirSearch::PlaceBatch(bool settle) {
   FileSystem* destination = params_.pDstFM;
-  bool unsynced = false;
-  for (const NewFolder& folder : new_folders_) unsynced = unsynced || !folder.unsynced.empty();
-  if (batch_.empty() && !unsynced) {
+  if (batch_.empty()) {
     // Every file of a new folder was put on the device by its own batch.
     int32_t result = 0;
     PlaceNewFolders(settle, &result);
@@ -373,13 +371,15 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
       give_up(staged);
       continue;
     }
-    const std::string folder = FolderPartOf(staged.staging);
-    if (std::find(folders.begin(), folders.end(), folder) == folders.end())
-      folders.push_back(folder);
+    // A batch's files come folder by folder: only a change of folder is
+    // looked up.
+    const size_t folder_end = staged.staging.find_last_of("/\\");
+    const std::string_view folder(staged.staging.data(),
+                                  folder_end == std::string::npos ? 0 : folder_end);
+    if ((folders.empty() || folders.back() != folder) &&
+        std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.emplace_back(folder);
   }
-  // The files written into new folders and closed since the last sync.
-  for (const NewFolder& folder : new_folders_)
-    if (!folder.unsynced.empty()) folders.push_back(folder.staging);
   // The sync also settles the moves of the batches before this one.
   std::vector<std::string> synced = folders;
   for (const std::string& folder : unsettled_folders_)
@@ -390,7 +390,6 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
   } else {
     SettleMoves();
   }
-  SettleNewFolderFiles(together, &result);
   // Closed last opened first: the C library keeps its open streams in a
   // list newest first, so each close finds its own at the head.
   for (auto staged = batch.rbegin(); staged != batch.rend(); ++staged) {
@@ -433,29 +432,6 @@ int32_t MyDirSearch::PlaceBatch(bool settle) {
     params_.pNotify->cb_VERIFIED(staged.target.c_str(), staged.size, staged.digest.data(), 0);
   }
   return result;
-}
-
-void MyDirSearch::SettleNewFolderFiles(bool synced, int32_t* result) {
-  FileSystem* destination = params_.pDstFM;
-  for (NewFolder& folder : new_folders_) {
-    for (WrittenFile& file : folder.unsynced) {
-      const std::string path = folder.staging + file.target.substr(folder.target.size());
-      if (!synced) {
-        // No sync: the file is opened again and flushed on its own.
-        platform::ClearSystemError();
-        if (!FlushClosedFile(path)) {
-          const std::string reason = WriteFailureReason();
-          destination->DeleteFile(path.c_str());
-          if (SendError(kNotifyWriteError, kTextWriteErrorWithReason, file.target, reason) != 0 &&
-              *result == 0)
-            *result = kFileWriteStopped;
-          continue;
-        }
-      }
-      folder.placed.push_back(std::move(file));
-    }
-    folder.unsynced.clear();
-  }
 }
 
 bool MyDirSearch::FlushClosedFile(const std::string& path) {
@@ -590,7 +566,8 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   if (destination->MakeParentFolder(write_path.c_str()) < 0)
     return RefuseTarget(target_path, write_path, kFileNoFolders);
   bool target_was_free = false;
-  bool close_now = false;  // closed once written (see below)
+  // Closed once written (see below).
+  bool close_now = new_folder != nullptr && new_folder->closes_files;
   if (staged && new_folder == nullptr) {
     // A read-only target or a folder in the target's place is not replaced,
     // nor is a package this run holds open. A link there is a name, replaced
@@ -687,30 +664,6 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
     target.reset();
     return notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
   }
-  if (new_folder != nullptr && new_folder->closes_files) {
-    // Closed at once: the sync before the folder's move puts it on the
-    // device (transfer/staged_target.h), so it holds no handle meanwhile
-    // and counts towards the batch's bytes only.
-    platform::ClearSystemError();
-    if (target->FlushBuffers() != 0) {
-      const int32_t code = SendError(kNotifyWriteError, kTextWriteErrorWithReason, target_path,
-                                     WriteFailureReason()) != 0
-                               ? kFileWriteStopped
-                               : 0;
-      return give_up(code);
-    }
-    target.reset();
-    std::array<uint8_t, 16> written_digest;
-    std::memcpy(written_digest.data(), digest, 16);
-    new_folder->unsynced.push_back({target_path, total, written_digest});
-    batch_bytes_ += total;
-    const int32_t end = notify->cb_FILEEND() != 0 ? kFileEndStopped : 0;
-    if (end != 0) {
-      CommitStaged();
-      return end;
-    }
-    return batch_bytes_ >= kStagedBatchBytes ? PlaceBatch(false) : 0;
-  }
   if (close_now) {
     // Closed at once where the file system is synced whole: the batch's
     // sync puts it on the device, so it holds no handle meanwhile.
@@ -734,7 +687,8 @@ int32_t MyDirSearch::CopyOpenedFile(CopySource* source, const std::string& sourc
   entry.in_new_folder = new_folder != nullptr;
   std::memcpy(entry.digest.data(), digest, 16);
   batch_.push_back(std::move(entry));
-  batch_targets_.insert(target_path);
+  // (A new folder's own list catches a second write into it.)
+  if (new_folder == nullptr) batch_targets_.insert(target_path);
   batch_bytes_ += total;
   // A file placed alone is in place when its cb_FILEEND comes.
   int32_t placed = place_each_ ? CommitStaged() : 0;

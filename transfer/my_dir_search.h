@@ -144,10 +144,7 @@ class MyDirSearch : public DirSearch {
     std::string target;
     std::set<std::string> targets;    // every target written into it
     std::vector<WrittenFile> placed;  // on the device, waiting for the move
-    // Written and closed, waiting for the next sync (where the file system
-    // is synced whole: `closes_files`); else its files wait in the batch.
-    std::vector<WrittenFile> unsynced;
-    bool closes_files = false;
+    bool closes_files = false;        // its file system is synced whole
     bool walk_left = false;           // the walk wrote a file elsewhere since
   };
   // The new folder `target` goes into: one already made, or one made now
@@ -178,10 +175,6 @@ class MyDirSearch : public DirSearch {
   bool WatchFolder(const std::string& folder);
   // Opens the closed file at `path` again and flushes it to the device.
   bool FlushClosedFile(const std::string& path);
-  // After a batch's step 1: the new folders' closed files are on the
-  // device when `synced`; else each is opened again and flushed, and one
-  // that fails is given up. They then wait for their folder's move.
-  void SettleNewFolderFiles(bool synced, int32_t* result);
   // Adds `folder` to the folders whose moves no sync has covered yet.
   void NoteUnsettled(const std::string& folder);
 
