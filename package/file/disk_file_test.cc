@@ -81,7 +81,8 @@ TEST(DiskFileTest, PositionsAgreeWithAModelOverAnyMixOfOperations) {
         ASSERT_EQ(file->Write(bytes.data(), static_cast<int32_t>(bytes.size())),
                   static_cast<int32_t>(bytes.size()));
         if (static_cast<size_t>(at) > model.size()) model.resize(static_cast<size_t>(at), '\0');
-        model.replace(static_cast<size_t>(at), std::min(bytes.size(), model.size() - static_cast<size_t>(at)), bytes);
+        const size_t offset = static_cast<size_t>(at);
+        model.replace(offset, std::min(bytes.size(), model.size() - offset), bytes);
         at += static_cast<int64_t>(bytes.size());
         break;
       }
